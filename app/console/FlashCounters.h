@@ -1,0 +1,35 @@
+// The numbers a running update publishes and the window reads.
+//
+// The worker writes them, the window thread reads them on its timer ticks and formats the texts
+// itself, so no string is ever shared between the two threads. The window thread writes back
+// only FlashPhase (to 0, after the end of a run) and ProgressPercent (erase pacing).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+namespace pellorin {
+
+enum FlashPhaseValue : std::uint8_t {
+    kPhaseIdle = 0,
+    kPhaseProgramming = 1,
+    kPhaseFinished = 2,
+    kPhaseFailed = 4,
+};
+
+struct FlashCounters {
+    std::atomic<std::uint32_t> TotalBlocks{0};    // lines of the image
+    std::atomic<std::uint32_t> WrittenBlocks{0};  // number of the last block the device accepted
+    std::atomic<std::uint8_t> FlashPhase{kPhaseIdle};
+    std::atomic<std::uint32_t> FlashStartTime{0};  // timeGetTime when programming began
+    std::atomic<std::uint32_t> EraseStartTime{0};  // timeGetTime when the erase began
+    std::atomic<std::uint8_t> ProgressPercent{0};  // erase pseudo-progress, 0 to 100
+
+    // What the three number fields show: TotalBlocksText, WrittenBlocksText and PercentText
+    // (followed by "%"). They change at their own moments, not with the counters above.
+    std::atomic<std::uint32_t> TotalBlocksShown{0};
+    std::atomic<std::uint32_t> WrittenBlocksShown{0};
+    std::atomic<std::uint32_t> PercentShown{0};
+};
+
+}  // namespace pellorin

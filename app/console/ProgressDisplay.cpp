@@ -1,0 +1,64 @@
+// Tick arithmetic of the progress display.
+#include "app/console/ProgressDisplay.h"
+
+#include <cstdio>
+
+namespace pellorin {
+
+std::string FormatTimeText(std::uint32_t minutes, std::uint32_t seconds) {
+    char text[24];
+    std::snprintf(text, sizeof text, "%02u:%02u", minutes, seconds);
+    return text;
+}
+
+int ProgressDisplay::OnEraseTick() {
+    std::uint8_t percent = m_counters.ProgressPercent.load();
+    if (percent < 100) {
+        ++percent;
+        m_counters.ProgressPercent.store(percent);
+    }
+    m_counters.PercentShown.store(percent);
+    return percent;
+}
+
+bool ProgressDisplay::OnProgramTick(std::uint32_t now) {
+    std::uint8_t phase = m_counters.FlashPhase.load();
+    if (phase == kPhaseProgramming) {
+        // Unsigned difference: right across a wrap of the 32-bit clock.
+        const std::uint32_t elapsed = (now - m_counters.FlashStartTime.load()) / 1000u;
+        m_elapsed = FormatTimeText(elapsed / 60u, elapsed % 60u);
+        // Fewer than two whole seconds give no speed yet: the field keeps showing 0, and the
+        // estimate keeps its text. Speeds above 255 are shown as they are.
+        const std::uint32_t written = m_counters.WrittenBlocks.load();
+        const std::uint32_t total = m_counters.TotalBlocks.load();
+        const std::uint32_t speed = elapsed > 1 ? written / elapsed : 0;
+        m_speed = std::to_string(speed) + " Blocks/Sec";
+        if (total >= written && speed > 1) {
+            // The whole hours of the estimate are dropped, as the field has room for minutes
+            // and seconds only.
+            const std::uint32_t remain = ((total - written) / speed) % 3600u;
+            m_remain = FormatTimeText(remain / 60u, remain % 60u);
+        }
+    }
+    // Only this thread turns a finished or failed phase back to idle; a compare-exchange keeps a
+    // phase that the next job's worker has already moved on.
+    phase = kPhaseFinished;
+    if (m_counters.FlashPhase.compare_exchange_strong(phase, kPhaseIdle)) return true;
+    phase = kPhaseFailed;
+    m_counters.FlashPhase.compare_exchange_strong(phase, kPhaseIdle);
+    return false;
+}
+
+std::string ProgressDisplay::PercentText() const {
+    return std::to_string(m_counters.PercentShown.load()) + "%";
+}
+
+std::string ProgressDisplay::TotalBlocksText() const {
+    return std::to_string(m_counters.TotalBlocksShown.load());
+}
+
+std::string ProgressDisplay::WrittenBlocksText() const {
+    return std::to_string(m_counters.WrittenBlocksShown.load());
+}
+
+}  // namespace pellorin

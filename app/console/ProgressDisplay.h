@@ -1,0 +1,45 @@
+// The window's progress and timing texts and the arithmetic of its two timer ticks.
+//
+// Window thread only: the console calls the ticks from its timer handler and reads the texts when
+// it refreshes its fields. The numbers come from FlashCounters, published by the worker.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "app/console/FlashCounters.h"
+
+namespace pellorin {
+
+// "mm:ss" from minutes and seconds; minutes are not reduced modulo 60 (75 minutes: "75:00"), and
+// 100 minutes or more take as many digits as they need ("100:00").
+[[nodiscard]] std::string FormatTimeText(std::uint32_t minutes, std::uint32_t seconds);
+
+class ProgressDisplay {
+public:
+    explicit ProgressDisplay(FlashCounters& counters) : m_counters(counters) {}
+
+    // Timer 1 (erase pacing): raises ProgressPercent by one up to 100 and shows it. Returns the
+    // new position of the progress bar.
+    int OnEraseTick();
+
+    // Timer 2 (programming clock), given the current timeGetTime. While programming, updates the
+    // elapsed time, the speed and the estimate. Returns true when this tick must start the end
+    // sound (the run has just finished); a failed run only returns the phase to idle.
+    bool OnProgramTick(std::uint32_t now);
+
+    [[nodiscard]] std::string PercentText() const;
+    [[nodiscard]] std::string TotalBlocksText() const;
+    [[nodiscard]] std::string WrittenBlocksText() const;
+    [[nodiscard]] const std::string& ElapsedText() const { return m_elapsed; }
+    [[nodiscard]] const std::string& RemainText() const { return m_remain; }
+    [[nodiscard]] const std::string& SpeedText() const { return m_speed; }
+
+private:
+    FlashCounters& m_counters;
+    std::string m_elapsed = "00:00";
+    std::string m_remain = "00:00";
+    std::string m_speed = "0 Blocks/Sec";
+};
+
+}  // namespace pellorin
