@@ -1,0 +1,90 @@
+// JSON string escaping and the object builder.
+#include "sim/Json.h"
+
+#include <cmath>
+#include <cstdio>
+
+namespace sim {
+
+std::string JsonString(const std::string& text) {
+    std::string out = "\"";
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        switch (c) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\r': out += "\\r"; break;
+            case '\n': out += "\\n"; break;
+            case '\t': out += "\\t"; break;
+            case '\b': out += "\\b"; break;
+            case '\f': out += "\\f"; break;
+            default:
+                if (byte < 0x20 || byte >= 0x7F) {
+                    char escaped[8];
+                    std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
+                    out += escaped;
+                } else {
+                    out += c;
+                }
+        }
+    }
+    out += '"';
+    return out;
+}
+
+void JsonObject::Key(const std::string& key) {
+    if (!m_body.empty()) m_body += ',';
+    m_body += JsonString(key);
+    m_body += ':';
+}
+
+JsonObject& JsonObject::Add(const std::string& key, const std::string& value) {
+    Key(key);
+    m_body += JsonString(value);
+    return *this;
+}
+
+JsonObject& JsonObject::Add(const std::string& key, const char* value) {
+    return Add(key, std::string(value));
+}
+
+JsonObject& JsonObject::Add(const std::string& key, bool value) {
+    Key(key);
+    m_body += value ? "true" : "false";
+    return *this;
+}
+
+JsonObject& JsonObject::Add(const std::string& key, std::int64_t value) {
+    Key(key);
+    m_body += std::to_string(value);
+    return *this;
+}
+
+JsonObject& JsonObject::Add(const std::string& key, double value) {
+    Key(key);
+    if (!std::isfinite(value)) {
+        m_body += "null";
+        return *this;
+    }
+    char text[40];
+    std::snprintf(text, sizeof text, "%.3f", value);
+    m_body += text;
+    return *this;
+}
+
+JsonObject& JsonObject::AddRaw(const std::string& key, const std::string& json) {
+    Key(key);
+    m_body += json;
+    return *this;
+}
+
+std::string JsonStringArray(const std::vector<std::string>& items) {
+    std::string out = "[";
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (i != 0) out += ',';
+        out += JsonString(items[i]);
+    }
+    return out + "]";
+}
+
+}  // namespace sim

@@ -1,0 +1,441 @@
+// The simulated inverter's line side: the pseudo-terminal, framing of received bytes into lines,
+// pacing at the line rate, the faults that concern the line (fragments, garbage, noise, hang-up),
+// the transcript and the summary. The protocol itself is Bootloader's.
+#include "sim/SimInverter.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <fstream>
+#include <mutex>
+#include <thread>
+
+#include "platform/Clock.h"
+#include "platform/PseudoTerminal.h"
+#include "platform/Trace.h"
+#include "sim/Bootloader.h"
+#include "sim/FlashModel.h"
+#include "sim/Json.h"
+
+namespace sim {
+namespace {
+
+using Steady = std::chrono::steady_clock;
+using RealTime = Steady::time_point;
+
+// A line that grows this long without a CR is not a command of this device: it is dropped.
+constexpr std::size_t kMaxLineBytes = 64 * 1024;
+constexpr std::size_t kGarbageBytes = 600;
+constexpr const char* kNoise = "~\x7f#";
+// Paced writes go out in pieces of this size, each when its last byte would have left the wire.
+constexpr std::size_t kPacedChunk = 16;
+// A reply that the tool's side does not take in for this long is dropped.
+constexpr auto kWriteGiveUp = std::chrono::seconds(2);
+
+// Real time one byte takes on the line: 10 bits (start, 8 data, stop) at the rate, on the
+// program clock's scale.
+Steady::duration ByteTime(unsigned baud) {
+    const double rate = baud == 0 ? 2400.0 : static_cast<double>(baud);
+    const std::chrono::duration<double> seconds(10.0 / rate / platform::ClockScale());
+    return std::chrono::duration_cast<Steady::duration>(seconds);
+}
+
+std::vector<std::string> ReadImageLines(const std::string& path, bool& ok) {
+    std::vector<std::string> lines;
+    std::ifstream in(path, std::ios::binary);
+    ok = static_cast<bool>(in);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+std::string Garbage() {
+    std::string bytes;
+    for (std::size_t i = 0; i < kGarbageBytes; ++i)
+        bytes += static_cast<char>(0x21 + static_cast<int>(i % 94));  // printable, never a CR
+    return bytes;
+}
+
+}  // namespace
+
+struct SimInverter::Impl {
+    explicit Impl(Options opts)
+        : options(std::move(opts)),
+          flash(options.dspState, options.dspBlock, options.mcuState, options.mcuBlock),
+          boot(options, flash) {}
+
+    struct PendingLine {
+        std::string text;
+        unsigned baud;
+        int stopBits;
+        RealTime due;  // when its CR would have arrived on a paced line
+    };
+
+    void Run();
+    void TakeBytes(const char* bytes, std::size_t count, std::vector<PendingLine>& complete);
+    void HandleLine(const PendingLine& line);
+    std::string SendReply(const std::string& reply, unsigned rate);
+    bool WritePaced(const std::string& bytes, unsigned rate);
+    bool WriteAll(const std::string& bytes);
+    bool SleepUntil(RealTime until);
+    bool SleepProgramMs(std::uint32_t ms) {
+        return ms == 0 || SleepUntil(Steady::now() + platform::RealDuration(ms));
+    }
+    double ProgramMsSinceStart() const {
+        const std::chrono::duration<double, std::milli> real = Steady::now() - startReal;
+        return real.count() * platform::ClockScale();
+    }
+    bool Stopping() const { return stopRequested.load(); }
+
+    const Options options;
+    FlashModel flash;
+    Bootloader boot;
+    std::unique_ptr<platform::PseudoTerminal> pty;
+    std::string slavePath;
+    std::string linkPath;
+
+    mutable std::mutex mutex;  // guards everything below that the thread and callers share
+    mutable std::condition_variable changed;
+    std::string received;
+    std::string partial;  // bytes of a line whose CR has not come yet
+    std::vector<std::string> lines;
+    std::vector<TranscriptEntry> transcript;
+    std::size_t handled = 0;
+    bool hungUp = false;
+
+    // Used by the device thread only.
+    bool garbageSent = false;
+    RealTime rxClock{};
+    RealTime txClock{};
+
+    RealTime startReal{};
+    std::thread thread;
+    std::atomic<bool> stopRequested{false};
+    int wakeFd = -1;
+    bool started = false;
+};
+
+SimInverter::SimInverter(Options options) : m_impl(std::make_unique<Impl>(std::move(options))) {}
+
+SimInverter::~SimInverter() {
+    Stop();
+    if (m_impl->wakeFd >= 0) close(m_impl->wakeFd);
+}
+
+bool SimInverter::Start() {
+    Impl& impl = *m_impl;
+    if (impl.started) return false;
+    impl.started = true;
+    impl.pty = std::make_unique<platform::PseudoTerminal>();
+    if (!impl.pty->Ok()) {
+        platform::Trace("SimInverter::Start - Unable to open a pseudo-terminal\n");
+        return false;
+    }
+    impl.slavePath = impl.pty->SlavePath();
+    if (!impl.options.stateFile.empty()) {
+        std::string error;
+        if (!impl.flash.AttachFile(impl.options.stateFile, error)) {
+            platform::Tracef("SimInverter::Start - State file: %s\n", error.c_str());
+            return false;
+        }
+    }
+    if (!impl.options.comDir.empty()) {
+        impl.linkPath = impl.options.comDir + "/com" + std::to_string(impl.options.comNumber);
+        if (!impl.pty->LinkAs(impl.linkPath)) {
+            platform::Tracef("SimInverter::Start - Unable to publish %s\n", impl.linkPath.c_str());
+            impl.linkPath.clear();
+            return false;
+        }
+    }
+    impl.wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (impl.wakeFd < 0) {
+        platform::Trace("SimInverter::Start - Unable to create the wake-up descriptor\n");
+        return false;
+    }
+    impl.startReal = Steady::now();
+    impl.rxClock = impl.txClock = impl.startReal;
+    impl.thread = std::thread([&impl] { impl.Run(); });
+    return true;
+}
+
+void SimInverter::Stop() {
+    Impl& impl = *m_impl;
+    if (impl.thread.joinable()) {
+        {
+            std::lock_guard lock(impl.mutex);
+            impl.stopRequested.store(true);
+        }
+        impl.changed.notify_all();
+        const std::uint64_t one = 1;
+        if (write(impl.wakeFd, &one, sizeof one) < 0) {
+            platform::Trace("SimInverter::Stop - Unable to wake the device thread\n");
+        }
+        impl.thread.join();
+    }
+    // Take the published link away only while it still names this simulator's slave.
+    if (!impl.linkPath.empty()) {
+        char target[256] = {};
+        const ssize_t n = readlink(impl.linkPath.c_str(), target, sizeof target - 1);
+        if (n > 0 && impl.slavePath == std::string(target, static_cast<std::size_t>(n)))
+            unlink(impl.linkPath.c_str());
+        impl.linkPath.clear();
+    }
+}
+
+bool SimInverter::Impl::SleepUntil(RealTime until) {
+    std::unique_lock lock(mutex);
+    return !changed.wait_until(lock, until, [this] { return Stopping(); });
+}
+
+void SimInverter::Impl::Run() {
+    std::vector<PendingLine> complete;
+    while (!Stopping()) {
+        pollfd fds[2] = {{pty->MasterFd(), POLLIN, 0}, {wakeFd, POLLIN, 0}};
+        const int ready = poll(fds, 2, -1);
+        if (ready < 0) {
+            if (errno == EINTR) continue;
+            platform::Trace("SimInverter::Run - poll failed\n");
+            return;
+        }
+        if (fds[1].revents != 0) return;
+        char buffer[4096];
+        const ssize_t n = read(pty->MasterFd(), buffer, sizeof buffer);
+        if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+        if (n <= 0) {
+            platform::Trace("SimInverter::Run - The line is gone\n");
+            return;
+        }
+        complete.clear();
+        TakeBytes(buffer, static_cast<std::size_t>(n), complete);
+        for (const PendingLine& line : complete) {
+            if (options.pace && !SleepUntil(line.due)) return;
+            HandleLine(line);
+            if (Stopping() || pty->MasterFd() < 0) return;
+        }
+    }
+}
+
+void SimInverter::Impl::TakeBytes(const char* bytes, std::size_t count,
+                                  std::vector<PendingLine>& complete) {
+    // The rate is read when the bytes arrive: the tool changes it only after a reply, so it is
+    // the rate the bytes were sent at.
+    const unsigned baud = pty->SlaveBaud();
+    const int stopBits = pty->SlaveStopBits();
+    const Steady::duration byteTime = ByteTime(baud);
+    rxClock = std::max(rxClock, Steady::now());
+    std::lock_guard lock(mutex);
+    received.append(bytes, count);
+    for (std::size_t i = 0; i < count; ++i) {
+        rxClock += byteTime;
+        if (bytes[i] != '\r') {
+            partial += bytes[i];
+            if (partial.size() > kMaxLineBytes) {
+                boot.AddViolation("a line of more than " + std::to_string(kMaxLineBytes) +
+                                  " bytes without CR was dropped");
+                partial.clear();
+            }
+            continue;
+        }
+        lines.push_back(partial);
+        complete.push_back({partial, baud, stopBits, rxClock});
+        partial.clear();
+    }
+}
+
+void SimInverter::Impl::HandleLine(const PendingLine& line) {
+    TranscriptEntry entry;
+    entry.timeMs = ProgramMsSinceStart();
+    entry.received = line.text;
+    entry.baudAtArrival = line.baud;
+    entry.stopBitsAtArrival = line.stopBits;
+    Reaction reaction;
+    {
+        std::lock_guard lock(mutex);
+        reaction = boot.Handle(line.text, {line.baud, line.stopBits});
+    }
+    if (options.faults.garbage600 && !garbageSent && reaction.heard) {
+        garbageSent = true;
+        reaction.reply = Garbage();
+        reaction.note = "600 bytes without CR instead of the reply (fault)";
+    }
+    entry.note = reaction.note;
+    if (SleepProgramMs(reaction.busyMs) && !reaction.reply.empty()) {
+        entry.reply = SendReply(reaction.reply, reaction.lineRate);
+        if (options.faults.noiseBetweenReplies && WritePaced(kNoise, reaction.lineRate))
+            entry.reply += kNoise;
+    }
+    {
+        std::lock_guard lock(mutex);
+        if (reaction.hangUp) {
+            // As when the adapter is pulled out: the tool's port sees the line go away.
+            pty->HangUp();
+            hungUp = true;
+            entry.note = "hung up";
+        }
+        transcript.push_back(std::move(entry));
+        ++handled;
+    }
+    changed.notify_all();
+}
+
+std::string SimInverter::Impl::SendReply(const std::string& reply, unsigned rate) {
+    const std::vector<int>& pauses = options.faults.fragmentPauseMs;
+    const std::size_t pieces = std::min(pauses.size() + 1, reply.size());
+    const std::size_t size = (reply.size() + pieces - 1) / pieces;
+    std::string sent;
+    for (std::size_t piece = 0, at = 0; at < reply.size(); ++piece, at += size) {
+        if (piece > 0 && !SleepProgramMs(static_cast<std::uint32_t>(std::max(0, pauses[piece - 1]))))
+            break;
+        const std::string bytes = reply.substr(at, size);
+        if (!WritePaced(bytes, rate)) break;
+        sent += bytes;
+    }
+    return sent;
+}
+
+bool SimInverter::Impl::WritePaced(const std::string& bytes, unsigned rate) {
+    if (!options.pace) return WriteAll(bytes);
+    // An absolute line clock: each piece is due when its last byte has left the wire, so the
+    // scheduling slack of one piece is not added to the next.
+    const Steady::duration byteTime = ByteTime(rate);
+    txClock = std::max(txClock, Steady::now());
+    for (std::size_t at = 0; at < bytes.size(); at += kPacedChunk) {
+        const std::string chunk = bytes.substr(at, kPacedChunk);
+        txClock += byteTime * static_cast<int>(chunk.size());
+        if (!SleepUntil(txClock) || !WriteAll(chunk)) return false;
+    }
+    return true;
+}
+
+bool SimInverter::Impl::WriteAll(const std::string& bytes) {
+    std::size_t done = 0;
+    RealTime lastProgress = Steady::now();
+    while (done < bytes.size()) {
+        const int fd = pty->MasterFd();
+        if (fd < 0 || Stopping()) return false;
+        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+        if (n > 0) {
+            done += static_cast<std::size_t>(n);
+            lastProgress = Steady::now();
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno != EAGAIN) {
+            platform::Trace("SimInverter::WriteAll - write failed\n");
+            return false;
+        }
+        if (Steady::now() - lastProgress > kWriteGiveUp) {
+            platform::Trace("SimInverter::WriteAll - The tool's side takes no bytes; reply dropped\n");
+            return false;
+        }
+        pollfd pfd{fd, POLLOUT, 0};
+        poll(&pfd, 1, 20);
+    }
+    return true;
+}
+
+const std::string& SimInverter::SlavePath() const { return m_impl->slavePath; }
+
+std::string SimInverter::ComPath() const {
+    return m_impl->linkPath.empty() ? m_impl->slavePath : m_impl->linkPath;
+}
+
+std::string SimInverter::Received() const {
+    std::lock_guard lock(m_impl->mutex);
+    return m_impl->received;
+}
+
+std::vector<std::string> SimInverter::ReceivedLines() const {
+    std::lock_guard lock(m_impl->mutex);
+    return m_impl->lines;
+}
+
+std::vector<TranscriptEntry> SimInverter::Transcript() const {
+    std::lock_guard lock(m_impl->mutex);
+    return m_impl->transcript;
+}
+
+std::vector<std::string> SimInverter::StoredRecords() const {
+    std::lock_guard lock(m_impl->mutex);
+    return m_impl->boot.Stored(m_impl->boot.Current());
+}
+
+std::vector<std::string> SimInverter::StoredRecords(Target target) const {
+    std::lock_guard lock(m_impl->mutex);
+    return m_impl->boot.Stored(target);
+}
+
+Summary SimInverter::GetSummary() const {
+    bool imageRead = false;
+    std::vector<std::string> image;
+    if (!m_impl->options.expectImage.empty())
+        image = ReadImageLines(m_impl->options.expectImage, imageRead);
+    Summary summary;
+    std::lock_guard lock(m_impl->mutex);
+    m_impl->boot.FillSummary(summary);
+    summary.hungUp = m_impl->hungUp;
+    summary.bytesReceived = m_impl->received.size();
+    summary.imageMatches = imageRead && image == m_impl->boot.Stored(m_impl->boot.Current());
+    return summary;
+}
+
+std::string SimInverter::SummaryJson() const {
+    const Summary s = GetSummary();
+    JsonObject counts;
+    for (const auto& [command, count] : s.commandCounts)
+        counts.Add(command, static_cast<std::int64_t>(count));
+    char sumHex[8];
+    std::snprintf(sumHex, sizeof sumHex, "%04X", static_cast<unsigned>(s.deviceSum));
+    JsonObject summary;
+    summary.Add("blocksStored", static_cast<std::int64_t>(s.blocksStored))
+        .Add("dspBlocksStored", static_cast<std::int64_t>(s.dspBlocksStored))
+        .Add("mcuBlocksStored", static_cast<std::int64_t>(s.mcuBlocksStored))
+        .Add("imageMatches", s.imageMatches)
+        .Add("negotiatedBaud", static_cast<std::int64_t>(s.negotiatedBaud))
+        .AddRaw("commandCounts", counts.Text())
+        .AddRaw("violations", JsonStringArray(s.violations))
+        .Add("dspState", static_cast<std::int64_t>(s.dspState))
+        .Add("dspBlock", static_cast<std::int64_t>(s.dspBlock))
+        .Add("mcuState", static_cast<std::int64_t>(s.mcuState))
+        .Add("mcuBlock", static_cast<std::int64_t>(s.mcuBlock))
+        .Add("selected", s.selected)
+        .Add("resumeBlock", static_cast<std::int64_t>(s.resumeBlock))
+        .Add("deviceSum", static_cast<std::int64_t>(s.deviceSum))
+        .Add("deviceSumHex", std::string(sumHex))
+        .Add("hungUp", s.hungUp)
+        .Add("linesReceived", static_cast<std::int64_t>(s.linesReceived))
+        .Add("bytesReceived", static_cast<std::int64_t>(s.bytesReceived));
+    return summary.Text();
+}
+
+std::string SimInverter::TranscriptJsonLines() const {
+    std::string out;
+    for (const TranscriptEntry& e : Transcript()) {
+        JsonObject line;
+        line.Add("timeMs", e.timeMs)
+            .Add("received", e.received)
+            .Add("reply", e.reply)
+            .Add("baudAtArrival", static_cast<std::int64_t>(e.baudAtArrival))
+            .Add("stopBits", static_cast<std::int64_t>(e.stopBitsAtArrival));
+        if (!e.note.empty()) line.Add("note", e.note);
+        out += line.Text() + "\n";
+    }
+    return out;
+}
+
+bool SimInverter::WaitForLines(std::size_t count, std::uint32_t timeoutMs) const {
+    std::unique_lock lock(m_impl->mutex);
+    return m_impl->changed.wait_for(lock, platform::RealDuration(timeoutMs),
+                                    [this, count] { return m_impl->handled >= count; });
+}
+
+}  // namespace sim
