@@ -1,0 +1,773 @@
+// CSerial over termios: open and close, line setup, event waits, reads and writes.
+#include "SerialLib/Serial/Serial.h"
+
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "SerialLib/Serial/PortNames.h"
+#include "SerialLib/Serial/SerialErrors.h"
+#include "platform/Clock.h"
+#include "platform/Trace.h"
+
+using platform::Trace;
+
+namespace {
+
+constexpr DWORD DEFAULT_MASK = EV_RXCHAR | EV_BREAK | EV_ERR;
+constexpr tcflag_t FRAMING_BITS = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB;
+
+struct RateEntry {
+    DWORD rate;
+    speed_t speed;
+};
+constexpr RateEntry RATES[] = {
+    {50, B50},         {75, B75},           {110, B110},         {134, B134},
+    {150, B150},       {200, B200},         {300, B300},         {600, B600},
+    {1200, B1200},     {1800, B1800},       {2400, B2400},       {4800, B4800},
+    {9600, B9600},     {19200, B19200},     {38400, B38400},     {57600, B57600},
+    {115200, B115200}, {230400, B230400},   {460800, B460800},   {500000, B500000},
+    {576000, B576000}, {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
+    {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
+    {3500000, B3500000}, {4000000, B4000000},
+};
+
+bool SpeedForRate(DWORD rate, speed_t& speed) {
+    for (const RateEntry& entry : RATES)
+        if (entry.rate == rate) {
+            speed = entry.speed;
+            return true;
+        }
+    return false;
+}
+
+LONG RateForSpeed(speed_t speed) {
+    for (const RateEntry& entry : RATES)
+        if (entry.speed == speed) return static_cast<LONG>(entry.rate);
+    return -1;
+}
+
+// A driver without error counters (a pseudo-terminal, many virtual ports) is not failing.
+bool NoCounters(int error) { return error == ENOTTY || error == EINVAL || error == ENOSYS; }
+
+// The status of a read or write that failed with `error`: EIO on a port whose other side has
+// gone is a hang-up.
+LONG TransferStatus(PortBackend& port, int error) {
+    if (error == EIO && port.HungUp()) return ERROR_DEVICE_NOT_CONNECTED;
+    return StatusFromErrno(error);
+}
+
+// Marks a record as running and resets its event, as a transfer that starts does.
+void StartRecord(OVERLAPPED* record) {
+    std::atomic_ref<std::uintptr_t>(record->InternalHigh).store(0);
+    std::atomic_ref<std::uintptr_t>(record->Internal).store(STATUS_PENDING);
+    if (record->hEvent) record->hEvent->Reset();
+}
+
+// Stores the outcome in the record; `signal` wakes whoever waits on its event.
+void FinishRecord(OVERLAPPED* record, LONG status, DWORD count, bool signal) {
+    std::atomic_ref<std::uintptr_t>(record->InternalHigh).store(count);
+    std::atomic_ref<std::uintptr_t>(record->Internal).store(static_cast<std::uint32_t>(status));
+    if (signal && record->hEvent) record->hEvent->Set();
+}
+
+// One read() of up to `length` bytes, restarted on EINTR; 0 or errno, bytes in `got`.
+int ReadOnce(int fd, void* data, std::size_t length, std::size_t& got) {
+    got = 0;
+    for (;;) {
+        const ssize_t n = read(fd, data, length);
+        if (n >= 0) {
+            got = static_cast<std::size_t>(n);
+            return 0;
+        }
+        if (errno == EINTR) continue;
+        if (errno == EAGAIN) return 0;
+        return errno;
+    }
+}
+
+// Writes as much as the port takes without waiting; 0 or errno, running total in `done`.
+int WriteAvailable(int fd, const BYTE* data, std::size_t length, std::size_t& done) {
+    while (done < length) {
+        const ssize_t n = write(fd, data + done, length - done);
+        if (n > 0) {
+            done += static_cast<std::size_t>(n);
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else if (n < 0 && errno == EAGAIN) {
+            return 0;
+        } else {
+            return n < 0 ? errno : EIO;
+        }
+    }
+    return 0;
+}
+
+// The status for a wait of the backend that ended without its goal.
+LONG WaitStatus(const PortBackend::WaitResult& result) {
+    switch (result.wake) {
+        case PortBackend::Wake::TimedOut: return ERROR_TIMEOUT;
+        case PortBackend::Wake::Closing:
+        case PortBackend::Wake::Cancelled: return ERROR_OPERATION_ABORTED;
+        case PortBackend::Wake::HungUp: return ERROR_DEVICE_NOT_CONNECTED;
+        case PortBackend::Wake::Failed: return StatusFromErrno(result.error);
+        default: return ERROR_SUCCESS;
+    }
+}
+
+}  // namespace
+
+CSerial::CSerial() : m_pLineDriver(KernelLineDriver()) {}
+
+CSerial::~CSerial() {
+    if (IsOpen()) {
+        Trace("CSerial::~CSerial - Serial port not closed\n");
+        CSerial::Close();
+    }
+}
+
+void CSerial::SetLineDriver(std::shared_ptr<LineDriver> pDriver) {
+    std::lock_guard lock(m_mtxOpenClose);
+    m_pLineDriver = pDriver ? std::move(pDriver) : KernelLineDriver();
+}
+
+PortUse CSerial::UsePort() const {
+    std::lock_guard lock(m_mtxPort);
+    if (m_hPort && m_hPort->TryUse()) return PortUse(m_hPort.get());
+    return PortUse();
+}
+
+bool CSerial::IsOpen() const {
+    std::lock_guard lock(m_mtxPort);
+    return m_hPort != nullptr;
+}
+
+LONG CSerial::Open(const char* lpszDevice, DWORD dwInQueue, DWORD dwOutQueue, bool fOverlapped) {
+    m_lError.store(ERROR_SUCCESS);
+    std::lock_guard openClose(m_mtxOpenClose);
+    if (IsOpen()) {
+        Trace("CSerial::Open - Port already opened\n");
+        return Done(ERROR_ALREADY_INITIALIZED);
+    }
+    const std::string path = ResolvePortName(lpszDevice);
+    std::unique_ptr<PortBackend> port;
+    const LONG lOpened = path.empty() ? ERROR_FILE_NOT_FOUND
+                                      : PortBackend::Open(path, fOverlapped, m_pLineDriver, port);
+    if (lOpened != ERROR_SUCCESS) {
+        Trace("CSerial::Open - Unable to open port\n");
+        return Done(lOpened);
+    }
+    SerialCheck(m_hevtOverlapped.load() == nullptr, "m_hevtOverlapped == 0");
+    if (dwInQueue || dwOutQueue) {
+        // A tty's queues have fixed sizes on Linux; the sizes are only checked.
+        SerialCheck(dwInQueue >= 16, "dwInQueue >= 16");
+        SerialCheck(dwOutQueue >= 16, "dwOutQueue >= 16");
+    }
+    PortBackend* pPort = port.get();
+    {
+        std::lock_guard lock(m_mtxPort);
+        m_hPort = std::move(port);
+        m_hevtOverlapped.store(pPort->OverlappedEvent());
+    }
+
+    SetMask(DEFAULT_MASK);
+    // Open's own mask change must not end the listener's first wait.
+    pPort->DrainMaskChange();
+    SetupReadTimeouts(ReadTimeoutImmediate);
+    const LONG lStatus = m_lError.load();
+    ApplyDefaultConfiguration(*pPort);
+    return Done(lStatus);
+}
+
+void CSerial::ApplyDefaultConfiguration(PortBackend& port) {
+    termios settings{};
+    if (port.Driver().GetAttributes(port.Fd(), settings) != 0) {
+        Trace("CSerial::Open - Unable to obtain default communication configuration.\n");
+        return;
+    }
+    cfmakeraw(&settings);
+    settings.c_cflag |= CLOCAL | CREAD | HUPCL;
+    settings.c_cflag &= ~CRTSCTS;
+    settings.c_iflag &= ~(IXON | IXOFF | IXANY);
+    settings.c_cc[VMIN] = 0;
+    settings.c_cc[VTIME] = 0;
+    if (port.Driver().SetAttributes(port.Fd(), settings) != 0)
+        Trace("CSerial::Open - Unable to set default communication configuration.\n");
+    // Without it many USB adapters hold short replies back for their latency timer; drivers
+    // that do not know the flag refuse, and the port works as before.
+    (void)port.Driver().RequestLowLatency(port.Fd());
+}
+
+LONG CSerial::Close() {
+    m_lError.store(ERROR_SUCCESS);
+    std::lock_guard openClose(m_mtxOpenClose);
+    std::unique_ptr<PortBackend> port;
+    {
+        std::lock_guard lock(m_mtxPort);
+        port = std::move(m_hPort);
+        m_hevtOverlapped.store(nullptr);
+    }
+    if (!port) {
+        Trace("CSerial::Close - Method called when device is not open\n");
+        return Done(ERROR_SUCCESS);
+    }
+    port->Shutdown();
+    port.reset();
+    return Done(ERROR_SUCCESS);
+}
+
+int CSerial::ReadSetting(const char* pszMethod, termios& settings) {
+    PortUse port = UsePort();
+    if (!port) {
+        platform::Tracef("CSerial::%s - Device is not opened\n", pszMethod);
+        Done(ERROR_INVALID_HANDLE);
+        return -1;
+    }
+    if (const int error = port->Driver().GetAttributes(port->Fd(), settings)) {
+        platform::Tracef("CSerial::%s - Unable to obtain DCB information\n", pszMethod);
+        Done(StatusFromErrno(error));
+        return -1;
+    }
+    Done(ERROR_SUCCESS);
+    return 0;
+}
+
+LONG CSerial::Setup(DWORD dwBaudrate, BYTE bDataBits, BYTE bParity, BYTE bStopBits) {
+    m_lError.store(ERROR_SUCCESS);
+    PortUse port = UsePort();
+    if (!port) {
+        Trace("CSerial::Setup - Device is not opened\n");
+        return Done(ERROR_INVALID_HANDLE);
+    }
+    termios before{};
+    if (const int error = port->Driver().GetAttributes(port->Fd(), before)) {
+        Trace("CSerial::Setup - Unable to obtain DCB information\n");
+        return Done(StatusFromErrno(error));
+    }
+    speed_t speed = B0;
+    // Linux has no 1.5 stop bits: a clear refusal rather than a silent change to 1 or 2.
+    if (!SpeedForRate(dwBaudrate, speed) || bDataBits < 5 || bDataBits > 8 ||
+        bParity > SPACEPARITY || (bStopBits != ONESTOPBIT && bStopBits != TWOSTOPBITS)) {
+        Trace("CSerial::Setup - Unable to set DCB information\n");
+        return Done(ERROR_INVALID_PARAMETER);
+    }
+    termios wanted = before;
+    cfsetispeed(&wanted, speed);
+    cfsetospeed(&wanted, speed);
+    wanted.c_cflag &= ~FRAMING_BITS;
+    static constexpr tcflag_t SIZES[] = {CS5, CS6, CS7, CS8};
+    wanted.c_cflag |= SIZES[bDataBits - 5];
+    switch (bParity) {
+        case ODDPARITY: wanted.c_cflag |= PARENB | PARODD; break;
+        case EVENPARITY: wanted.c_cflag |= PARENB; break;
+        case MARKPARITY: wanted.c_cflag |= PARENB | CMSPAR | PARODD; break;
+        case SPACEPARITY: wanted.c_cflag |= PARENB | CMSPAR; break;
+        default: break;
+    }
+    if (bStopBits == TWOSTOPBITS) wanted.c_cflag |= CSTOPB;
+    if (const int error = port->Driver().SetAttributes(port->Fd(), wanted)) {
+        Trace("CSerial::Setup - Unable to set DCB information\n");
+        return Done(StatusFromErrno(error));
+    }
+    // A driver may take the call and still not apply a setting (a pseudo-terminal forces 8
+    // bits without parity); only the read-back tells.
+    termios applied{};
+    const bool fApplied = port->Driver().GetAttributes(port->Fd(), applied) == 0 &&
+                          cfgetospeed(&applied) == speed &&
+                          (applied.c_cflag & FRAMING_BITS) == (wanted.c_cflag & FRAMING_BITS);
+    if (!fApplied) {
+        (void)port->Driver().SetAttributes(port->Fd(), before);
+        Trace("CSerial::Setup - Unable to set DCB information\n");
+        return Done(ERROR_INVALID_PARAMETER);
+    }
+    return Done(ERROR_SUCCESS);
+}
+
+LONG CSerial::SetEventChar(BYTE bEventChar, bool fAdjustMask) {
+    m_lError.store(ERROR_SUCCESS);
+    {
+        PortUse port = UsePort();
+        if (!port) {
+            Trace("CSerial::SetEventChar - Device is not opened\n");
+            return Done(ERROR_INVALID_HANDLE);
+        }
+        port->m_eventChar.store(bEventChar);
+    }
+    if (fAdjustMask) return SetMask(GetEventMask() | EV_RXFLAG);
+    return Done(ERROR_SUCCESS);
+}
+
+LONG CSerial::SetMask(DWORD dwMask) {
+    m_lError.store(ERROR_SUCCESS);
+    PortUse port = UsePort();
+    if (!port) {
+        Trace("CSerial::SetMask - Device is not opened\n");
+        return Done(ERROR_INVALID_HANDLE);
+    }
+    m_dwMask.store(dwMask);
+    port->SignalMaskChange();
+    return Done(ERROR_SUCCESS);
+}
+
+DWORD CSerial::GetEventMask() {
+    m_lError.store(ERROR_SUCCESS);
+    if (!IsOpen()) {
+        Trace("CSerial::GetEventMask - Device is not opened\n");
+        Done(ERROR_INVALID_HANDLE);
+        return 0;
+    }
+    return m_dwMask.load();
+}
+
+LONG CSerial::WaitEvent(LPOVERLAPPED lpOverlapped, DWORD dwTimeout) {
+    m_lError.store(ERROR_SUCCESS);
+    PortUse port = UsePort();
+    if (!port) {
+        Trace("CSerial::WaitEvent - Device is not opened\n");
+        return Done(ERROR_INVALID_HANDLE);
+    }
+    platform::Event* pInternalEvent = port->OverlappedEvent();
+    if (!pInternalEvent && (lpOverlapped || dwTimeout != INFINITE)) {
+        Trace("CSerial::WaitEvent - Overlapped I/O is disabled, specified parameters are illegal.\n");
+        return Done(ERROR_INVALID_FUNCTION);
+    }
+    OVERLAPPED internal{0, 0, 0, 0, pInternalEvent};
+    OVERLAPPED* pRecord = nullptr;
+    if (pInternalEvent) {
+        SerialCheck(!lpOverlapped || HasOverlappedIoCompleted(lpOverlapped),
+                    "!m_hevtOverlapped || HasOverlappedIoCompleted(lpOverlapped)");
+        pRecord = lpOverlapped ? lpOverlapped : &internal;
+        StartRecord(pRecord);
+    }
+
+    const Deadline deadline(dwTimeout);
+    DWORD dwEvents = 0;
+    LONG lStatus = ERROR_SUCCESS;
+    for (;;) {
+        const PortBackend::WaitResult result = port->WaitEvent(deadline);
+        if (result.wake == PortBackend::Wake::MaskChanged) break;
+        if (result.wake != PortBackend::Wake::Arrival) {
+            lStatus = WaitStatus(result);
+            if (lStatus != ERROR_TIMEOUT)
+                Trace("CSerial::WaitEvent - Unable to wait for COM event\n");
+            break;
+        }
+        int error = 0;
+        dwEvents = EV_RXCHAR | port->NoteCounters(error);
+        // Like the Windows wait, only an event inside the mask ends it.
+        if (dwEvents & m_dwMask.load()) break;
+        dwEvents = 0;
+    }
+    m_dwEvent.store(dwEvents);
+    if (pRecord) FinishRecord(pRecord, lStatus, 0, lStatus == ERROR_SUCCESS);
+    return Done(lStatus);
+}
+
+DWORD CSerial::GetEventType() {
+    const DWORD dwEvent = m_dwEvent.exchange(0);
+    const DWORD dwMask = m_dwMask.load();
+    const DWORD dwResult = dwEvent & dwMask;
+    if (dwResult == 0)
+        platform::Tracef("CSerial::GetEventType - Event %08Xh not within mask %08Xh.\n",
+                         static_cast<unsigned>(dwEvent), static_cast<unsigned>(dwMask));
+    return dwResult;
+}
+
+LONG CSerial::SetupHandshaking(Handshake eHandshake) {
+    m_lError.store(ERROR_SUCCESS);
+    PortUse port = UsePort();
+    if (!port) {
+        Trace("CSerial::SetupHandshaking - Device is not opened\n");
+        return Done(ERROR_INVALID_HANDLE);
+    }
+    termios before{};
+    if (const int error = port->Driver().GetAttributes(port->Fd(), before)) {
+        Trace("CSerial::SetupHandshaking - Unable to obtain DCB information\n");
+        return Done(StatusFromErrno(error));
+    }
+    termios wanted = before;
+    wanted.c_cflag &= ~CRTSCTS;
+    wanted.c_iflag &= ~(IXON | IXOFF | IXANY);
+    switch (eHandshake) {
+        case HandshakeOff: break;
+        case HandshakeHardware: wanted.c_cflag |= CRTSCTS; break;
+        case HandshakeSoftware: wanted.c_iflag |= IXON | IXOFF; break;
+        default:
+            SerialCheck(false, "false");
+            return Done(E_INVALIDARG);
+    }
+    if (const int error = port->Driver().SetAttributes(port->Fd(), wanted)) {
+        Trace("CSerial::SetupHandshaking - Unable to set DCB information\n");
+        return Done(StatusFromErrno(error));
+    }
+    termios applied{};
+    if (port->Driver().GetAttributes(port->Fd(), applied) != 0 ||
+        (applied.c_cflag & CRTSCTS) != (wanted.c_cflag & CRTSCTS) ||
+        (applied.c_iflag & (IXON | IXOFF)) != (wanted.c_iflag & (IXON | IXOFF))) {
+        (void)port->Driver().SetAttributes(port->Fd(), before);
+        Trace("CSerial::SetupHandshaking - Unable to set DCB information\n");
+        return Done(ERROR_INVALID_PARAMETER);
+    }
+    return Done(ERROR_SUCCESS);
+}
+
+LONG CSerial::SetupReadTimeouts(ReadTimeoutMode eReadTimeoutMode) {
+    m_lError.store(ERROR_SUCCESS);
+    PortUse port = UsePort();
+    if (!port) {
+        Trace("CSerial::SetupReadTimeouts - Device is not opened\n");
+        return Done(ERROR_INVALID_HANDLE);
+    }
+    if (eReadTimeoutMode != ReadTimeoutImmediate && eReadTimeoutMode != ReadTimeoutBlocking) {
+        SerialCheck(false, "false");
+        return Done(E_INVALIDARG);
+    }
+    port->m_readMode.store(eReadTimeoutMode);
+    return Done(ERROR_SUCCESS);
+}
+
+LONG CSerial::GetBaudrate() {
+    termios settings{};
+    if (ReadSetting("GetBaudrate", settings) != 0) return -1;
+    return RateForSpeed(cfgetospeed(&settings));
+}
+
+int CSerial::GetDataBits() {
+    termios settings{};
+    if (ReadSetting("GetDataBits", settings) != 0) return -1;
+    switch (settings.c_cflag & CSIZE) {
+        case CS5: return 5;
+        case CS6: return 6;
+        case CS7: return 7;
+        default: return 8;
+    }
+}
+
+int CSerial::GetParity() {
+    termios settings{};
+    if (ReadSetting("GetParity", settings) != 0) return -1;
+    const tcflag_t flags = settings.c_cflag;
+    if (!(flags & PARENB)) return NOPARITY;
+    if (flags & CMSPAR) return (flags & PARODD) ? MARKPARITY : SPACEPARITY;
+    return (flags & PARODD) ? ODDPARITY : EVENPARITY;
+}
+
+int CSerial::GetStopBits() {
+    termios settings{};
+    if (ReadSetting("GetStopBits", settings) != 0) return -1;
+    return (settings.c_cflag & CSTOPB) ? TWOSTOPBITS : ONESTOPBIT;
+}
+
+CSerial::Handshake CSerial::GetHandshaking() {
+    termios settings{};
+    if (ReadSetting("GetHandshaking", settings) != 0) return HandshakeUnknown;
+    if (settings.c_cflag & CRTSCTS) return HandshakeHardware;
+    if ((settings.c_iflag & IXON) && (settings.c_iflag & IXOFF)) return HandshakeSoftware;
+    return HandshakeOff;
+}
+
+BYTE CSerial::GetEventChar() {
+    m_lError.store(ERROR_SUCCESS);
+    PortUse port = UsePort();
+    if (!port) {
+        Trace("CSerial::GetEventChar - Device is not opened\n");
+        Done(ERROR_INVALID_HANDLE);
+        return 0;
+    }
+    return port->m_eventChar.load();
+}
+
+LONG CSerial::Write(const char* pString, DWORD* pdwWritten, LPOVERLAPPED lpOverlapped,
+                    DWORD dwTimeout) {
+    return Write(static_cast<const void*>(pString), pString ? std::strlen(pString) : 0,
+                 pdwWritten, lpOverlapped, dwTimeout);
+}
+
+LONG CSerial::Write(const void* pData, size_t iLen, DWORD* pdwWritten, LPOVERLAPPED lpOverlapped,
+                    DWORD dwTimeout) {
+    SerialCheck(!lpOverlapped || pdwWritten, "!lpOverlapped || pdwWritten");
+    m_lError.store(ERROR_SUCCESS);
+    DWORD dwLocal = 0;
+    DWORD& dwWritten = pdwWritten ? *pdwWritten : dwLocal;
+    dwWritten = 0;
+    PortUse port = UsePort();
+    if (!port) {
+        Trace("CSerial::Write - Device is not opened\n");
+        return Done(ERROR_INVALID_HANDLE);
+    }
+    platform::Event* pInternalEvent = port->OverlappedEvent();
+    if (!pInternalEvent && (lpOverlapped || dwTimeout != INFINITE)) {
+        Trace("CSerial::Write - Overlapped I/O is disabled, specified parameters are illegal.\n");
+        return Done(ERROR_INVALID_FUNCTION);
+    }
+    OVERLAPPED internal{0, 0, 0, 0, pInternalEvent};
+    OVERLAPPED* pRecord = nullptr;
+    if (pInternalEvent) {
+        SerialCheck(!lpOverlapped || HasOverlappedIoCompleted(lpOverlapped),
+                    "!m_hevtOverlapped || HasOverlappedIoCompleted(lpOverlapped)");
+        pRecord = lpOverlapped ? lpOverlapped : &internal;
+        StartRecord(pRecord);
+    }
+
+    const BYTE* pBytes = static_cast<const BYTE*>(pData);
+    std::size_t done = 0;
+    if (const int error = WriteAvailable(port->Fd(), pBytes, iLen, done)) {
+        const LONG lStatus = TransferStatus(*port, error);
+        Trace("CSerial::Write - Unable to write the data\n");
+        if (pRecord) FinishRecord(pRecord, lStatus, static_cast<DWORD>(done), false);
+        return Done(lStatus);
+    }
+    if (done == iLen) {
+        dwWritten = static_cast<DWORD>(done);
+        if (pRecord) FinishRecord(pRecord, ERROR_SUCCESS, dwWritten, true);
+        return Done(ERROR_SUCCESS);
+    }
+
+    if (lpOverlapped) {
+        // The rest goes out on a helper thread with a copy of its own, so the caller's buffer
+        // is free at once; the caller's record tells when the bytes are out.
+        std::vector<BYTE> rest(pBytes + done, pBytes + iLen);
+        PortBackend* pPort = &*port;
+        const bool fStarted = port->StartHelper(
+            [pPort, rest = std::move(rest), lpOverlapped, already = done](int cancelFd) {
+                std::size_t sent = 0;
+                LONG lStatus = ERROR_SUCCESS;
+                while (sent < rest.size()) {
+                    const auto result = pPort->WaitWritable(Deadline(INFINITE), cancelFd);
+                    if (result.wake != PortBackend::Wake::Writable) {
+                        lStatus = WaitStatus(result);
+                        break;
+                    }
+                    if (const int error = WriteAvailable(pPort->Fd(), rest.data(), rest.size(), sent)) {
+                        lStatus = TransferStatus(*pPort, error);
+                        break;
+                    }
+                }
+                FinishRecord(lpOverlapped, lStatus, static_cast<DWORD>(already + sent), true);
+            });
+        if (!fStarted) {
+            Trace("CSerial::Write - Unable to write the data\n");
+            FinishRecord(lpOverlapped, ERROR_OPERATION_ABORTED, static_cast<DWORD>(done), false);
+            return Done(ERROR_OPERATION_ABORTED);
+        }
+        return Done(ERROR_SUCCESS);
+    }
+
+    // No record of the caller's: wait here, within dwTimeout, until the port has taken it all.
+    const Deadline deadline(dwTimeout);
+    while (done < iLen) {
+        const auto result = port->WaitWritable(deadline);
+        if (result.wake != PortBackend::Wake::Writable) {
+            const LONG lStatus = WaitStatus(result);
+            if (lStatus != ERROR_TIMEOUT)
+                Trace("CSerial::Write - Unable to wait until data has been sent\n");
+            // The bytes the port took are gone down the line; the count says how many.
+            dwWritten = static_cast<DWORD>(done);
+            if (pRecord) FinishRecord(pRecord, lStatus, dwWritten, false);
+            return Done(lStatus);
+        }
+        if (const int error = WriteAvailable(port->Fd(), pBytes, iLen, done)) {
+            const LONG lStatus = TransferStatus(*port, error);
+            Trace("CSerial::Write - Unable to write the data\n");
+            dwWritten = static_cast<DWORD>(done);
+            if (pRecord) FinishRecord(pRecord, lStatus, dwWritten, false);
+            return Done(lStatus);
+        }
+    }
+    dwWritten = static_cast<DWORD>(done);
+    if (pRecord) FinishRecord(pRecord, ERROR_SUCCESS, dwWritten, true);
+    return Done(ERROR_SUCCESS);
+}
+
+LONG CSerial::Read(void* pData, size_t iLen, DWORD* pdwRead, LPOVERLAPPED lpOverlapped,
+                   DWORD dwTimeout) {
+    SerialCheck(!lpOverlapped || pdwRead, "!lpOverlapped || pdwRead");
+    m_lError.store(ERROR_SUCCESS);
+    DWORD dwLocal = 0;
+    DWORD& dwRead = pdwRead ? *pdwRead : dwLocal;
+    dwRead = 0;
+    PortUse port = UsePort();
+    if (!port) {
+        Trace("CSerial::Read - Device is not opened\n");
+        return Done(ERROR_INVALID_HANDLE);
+    }
+    if (iLen) std::memset(pData, 0xDC, iLen);
+    platform::Event* pInternalEvent = port->OverlappedEvent();
+    if (!pInternalEvent && (lpOverlapped || dwTimeout != INFINITE)) {
+        Trace("CSerial::Read - Overlapped I/O is disabled, specified parameters are illegal.\n");
+        return Done(ERROR_INVALID_FUNCTION);
+    }
+    OVERLAPPED internal{0, 0, 0, 0, pInternalEvent};
+    OVERLAPPED* pRecord = nullptr;
+    if (pInternalEvent) {
+        SerialCheck(!lpOverlapped || HasOverlappedIoCompleted(lpOverlapped),
+                    "!m_hevtOverlapped || HasOverlappedIoCompleted(lpOverlapped)");
+        pRecord = lpOverlapped ? lpOverlapped : &internal;
+        StartRecord(pRecord);
+    }
+    // Takes up to iLen bytes that are there now and completes the call.
+    auto takeNow = [&]() -> LONG {
+        std::size_t got = 0;
+        const int error = ReadOnce(port->Fd(), pData, iLen, got);
+        LONG lStatus = error ? TransferStatus(*port, error) : ERROR_SUCCESS;
+        // With VMIN = VTIME = 0 a read of nothing and a read after a hang-up both return 0.
+        if (lStatus == ERROR_SUCCESS && got == 0 && iLen != 0 && port->HungUp())
+            lStatus = ERROR_DEVICE_NOT_CONNECTED;
+        if (lStatus != ERROR_SUCCESS) {
+            Trace("CSerial::Read - Unable to read the data\n");
+            if (pRecord) FinishRecord(pRecord, lStatus, 0, false);
+            return Done(lStatus);
+        }
+        dwRead = static_cast<DWORD>(got);
+        if (pRecord) FinishRecord(pRecord, ERROR_SUCCESS, dwRead, true);
+        return Done(ERROR_SUCCESS);
+    };
+
+    if (port->m_readMode.load() == ReadTimeoutImmediate) return takeNow();
+
+    // Blocking mode: the bytes are taken only once all iLen are there, so a time-out loses
+    // nothing that arrived.
+    const long available = port->Available();
+    if (available >= 0 && static_cast<std::size_t>(available) >= iLen) return takeNow();
+    if (lpOverlapped) {
+        PortBackend* pPort = &*port;
+        const bool fStarted =
+            port->StartHelper([pPort, pData, iLen, lpOverlapped](int cancelFd) {
+                const auto result = pPort->WaitReadable(iLen, Deadline(INFINITE), cancelFd);
+                LONG lStatus = WaitStatus(result);
+                std::size_t got = 0;
+                if (lStatus == ERROR_SUCCESS) {
+                    if (const int error = ReadOnce(pPort->Fd(), pData, iLen, got))
+                        lStatus = TransferStatus(*pPort, error);
+                }
+                FinishRecord(lpOverlapped, lStatus, static_cast<DWORD>(got), true);
+            });
+        if (!fStarted) {
+            Trace("CSerial::Read - Unable to read the data\n");
+            FinishRecord(lpOverlapped, ERROR_OPERATION_ABORTED, 0, false);
+            return Done(ERROR_OPERATION_ABORTED);
+        }
+        return Done(ERROR_SUCCESS);
+    }
+    const auto result = port->WaitReadable(iLen, Deadline(dwTimeout));
+    if (result.wake != PortBackend::Wake::Arrival) {
+        const LONG lStatus = WaitStatus(result);
+        if (lStatus != ERROR_TIMEOUT)
+            Trace("CSerial::Read - Unable to wait until data has been read\n");
+        if (pRecord) FinishRecord(pRecord, lStatus, 0, false);
+        return Done(lStatus);
+    }
+    return takeNow();
+}
+
+LONG CSerial::Purge() {
+    m_lError.store(ERROR_SUCCESS);
+    PortUse port = UsePort();
+    if (!port) {
+        Trace("CSerial::Purge - Device is not opened\n");
+        return Done(ERROR_INVALID_HANDLE);
+    }
+    int result;
+    do {
+        result = tcflush(port->Fd(), TCIOFLUSH);
+    } while (result != 0 && errno == EINTR);
+    if (result != 0) {
+        const LONG lStatus = StatusFromErrno(errno);
+        Trace("CSerial::Purge - Unable to purge data\n");
+        return Done(lStatus);
+    }
+    return Done(ERROR_SUCCESS);
+}
+
+LONG CSerial::Break() {
+    m_lError.store(ERROR_SUCCESS);
+    PortUse port = UsePort();
+    if (!port) {
+        Trace("CSerial::Break - Device is not opened\n");
+        return Done(ERROR_INVALID_HANDLE);
+    }
+    if (const int error = port->Driver().SetBreak(port->Fd(), true)) {
+        Trace("CSerial::Break - Unable to set break\n");
+        return Done(StatusFromErrno(error));
+    }
+    platform::Sleep(100);
+    if (const int error = port->Driver().SetBreak(port->Fd(), false)) {
+        Trace("CSerial::Break - Unable to clear break\n");
+        return Done(StatusFromErrno(error));
+    }
+    return Done(ERROR_SUCCESS);
+}
+
+LONG CSerial::ClearCommError(DWORD& dwErrors) {
+    dwErrors = 0;
+    PortUse port = UsePort();
+    if (!port) return ERROR_INVALID_HANDLE;
+    int error = 0;
+    dwErrors = port->TakeErrors(error);
+    return (error == 0 || NoCounters(error)) ? ERROR_SUCCESS : StatusFromErrno(error);
+}
+
+DWORD CSerial::GetError() {
+    m_lError.store(ERROR_SUCCESS);
+    if (!IsOpen()) {
+        Trace("CSerial::GetError - Device is not opened\n");
+        Done(ERROR_INVALID_HANDLE);
+        return 0;
+    }
+    DWORD dwErrors = 0;
+    if (const LONG lStatus = ClearCommError(dwErrors); lStatus != ERROR_SUCCESS) {
+        Trace("CSerial::GetError - Unable to obtain COM status\n");
+        Done(lStatus);
+    }
+    return dwErrors;
+}
+
+bool CSerial::ModemLine(const char* pszMethod, int iLine) {
+    m_lError.store(ERROR_SUCCESS);
+    PortUse port = UsePort();
+    if (!port) {
+        platform::Tracef("CSerial::%s - Device is not opened\n", pszMethod);
+        Done(ERROR_INVALID_HANDLE);
+        return false;
+    }
+    int lines = 0;
+    if (const int error = port->Driver().GetModemLines(port->Fd(), lines)) {
+        platform::Tracef("CSerial::%s - Unable to obtain the modem status\n", pszMethod);
+        Done(StatusFromErrno(error));
+        return false;
+    }
+    return (lines & iLine) != 0;
+}
+
+bool CSerial::GetCTS() { return ModemLine("GetCTS", TIOCM_CTS); }
+bool CSerial::GetDSR() { return ModemLine("GetDSR", TIOCM_DSR); }
+bool CSerial::GetRing() { return ModemLine("GetRing", TIOCM_RNG); }
+bool CSerial::GetRLSD() { return ModemLine("GetRLSD", TIOCM_CAR); }
+
+void CSerial::ForgetMaskChange() {
+    if (PortUse port = UsePort()) port->DrainMaskChange();
+}
+
+LONG CSerial::CancelPendingIo() {
+    PortUse port = UsePort();
+    if (!port) return ERROR_INVALID_HANDLE;
+    port->CancelHelpers();
+    return ERROR_SUCCESS;
+}
+
+int CSerial::ProbePort(const char* lpszDevice) {
+    const std::string path = ResolvePortName(lpszDevice);
+    if (path.empty()) return 1;
+    std::unique_ptr<PortBackend> port;
+    switch (PortBackend::Open(path, false, KernelLineDriver(), port)) {
+        case ERROR_SUCCESS: return 0;
+        case ERROR_FILE_NOT_FOUND: return 1;
+        case ERROR_ACCESS_DENIED: return 2;
+        default: return -1;
+    }
+}

@@ -1,0 +1,99 @@
+// CSerialEx: the listener thread and its start and stop.
+#include "SerialLib/Serial/SerialEx.h"
+
+#include <system_error>
+
+#include "SerialLib/Serial/SerialErrors.h"
+#include "platform/Trace.h"
+
+CSerialEx::~CSerialEx() {
+    if (HasListener()) {
+        platform::Trace("CSerialEx::~CSerialEx - Serial port not closed\n");
+        CSerialEx::Close();
+    }
+}
+
+bool CSerialEx::HasListener() {
+    std::lock_guard lock(m_mtxListener);
+    return m_hListener.joinable();
+}
+
+LONG CSerialEx::Open(const char* lpszDevice, DWORD dwInQueue, DWORD dwOutQueue,
+                     bool fStartListener) {
+    const LONG lOpened = CSerial::Open(lpszDevice, dwInQueue, dwOutQueue, true);
+    if (lOpened != ERROR_SUCCESS) return lOpened;
+    {
+        std::lock_guard lock(m_mtxListener);
+        m_hevtListener = std::make_unique<platform::Event>();
+    }
+    if (fStartListener) {
+        const LONG lStarted = StartListener();
+        if (lStarted != ERROR_SUCCESS) return lStarted;
+    }
+    return Done(ERROR_SUCCESS);
+}
+
+LONG CSerialEx::Close() {
+    StopListener(INFINITE);
+    {
+        std::lock_guard lock(m_mtxListener);
+        m_hevtListener.reset();
+    }
+    return CSerial::Close();
+}
+
+LONG CSerialEx::StartListener() {
+    std::lock_guard lock(m_mtxListener);
+    if (m_hListener.joinable()) return Done(ERROR_SUCCESS);
+    SerialCheck(!m_fStopping.load(), "!m_fStopping");
+    if (!m_hevtListener) m_hevtListener = std::make_unique<platform::Event>();
+    platform::Event* pEvent = m_hevtListener.get();
+    try {
+        m_hListener = std::thread([this, pEvent] { ThreadProc(*pEvent); });
+    } catch (const std::system_error& failure) {
+        platform::Trace("CSerialEx::StartListener - Unable to start COMM watcher thread\n");
+        return Done(StatusFromErrno(failure.code().value()));
+    }
+    return Done(ERROR_SUCCESS);
+}
+
+LONG CSerialEx::StopListener(DWORD /*dwTimeout*/) {
+    std::lock_guard lock(m_mtxListener);
+    if (m_hListener.joinable()) {
+        if (m_hListener.get_id() == std::this_thread::get_id()) {
+            // OnComEvent may not close its own port: the thread cannot wait for itself.
+            SerialCheck(false, "StopListener is not called on the listener thread");
+            return Done(ERROR_SUCCESS);
+        }
+        m_fStopping.store(true);
+        SetMask(GetEventMask());
+        m_hListener.join();
+        m_fStopping.store(false);
+        // The listener may have ended before its wait took the change.
+        ForgetMaskChange();
+    }
+    return Done(ERROR_SUCCESS);
+}
+
+LONG CSerialEx::ThreadProc(platform::Event& evtListener) {
+    for (;;) {
+        platform::ResetEvent(evtListener);
+        OVERLAPPED record{0, 0, 0, 0, &evtListener};
+        const LONG lWait = WaitEvent(&record, INFINITE);
+        if (lWait != ERROR_SUCCESS) return lWait;
+        if (platform::WaitForSingleObject(evtListener, INFINITE) != WAIT_OBJECT_0) {
+            platform::Trace("CSerialEx::ThreadProc - Unable to wait until COM event has arrived\n");
+            return ERROR_GEN_FAILURE;
+        }
+        if (!m_fStopping.load()) {
+            const DWORD dwEvent = GetEventType();
+            DWORD dwError = 0;
+            if (ClearCommError(dwError) != ERROR_SUCCESS) {
+                platform::Trace("CSerialEx::ThreadProc - Unable to obtain COM status\n");
+                dwError = 0;
+            }
+            if (dwEvent != 0) OnComEvent(dwEvent, dwError);
+        }
+        if (m_fStopping.load()) return ERROR_SUCCESS;
+    }
+}

@@ -1,0 +1,50 @@
+// CSerialEx: a serial port opened in overlapped mode with a listener thread that waits for port
+// events and hands each one, with the port's error bits, to OnComEvent.
+//
+// The listener calls only WaitEvent, GetEventType, ClearCommError and OnComEvent; it never
+// waits for another thread, so Close may run on any thread but the listener's own. A stop is
+// never missed: StopListener's mask change ends the listener's wait, and if the listener is
+// between two waits at that moment the change stays pending and ends the next wait at once.
+// A class that implements OnComEvent must close the port in its own destructor, before the
+// listener could call into a half-destroyed object.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "SerialLib/Serial/Serial.h"
+#include "platform/Event.h"
+
+class CSerialEx : public CSerial {
+public:
+    CSerialEx() = default;
+    ~CSerialEx() override;
+
+    // Opens in overlapped mode; starts the listener when fStartListener is true.
+    LONG Open(const char* lpszDevice, DWORD dwInQueue = 0, DWORD dwOutQueue = 0,
+              bool fStartListener = false) override;
+    // Stops the listener, then closes the port.
+    LONG Close() override;
+
+    virtual LONG StartListener();
+    // Ends the listener and waits for its thread. The wait is not cut short by dwTimeout: the
+    // listener ends promptly on every stop, and a thread left running would outlive the object.
+    virtual LONG StopListener(DWORD dwTimeout = INFINITE);
+
+    // Called on the listener thread once per event inside the mask.
+    virtual void OnComEvent(DWORD dwEvent, DWORD dwError) = 0;
+
+protected:
+    // A listener thread exists (running, or ended on an error and not yet stopped).
+    [[nodiscard]] bool HasListener();
+    LONG ThreadProc(platform::Event& evtListener);
+
+    std::atomic<bool> m_fStopping{false};
+    std::thread m_hListener;                         // guarded by m_mtxListener
+    std::unique_ptr<platform::Event> m_hevtListener;  // guarded by m_mtxListener
+
+private:
+    std::mutex m_mtxListener;
+};

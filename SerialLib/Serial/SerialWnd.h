@@ -1,0 +1,33 @@
+// CSerialWnd: a listening serial port that posts one window message per port event.
+//
+// The message's WPARAM holds the event bits in its low word and the error bits (CE_) in its high
+// word; its LPARAM is the value given to Open. Posting never waits for the window's thread.
+#pragma once
+
+#include <atomic>
+
+#include "SerialLib/Serial/SerialEx.h"
+#include "platform/Messages.h"
+
+class CSerialWnd : public CSerialEx {
+public:
+    // The id of the registered message "CSerialWnd_DefaultComMsg", fixed before main() runs.
+    static const UINT DefaultComMsg;
+
+    CSerialWnd() = default;
+    ~CSerialWnd() override;
+
+    LONG Close() override;
+    void OnComEvent(DWORD dwEvent, DWORD dwError) override;
+
+    using CSerialEx::Open;
+    // Opens the port and starts the listener once the destination is set, so the first event
+    // already has it. nComMsg 0 selects DefaultComMsg.
+    virtual LONG Open(const char* lpszDevice, platform::HWND hwndDest, UINT nComMsg = 0,
+                      LPARAM lParam = 0, DWORD dwInQueue = 0, DWORD dwOutQueue = 0);
+
+protected:
+    std::atomic<platform::HWND> m_hwndTarget{nullptr};
+    std::atomic<UINT> m_nNotifyMsg{0};
+    std::atomic<LPARAM> m_lNotifyParam{0};
+};

@@ -1,0 +1,174 @@
+// Opening, closing, reopening and exclusive use of a port, its status codes and its names.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "SerialLib/Serial/PortNames.h"
+#include "SerialLib/Serial/Serial.h"
+#include "SerialTestSupport.h"
+#include "platform/PseudoTerminal.h"
+#include "platform/Trace.h"
+
+using platform::PseudoTerminal;
+using platform::TraceCapture;
+using serialtest::ComDirectory;
+using serialtest::InChildProcess;
+
+TEST(PortOpenClose, OpensClosesAndReopensWithTheDocumentedStatuses) {
+    PseudoTerminal pty;
+    ASSERT_TRUE(pty.Ok());
+    TraceCapture traces;
+    CSerial port;
+    EXPECT_FALSE(port.IsOpen());
+    ASSERT_EQ(port.Open(pty.SlavePath().c_str()), ERROR_SUCCESS);
+    EXPECT_TRUE(port.IsOpen());
+    EXPECT_EQ(port.GetEventMask(), EV_RXCHAR | EV_BREAK | EV_ERR);
+
+    // A second Open leaves the open port as it was.
+    ASSERT_EQ(port.Setup(9600, 8, NOPARITY, ONESTOPBIT), ERROR_SUCCESS);
+    EXPECT_EQ(port.Open(pty.SlavePath().c_str()), ERROR_ALREADY_INITIALIZED);
+    EXPECT_EQ(port.GetLastError(), ERROR_ALREADY_INITIALIZED);
+    EXPECT_TRUE(traces.Contains("CSerial::Open - Port already opened\n"));
+    EXPECT_TRUE(port.IsOpen());
+    EXPECT_EQ(port.GetBaudrate(), 9600);
+
+    EXPECT_EQ(port.Close(), ERROR_SUCCESS);
+    EXPECT_FALSE(port.IsOpen());
+    EXPECT_EQ(traces.Count("CSerial::Close - Method called when device is not open\n"), 0);
+    EXPECT_EQ(port.Close(), ERROR_SUCCESS);
+    EXPECT_EQ(traces.Count("CSerial::Close - Method called when device is not open\n"), 1);
+
+    ASSERT_EQ(port.Open(pty.SlavePath().c_str()), ERROR_SUCCESS);
+    EXPECT_EQ(port.Close(), ERROR_SUCCESS);
+}
+
+TEST(PortOpenClose, AMissingDeviceGivesFileNotFoundAndStaysClosed) {
+    TraceCapture traces;
+    CSerial port;
+    EXPECT_EQ(port.Open("/dev/pellorin-no-such-port"), ERROR_FILE_NOT_FOUND);
+    EXPECT_FALSE(port.IsOpen());
+    EXPECT_EQ(port.GetLastError(), ERROR_FILE_NOT_FOUND);
+    EXPECT_TRUE(traces.Contains("CSerial::Open - Unable to open port\n"));
+}
+
+TEST(PortOpenClose, EveryOperationOnAClosedPortGivesInvalidHandleWithItsTrace) {
+    TraceCapture traces;
+    CSerial port;
+    char buffer[4];
+    DWORD count = 7;
+    EXPECT_EQ(port.Setup(2400, 8, NOPARITY, ONESTOPBIT), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(port.SetMask(EV_RXCHAR), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(port.WaitEvent(), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(port.Write("x", &count), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(count, 0u);
+    EXPECT_EQ(port.Read(buffer, sizeof buffer, &count), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(port.SetupReadTimeouts(CSerial::ReadTimeoutBlocking), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(port.SetupHandshaking(CSerial::HandshakeOff), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(port.GetEventMask(), 0u);
+    EXPECT_EQ(port.GetBaudrate(), -1);
+    EXPECT_EQ(port.GetDataBits(), -1);
+    EXPECT_EQ(port.GetEventChar(), 0);
+    EXPECT_FALSE(port.GetCTS());
+    EXPECT_EQ(port.GetLastError(), ERROR_INVALID_HANDLE);
+    for (const char* line : {"CSerial::Setup - Device is not opened\n",
+                             "CSerial::SetMask - Device is not opened\n",
+                             "CSerial::WaitEvent - Device is not opened\n",
+                             "CSerial::Write - Device is not opened\n",
+                             "CSerial::Read - Device is not opened\n",
+                             "CSerial::SetupReadTimeouts - Device is not opened\n",
+                             "CSerial::SetupHandshaking - Device is not opened\n",
+                             "CSerial::GetEventMask - Device is not opened\n"})
+        EXPECT_TRUE(traces.Contains(line)) << line;
+}
+
+TEST(PortOpenClose, DestroyingAnOpenPortTracesAndClosesIt) {
+    PseudoTerminal pty;
+    ASSERT_TRUE(pty.Ok());
+    TraceCapture traces;
+    {
+        CSerial port;
+        ASSERT_EQ(port.Open(pty.SlavePath().c_str()), ERROR_SUCCESS);
+    }
+    EXPECT_EQ(traces.Count("CSerial::~CSerial - Serial port not closed\n"), 1);
+    CSerial again;
+    EXPECT_EQ(again.Open(pty.SlavePath().c_str()), ERROR_SUCCESS);
+}
+
+TEST(PortExclusivity, ASecondOpenIsRefusedInThisProcessAndInAChild) {
+    PseudoTerminal pty;
+    ASSERT_TRUE(pty.Ok());
+    CSerial first;
+    ASSERT_EQ(first.Open(pty.SlavePath().c_str()), ERROR_SUCCESS);
+
+    CSerial second;
+    EXPECT_EQ(second.Open(pty.SlavePath().c_str()), ERROR_ACCESS_DENIED);
+    EXPECT_FALSE(second.IsOpen());
+    EXPECT_EQ(CSerial::ProbePort(pty.SlavePath().c_str()), 2);
+
+    // The child keeps this process's privileges (root on the build machines): the lock holds.
+    const std::string path = pty.SlavePath();
+    EXPECT_EQ(InChildProcess([&] { return CSerial().Open(path.c_str()); }, false),
+              ERROR_ACCESS_DENIED);
+
+    first.Close();
+    EXPECT_EQ(second.Open(pty.SlavePath().c_str()), ERROR_SUCCESS);
+    second.Close();
+    EXPECT_EQ(CSerial::ProbePort(pty.SlavePath().c_str()), 0);
+}
+
+TEST(PortExclusivity, AnUnprivilegedUserIsTurnedAwayWhileOpenAndLetInAfterClose) {
+    PseudoTerminal pty;
+    ASSERT_TRUE(pty.Ok());
+    ASSERT_EQ(chmod(pty.SlavePath().c_str(), 0666), 0);
+    const std::string path = pty.SlavePath();
+    auto openAsChild = [&] {
+        return InChildProcess(
+            [&] {
+                CSerial port;
+                const LONG status = port.Open(path.c_str());
+                port.Close();
+                return static_cast<int>(status);
+            },
+            true);
+    };
+    auto probeAsChild = [&] {
+        return InChildProcess([&] { return static_cast<int>(ProbePortPath(path)); }, true);
+    };
+    CSerial port;
+    ASSERT_EQ(port.Open(path.c_str()), ERROR_SUCCESS);
+    EXPECT_EQ(openAsChild(), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(probeAsChild(), static_cast<int>(PortProbe::InUse));
+    port.Close();
+    // The pseudo-terminal's other descriptor keeps the tty open: a left-over exclusive flag
+    // would still turn the next user away.
+    EXPECT_EQ(openAsChild(), ERROR_SUCCESS);
+    EXPECT_EQ(probeAsChild(), static_cast<int>(PortProbe::Available));
+}
+
+TEST(PortNames, ComNumbersComeFromTheComFolder) {
+    PseudoTerminal pty;
+    ASSERT_TRUE(pty.Ok());
+    ComDirectory dir;
+    ASSERT_TRUE(pty.LinkAs(dir.Port(3)));
+    ASSERT_EQ(symlink("/dev/pellorin-gone", dir.Port(5).c_str()), 0);
+
+    EXPECT_EQ(PortDevicePath(3), dir.Port(3));
+    EXPECT_EQ(PortDevicePath(4), "");
+    EXPECT_EQ(PortDevicePath(5), "");  // a link that does not resolve is no port
+    EXPECT_EQ(ProbePortPath(dir.Port(3)), PortProbe::Available);
+    EXPECT_EQ(ProbePortPath(dir.Port(4)), PortProbe::Missing);
+
+    CSerial port;
+    EXPECT_EQ(port.Open("Com3"), ERROR_SUCCESS);
+    EXPECT_EQ(pty.WriteMaster("hi"), true);
+    port.Close();
+    EXPECT_EQ(port.Open("COM4"), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(port.Open("COM5"), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(CSerial::ProbePort("com3"), 0);
+    EXPECT_EQ(CSerial::ProbePort("com4"), 1);
+}
+
+TEST(PortNames, OtherNamesAreOpenedAsGiven) {
+    EXPECT_EQ(ResolvePortName("/dev/ttyUSB7"), "/dev/ttyUSB7");
+    EXPECT_EQ(ResolvePortName("COMX"), "COMX");
+    EXPECT_EQ(ResolvePortName("com"), "com");
+}
