@@ -5,6 +5,7 @@
 
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -37,6 +38,8 @@ constexpr const char* kNoise = "~\x7f#";
 constexpr std::size_t kPacedChunk = 16;
 // A reply that the tool's side does not take in for this long is dropped.
 constexpr auto kWriteGiveUp = std::chrono::seconds(2);
+// Program ms the tool gets to read the last reply before a hang-up fault closes the line.
+constexpr std::uint32_t kHangUpDrainMs = 1000;
 
 // Real time one byte takes on the line: 10 bits (start, 8 data, stop) at the rate, on the
 // program clock's scale.
@@ -86,6 +89,7 @@ struct SimInverter::Impl {
     std::string SendReply(const std::string& reply, unsigned rate);
     bool WritePaced(const std::string& bytes, unsigned rate);
     bool WriteAll(const std::string& bytes);
+    void DrainBeforeHangUp();
     bool SleepUntil(RealTime until);
     bool SleepProgramMs(std::uint32_t ms) {
         return ms == 0 || SleepUntil(Steady::now() + platform::RealDuration(ms));
@@ -273,6 +277,7 @@ void SimInverter::Impl::HandleLine(const PendingLine& line) {
         if (options.faults.noiseBetweenReplies && WritePaced(kNoise, reaction.lineRate))
             entry.reply += kNoise;
     }
+    if (reaction.hangUp) DrainBeforeHangUp();
     {
         std::lock_guard lock(mutex);
         if (reaction.hangUp) {
@@ -285,6 +290,18 @@ void SimInverter::Impl::HandleLine(const PendingLine& line) {
         ++handled;
     }
     changed.notify_all();
+}
+
+void SimInverter::Impl::DrainBeforeHangUp() {
+    // A tty hang-up throws away what the tool has not read yet; the adapter had sent it before it
+    // was pulled out, so the tool gets a moment to take it in.
+    const RealTime deadline = Steady::now() + platform::RealDuration(kHangUpDrainMs);
+    for (;;) {
+        int queued = 0;
+        if (ioctl(pty->SlaveFd(), FIONREAD, &queued) != 0 || queued == 0) return;
+        const RealTime next = Steady::now() + std::chrono::milliseconds(1);
+        if (next >= deadline || !SleepUntil(next)) return;
+    }
 }
 
 std::string SimInverter::Impl::SendReply(const std::string& reply, unsigned rate) {
