@@ -294,11 +294,17 @@ void SimInverter::Impl::HandleLine(const PendingLine& line) {
 
 void SimInverter::Impl::DrainBeforeHangUp() {
     // A tty hang-up throws away what the tool has not read yet; the adapter had sent it before it
-    // was pulled out, so the tool gets a moment to take it in.
+    // was pulled out, so the tool gets a moment to take it in. The reply is taken in once it has
+    // shown up in the slave's queue and left it again, or once the tool sends its next command.
     const RealTime deadline = Steady::now() + platform::RealDuration(kHangUpDrainMs);
+    bool seenQueued = false;
     for (;;) {
         int queued = 0;
-        if (ioctl(pty->SlaveFd(), FIONREAD, &queued) != 0 || queued == 0) return;
+        if (ioctl(pty->SlaveFd(), FIONREAD, &queued) != 0) return;
+        if (queued > 0) seenQueued = true;
+        else if (seenQueued) return;
+        pollfd pfd{pty->MasterFd(), POLLIN, 0};
+        if (poll(&pfd, 1, 0) > 0) return;
         const RealTime next = Steady::now() + std::chrono::milliseconds(1);
         if (next >= deadline || !SleepUntil(next)) return;
     }
