@@ -1,0 +1,62 @@
+// The flash update engine: block counting, the stage steps shared by both procedures, and the DSP
+// and MCU update procedures. Runs on the job's worker thread; reports through the Console contract
+// and publishes its numbers in FlashCounters.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "app/console/FlashCounters.h"
+#include "app/flash/ImageFile.h"
+#include "app/link/DeviceLink.h"
+
+namespace pellorin {
+
+class FlashEngine : public UpdateProcedures {
+public:
+    FlashEngine(DeviceLink& link, FlashCounters& counters);
+
+    void UpdateDsp() override;
+    void UpdateMcu() override;
+
+    // Sends the entry command (twice at most) and returns the device state from its reply, the
+    // block number through resumeBlock; both 0 when no state reply came.
+    int QueryDspState(const char* command, std::int64_t* resumeBlock);
+    int QueryMcuState(const char* command, std::int64_t* resumeBlock);
+
+    // Announces the image, counts its lines into TotalBlocks and resets the progress numbers.
+    void CountImageBlocks();
+
+    // Stage steps.
+    bool VerifyChecksum(int expectedSum);
+    void BeginErase(DWORD pacingPeriodMs);
+    void BeginProgram();
+    void FinishReflash();
+    void ReportConnectFail();
+
+    struct DeviceProfile;
+
+private:
+    enum class ProgramResult { Completed, Failed };
+
+    // The entry and erase phase; returns the state reached (3 or more: ready for blocks).
+    int EnterProgrammingState(const DeviceProfile& device, std::int64_t* resumeBlock);
+    // Streams the image block by block; `checksum` receives the running sum.
+    ProgramResult ProgramBlocks(const DeviceProfile& device, std::int64_t resumeBlock,
+                                unsigned* checksum);
+    void PublishWrittenBlock(std::uint32_t block);
+    // Sends a closing command up to three times until the expected reply; the outcome is not
+    // needed by the caller.
+    void SendUpToThreeTimes(const char* command, const char* expected);
+    void Fail(const std::string& line);
+    void Log(const std::string& line);
+    bool Pause(DWORD ms) { return m_link.Stop.Pause(ms); }
+
+    DeviceLink& m_link;
+    ReplyChannel& m_channel;
+    Console& m_console;
+    FlashCounters& m_counters;
+    ImageFile m_image;
+};
+
+}  // namespace pellorin

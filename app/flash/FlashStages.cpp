@@ -1,0 +1,86 @@
+// The stage steps shared by both procedures: checksum exchange, erase and programming timing,
+// the end of a run.
+#include <cstring>
+
+#include "app/flash/FlashEngine.h"
+#include "app/flash/RecordSum.h"
+#include "platform/Clock.h"
+
+namespace pellorin {
+namespace {
+constexpr int kChecksumExchanges = 8;
+constexpr std::size_t kChecksumReplyLength = 7;  // "SUM" and four hex digits
+constexpr DWORD kProgramClockMs = 1000;
+constexpr DWORD kFinishPauseMs = 1000;
+}  // namespace
+
+FlashEngine::FlashEngine(DeviceLink& link, FlashCounters& counters)
+    : m_link(link), m_channel(link.Channel), m_console(link.TheConsole), m_counters(counters) {}
+
+void FlashEngine::Log(const std::string& line) {
+    if (!m_console.StopRequested()) m_console.InsertLogLine(line);
+}
+
+bool FlashEngine::VerifyChecksum(int expectedSum) {
+    bool replySeen = false;
+    bool checksumReplySeen = false;
+    for (int exchange = 0; exchange < kChecksumExchanges; ++exchange) {
+        char reply[kReplyBufferSize] = {};
+        const int length = m_channel.Transact("SUM\r", reply);
+        if (length >= 1) replySeen = true;
+        if (length >= static_cast<int>(kChecksumReplyLength) && std::strncmp(reply, "SUM", 3) == 0) {
+            checksumReplySeen = true;
+            const std::uint32_t deviceSum = FourHexDigits(std::string(reply, length), 3) & 0xFFFFu;
+            if (static_cast<int>(deviceSum) == expectedSum) return true;
+        }
+        if (m_link.Stop.Requested()) return false;
+    }
+    // A device that answers SUM with something else is taken as verified (devices rely on it);
+    // one that sent a checksum reply must have sent a matching one; a silent one fails.
+    return replySeen && !checksumReplySeen;
+}
+
+void FlashEngine::BeginErase(DWORD pacingPeriodMs) {
+    Log("Ereasing flash.............");
+    if (!m_console.StopRequested()) {
+        m_console.SetProgressRange(0, 100);
+        m_console.SetProgressPos(0);
+    }
+    m_counters.ProgressPercent.store(0);
+    m_counters.EraseStartTime.store(platform::timeGetTime());
+    if (!m_console.StopRequested()) m_console.StartTimer(kEraseTimer, pacingPeriodMs);
+}
+
+void FlashEngine::BeginProgram() {
+    if (!m_console.StopRequested()) {
+        m_console.SetProgressPos(100);
+        m_console.StopTimer(kEraseTimer);
+        m_console.SetProgressRange(0, static_cast<int>(std::min<std::uint32_t>(
+                                          m_counters.TotalBlocks.load(), 0x7FFFFFFFu)));
+        m_console.SetProgressPos(0);
+    }
+    Log("Ereased flash ok!");
+    const DWORD eraseTime = platform::timeGetTime() - m_counters.EraseStartTime.load();
+    Log("Erase case time:" + std::to_string(eraseTime) + "ms");
+    Log("Program flash..........");
+    m_counters.PercentShown.store(0);
+    m_counters.FlashStartTime.store(platform::timeGetTime());
+    if (!m_console.StopRequested()) m_console.StartTimer(kProgramTimer, kProgramClockMs);
+    m_counters.FlashPhase.store(kPhaseProgramming);
+    m_counters.WrittenBlocks.store(0);
+}
+
+void FlashEngine::FinishReflash() {
+    Pause(kFinishPauseMs);
+    m_counters.FlashPhase.store(kPhaseFinished);
+    const DWORD reflashTime = platform::timeGetTime() - m_counters.EraseStartTime.load();
+    Log("Reflash  case time:" + std::to_string(reflashTime) + "ms");
+    // The programming clock keeps ticking through this pause so that one of its ticks sees the
+    // finished phase and plays the end sound.
+    Pause(kFinishPauseMs);
+    if (!m_console.StopRequested()) m_console.StopTimer(kProgramTimer);
+}
+
+void FlashEngine::ReportConnectFail() { Log("connect fail"); }
+
+}  // namespace pellorin

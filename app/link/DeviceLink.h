@@ -1,0 +1,76 @@
+// The device link: the window's one serial port, the reply channel over it, the port opening with
+// the speed negotiation, and the job runner that carries one job from start to end on its own
+// worker thread.
+//
+// Threads: StartJob, OnSerialMessage, ClosePort (Exit) and Shutdown run on the window thread; the
+// job body (UpdateWorker: OpenPort, RunJob, ClosePort) runs on the worker. Only one job runs at a
+// time. Shutdown makes a running worker unwind at once and waits for it, so nothing is used after
+// the window is gone.
+#pragma once
+
+#include <atomic>
+#include <string>
+#include <thread>
+
+#include "SerialLib/Serial/DeviceSerial.h"
+#include "app/console/Console.h"
+#include "app/link/JobMode.h"
+#include "app/link/ReplyChannel.h"
+#include "platform/Messages.h"
+#include "platform/StopSignal.h"
+
+namespace pellorin {
+
+class DeviceLink {
+public:
+    DeviceLink(Console& console, platform::WindowObject& window);
+    ~DeviceLink();
+    DeviceLink(const DeviceLink&) = delete;
+    DeviceLink& operator=(const DeviceLink&) = delete;
+
+    void SetProcedures(UpdateProcedures* procedures) { m_procedures = procedures; }
+
+    // Window thread. Starts the worker for a job with the settings the button chose; false (and
+    // nothing started) while another job runs or after Shutdown.
+    bool StartJob(int jobMode, bool negotiateBaud, const std::string& portName);
+    [[nodiscard]] bool JobRunning() const { return m_running.load(); }
+    // Waits up to timeoutMs for a running job to end; true when none runs.
+    bool WaitForJob(DWORD timeoutMs);
+    // The window is closing: the worker stops at its next step and touches neither the window
+    // nor the port again; the port is closed; returns once the worker has ended.
+    void Shutdown();
+    long OnSerialMessage(WPARAM wParam, LPARAM lParam) { return Channel.OnSerialMessage(wParam, lParam); }
+
+    // The job's steps (worker thread; public for the tests that drive them one by one).
+    void OpenPort(bool negotiateBaud);
+    void RunJob();
+    bool FindImage(const std::string& fileName);
+    void ClosePort();
+    static unsigned UpdateWorker(DeviceLink* link);
+
+    // Job settings, written by the window thread before the worker starts.
+    std::atomic<int> JobMode{kJobNone};
+    bool NegotiateBaud = false;
+    std::string PortName;
+    // Set by the worker: the target unit (always 0) and the full path of the image found.
+    int DeviceIndex = 0;
+    std::string ImagePath;
+    // Where FindImage looks: the executable's own path unless a test sets another.
+    std::string ModulePath;
+
+    CDeviceSerial Port;
+    platform::StopSignal Stop;
+    ReplyChannel Channel{Port, Stop};
+    Console& TheConsole;
+
+private:
+    void Log(const std::string& line);
+
+    platform::WindowObject& m_window;
+    UpdateProcedures* m_procedures = nullptr;
+    std::thread m_worker;
+    std::atomic<bool> m_running{false};
+    platform::Event m_jobEnded{true};
+};
+
+}  // namespace pellorin

@@ -1,0 +1,64 @@
+// The reply channel: commands from the worker to the device, the device's reply lines back.
+//
+// Threads: OnSerialMessage runs on the window thread (posted by the port's listener); every other
+// operation runs on the worker and blocks it. Bytes travel port -> OnSerialMessage -> RxBuffer ->
+// RxEvent -> WaitReply. TxDoneEvent splits the receiving side into two states: while a command is
+// being sent each notification keeps only its own bytes; once the write has completed, arriving
+// bytes are collected for the reply.
+#pragma once
+
+#include <cstddef>
+
+#include "SerialLib/Serial/DeviceSerial.h"
+#include "app/link/RingBuffer.h"
+#include "platform/Event.h"
+#include "platform/StopSignal.h"
+
+namespace pellorin {
+
+// Callers pass reply buffers of this size, zeroed beforehand.
+constexpr std::size_t kReplyBufferSize = 512;
+
+class ReplyChannel {
+public:
+    ReplyChannel(CDeviceSerial& port, const platform::StopSignal& stop) : m_port(port), m_stop(stop) {}
+
+    // Window thread: the handler of the port's notification message. Returns 0.
+    long OnSerialMessage(WPARAM wParam, LPARAM lParam);
+
+    // Worker: writes `count` bytes and waits up to firstReplyWaitMs for the first reply bytes.
+    bool SendCommand(const char* bytes, std::size_t count, DWORD firstReplyWaitMs);
+    // Worker: collects one reply line into `reply` (kReplyBufferSize bytes, zeroed by the caller).
+    // Returns the reply's length (the index of its final carriage return, now a zero byte), or 0
+    // for no reply within timeoutMs.
+    int WaitReply(char* reply, DWORD timeoutMs);
+    // Worker: sends a zero-terminated command and collects its reply within ReplyTimeout.
+    int Transact(const char* command, char* reply);
+    // Worker: up to two Transacts until a reply begins with `expected`.
+    bool TransactExpect(const char* command, const char* expected);
+
+    // Wakes a waiting worker so that it sees the stop request at once.
+    void WakeForStop() { RxEvent.Set(); }
+
+    // The reply time-out of Transact in ms; the procedures set it per phase and nothing resets
+    // it, so a job starts with what the previous one left.
+    int ReplyTimeout = 8000;
+
+    RingBuffer RxBuffer;
+    platform::Event TxDoneEvent;
+    platform::Event RxEvent;
+
+private:
+    // Moves new bytes from RxBuffer behind `total` bytes of the reply. Returns the reply length
+    // when the new bytes hold a carriage return, -1 when they do not, and -2 when the buffer is
+    // full without one.
+    int TakeReplyBytes(char* reply, std::size_t& total);
+
+    CDeviceSerial& m_port;
+    const platform::StopSignal& m_stop;
+    // The record of the command write lives as long as the channel, so it stays valid however
+    // long the write takes after SendCommand has returned.
+    OVERLAPPED m_txRecord{};
+};
+
+}  // namespace pellorin

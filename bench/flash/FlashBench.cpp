@@ -1,0 +1,241 @@
+// Benchmark of whole updates, headless against the simulated inverter:
+//   1. tool time per block on an unpaced pseudo-terminal, beside a plain poll() client's round
+//      trip with the same device on the same kind of line;
+//   2. paced updates at 38400 and 9600 baud beside the physical limit of the bytes on the wire;
+//   3. peak memory for images of 1,000, 100,000 and 1,000,000 records (each in a fresh process);
+//   4. CPU used while the device is slow.
+// Usage: flash_bench [--blocks N]   (N blocks for the paced runs, 300 by default)
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "app/console/HeadlessConsole.h"
+#include "app/flash/UpdateEngine.h"
+#include "platform/Clock.h"
+#include "sim/HexGen.h"
+#include "sim/SimInverter.h"
+
+extern char** environ;
+
+using namespace pellorin;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+std::string TempFolder() {
+    char pattern[] = "/tmp/pellorin-bench-XXXXXX";
+    return mkdtemp(pattern);
+}
+
+void WriteImage(const std::string& path, int records) {
+    sim::HexImageOptions options;
+    options.records = records;
+    options.dataLength = 16;
+    sim::WriteHexImage(path, options);
+}
+
+// Runs a DSP update of the image in `folder` and returns the simulated inverter's transcript.
+std::vector<sim::TranscriptEntry> RunUpdate(const std::string& folder, sim::Options options,
+                                           int baudIndex) {
+    options.comDir = folder;
+    options.comNumber = 1;
+    sim::SimInverter device(options);
+    if (!device.Start()) {
+        std::fprintf(stderr, "cannot start the simulated inverter\n");
+        std::exit(1);
+    }
+    setenv("PELLORIN_COM_DIR", folder.c_str(), 1);
+    HeadlessConsole console;
+    console.Link().ModulePath = folder + "/Pellorin";
+    console.SelectBaudIndex(baudIndex);
+    console.PressJobButton(kJobDspUpdate, "COM1");
+    console.WaitForJobEnd(INFINITE);
+    return device.Transcript();
+}
+
+bool IsBlock(const sim::TranscriptEntry& entry) { return entry.received.rfind("SD_", 0) == 0; }
+
+// Plain client: the same device, the same kind of line, a raw descriptor and poll().
+double PlainRoundTripUs(const std::string& folder, int blocks) {
+    sim::Options options;
+    options.comDir = folder;
+    options.comNumber = 2;
+    options.dspState = 3;
+    options.eraseTimeMs = 0;
+    sim::SimInverter device(options);
+    device.Start();
+    const int fd = open(device.ComPath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    termios settings{};
+    tcgetattr(fd, &settings);
+    cfmakeraw(&settings);
+    cfsetspeed(&settings, B2400);
+    tcsetattr(fd, TCSANOW, &settings);
+    auto exchange = [fd](const std::string& command) {
+        (void)!write(fd, command.data(), command.size());
+        std::string reply;
+        while (reply.find('\r') == std::string::npos) {
+            pollfd pfd{fd, POLLIN, 0};
+            poll(&pfd, 1, 2000);
+            char buffer[256];
+            const ssize_t n = read(fd, buffer, sizeof buffer);
+            if (n > 0) reply.append(buffer, static_cast<std::size_t>(n));
+        }
+    };
+    exchange(":dsp\r");
+    sim::HexImageOptions image;
+    image.records = blocks;
+    const auto lines = sim::MakeHexImageLines(image);
+    std::vector<double> times;
+    for (int n = 1; n <= blocks; ++n) {
+        char number[16];
+        std::snprintf(number, sizeof number, "SD_%04d", n);
+        const auto start = Clock::now();
+        exchange(number + lines[static_cast<std::size_t>(n - 1)] + "\r");
+        times.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+    }
+    close(fd);
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2];
+}
+
+void UnpacedPerBlock() {
+    const std::string folder = TempFolder();
+    const int blocks = 2000;
+    WriteImage(folder + "/dsp.hex", blocks);
+    sim::Options options;
+    options.dspState = 3;  // ready for blocks: the run is all programming
+    const auto transcript = RunUpdate(folder, options, 2);
+    std::vector<double> blockTimes;
+    for (const auto& entry : transcript) {
+        if (IsBlock(entry)) blockTimes.push_back(entry.timeMs);
+    }
+    std::vector<double> gaps;
+    for (std::size_t i = 1; i < blockTimes.size(); ++i) gaps.push_back(blockTimes[i] - blockTimes[i - 1]);
+    std::sort(gaps.begin(), gaps.end());
+    const double toolUs = gaps.empty() ? 0 : gaps[gaps.size() / 2] * 1000.0;
+    const double plainUs = PlainRoundTripUs(folder, blocks);
+    std::printf("unpaced pty, %d blocks: tool %.1f us per block (median), plain poll() client "
+                "%.1f us per round trip (median), ratio %.2f\n",
+                blocks, toolUs, plainUs, plainUs > 0 ? toolUs / plainUs : 0.0);
+}
+
+void PacedRun(unsigned baud, int baudIndex, int blocks) {
+    const std::string folder = TempFolder();
+    WriteImage(folder + "/dsp.hex", blocks);
+    sim::Options options;
+    options.dspState = 3;
+    options.pace = true;
+    const auto transcript = RunUpdate(folder, options, baudIndex);
+    const double msPerByte = 10.0 * 1000.0 / baud;
+    double wireBytes = 0;
+    double start = -1;
+    double end = 0;
+    for (const auto& entry : transcript) {
+        if (!IsBlock(entry)) continue;
+        const double in = static_cast<double>(entry.received.size() + 1);
+        const double out = static_cast<double>(entry.reply.size());
+        wireBytes += in + out;
+        if (start < 0) start = entry.timeMs - in * msPerByte;
+        end = entry.timeMs + out * msPerByte;
+    }
+    const double limitMs = wireBytes * msPerByte;
+    const double actualMs = end - start;
+    std::printf("paced %u baud, %d blocks: %.0f ms against a physical limit of %.0f ms "
+                "(%.0f bytes at 10 bits): %.1f%% of the limit\n",
+                baud, blocks, actualMs, limitMs, wireBytes, 100.0 * limitMs / actualMs);
+}
+
+long PeakKiB() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
+    }
+    return 0;
+}
+
+// In a fresh process: count, sum and stream an image of `records` lines past a resume point at
+// its end (nothing to send), and report the growth of the peak resident size.
+int MemoryChild(int records, const std::string& folder) {
+    platform::SetClockScale(50);  // the run's fixed pauses, not its work, are shortened
+    sim::Options options;
+    options.comDir = folder;
+    options.comNumber = 1;
+    options.dspState = 3;
+    options.dspBlock = static_cast<std::uint32_t>(records + 10);
+    sim::SimInverter device(options);
+    device.Start();
+    setenv("PELLORIN_COM_DIR", folder.c_str(), 1);
+    HeadlessConsole console;
+    console.Link().ModulePath = folder + "/Pellorin";
+    const long before = PeakKiB();
+    console.PressJobButton(kJobDspUpdate, "COM1");
+    console.WaitForJobEnd(INFINITE);
+    const long after = PeakKiB();
+    std::printf("image of %d records: peak resident size grew by %ld KiB (%s)\n", records,
+                after - before, console.TotalBlocksText().c_str());
+    return 0;
+}
+
+void Memory(const char* self) {
+    for (int records : {1000, 100000, 1000000}) {
+        const std::string folder = TempFolder();
+        WriteImage(folder + "/dsp.hex", records);
+        const std::string count = std::to_string(records);
+        char* args[] = {const_cast<char*>(self), const_cast<char*>("--memory-child"),
+                        const_cast<char*>(count.c_str()), const_cast<char*>(folder.c_str()), nullptr};
+        pid_t child = 0;
+        if (posix_spawn(&child, self, nullptr, nullptr, args, environ) == 0) {
+            int status = 0;
+            waitpid(child, &status, 0);
+        }
+    }
+}
+
+void CpuWhileWaiting() {
+    const std::string folder = TempFolder();
+    WriteImage(folder + "/dsp.hex", 10);
+    sim::Options options;
+    options.dspState = 3;
+    options.blockWriteTimeMs = 500;  // a slow device: half a second per block
+    rusage before{};
+    getrusage(RUSAGE_SELF, &before);
+    const auto start = Clock::now();
+    RunUpdate(folder, options, 2);
+    const double wallS = std::chrono::duration<double>(Clock::now() - start).count();
+    rusage after{};
+    getrusage(RUSAGE_SELF, &after);
+    auto ms = [](const timeval& t) { return t.tv_sec * 1000.0 + t.tv_usec / 1000.0; };
+    const double cpuMs = ms(after.ru_utime) - ms(before.ru_utime) + ms(after.ru_stime) - ms(before.ru_stime);
+    std::printf("slow device (500 ms a block), %.1f s: %.1f ms CPU in all, %.2f ms per second "
+                "(tool and simulated device together)\n",
+                wallS, cpuMs, cpuMs / wallS);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 4 && std::strcmp(argv[1], "--memory-child") == 0) {
+        return MemoryChild(std::atoi(argv[2]), argv[3]);
+    }
+    int blocks = 300;
+    if (argc == 3 && std::strcmp(argv[1], "--blocks") == 0) blocks = std::atoi(argv[2]);
+    UnpacedPerBlock();
+    PacedRun(38400, 3, blocks);
+    PacedRun(9600, 1, blocks);
+    Memory(argv[0]);
+    CpuWhileWaiting();
+    return 0;
+}

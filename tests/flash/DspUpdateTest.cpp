@@ -1,0 +1,219 @@
+// The DSP update end to end against the simulated inverter, on the bytes it received.
+#include <regex>
+
+#include "tests/support/SimulatedLine.h"
+
+using namespace pellorin;
+using testing_support::MakeHexImage;
+using testing_support::SimulatedLine;
+
+namespace {
+using Lines = std::vector<std::string>;
+
+int CountPrefix(const Lines& lines, const std::string& prefix) {
+    int count = 0;
+    for (const auto& line : lines) count += line.rfind(prefix, 0) == 0 ? 1 : 0;
+    return count;
+}
+
+class DspUpdate : public SimulatedLine {
+protected:
+    // 40 data records with the 7FFE record after the 30th, and the end-of-file record.
+    void WriteImage(int records = 40, int sentinelAfter = 30) {
+        folder.Write("dsp.hex", MakeHexImage(records, 16, sentinelAfter));
+    }
+    sim::Options Options() {
+        sim::Options options;
+        options.expectImage = folder.File("dsp.hex");
+        options.eraseTimeMs = 3000;
+        // A device that answers the end-of-erase query only once the erase has finished.
+        options.stBeforeErased = sim::Options::BeforeErased::Silent;
+        return options;
+    }
+    Lines Sent() const { return device->ReceivedLines(); }
+};
+
+}  // namespace
+
+TEST_F(DspUpdate, AFreshUpdateStoresTheImageAndLogsEveryStage) {
+    WriteImage();
+    Start(Options());
+    RunJob(kJobDspUpdate);
+
+    const auto summary = device->GetSummary();
+    EXPECT_TRUE(summary.imageMatches);
+    EXPECT_TRUE(summary.violations.empty());
+    const Lines log = Log();
+    const std::string path = folder.File("dsp.hex");
+    ASSERT_EQ(log.size(), 12u) << ::testing::PrintToString(log);
+    EXPECT_EQ(log[0], "COM1 was opened!");
+    EXPECT_EQ(log[1], "Connecting..........");
+    EXPECT_EQ(log[2], path);
+    EXPECT_EQ(log[3], "Total blocks:42");
+    EXPECT_EQ(log[4], "Ereasing flash.............");
+    EXPECT_EQ(log[5], "Ereased flash ok!");
+    EXPECT_TRUE(std::regex_match(log[6], std::regex("Erase case time:[0-9]+ms")));
+    EXPECT_EQ(log[7], "Program flash..........");
+    EXPECT_EQ(log[8], "Verify flash data...............");
+    EXPECT_EQ(log[9], "Verify flash data ok!");
+    EXPECT_TRUE(std::regex_match(log[10], std::regex("Reflash  case time:[0-9]+ms")));
+    EXPECT_EQ(log[11], "Com was closed");
+
+    const Lines sent = Sent();
+    EXPECT_EQ(sent[1], ":dsp001");
+    EXPECT_EQ(sent[2], ":efh");
+    EXPECT_EQ(sent[3].substr(0, 3), ":st");
+    EXPECT_EQ(CountPrefix(sent, "SD_"), 42);
+    EXPECT_EQ(sent.back(), "SV");
+    EXPECT_EQ(console->ProgressPos(), 42);
+    EXPECT_EQ(console->WrittenBlocksText(), "42");
+    EXPECT_EQ(console->PercentText(), "100%");
+    EXPECT_EQ(console->EndSounds(), 1);
+    EXPECT_FALSE(console->TimerRunning(kEraseTimer));
+    EXPECT_FALSE(console->TimerRunning(kProgramTimer));
+}
+
+TEST_F(DspUpdate, TheSentinelRecordGoesOutOnlyAfterTheSumsAgreed) {
+    WriteImage(40, 30);
+    Start(Options());
+    RunJob(kJobDspUpdate);
+    const Lines sent = Sent();
+    const auto sum = std::find(sent.begin(), sent.end(), "SUM");
+    ASSERT_NE(sum, sent.end());
+    ASSERT_NE(sum + 1, sent.end());
+    EXPECT_EQ((sum + 1)->substr(0, 14), "SD_0031:027FFE") << "block 31 is the 7FFE record";
+    EXPECT_EQ((sum - 1)->substr(0, 8), "SD_0030:") << "the sum is asked right after block 30";
+}
+
+TEST_F(DspUpdate, BlocksAreNumberedInDecimalWithAtLeastFourDigits) {
+    folder.Write("dsp.hex", MakeHexImage(10005, 4));
+    sim::Options options = Options();
+    options.dspState = 3;
+    options.dspBlock = 9998;
+    Start(options);
+    RunJob(kJobDspUpdate);
+    const Lines sent = Sent();
+    EXPECT_EQ(CountPrefix(sent, "SD_"), 8) << "blocks 9999 to 10006";
+    EXPECT_EQ(CountPrefix(sent, "SD_9999:"), 1);
+    EXPECT_EQ(CountPrefix(sent, "SD_10000:"), 1);
+    EXPECT_EQ(CountPrefix(sent, ":efh"), 0) << "state 3: no erase";
+}
+
+TEST_F(DspUpdate, AYsjLineBeforeTheStateLineIsSkipped) {
+    WriteImage();
+    sim::Options options = Options();
+    options.ysjLine = true;
+    Start(options);
+    RunJob(kJobDspUpdate);
+    EXPECT_TRUE(device->GetSummary().imageMatches);
+    EXPECT_EQ(CountPrefix(Sent(), ":dsp"), 1);
+}
+
+TEST_F(DspUpdate, StateThreeWithBlockZeroProgramsWithoutErasing) {
+    WriteImage();
+    sim::Options options = Options();
+    options.dspState = 3;
+    options.dspBlock = 0;
+    Start(options);
+    RunJob(kJobDspUpdate);
+    EXPECT_EQ(CountPrefix(Sent(), ":efh"), 0);
+    EXPECT_FALSE(Logged("Ereasing flash............."));
+    EXPECT_TRUE(Logged("Ereased flash ok!"));
+    EXPECT_EQ(CountPrefix(Sent(), "SD_"), 42);
+}
+
+TEST_F(DspUpdate, AResumePastTheSentinelSendsTheRestWithoutVerifying) {
+    WriteImage(40, 30);
+    sim::Options options = Options();
+    options.dspState = 3;
+    options.dspBlock = 35;
+    Start(options);
+    RunJob(kJobDspUpdate);
+    const Lines sent = Sent();
+    EXPECT_EQ(CountPrefix(sent, "SUM"), 0);
+    EXPECT_EQ(CountPrefix(sent, "SD_"), 7);
+    EXPECT_EQ(CountPrefix(sent, "SD_0036"), 1);
+    EXPECT_EQ(sent.back(), "SV");
+    EXPECT_EQ(console->Counters.WrittenBlocks, 42u);
+}
+
+TEST_F(DspUpdate, AnImageWithoutSentinelIsNeverVerified) {
+    folder.Write("dsp.hex", MakeHexImage(20));
+    Start(Options());
+    RunJob(kJobDspUpdate);
+    EXPECT_EQ(CountPrefix(Sent(), "SUM"), 0);
+    EXPECT_TRUE(device->GetSummary().imageMatches);
+}
+
+TEST_F(DspUpdate, AWrongChecksumStopsBeforeTheSentinelAndLeavesQuickly) {
+    WriteImage(40, 30);
+    sim::Options options = Options();
+    options.faults.wrongChecksumTimes = -1;
+    Start(options);
+    RunJob(kJobDspUpdate);
+    const Lines sent = Sent();
+    EXPECT_EQ(CountPrefix(sent, "SUM"), 8);
+    EXPECT_EQ(CountPrefix(sent, "SD_0031"), 0) << "the 7FFE record is never sent";
+    EXPECT_EQ(sent.back(), "SV");
+    EXPECT_TRUE(Logged("Verify flash data fail!"));
+    EXPECT_FALSE(Logged("Verify flash data ok!"));
+    EXPECT_EQ(console->Link().Channel.ReplyTimeout, 1000);
+    EXPECT_EQ(console->EndSounds(), 0);
+}
+
+TEST_F(DspUpdate, ARefusedBlockEndsTheRunWithWriteFail) {
+    WriteImage();
+    sim::Options options = Options();
+    options.faults.refuseBlock = 5;
+    Start(options);
+    RunJob(kJobDspUpdate);
+    const Lines sent = Sent();
+    EXPECT_EQ(CountPrefix(sent, "SD_0005"), 2) << "two sends";
+    EXPECT_TRUE(sent.back().rfind("SD_0005", 0) == 0) << "nothing more is sent";
+    EXPECT_EQ(Log()[Log().size() - 2], "Write fail!");
+    EXPECT_TRUE(console->WaitForJobEnd(0));
+    EXPECT_EQ(console->Counters.WrittenBlocks, 4u);
+    for (int i = 0; i < 100 && !console->PhaseSeen(kPhaseFailed); ++i) platform::Sleep(100);
+    EXPECT_TRUE(console->PhaseSeen(kPhaseFailed));
+}
+
+TEST_F(DspUpdate, ASilentDeviceEndsWithConnectFailAfterSixPasses) {
+    WriteImage();
+    sim::Options options = Options();
+    options.faults.neverAnswer = {":dsp"};
+    Start(options);
+    RunJob(kJobDspUpdate);
+    const Lines sent = Sent();
+    // First pass: the first form twice, then the second form twice; later passes the second form.
+    ASSERT_EQ(sent.size(), 1u + 2 + 2 + 5 * 4);
+    EXPECT_EQ(sent[1], ":dsp001");
+    EXPECT_EQ(sent[2], ":dsp001");
+    for (std::size_t i = 3; i < sent.size(); ++i) EXPECT_EQ(sent[i], ":dsp");
+    EXPECT_EQ(Log()[Log().size() - 2], "connect fail");
+    EXPECT_FALSE(console->TimerRunning(kEraseTimer));
+}
+
+TEST_F(DspUpdate, AnEraseThatNeverFinishesStopsItsPacingTimer) {
+    WriteImage();
+    sim::Options options = Options();
+    options.eraseTimeMs = 10000000;
+    options.stBeforeErased = sim::Options::BeforeErased::AnswerSt2;
+    Start(options);
+    RunJob(kJobDspUpdate);
+    EXPECT_TRUE(Logged("Ereasing flash............."));
+    EXPECT_TRUE(Logged("connect fail"));
+    EXPECT_FALSE(console->TimerRunning(kEraseTimer));
+}
+
+TEST_F(DspUpdate, AHangUpMidwayEndsWithWriteFailAndNoHang) {
+    WriteImage();
+    sim::Options options = Options();
+    options.faults.hangUpAfterBlock = 10;
+    Start(options);
+    RunJob(kJobDspUpdate, 120000);
+    EXPECT_TRUE(Logged("Write fail!"));
+    EXPECT_EQ(console->Counters.WrittenBlocks, 10u);
+    EXPECT_FALSE(console->Link().Port.IsOpen());
+    for (int i = 0; i < 100 && !console->PhaseSeen(kPhaseFailed); ++i) platform::Sleep(100);
+    EXPECT_TRUE(console->PhaseSeen(kPhaseFailed));
+}

@@ -1,0 +1,120 @@
+// The MCU update end to end against the simulated inverter: hexadecimal block numbers,
+// verification after the last block, and the CHKS / CHKF report.
+#include "tests/support/SimulatedLine.h"
+
+using namespace pellorin;
+using testing_support::MakeHexImage;
+using testing_support::SimulatedLine;
+
+namespace {
+using Lines = std::vector<std::string>;
+
+int CountPrefix(const Lines& lines, const std::string& prefix) {
+    int count = 0;
+    for (const auto& line : lines) count += line.rfind(prefix, 0) == 0 ? 1 : 0;
+    return count;
+}
+
+class McuUpdate : public SimulatedLine {
+protected:
+    sim::Options Options(int records = 30) {
+        folder.Write("mcu.hex", MakeHexImage(records, 16, records / 2));
+        sim::Options options;
+        options.expectImage = folder.File("mcu.hex");
+        options.eraseTimeMs = 2000;
+        options.stBeforeErased = sim::Options::BeforeErased::Silent;
+        return options;
+    }
+    Lines Sent() const { return device->ReceivedLines(); }
+};
+
+}  // namespace
+
+TEST_F(McuUpdate, AFreshUpdateStoresTheImageAndReportsTheGoodChecksum) {
+    Start(Options());
+    RunJob(kJobMcuUpdate);
+    EXPECT_TRUE(device->GetSummary().imageMatches);
+    EXPECT_TRUE(device->GetSummary().violations.empty());
+    const Lines sent = Sent();
+    const std::string raw = device->Received();
+    EXPECT_EQ(raw.substr(0, 18), std::string("^S008BAUD192\r:mcu\x01", 18))
+        << "the first entry form goes out as formatted: :mcu and the byte 1, no CR";
+    EXPECT_EQ(CountPrefix(sent, "SD_"), 32);
+    EXPECT_EQ(CountPrefix(sent, "SD_000A:"), 1) << "hexadecimal, upper case";
+    const Lines tail(sent.end() - 3, sent.end());
+    EXPECT_EQ(tail, (Lines{"SUM", "CHKS", "SV"}));
+    const Lines log = Log();
+    EXPECT_EQ(log[log.size() - 4], "Verify flash data...............");
+    EXPECT_EQ(log[log.size() - 3], "Verify flash data ok!");
+    EXPECT_EQ(log[log.size() - 2].rfind("Reflash  case time:", 0), 0u);
+    EXPECT_EQ(console->EndSounds(), 1);
+}
+
+TEST_F(McuUpdate, ABadChecksumIsReportedWithChkfAndNoLeaveCommand) {
+    sim::Options options = Options();
+    options.faults.wrongChecksumTimes = -1;
+    Start(options);
+    RunJob(kJobMcuUpdate);
+    const Lines sent = Sent();
+    EXPECT_EQ(CountPrefix(sent, "SUM"), 8);
+    EXPECT_EQ(sent.back(), "CHKF");
+    EXPECT_EQ(CountPrefix(sent, "SV"), 0);
+    EXPECT_TRUE(Logged("Verify flash data fail!"));
+    EXPECT_EQ(console->EndSounds(), 0);
+}
+
+TEST_F(McuUpdate, BlockNumbersAbove255And65535AreHexWithAtLeastFourDigits) {
+    sim::Options options = Options(65540);
+    options.mcuState = 3;
+    options.mcuBlock = 254;
+    options.faults.stopAfterBlock = 256;
+    Start(options);
+    RunJob(kJobMcuUpdate);
+    EXPECT_EQ(CountPrefix(Sent(), "SD_00FF:"), 1);
+    EXPECT_EQ(console->Counters.WrittenBlocks, 256u);
+
+    console.reset();
+    device.reset();
+    options = Options(65540);
+    options.mcuState = 3;
+    options.mcuBlock = 0xFFFE;
+    options.faults.stopAfterBlock = 0x10000;
+    Start(options);
+    RunJob(kJobMcuUpdate);
+    EXPECT_EQ(CountPrefix(Sent(), "SD_FFFF:"), 1);
+    EXPECT_EQ(CountPrefix(Sent(), "SD_10000:"), 1);
+}
+
+TEST_F(McuUpdate, ALowerCaseAcknowledgementIsRefused) {
+    sim::Options options = Options(300);
+    options.mcuState = 3;
+    options.mcuBlock = 254;
+    options.faults.lowerCaseHexAck = true;
+    Start(options);
+    RunJob(kJobMcuUpdate);
+    EXPECT_EQ(CountPrefix(Sent(), "SD_00FF:"), 2);
+    EXPECT_TRUE(Logged("Write fail!"));
+}
+
+TEST_F(McuUpdate, ABareStateThreeResumesPastEveryBlockAndStillVerifies) {
+    sim::Options options = Options();
+    options.stateReplyOverride = "ST3";  // no block digits: each counts 35, block 152915
+    Start(options);
+    RunJob(kJobMcuUpdate);
+    const Lines sent = Sent();
+    EXPECT_EQ(CountPrefix(sent, "SD_"), 0);
+    EXPECT_GE(CountPrefix(sent, "SUM"), 1) << "the whole image is summed and verified";
+    EXPECT_EQ(sent.back(), "CHKF") << "this device had stored nothing, so its sum differs";
+}
+
+TEST_F(McuUpdate, AResumeSumsTheSkippedBlocksAndSendsTheRest) {
+    sim::Options options = Options();
+    options.mcuState = 3;
+    options.mcuBlock = 5;
+    Start(options);
+    RunJob(kJobMcuUpdate);
+    const Lines sent = Sent();
+    EXPECT_EQ(CountPrefix(sent, "SD_0006:"), 1);
+    EXPECT_EQ(CountPrefix(sent, "SD_0005:"), 0);
+    EXPECT_EQ(CountPrefix(sent, "SD_"), 32 - 5);
+}

@@ -1,0 +1,82 @@
+// The job runner against the simulated inverter: what each job sends, logs and leaves behind.
+#include <sys/stat.h>
+
+#include "tests/support/SimulatedLine.h"
+
+using namespace pellorin;
+using testing_support::SimulatedLine;
+
+namespace {
+using Lines = std::vector<std::string>;
+}
+
+class JobRunner : public SimulatedLine {};
+
+TEST_F(JobRunner, ReadVersionAndResetEepromOpenAt2400AndSendNothing) {
+    Start();
+    for (int mode : {kJobReadVersion, kJobResetEeprom}) {
+        RunJob(mode);
+        EXPECT_EQ(device->Received(), "") << "job " << mode;
+    }
+    EXPECT_EQ(Log(), (Lines{"Connecting..........", "Com was closed", "Connecting..........",
+                            "Com was closed"}));
+    const auto ticks = console->LogTicksOldestFirst();
+    EXPECT_GE(ticks[1] - ticks[0], 1000u) << "the port closes after the settling pause";
+    EXPECT_TRUE(console->JobButtonsEnabled());
+    EXPECT_FALSE(console->Link().Port.IsOpen());
+}
+
+TEST_F(JobRunner, AMissingImageIsReportedAndTheDeviceToldToLeave) {
+    Start();
+    RunJob(kJobDspUpdate);
+    EXPECT_EQ(Log(), (Lines{"COM1 was opened!", "Connecting..........", "dsp.hex can not found!",
+                            "Com was closed"}));
+    EXPECT_EQ(device->Received(), "^S008BAUD192\rSV\r") << "the leave command goes out once";
+}
+
+TEST_F(JobRunner, AFolderNamedLikeTheImageCountsAsFound) {
+    Start();
+    ASSERT_EQ(mkdir(folder.File("dsp.hex").c_str(), 0755), 0);
+    RunJob(kJobDspUpdate);
+    EXPECT_FALSE(Logged("dsp.hex can not found!"));
+    EXPECT_TRUE(Logged("Open image file fail!")) << "the loader meets the folder and says so";
+    EXPECT_TRUE(Logged("Total blocks:0"));
+}
+
+TEST_F(JobRunner, AnImagePathThatDoesNotFitIsTreatedAsMissing) {
+    Start();
+    console->Link().ModulePath = folder.Path() + "/" + std::string(300, 'x') + "/Pellorin";
+    RunJob(kJobMcuUpdate);
+    EXPECT_TRUE(Logged("mcu.hex can not found!"));
+}
+
+TEST_F(JobRunner, APortThatCannotBeOpenedStopsTheJobWithAMessageBox) {
+    Start();
+    ASSERT_TRUE(console->PressJobButton(kJobDspUpdate, "COM7"));
+    ASSERT_TRUE(console->WaitForJobEnd(60000));
+    EXPECT_EQ(console->MessageBoxes(), (Lines{"Cannot open serial port"}));
+    EXPECT_TRUE(Log().empty()) << "nothing is logged, not even Com was closed";
+    EXPECT_TRUE(console->JobButtonsEnabled());
+}
+
+TEST_F(JobRunner, OnlyOneJobRunsAtATime) {
+    Start();
+    ASSERT_TRUE(console->PressJobButton(kJobReadVersion, "COM1"));
+    EXPECT_FALSE(console->PressJobButton(kJobDspUpdate, "COM1")) << "the buttons are off";
+    ASSERT_TRUE(console->WaitForJobEnd(60000));
+    EXPECT_EQ(device->Received(), "");
+}
+
+TEST_F(JobRunner, ExitDuringAJobEndsItPromptlyWithoutTouchingTheWindow) {
+    sim::Options options;
+    options.faults.ackOnAttempt = 0;  // the speed exchange would take 27 seconds
+    Start(options);
+    ASSERT_TRUE(console->PressJobButton(kJobDspUpdate, "COM1"));
+    ASSERT_TRUE(device->WaitForLines(1, 20000));
+    const DWORD start = platform::GetTickCount();
+    console->Exit();
+    EXPECT_LT(platform::GetTickCount() - start, 2000u);
+    EXPECT_FALSE(console->Link().Port.IsOpen());
+    EXPECT_TRUE(console->WaitForJobEnd(0));
+    EXPECT_EQ(Log(), Lines{}) << "nothing is logged after the window closed";
+}
