@@ -8,7 +8,9 @@
 class CDeviceSerial : public CSerialWnd {
 public:
     CDeviceSerial() = default;
-    ~CDeviceSerial() override = default;
+    // Stops the listener before any part of the object is destroyed (same trace as
+    // CSerialWnd's destructor, which then finds nothing left to do).
+    ~CDeviceSerial() override;
 
     using CSerialWnd::Open;
     // Posts to pWnd->GetSafeHwnd(); the other arguments go to CSerialWnd::Open unchanged.

@@ -181,6 +181,11 @@ PortBackend::WaitResult PortBackend::WaitEvent(const Deadline& deadline) {
     }
 }
 
+void PortBackend::RearmEventWait() {
+    epoll_ctl(m_epollFd, EPOLL_CTL_DEL, m_fd, nullptr);
+    (void)AddToEpoll(m_epollFd, m_fd, EPOLLIN | EPOLLET);
+}
+
 void PortBackend::SignalMaskChange() { Signal(m_maskFd); }
 
 void PortBackend::DrainMaskChange() { Drain(m_maskFd); }

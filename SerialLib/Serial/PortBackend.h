@@ -74,6 +74,10 @@ public:
     // with MaskChanged and is consumed; an arrival that comes with it is reported first and the
     // mask change stays pending for the next wait.
     [[nodiscard]] WaitResult WaitEvent(const Deadline& deadline);
+    // Registers the port in the event wait afresh. A termios change wakes the tty's readers;
+    // the wake-ups of the line setup at open must not sit in the wait's ready list, or bytes
+    // that arrive next would be reported twice.
+    void RearmEventWait();
     // Ends the current (or next) WaitEvent with MaskChanged.
     void SignalMaskChange();
     void DrainMaskChange();

@@ -43,7 +43,8 @@ std::optional<int> NumberAfter(const std::string& name, const std::string& prefi
 }
 
 // The kernel registers a fixed number of 8250 placeholders whether or not a UART is there; their
-// port type is PORT_UNKNOWN. The sysfs attribute says so without opening the device.
+// port type (TIOCGSERIAL, also shown as the sysfs attribute "type") is PORT_UNKNOWN. The
+// attribute answers without opening the device, which would toggle its modem lines.
 bool UartPresent(const fs::path& classEntry, const std::string& name) {
     std::ifstream typeFile(classEntry / "type");
     int type = -1;
@@ -59,11 +60,13 @@ bool UartPresent(const fs::path& classEntry, const std::string& name) {
 
 }  // namespace
 
-std::vector<std::string> PresentSerialDevices() {
+std::vector<std::string> PresentSerialDevices() { return PresentSerialDevices("/sys/class/tty"); }
+
+std::vector<std::string> PresentSerialDevices(const std::string& ttyClassDir) {
     const std::string groups[] = {"ttyS", "ttyUSB", "ttyACM"};
     std::vector<std::pair<int, std::string>> found[3];
     std::error_code error;
-    for (const auto& entry : fs::directory_iterator("/sys/class/tty", error)) {
+    for (const auto& entry : fs::directory_iterator(ttyClassDir, error)) {
         const std::string name = entry.path().filename().string();
         for (int g = 0; g < 3; ++g) {
             const auto number = NumberAfter(name, groups[g]);

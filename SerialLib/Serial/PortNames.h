@@ -14,6 +14,8 @@
 
 // The devices that get the numbers COM1, COM2, ... when PELLORIN_COM_DIR is not set.
 [[nodiscard]] std::vector<std::string> PresentSerialDevices();
+// The same from another copy of /sys/class/tty (tests build one).
+[[nodiscard]] std::vector<std::string> PresentSerialDevices(const std::string& ttyClassDir);
 
 // What CSerial::Open opens for a name: "COM<n>" (any case) through PortDevicePath ("" when the
 // port does not exist), any other name as given.

@@ -181,6 +181,7 @@ LONG CSerial::Open(const char* lpszDevice, DWORD dwInQueue, DWORD dwOutQueue, bo
     SetupReadTimeouts(ReadTimeoutImmediate);
     const LONG lStatus = m_lError.load();
     ApplyDefaultConfiguration(*pPort);
+    pPort->RearmEventWait();
     return Done(lStatus);
 }
 

@@ -29,7 +29,7 @@
 // the status and count in the record and signals its event when the bytes are out (written) or
 // in (read), or when Close ends it (995). A Write keeps its own copy of the data; a Read writes
 // into the caller's buffer, which must stay valid until the record completes or the port is
-// closed. The record must stay valid until then, too.
+// closed. The record and its event must stay valid until then, too.
 //
 // WaitEvent given the caller's record (as the listener does) waits on the calling thread and
 // signals the record's event before it returns; Windows would return at once and signal later.

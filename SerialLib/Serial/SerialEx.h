@@ -5,8 +5,8 @@
 // waits for another thread, so Close may run on any thread but the listener's own. A stop is
 // never missed: StopListener's mask change ends the listener's wait, and if the listener is
 // between two waits at that moment the change stays pending and ends the next wait at once.
-// A class that implements OnComEvent must close the port in its own destructor, before the
-// listener could call into a half-destroyed object.
+// The listener makes virtual calls on the object, so the most derived class must stop it at the
+// start of its own destructor (CDeviceSerial does); a base destructor would run too late.
 #pragma once
 
 #include <atomic>

@@ -5,7 +5,9 @@
 
 const UINT CSerialWnd::DefaultComMsg = platform::RegisterWindowMessage("CSerialWnd_DefaultComMsg");
 
-CSerialWnd::~CSerialWnd() {
+CSerialWnd::~CSerialWnd() { CloseOnDestruction(); }
+
+void CSerialWnd::CloseOnDestruction() {
     if (HasListener()) {
         platform::Trace("CSerialWnd::~CSerialWnd - Serial port not closed\n");
         CSerialWnd::Close();

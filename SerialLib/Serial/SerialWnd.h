@@ -27,6 +27,11 @@ public:
                       LPARAM lParam = 0, DWORD dwInQueue = 0, DWORD dwOutQueue = 0);
 
 protected:
+    // What the destructor does when the listener still runs: the trace and a full close. The
+    // most derived class calls it first thing in its destructor, so that the listener's
+    // virtual calls never meet an object that is already being taken apart.
+    void CloseOnDestruction();
+
     std::atomic<platform::HWND> m_hwndTarget{nullptr};
     std::atomic<UINT> m_nNotifyMsg{0};
     std::atomic<LPARAM> m_lNotifyParam{0};

@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <filesystem>
+#include <fstream>
+
 #include "SerialLib/Serial/PortNames.h"
 #include "SerialLib/Serial/Serial.h"
 #include "SerialTestSupport.h"
@@ -171,4 +174,32 @@ TEST(PortNames, OtherNamesAreOpenedAsGiven) {
     EXPECT_EQ(ResolvePortName("/dev/ttyUSB7"), "/dev/ttyUSB7");
     EXPECT_EQ(ResolvePortName("COMX"), "COMX");
     EXPECT_EQ(ResolvePortName("com"), "com");
+}
+
+// Numbering without PELLORIN_COM_DIR, on a made-up copy of /sys/class/tty: UARTs with hardware,
+// then USB adapters, then ACM devices, each by number; placeholders and virtual ttys skipped.
+TEST(PortNames, PresentDevicesAreNumberedUartsThenUsbThenAcm) {
+    namespace fs = std::filesystem;
+    ComDirectory scratch;  // only for its temporary folder
+    unsetenv("PELLORIN_COM_DIR");
+    const fs::path root = scratch.Path();
+    const fs::path classDir = root / "class";
+    fs::create_directories(classDir);
+    auto device = [&](const std::string& name, const std::string& parent, const char* type) {
+        const fs::path dir = root / "devices" / parent / "tty" / name;
+        fs::create_directories(dir);
+        if (type) std::ofstream(dir / "type") << type << "\n";
+        fs::create_symlink(dir, classDir / name);
+    };
+    device("ttyS10", "platform/serial8250", "4");
+    device("ttyS2", "pnp0/00:01", "4");
+    device("ttyS3", "platform/serial8250", "0");  // placeholder, no UART behind it
+    device("ttyUSB1", "pci0000:00/usb1/1-1", nullptr);
+    device("ttyUSB0", "pci0000:00/usb1/1-2", nullptr);
+    device("ttyACM0", "pci0000:00/usb1/1-3", nullptr);
+    device("ttyS0", "virtual/tty", "4");  // a virtual tty is no port
+    device("tty5", "virtual/tty", nullptr);
+    EXPECT_EQ(PresentSerialDevices(classDir.string()),
+              (std::vector<std::string>{"/dev/ttyS2", "/dev/ttyS10", "/dev/ttyUSB0",
+                                        "/dev/ttyUSB1", "/dev/ttyACM0"}));
 }

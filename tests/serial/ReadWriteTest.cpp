@@ -88,6 +88,7 @@ TEST_F(OverlappedPort, AWriteThatMustWaitCompletesOnTheCallersEventWhenTheLineDr
     EXPECT_EQ(GetOverlappedStatus(&record), ERROR_SUCCESS);
     EXPECT_EQ(GetOverlappedCount(&record), data.size());
     EXPECT_TRUE(received == data);
+    port.Close();  // the helper is gone only now; `done` must outlive it
 }
 
 TEST_F(OverlappedPort, ClosingEndsAPendingWriteAndSignalsItsRecord) {
@@ -141,6 +142,7 @@ TEST_F(OverlappedPort, ABlockingReadOnTheCallersRecordCompletesWhenTheBytesAreIn
     ASSERT_EQ(done.Wait(5000), WAIT_OBJECT_0);
     EXPECT_EQ(GetOverlappedCount(&record), 6u);
     EXPECT_EQ(std::string(buffer, 6), "abcdef");
+    port.Close();
 }
 
 TEST_F(OverlappedPort, EventWaitsEndOnArrivalOncePerArrivalAndOnAMaskChange) {

@@ -1,0 +1,251 @@
+// Serial layer benchmark: the CPU an open, quiet, listening port uses, and the round trip of a
+// short exchange along the program's path (listener -> posted message -> reader on a "window"
+// thread -> event -> waiting worker) beside the same exchange done with a plain poll() loop.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "SerialLib/Serial/DeviceSerial.h"
+#include "platform/Event.h"
+#include "platform/PseudoTerminal.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr int EXCHANGES = 10000;
+constexpr std::size_t OUT_BYTES = 50;
+constexpr std::size_t BACK_BYTES = 10;
+
+double ProcessCpuMs() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
+}
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+double Percentile(std::vector<double> values, double p) {
+    std::sort(values.begin(), values.end());
+    return values[static_cast<std::size_t>(p * (values.size() - 1))];
+}
+
+// The device: answers every 50 bytes it receives with 10 bytes.
+class EchoDevice {
+public:
+    explicit EchoDevice(int masterFd) : m_fd(masterFd), m_thread([this] { Run(); }) {}
+    ~EchoDevice() {
+        m_running.store(false);
+        m_thread.join();
+    }
+
+private:
+    void Run() {
+        std::size_t pending = 0;
+        const char reply[BACK_BYTES] = {'A', 'C', 'K', '0', '1', '2', '3', '4', '5', '\r'};
+        while (m_running.load()) {
+            pollfd fd{m_fd, POLLIN, 0};
+            if (poll(&fd, 1, 50) <= 0) continue;
+            char buffer[512];
+            const ssize_t n = read(m_fd, buffer, sizeof buffer);
+            if (n <= 0) continue;
+            pending += static_cast<std::size_t>(n);
+            while (pending >= OUT_BYTES) {
+                pending -= OUT_BYTES;
+                (void)!write(m_fd, reply, sizeof reply);
+            }
+        }
+    }
+    int m_fd;
+    std::atomic<bool> m_running{true};
+    std::thread m_thread;
+};
+
+// A "window" with its own thread and message queue, as the console's window thread is: on
+// each notification it reads the port in 128-byte chunks, and sets the reply event once the
+// whole reply is in.
+class ReaderWindow : public platform::MessageTarget, public platform::WindowObject {
+public:
+    explicit ReaderWindow(CSerial& port) : m_port(port), m_thread([this] { Run(); }) {}
+    ~ReaderWindow() {
+        {
+            std::lock_guard lock(m_mutex);
+            m_stop = true;
+        }
+        m_changed.notify_all();
+        m_thread.join();
+    }
+    bool Post(UINT, WPARAM wParam, LPARAM) noexcept override {
+        {
+            std::lock_guard lock(m_mutex);
+            m_queue.push_back(wParam);
+        }
+        m_changed.notify_one();
+        return true;
+    }
+    platform::HWND GetSafeHwnd() override { return this; }
+
+    // The worker's side: expect a reply of `count` bytes.
+    void Expect(std::size_t count) {
+        std::lock_guard lock(m_mutex);
+        m_received = 0;
+        m_expected = count;
+        m_replyIn.Reset();
+    }
+    platform::Event& ReplyIn() { return m_replyIn; }
+
+private:
+    void Run() {
+        for (;;) {
+            WPARAM wParam;
+            {
+                std::unique_lock lock(m_mutex);
+                m_changed.wait(lock, [this] { return m_stop || !m_queue.empty(); });
+                if (m_stop) return;
+                wParam = m_queue.front();
+                m_queue.pop_front();
+            }
+            if (!(wParam & EV_RXCHAR)) continue;
+            char buffer[128];
+            DWORD count = 0;
+            do {
+                if (m_port.Read(buffer, sizeof buffer, &count) != ERROR_SUCCESS) break;
+                std::lock_guard lock(m_mutex);
+                m_received += count;
+                if (m_expected && m_received >= m_expected) {
+                    m_expected = 0;
+                    m_replyIn.Set();
+                }
+            } while (count == sizeof buffer);
+        }
+    }
+
+    CSerial& m_port;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<WPARAM> m_queue;
+    bool m_stop = false;
+    std::size_t m_received = 0;
+    std::size_t m_expected = 0;
+    platform::Event m_replyIn;
+    std::thread m_thread;
+};
+
+void QuietPortCpu() {
+    platform::PseudoTerminal pty;
+    CDeviceSerial port;
+    ReaderWindow window(port);
+    if (port.Open(pty.SlavePath().c_str(), &static_cast<platform::WindowObject&>(window)) !=
+        ERROR_SUCCESS) {
+        std::printf("quiet port: open failed\n");
+        return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const double before = ProcessCpuMs();
+    const auto start = Clock::now();
+    std::this_thread::sleep_for(std::chrono::seconds(5));
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    const double cpu = ProcessCpuMs() - before;
+    port.Close();
+    std::printf("quiet listening port: %.3f ms CPU over %.2f s = %.4f ms CPU per second\n", cpu,
+                seconds, cpu / seconds);
+}
+
+std::vector<double> ProgramPath() {
+    platform::PseudoTerminal pty;
+    CDeviceSerial port;
+    ReaderWindow window(port);
+    std::vector<double> times;
+    if (port.Open(pty.SlavePath().c_str(), &static_cast<platform::WindowObject&>(window)) !=
+        ERROR_SUCCESS) {
+        std::printf("program path: open failed\n");
+        return times;
+    }
+    port.Setup(38400, 8, NOPARITY, ONESTOPBIT);
+    EchoDevice device(pty.MasterFd());
+    const char command[OUT_BYTES] = {};
+    platform::Event txDone;
+    times.reserve(EXCHANGES);
+    for (int i = 0; i < EXCHANGES; ++i) {
+        window.Expect(BACK_BYTES);
+        OVERLAPPED record{0, 0, 0, 0, &txDone};
+        DWORD written = 0;
+        const auto start = Clock::now();
+        port.Write(command, sizeof command, &written, &record, INFINITE);
+        (void)txDone.Wait(INFINITE);
+        if (window.ReplyIn().Wait(5000) != WAIT_OBJECT_0) {
+            std::printf("program path: reply %d lost\n", i);
+            break;
+        }
+        times.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+    }
+    port.Close();
+    return times;
+}
+
+std::vector<double> PlainPollLoop() {
+    platform::PseudoTerminal pty;
+    std::vector<double> times;
+    const int fd = open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return times;
+    termios settings{};
+    tcgetattr(fd, &settings);
+    cfmakeraw(&settings);
+    settings.c_cc[VMIN] = 0;
+    settings.c_cc[VTIME] = 0;
+    tcsetattr(fd, TCSANOW, &settings);
+    EchoDevice device(pty.MasterFd());
+    const char command[OUT_BYTES] = {};
+    times.reserve(EXCHANGES);
+    for (int i = 0; i < EXCHANGES; ++i) {
+        const auto start = Clock::now();
+        (void)!write(fd, command, sizeof command);
+        std::size_t got = 0;
+        while (got < BACK_BYTES) {
+            pollfd pfd{fd, POLLIN, 0};
+            if (poll(&pfd, 1, 5000) <= 0) break;
+            char buffer[128];
+            const ssize_t n = read(fd, buffer, sizeof buffer);
+            if (n > 0) got += static_cast<std::size_t>(n);
+        }
+        times.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+    }
+    close(fd);
+    return times;
+}
+
+}  // namespace
+
+int main() {
+    QuietPortCpu();
+    const auto program = ProgramPath();
+    const auto plain = PlainPollLoop();
+    if (program.empty() || plain.empty()) return 1;
+    const double programMedian = Median(program);
+    const double plainMedian = Median(plain);
+    std::printf("round trip, %d exchanges of %zu bytes out and %zu back:\n", EXCHANGES, OUT_BYTES,
+                BACK_BYTES);
+    std::printf("  program path (listener, message, reader thread, event): median %.1f us, "
+                "p99 %.1f us\n",
+                programMedian, Percentile(program, 0.99));
+    std::printf("  plain poll() loop:                                       median %.1f us, "
+                "p99 %.1f us\n",
+                plainMedian, Percentile(plain, 0.99));
+    std::printf("  ratio program / plain: %.2f\n", programMedian / plainMedian);
+    return 0;
+}
