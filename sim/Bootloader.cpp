@@ -108,7 +108,8 @@ Reaction Bootloader::Handle(const std::string& line, const LineArrival& arrival)
     Reaction deaf;
     deaf.heard = false;
     if (m_silentForGood) {
-        deaf.note = "silent: stopped after block " + std::to_string(m_options.faults.stopAfterBlock);
+        deaf.note =
+            "silent: stopped after block " + std::to_string(m_options.faults.stopAfterBlock);
         return deaf;
     }
     if (m_linesSeen <= m_options.faults.silentFirstLines) {
@@ -200,8 +201,8 @@ Reaction Bootloader::HandleSpeed(const std::string& code) {
         reaction.note = "silent: speed command attempt " + std::to_string(m_speedAttempts);
         return reaction;
     }
-    const std::string text = m_options.faults.ackOverride.empty() ? kAck
-                                                                   : m_options.faults.ackOverride;
+    const std::string text =
+        m_options.faults.ackOverride.empty() ? kAck : m_options.faults.ackOverride;
     reaction.reply = text + "\r";
     // The device changes speed only when it has really said yes.
     if (StartsWith(text, kAck)) m_negotiatedBaud = RateOfCode(code);
@@ -238,8 +239,9 @@ Reaction Bootloader::HandleEntry(Target target) {
         reaction.reply = m_options.stateReplyOverride + "\r";
         return reaction;
     }
-    if (target == Target::Dsp && m_options.ysjLine) reaction.reply = std::string(kYsjLine) + "\r";
-    reaction.reply += StateReply(target) + "\r";
+    if (target == Target::Dsp && m_options.ysjLine)
+        reaction.leadLine = std::string(kYsjLine) + "\r";
+    reaction.reply = StateReply(target) + "\r";
     return reaction;
 }
 
@@ -259,8 +261,7 @@ Reaction Bootloader::HandleBlock(Target target, const std::string& command) {
                           (dsp ? "decimal" : "upper-case hex"));
         }
     }
-    const auto number =
-        static_cast<std::uint32_t>(std::stoull(numberText, nullptr, dsp ? 10 : 16));
+    const auto number = static_cast<std::uint32_t>(std::stoull(numberText, nullptr, dsp ? 10 : 16));
     // The number must be written exactly as the bootloader writes it (four digits at least).
     if (Format(dsp ? "%04u" : "%04X", number) != numberText) {
         return Refuse("block number \"" + numberText + "\" is not in the form " +

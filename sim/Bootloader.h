@@ -22,16 +22,17 @@ struct LineArrival {
 };
 
 struct Reaction {
-    std::string reply;          // the exact bytes to send, CRs included; empty: no answer
-    unsigned lineRate = 2400;   // the rate the device talks at for this reply
-    std::uint32_t busyMs = 0;   // program ms the device works before it answers
-    bool heard = true;          // false: the line was not taken in at all
-    bool hangUp = false;        // close the line after this reply
+    std::string reply;         // the exact bytes to send, CRs included; empty: no answer
+    std::string leadLine;      // a line sent on its own before the reply ("YSJ...")
+    unsigned lineRate = 2400;  // the rate the device talks at for this reply
+    std::uint32_t busyMs = 0;  // program ms the device works before it answers
+    bool heard = true;         // false: the line was not taken in at all
+    bool hangUp = false;       // close the line after this reply
     std::string note;
 };
 
 class Bootloader {
-public:
+  public:
     Bootloader(const Options& options, FlashModel& flash);
 
     Reaction Handle(const std::string& line, const LineArrival& arrival);
@@ -49,7 +50,7 @@ public:
     // The kind of command a line holds, as counted in the summary ("SD", ":efh", "other" ...).
     static std::string CommandKind(const std::string& line);
 
-private:
+  private:
     enum class Selected { None, Dsp, Mcu };
 
     Reaction HandleSpeed(const std::string& code);

@@ -17,9 +17,12 @@ namespace {
 const char* Name(Target target) { return target == Target::Dsp ? "dsp" : "mcu"; }
 
 bool TargetFromName(const std::string& name, Target& target) {
-    if (name == "dsp") target = Target::Dsp;
-    else if (name == "mcu") target = Target::Mcu;
-    else return false;
+    if (name == "dsp")
+        target = Target::Dsp;
+    else if (name == "mcu")
+        target = Target::Mcu;
+    else
+        return false;
     return true;
 }
 

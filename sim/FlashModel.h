@@ -15,12 +15,12 @@ namespace sim {
 
 struct BootloaderMemory {
     int state = 1;
-    std::uint32_t block = 0;                        // resume block: the last block stored
+    std::uint32_t block = 0;                       // resume block: the last block stored
     std::map<std::uint32_t, std::string> records;  // block number -> record text without CR
 };
 
 class FlashModel {
-public:
+  public:
     FlashModel(int dspState, std::uint32_t dspBlock, int mcuState, std::uint32_t mcuBlock);
 
     // Reads the state file if it exists (it then overrides the start state), writes it back
@@ -38,7 +38,7 @@ public:
     // The device left the bootloader: the next entry starts at state 1, block 0. The records stay.
     void Leave(Target target);
 
-private:
+  private:
     BootloaderMemory& Mutable(Target target);
     void Append(const std::string& line);
     bool ApplyLine(const std::string& line);

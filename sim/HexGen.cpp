@@ -14,20 +14,21 @@ constexpr std::uint8_t kExtendedLinear = 0x04;
 constexpr std::uint16_t kVerifyAddress = 0x7FFE;
 
 class ByteSource {
-public:
+  public:
     explicit ByteSource(std::uint32_t seed) : m_state(seed * 2654435761u + 12345u) {}
     std::uint8_t Next() {
         m_state = m_state * 1664525u + 1013904223u;
         return static_cast<std::uint8_t>(m_state >> 24);
     }
 
-private:
+  private:
     std::uint32_t m_state;
 };
 
 std::string ExtendedLinear(std::uint16_t upper) {
-    return FormatHexRecord(kExtendedLinear, 0,
-                           {static_cast<std::uint8_t>(upper >> 8), static_cast<std::uint8_t>(upper)});
+    return FormatHexRecord(
+        kExtendedLinear, 0,
+        {static_cast<std::uint8_t>(upper >> 8), static_cast<std::uint8_t>(upper)});
 }
 
 // The upper address half in force for a record placed at `index` (before the line there).

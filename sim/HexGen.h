@@ -19,9 +19,9 @@ struct HexImageOptions {
     int verifyRecordLine = 0;
     int verifyRecordLength = 2;
     bool crlf = false;
-    bool finalLineEnd = true;      // whether the last line ends with its line end
-    bool endOfFileRecord = true;   // ":00000001FF" as the last line
-    std::uint32_t seed = 1;        // the data bytes are a fixed pseudo-random sequence from this
+    bool finalLineEnd = true;     // whether the last line ends with its line end
+    bool endOfFileRecord = true;  // ":00000001FF" as the last line
+    std::uint32_t seed = 1;       // the data bytes are a fixed pseudo-random sequence from this
 };
 
 // One record as text, ":LLAAAATT<data>CC" in upper case.

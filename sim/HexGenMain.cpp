@@ -1,6 +1,8 @@
 // hexgen: writes a test image (valid Intel HEX) for the tool and the simulated inverter.
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <functional>
 #include <iostream>
 #include <string>
 
@@ -43,27 +45,54 @@ int main(int argc, char** argv) {
             std::cout << kUsage;
             return 0;
         }
-        if (name == "--crlf") { options.crlf = true; continue; }
-        if (name == "--no-final-newline") { options.finalLineEnd = false; continue; }
-        if (name == "--no-eof-record") { options.endOfFileRecord = false; continue; }
+        if (name == "--crlf") {
+            options.crlf = true;
+            continue;
+        }
+        if (name == "--no-final-newline") {
+            options.finalLineEnd = false;
+            continue;
+        }
+        if (name == "--no-eof-record") {
+            options.endOfFileRecord = false;
+            continue;
+        }
         if (i + 1 == argc) {
             std::cerr << "hexgen: " << name << " needs a value (--help lists the options)\n";
             return 2;
         }
         const char* value = argv[++i];
-        long long number = 0;
-        bool ok = true;
-        if (name == "--out") out = value;
-        else if (name == "--records") ok = Number(value, 0, 10000000, number), options.records = static_cast<int>(number);
-        else if (name == "--length") ok = Number(value, 1, 255, number), options.dataLength = static_cast<int>(number);
-        else if (name == "--start") ok = Number(value, 0, 0xFFFFFFFFll, number), options.startAddress = static_cast<std::uint32_t>(number);
-        else if (name == "--verify-line") ok = Number(value, 0, 100000000, number), options.verifyRecordLine = static_cast<int>(number);
-        else if (name == "--verify-length") ok = Number(value, 1, 255, number), options.verifyRecordLength = static_cast<int>(number);
-        else if (name == "--seed") ok = Number(value, 0, 0xFFFFFFFFll, number), options.seed = static_cast<std::uint32_t>(number);
-        else {
+        if (name == "--out") {
+            out = value;
+            continue;
+        }
+        struct Numeric {
+            const char* name;
+            long long low;
+            long long high;
+            std::function<void(long long)> set;
+        };
+        const Numeric numeric[] = {
+            {"--records", 0, 10000000, [&](long long v) { options.records = static_cast<int>(v); }},
+            {"--length", 1, 255, [&](long long v) { options.dataLength = static_cast<int>(v); }},
+            {"--start", 0, 0xFFFFFFFFll,
+             [&](long long v) { options.startAddress = static_cast<std::uint32_t>(v); }},
+            {"--verify-line", 0, 100000000,
+             [&](long long v) { options.verifyRecordLine = static_cast<int>(v); }},
+            {"--verify-length", 1, 255,
+             [&](long long v) { options.verifyRecordLength = static_cast<int>(v); }},
+            {"--seed", 0, 0xFFFFFFFFll,
+             [&](long long v) { options.seed = static_cast<std::uint32_t>(v); }},
+        };
+        const auto option = std::find_if(std::begin(numeric), std::end(numeric),
+                                         [&](const Numeric& n) { return name == n.name; });
+        if (option == std::end(numeric)) {
             std::cerr << "hexgen: unknown option " << name << " (--help lists the options)\n";
             return 2;
         }
+        long long number = 0;
+        const bool ok = Number(value, option->low, option->high, number);
+        if (ok) option->set(number);
         if (!ok) {
             std::cerr << "hexgen: bad value for " << name << ": " << value << "\n";
             return 2;

@@ -14,7 +14,7 @@ std::string JsonString(const std::string& text);
 
 // Builds one JSON object member by member; nested objects and arrays are passed in as raw JSON.
 class JsonObject {
-public:
+  public:
     JsonObject& Add(const std::string& key, const std::string& value);
     JsonObject& Add(const std::string& key, const char* value);
     JsonObject& Add(const std::string& key, bool value);
@@ -23,7 +23,7 @@ public:
     JsonObject& AddRaw(const std::string& key, const std::string& json);
     [[nodiscard]] std::string Text() const { return "{" + m_body + "}"; }
 
-private:
+  private:
     void Key(const std::string& key);
     std::string m_body;
 };

@@ -36,10 +36,14 @@ std::string UnescapeText(const std::string& text) {
             continue;
         }
         const char c = text[++i];
-        if (c == 'r') out += '\r';
-        else if (c == 'n') out += '\n';
-        else if (c == 't') out += '\t';
-        else if (c == '\\') out += '\\';
+        if (c == 'r')
+            out += '\r';
+        else if (c == 'n')
+            out += '\n';
+        else if (c == 't')
+            out += '\t';
+        else if (c == '\\')
+            out += '\\';
         else if (c == 'x' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
                  HexValue(text[i + 2]) >= 0) {
             out += static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
@@ -69,6 +73,7 @@ Line and device:
   --pace                   both directions take 10 bits a byte at the line rate
   --st-before-erased st2|silent   answer to ":st" while erasing (default st2)
   --ysj                    DSP: send a "YSJ..." line before the state line
+  --ysj-gap-ms N           program ms between that line, once read, and the state line (100)
   --dsp-state N --dsp-block N --mcu-state N --mcu-block N   start state (default 1, block 0)
   --state-reply TEXT       answer every entry command with TEXT (e.g. ST3)
   --transcript F.jsonl     write the transcript (one JSON object per line received)
@@ -122,25 +127,44 @@ bool ParseSimCommandLine(const std::vector<std::string>& arguments, SimProgramOp
     constexpr long long kMaxInt = 0x7FFFFFFF;
     constexpr long long kMaxU32 = 0xFFFFFFFF;
     const std::map<std::string, Setter> valued = {
-        {"--com-dir", Setter([&o](const std::string& v) { o.comDir = v; return true; })},
+        {"--com-dir", Setter([&o](const std::string& v) {
+             o.comDir = v;
+             return true;
+         })},
         {"--com", integer(o.comNumber, 0, kMaxInt)},
-        {"--state-file", Setter([&o](const std::string& v) { o.stateFile = v; return true; })},
-        {"--image", Setter([&o](const std::string& v) { o.expectImage = v; return true; })},
+        {"--state-file", Setter([&o](const std::string& v) {
+             o.stateFile = v;
+             return true;
+         })},
+        {"--image", Setter([&o](const std::string& v) {
+             o.expectImage = v;
+             return true;
+         })},
         {"--erase-ms", integer(o.eraseTimeMs, 0, kMaxU32)},
         {"--block-ms", integer(o.blockWriteTimeMs, 0, kMaxU32)},
         {"--st-before-erased", Setter([&o](const std::string& v) {
-             if (v == "st2") o.stBeforeErased = Options::BeforeErased::AnswerSt2;
-             else if (v == "silent") o.stBeforeErased = Options::BeforeErased::Silent;
-             else return false;
+             if (v == "st2")
+                 o.stBeforeErased = Options::BeforeErased::AnswerSt2;
+             else if (v == "silent")
+                 o.stBeforeErased = Options::BeforeErased::Silent;
+             else
+                 return false;
              return true;
          })},
         {"--dsp-state", integer(o.dspState, -kMaxInt, kMaxInt)},
         {"--dsp-block", integer(o.dspBlock, 0, kMaxU32)},
         {"--mcu-state", integer(o.mcuState, -kMaxInt, kMaxInt)},
         {"--mcu-block", integer(o.mcuBlock, 0, kMaxU32)},
+        {"--ysj-gap-ms", integer(o.ysjGapMs, 0, kMaxU32)},
         {"--state-reply", text(o.stateReplyOverride)},
-        {"--transcript", Setter([&out](const std::string& v) { out.transcriptFile = v; return true; })},
-        {"--summary", Setter([&out](const std::string& v) { out.summaryFile = v; return true; })},
+        {"--transcript", Setter([&out](const std::string& v) {
+             out.transcriptFile = v;
+             return true;
+         })},
+        {"--summary", Setter([&out](const std::string& v) {
+             out.summaryFile = v;
+             return true;
+         })},
         {"--silent-first-lines", integer(f.silentFirstLines, 0, kMaxInt)},
         {"--never-answer", Setter([&f](const std::string& v) {
              f.neverAnswer.push_back(UnescapeText(v));

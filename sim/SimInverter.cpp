@@ -38,8 +38,9 @@ constexpr const char* kNoise = "~\x7f#";
 constexpr std::size_t kPacedChunk = 16;
 // A reply that the tool's side does not take in for this long is dropped.
 constexpr auto kWriteGiveUp = std::chrono::seconds(2);
-// Program ms the tool gets to read the last reply before a hang-up fault closes the line.
-constexpr std::uint32_t kHangUpDrainMs = 1000;
+// Program ms the tool gets to read a reply before a hang-up or before the state line that follows
+// a "YSJ..." line.
+constexpr std::uint32_t kTakeInMs = 1000;
 
 // Real time one byte takes on the line: 10 bits (start, 8 data, stop) at the rate, on the
 // program clock's scale.
@@ -89,7 +90,7 @@ struct SimInverter::Impl {
     std::string SendReply(const std::string& reply, unsigned rate);
     bool WritePaced(const std::string& bytes, unsigned rate);
     bool WriteAll(const std::string& bytes);
-    void DrainBeforeHangUp();
+    void WaitUntilTaken();
     bool SleepUntil(RealTime until);
     bool SleepProgramMs(std::uint32_t ms) {
         return ms == 0 || SleepUntil(Steady::now() + platform::RealDuration(ms));
@@ -268,16 +269,24 @@ void SimInverter::Impl::HandleLine(const PendingLine& line) {
     }
     if (options.faults.garbage600 && !garbageSent && reaction.heard) {
         garbageSent = true;
+        reaction.leadLine.clear();
         reaction.reply = Garbage();
         reaction.note = "600 bytes without CR instead of the reply (fault)";
     }
     entry.note = reaction.note;
+    if (!reaction.leadLine.empty()) {
+        entry.reply = SendReply(reaction.leadLine, reaction.lineRate);
+        WaitUntilTaken();
+        SleepProgramMs(options.ysjGapMs);
+    }
     if (SleepProgramMs(reaction.busyMs) && !reaction.reply.empty()) {
-        entry.reply = SendReply(reaction.reply, reaction.lineRate);
+        entry.reply += SendReply(reaction.reply, reaction.lineRate);
         if (options.faults.noiseBetweenReplies && WritePaced(kNoise, reaction.lineRate))
             entry.reply += kNoise;
     }
-    if (reaction.hangUp) DrainBeforeHangUp();
+    // A tty hang-up throws away what the tool has not read yet; the adapter had sent it before it
+    // was pulled out, so the tool gets a moment to take it in.
+    if (reaction.hangUp) WaitUntilTaken();
     {
         std::lock_guard lock(mutex);
         if (reaction.hangUp) {
@@ -292,17 +301,18 @@ void SimInverter::Impl::HandleLine(const PendingLine& line) {
     changed.notify_all();
 }
 
-void SimInverter::Impl::DrainBeforeHangUp() {
-    // A tty hang-up throws away what the tool has not read yet; the adapter had sent it before it
-    // was pulled out, so the tool gets a moment to take it in. The reply is taken in once it has
-    // shown up in the slave's queue and left it again, or once the tool sends its next command.
-    const RealTime deadline = Steady::now() + platform::RealDuration(kHangUpDrainMs);
+void SimInverter::Impl::WaitUntilTaken() {
+    // The reply is taken in once it has shown up in the slave's queue and left it again, or once
+    // the tool sends its next command; a tool that does not read is waited for a bounded time.
+    const RealTime deadline = Steady::now() + platform::RealDuration(kTakeInMs);
     bool seenQueued = false;
     for (;;) {
         int queued = 0;
         if (ioctl(pty->SlaveFd(), FIONREAD, &queued) != 0) return;
-        if (queued > 0) seenQueued = true;
-        else if (seenQueued) return;
+        if (queued > 0)
+            seenQueued = true;
+        else if (seenQueued)
+            return;
         pollfd pfd{pty->MasterFd(), POLLIN, 0};
         if (poll(&pfd, 1, 0) > 0) return;
         const RealTime next = Steady::now() + std::chrono::milliseconds(1);
@@ -316,7 +326,8 @@ std::string SimInverter::Impl::SendReply(const std::string& reply, unsigned rate
     const std::size_t size = (reply.size() + pieces - 1) / pieces;
     std::string sent;
     for (std::size_t piece = 0, at = 0; at < reply.size(); ++piece, at += size) {
-        if (piece > 0 && !SleepProgramMs(static_cast<std::uint32_t>(std::max(0, pauses[piece - 1]))))
+        if (piece > 0 &&
+            !SleepProgramMs(static_cast<std::uint32_t>(std::max(0, pauses[piece - 1]))))
             break;
         const std::string bytes = reply.substr(at, size);
         if (!WritePaced(bytes, rate)) break;
@@ -357,7 +368,8 @@ bool SimInverter::Impl::WriteAll(const std::string& bytes) {
             return false;
         }
         if (Steady::now() - lastProgress > kWriteGiveUp) {
-            platform::Trace("SimInverter::WriteAll - The tool's side takes no bytes; reply dropped\n");
+            platform::Trace(
+                "SimInverter::WriteAll - The tool's side takes no bytes; reply dropped\n");
             return false;
         }
         pollfd pfd{fd, POLLOUT, 0};

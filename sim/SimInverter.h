@@ -21,28 +21,31 @@ struct Faults {
     int refuseBlock = 0;                   // block k is never stored nor acknowledged
     int misAckBlock = 0;                   // block k is stored, then acknowledged with misAckReply
     std::string misAckReply;
-    bool lowerCaseHexAck = false;          // MCU acknowledges with lower-case hex (ST4_00ff)
-    int wrongChecksumTimes = 0;            // -1: every SUM reply is wrong; N: the first N are
-    std::string sumReplyOverride;          // SUM is answered with this line instead
-    std::vector<int> fragmentPauseMs;      // each reply goes out in pieces with these pauses
-    bool garbage600 = false;               // the first line is answered with 600 bytes, no CR
-    bool noiseBetweenReplies = false;      // a few noise bytes (no CR) follow every reply
-    int stopAfterBlock = 0;                // silent for good once block k is stored and acked
-    int hangUpAfterBlock = 0;              // the master is closed once block k is acked
-    std::string ackOverride;               // the speed command is answered with this line
-    int ackOnAttempt = 1;                  // acknowledge the Nth speed command in a row (0: never)
+    bool lowerCaseHexAck = false;      // MCU acknowledges with lower-case hex (ST4_00ff)
+    int wrongChecksumTimes = 0;        // -1: every SUM reply is wrong; N: the first N are
+    std::string sumReplyOverride;      // SUM is answered with this line instead
+    std::vector<int> fragmentPauseMs;  // each reply goes out in pieces with these pauses
+    bool garbage600 = false;           // the first line is answered with 600 bytes, no CR
+    bool noiseBetweenReplies = false;  // a few noise bytes (no CR) follow every reply
+    int stopAfterBlock = 0;            // silent for good once block k is stored and acked
+    int hangUpAfterBlock = 0;          // the master is closed once block k is acked
+    std::string ackOverride;           // the speed command is answered with this line
+    int ackOnAttempt = 1;              // acknowledge the Nth speed command in a row (0: never)
 };
 
 struct Options {
     std::string comDir;  // if set, <comDir>/com<comNumber> is published as a link to the slave
     int comNumber = 1;
-    std::string stateFile;    // flash model kept across runs (created when missing)
-    std::string expectImage;  // HEX file the stored image is compared with in the summary
-    std::uint32_t eraseTimeMs = 3000;    // program ms from ":efh" until the flash is erased
+    std::string stateFile;             // flash model kept across runs (created when missing)
+    std::string expectImage;           // HEX file the stored image is compared with in the summary
+    std::uint32_t eraseTimeMs = 3000;  // program ms from ":efh" until the flash is erased
     std::uint32_t blockWriteTimeMs = 0;  // program ms the device spends storing one block
-    bool pace = false;  // both directions take 10 bits a byte at the line rate
+    bool pace = false;                   // both directions take 10 bits a byte at the line rate
     enum class BeforeErased { AnswerSt2, Silent } stBeforeErased = BeforeErased::AnswerSt2;
     bool ysjLine = false;  // DSP: a "YSJ..." line goes before the state line
+    // Program ms between the "YSJ..." line and the state line, counted from when the tool's side
+    // has read the first: the tool must see them as two separate replies.
+    std::uint32_t ysjGapMs = 100;
     // The device's start state, unless the state file says otherwise.
     int dspState = 1;
     std::uint32_t dspBlock = 0;
@@ -73,7 +76,7 @@ struct Summary {
     std::uint32_t dspBlock = 0;
     int mcuState = 1;
     std::uint32_t mcuBlock = 0;
-    std::string selected;         // "dsp", "mcu" or "none"
+    std::string selected;           // "dsp", "mcu" or "none"
     std::uint32_t resumeBlock = 0;  // of the bootloader selected last
     std::uint16_t deviceSum = 0;    // what that bootloader answers to SUM now
     bool hungUp = false;
@@ -84,7 +87,7 @@ struct Summary {
 enum class Target { Dsp, Mcu };
 
 class SimInverter {
-public:
+  public:
     explicit SimInverter(Options options);
     ~SimInverter();
     SimInverter(const SimInverter&) = delete;
@@ -98,7 +101,7 @@ public:
     const std::string& SlavePath() const;
     std::string ComPath() const;  // the published link, or the slave path
 
-    std::string Received() const;  // every byte received so far, exactly
+    std::string Received() const;                    // every byte received so far, exactly
     std::vector<std::string> ReceivedLines() const;  // complete lines, control bytes kept, no CR
     std::vector<TranscriptEntry> Transcript() const;
     Summary GetSummary() const;
@@ -110,7 +113,7 @@ public:
     // True once `count` lines have been handled (answered or not) within timeoutMs program ms.
     bool WaitForLines(std::size_t count, std::uint32_t timeoutMs) const;
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> m_impl;
 };

@@ -1,12 +1,12 @@
 // The device's own record reading and word sum, the JSON escaping of the transcript, and the test
 // images that hexgen writes.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <unistd.h>
 
 #include "sim/HexGen.h"
 #include "sim/HexRecord.h"
@@ -148,7 +148,8 @@ TEST(TestImages, WriteTheChosenLineEnds) {
     EXPECT_EQ(crlf.substr(crlf.size() - 11), ":00000001FF") << "no line end after the last line";
     EXPECT_NE(crlf.find(":00000001FF"), std::string::npos);
     std::size_t count = 0;
-    for (std::size_t at = crlf.find("\r\n"); at != std::string::npos; at = crlf.find("\r\n", at + 2))
+    for (std::size_t at = crlf.find("\r\n"); at != std::string::npos;
+         at = crlf.find("\r\n", at + 2))
         ++count;
     EXPECT_EQ(count, 2u);
     std::remove(path.c_str());

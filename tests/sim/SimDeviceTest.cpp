@@ -56,18 +56,22 @@ TEST_F(SimTest, DspRunsAFullUpdateAndVerifiesWithoutThe7FFERecord) {
     options.expectImage = path;
     Start(options);
     Negotiate("192", B19200);
-    const std::string state = Exchange(":dsp001\r");
-    EXPECT_EQ(state.substr(0, 3), "YSJ");
-    EXPECT_EQ(state.substr(state.find('\r') + 1), "ST1_0000\r");
+    // The two lines come as two replies: the state line only once the first has been read.
+    m_client->Send(":dsp001\r");
+    EXPECT_EQ(m_client->ReadLines(1), "YSJ DSP BOOT V1.0\r");
+    EXPECT_EQ(m_client->ReadLines(1), "ST1_0000\r");
+    ASSERT_TRUE(m_sim->WaitForLines(++m_handled, 10000));
     ASSERT_EQ(Exchange(":efh\r"), "ST2\r");
     platform::Sleep(150);
     ASSERT_EQ(Exchange(":st\r"), "ST3\r");
     for (int block = 1; block <= 4; ++block)
-        ASSERT_EQ(Exchange(Block("SD_%04d", block, image[block - 1])), Block("ST4_%04d", block, ""));
+        ASSERT_EQ(Exchange(Block("SD_%04d", block, image[block - 1])),
+                  Block("ST4_%04d", block, ""));
     const std::vector<std::string> beforeVerify(image.begin(), image.begin() + 4);
     EXPECT_EQ(Exchange("SUM\r"), SumReply(SumOf(beforeVerify, true)));
     for (int block = 5; block <= static_cast<int>(image.size()); ++block)
-        ASSERT_EQ(Exchange(Block("SD_%04d", block, image[block - 1])), Block("ST4_%04d", block, ""));
+        ASSERT_EQ(Exchange(Block("SD_%04d", block, image[block - 1])),
+                  Block("ST4_%04d", block, ""));
     EXPECT_EQ(Exchange("SUM\r"), SumReply(SumOf(image, true)));
     EXPECT_NE(SumOf(image, true), SumOf(image, false));
     EXPECT_EQ(Exchange("SV\r"), "ST6\r");
@@ -146,7 +150,8 @@ TEST_F(SimTest, McuTakesTheGluedFirstEntryFormHexBlocksAndTheCheckResults) {
     platform::Sleep(150);
     ASSERT_EQ(Exchange(":st\r"), "ST3\r");
     for (int block = 1; block <= 9; ++block)
-        ASSERT_EQ(Exchange(Block("SD_%04X", block, image[block - 1])), Block("ST4_%04X", block, ""));
+        ASSERT_EQ(Exchange(Block("SD_%04X", block, image[block - 1])),
+                  Block("ST4_%04X", block, ""));
     EXPECT_EQ(Exchange(Block("SD_%04d", 10, image[9])), "") << "decimal 10 is block 0x10";
     EXPECT_EQ(Exchange(Block("SD_%04x", 10, image[9])), "") << "lower-case hex";
     EXPECT_EQ(Exchange(Block("SD_%04X", 10, image[9])), "ST4_000A\r");
@@ -190,10 +195,12 @@ TEST_F(SimTest, SpeedIsCheckedAtEveryLine) {
     const sim::Summary summary = m_sim->GetSummary();
     EXPECT_EQ(summary.negotiatedBaud, 38400u);
     EXPECT_EQ(summary.violations.size(), 4u);
-    EXPECT_TRUE(HasViolation(summary, "\":dsp001\" arrived at 19200 baud; the device listens at 2400"));
+    EXPECT_TRUE(
+        HasViolation(summary, "\":dsp001\" arrived at 19200 baud; the device listens at 2400"));
     EXPECT_TRUE(HasViolation(summary, "\"^S008BAUD192\" arrived at 9600 baud"));
     EXPECT_TRUE(HasViolation(summary, "arrived with 2 stop bits"));
-    EXPECT_TRUE(HasViolation(summary, "\":dsp001\" arrived at 9600 baud; the device listens at 19200"));
+    EXPECT_TRUE(
+        HasViolation(summary, "\":dsp001\" arrived at 9600 baud; the device listens at 19200"));
     const auto transcript = m_sim->Transcript();
     ASSERT_EQ(transcript.size(), 9u);
     EXPECT_EQ(transcript[0].baudAtArrival, 19200u);
@@ -209,7 +216,8 @@ TEST_F(SimTest, AnInterruptedUpdateResumesFromTheStateFile) {
     Start(options);
     EnterAndErase(":dsp001");
     for (int block = 1; block <= 3; ++block)
-        ASSERT_EQ(Exchange(Block("SD_%04d", block, image[block - 1])), Block("ST4_%04d", block, ""));
+        ASSERT_EQ(Exchange(Block("SD_%04d", block, image[block - 1])),
+                  Block("ST4_%04d", block, ""));
     m_client.reset();
     m_sim.reset();
 

@@ -16,7 +16,7 @@
 namespace simtest {
 
 class SimTest : public ::testing::Test {
-protected:
+  protected:
     void Start(sim::Options options) {
         m_sim = std::make_unique<sim::SimInverter>(std::move(options));
         ASSERT_TRUE(m_sim->Start());

@@ -13,7 +13,7 @@
 namespace simtest {
 
 class SlaveClient {
-public:
+  public:
     explicit SlaveClient(const std::string& path)
         : m_fd(open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)) {
         SetLine(B2400, 1);
@@ -31,8 +31,10 @@ public:
         if (m_fd < 0 || tcgetattr(m_fd, &settings) != 0) return;
         cfmakeraw(&settings);
         settings.c_cflag |= CLOCAL | CREAD;
-        if (stopBits == 2) settings.c_cflag |= CSTOPB;
-        else settings.c_cflag &= ~static_cast<tcflag_t>(CSTOPB);
+        if (stopBits == 2)
+            settings.c_cflag |= CSTOPB;
+        else
+            settings.c_cflag &= ~static_cast<tcflag_t>(CSTOPB);
         cfsetspeed(&settings, speed);
         tcsetattr(m_fd, TCSANOW, &settings);
     }
@@ -70,11 +72,12 @@ public:
         return (pfd.revents & (POLLHUP | POLLERR)) != 0 || read(m_fd, &byte, 1) <= 0;
     }
 
-private:
+  private:
     template <typename Done>
     std::string Read(int timeoutMs, Done done) {
         std::string data;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
         while (!done(data)) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                 deadline - std::chrono::steady_clock::now());
