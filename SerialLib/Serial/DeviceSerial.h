@@ -6,7 +6,7 @@
 #include "platform/Messages.h"
 
 class CDeviceSerial : public CSerialWnd {
-public:
+  public:
     CDeviceSerial() = default;
     // Stops the listener before any part of the object is destroyed (same trace as
     // CSerialWnd's destructor, which then finds nothing left to do).

@@ -20,7 +20,7 @@ int Restarting(Call call) {
 }
 
 class KernelDriver final : public LineDriver {
-public:
+  public:
     int GetAttributes(int fd, termios& settings) override {
         return Restarting([&] { return tcgetattr(fd, &settings); });
     }

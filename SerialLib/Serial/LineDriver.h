@@ -18,7 +18,7 @@ struct LineCounters {
 
 // Every call returns 0 or an errno value.
 class LineDriver {
-public:
+  public:
     virtual ~LineDriver() = default;
     virtual int GetAttributes(int fd, termios& settings) = 0;
     // Applies at once (TCSANOW); the caller reads the settings back to learn what took effect.

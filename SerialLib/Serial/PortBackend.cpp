@@ -64,8 +64,8 @@ int Deadline::PollTimeout() const {
 
 bool Deadline::Passed() const { return m_at && std::chrono::steady_clock::now() >= *m_at; }
 
-LONG PortBackend::Open(const std::string& path, bool overlapped,
-                       std::shared_ptr<LineDriver> driver, std::unique_ptr<PortBackend>& port) {
+LONG PortBackend::Open(const std::string& path, bool overlapped, std::shared_ptr<LineDriver> driver,
+                       std::unique_ptr<PortBackend>& port) {
     std::unique_ptr<PortBackend> self(new PortBackend);
     self->m_driver = std::move(driver);
     do {

@@ -27,7 +27,7 @@
 
 // A point on the steady clock after which a wait gives up; none for INFINITE.
 class Deadline {
-public:
+  public:
     // timeoutMs is in program milliseconds (platform/Clock.h scales it).
     explicit Deadline(DWORD timeoutMs);
     [[nodiscard]] bool Infinite() const { return !m_at.has_value(); }
@@ -35,12 +35,12 @@ public:
     [[nodiscard]] int PollTimeout() const;
     [[nodiscard]] bool Passed() const;
 
-private:
+  private:
     std::optional<std::chrono::steady_clock::time_point> m_at;
 };
 
 class PortBackend {
-public:
+  public:
     ~PortBackend();
     PortBackend(const PortBackend&) = delete;
     PortBackend& operator=(const PortBackend&) = delete;
@@ -64,7 +64,16 @@ public:
     void Shutdown();
 
     // Outcome of a wait on the port.
-    enum class Wake { Arrival, Writable, MaskChanged, Closing, Cancelled, HungUp, TimedOut, Failed };
+    enum class Wake {
+        Arrival,
+        Writable,
+        MaskChanged,
+        Closing,
+        Cancelled,
+        HungUp,
+        TimedOut,
+        Failed
+    };
     struct WaitResult {
         Wake wake;
         int error = 0;  // errno for Failed
@@ -110,7 +119,7 @@ public:
     [[nodiscard]] bool StartHelper(std::function<void(int cancelFd)> work);
     void CancelHelpers();
 
-private:
+  private:
     PortBackend() = default;
 
     struct Helper {
@@ -146,7 +155,7 @@ private:
 
 // Holds a guard on the port for the length of one operation.
 class PortUse {
-public:
+  public:
     PortUse() = default;
     explicit PortUse(PortBackend* port) : m_port(port) {}
     ~PortUse() {
@@ -160,6 +169,6 @@ public:
     PortBackend* operator->() const { return m_port; }
     PortBackend& operator*() const { return *m_port; }
 
-private:
+  private:
     PortBackend* m_port = nullptr;
 };

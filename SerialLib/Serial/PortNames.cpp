@@ -73,8 +73,7 @@ std::vector<std::string> PresentSerialDevices(const std::string& ttyClassDir) {
             if (!number) continue;
             std::error_code linkError;
             const fs::path target = fs::canonical(entry.path(), linkError);
-            if (linkError || target.string().find("/devices/virtual/") != std::string::npos)
-                break;
+            if (linkError || target.string().find("/devices/virtual/") != std::string::npos) break;
             if (g == 0 && !UartPresent(entry.path(), name)) break;
             found[g].emplace_back(*number, "/dev/" + name);
             break;
@@ -120,10 +119,14 @@ int ProbePortError(const std::string& path) {
 
 PortProbe ProbePortPath(const std::string& path) {
     switch (ProbePortError(path)) {
-        case 0: return PortProbe::Available;
+        case 0:
+            return PortProbe::Available;
         case EACCES:
-        case EPERM: return PortProbe::NotPermitted;
-        case EBUSY: return PortProbe::InUse;
-        default: return PortProbe::Missing;
+        case EPERM:
+            return PortProbe::NotPermitted;
+        case EBUSY:
+            return PortProbe::InUse;
+        default:
+            return PortProbe::Missing;
     }
 }

@@ -27,12 +27,12 @@ struct RateEntry {
     speed_t speed;
 };
 constexpr RateEntry RATES[] = {
-    {50, B50},         {75, B75},           {110, B110},         {134, B134},
-    {150, B150},       {200, B200},         {300, B300},         {600, B600},
-    {1200, B1200},     {1800, B1800},       {2400, B2400},       {4800, B4800},
-    {9600, B9600},     {19200, B19200},     {38400, B38400},     {57600, B57600},
-    {115200, B115200}, {230400, B230400},   {460800, B460800},   {500000, B500000},
-    {576000, B576000}, {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
+    {50, B50},           {75, B75},           {110, B110},         {134, B134},
+    {150, B150},         {200, B200},         {300, B300},         {600, B600},
+    {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
+    {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
+    {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
+    {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
     {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
     {3500000, B3500000}, {4000000, B4000000},
 };
@@ -111,12 +111,17 @@ int WriteAvailable(int fd, const BYTE* data, std::size_t length, std::size_t& do
 // The status for a wait of the backend that ended without its goal.
 LONG WaitStatus(const PortBackend::WaitResult& result) {
     switch (result.wake) {
-        case PortBackend::Wake::TimedOut: return ERROR_TIMEOUT;
+        case PortBackend::Wake::TimedOut:
+            return ERROR_TIMEOUT;
         case PortBackend::Wake::Closing:
-        case PortBackend::Wake::Cancelled: return ERROR_OPERATION_ABORTED;
-        case PortBackend::Wake::HungUp: return ERROR_DEVICE_NOT_CONNECTED;
-        case PortBackend::Wake::Failed: return StatusFromErrno(result.error);
-        default: return ERROR_SUCCESS;
+        case PortBackend::Wake::Cancelled:
+            return ERROR_OPERATION_ABORTED;
+        case PortBackend::Wake::HungUp:
+            return ERROR_DEVICE_NOT_CONNECTED;
+        case PortBackend::Wake::Failed:
+            return StatusFromErrno(result.error);
+        default:
+            return ERROR_SUCCESS;
     }
 }
 
@@ -264,11 +269,20 @@ LONG CSerial::Setup(DWORD dwBaudrate, BYTE bDataBits, BYTE bParity, BYTE bStopBi
     static constexpr tcflag_t SIZES[] = {CS5, CS6, CS7, CS8};
     wanted.c_cflag |= SIZES[bDataBits - 5];
     switch (bParity) {
-        case ODDPARITY: wanted.c_cflag |= PARENB | PARODD; break;
-        case EVENPARITY: wanted.c_cflag |= PARENB; break;
-        case MARKPARITY: wanted.c_cflag |= PARENB | CMSPAR | PARODD; break;
-        case SPACEPARITY: wanted.c_cflag |= PARENB | CMSPAR; break;
-        default: break;
+        case ODDPARITY:
+            wanted.c_cflag |= PARENB | PARODD;
+            break;
+        case EVENPARITY:
+            wanted.c_cflag |= PARENB;
+            break;
+        case MARKPARITY:
+            wanted.c_cflag |= PARENB | CMSPAR | PARODD;
+            break;
+        case SPACEPARITY:
+            wanted.c_cflag |= PARENB | CMSPAR;
+            break;
+        default:
+            break;
     }
     if (bStopBits == TWOSTOPBITS) wanted.c_cflag |= CSTOPB;
     if (const int error = port->Driver().SetAttributes(port->Fd(), wanted)) {
@@ -334,7 +348,8 @@ LONG CSerial::WaitEvent(LPOVERLAPPED lpOverlapped, DWORD dwTimeout) {
     }
     platform::Event* pInternalEvent = port->OverlappedEvent();
     if (!pInternalEvent && (lpOverlapped || dwTimeout != INFINITE)) {
-        Trace("CSerial::WaitEvent - Overlapped I/O is disabled, specified parameters are illegal.\n");
+        Trace(
+            "CSerial::WaitEvent - Overlapped I/O is disabled, specified parameters are illegal.\n");
         return Done(ERROR_INVALID_FUNCTION);
     }
     OVERLAPPED internal{0, 0, 0, 0, pInternalEvent};
@@ -395,9 +410,14 @@ LONG CSerial::SetupHandshaking(Handshake eHandshake) {
     wanted.c_cflag &= ~CRTSCTS;
     wanted.c_iflag &= ~(IXON | IXOFF | IXANY);
     switch (eHandshake) {
-        case HandshakeOff: break;
-        case HandshakeHardware: wanted.c_cflag |= CRTSCTS; break;
-        case HandshakeSoftware: wanted.c_iflag |= IXON | IXOFF; break;
+        case HandshakeOff:
+            break;
+        case HandshakeHardware:
+            wanted.c_cflag |= CRTSCTS;
+            break;
+        case HandshakeSoftware:
+            wanted.c_iflag |= IXON | IXOFF;
+            break;
         default:
             SerialCheck(false, "false");
             return Done(E_INVALIDARG);
@@ -442,10 +462,14 @@ int CSerial::GetDataBits() {
     termios settings{};
     if (ReadSetting("GetDataBits", settings) != 0) return -1;
     switch (settings.c_cflag & CSIZE) {
-        case CS5: return 5;
-        case CS6: return 6;
-        case CS7: return 7;
-        default: return 8;
+        case CS5:
+            return 5;
+        case CS6:
+            return 6;
+        case CS7:
+            return 7;
+        default:
+            return 8;
     }
 }
 
@@ -485,8 +509,8 @@ BYTE CSerial::GetEventChar() {
 
 LONG CSerial::Write(const char* pString, DWORD* pdwWritten, LPOVERLAPPED lpOverlapped,
                     DWORD dwTimeout) {
-    return Write(static_cast<const void*>(pString), pString ? std::strlen(pString) : 0,
-                 pdwWritten, lpOverlapped, dwTimeout);
+    return Write(static_cast<const void*>(pString), pString ? std::strlen(pString) : 0, pdwWritten,
+                 lpOverlapped, dwTimeout);
 }
 
 LONG CSerial::Write(const void* pData, size_t iLen, DWORD* pdwWritten, LPOVERLAPPED lpOverlapped,
@@ -534,23 +558,23 @@ LONG CSerial::Write(const void* pData, size_t iLen, DWORD* pdwWritten, LPOVERLAP
         // is free at once; the caller's record tells when the bytes are out.
         std::vector<BYTE> rest(pBytes + done, pBytes + iLen);
         PortBackend* pPort = &*port;
-        const bool fStarted = port->StartHelper(
-            [pPort, rest = std::move(rest), lpOverlapped, already = done](int cancelFd) {
-                std::size_t sent = 0;
-                LONG lStatus = ERROR_SUCCESS;
-                while (sent < rest.size()) {
-                    const auto result = pPort->WaitWritable(Deadline(INFINITE), cancelFd);
-                    if (result.wake != PortBackend::Wake::Writable) {
-                        lStatus = WaitStatus(result);
-                        break;
-                    }
-                    if (const int error = WriteAvailable(pPort->Fd(), rest.data(), rest.size(), sent)) {
-                        lStatus = TransferStatus(*pPort, error);
-                        break;
-                    }
+        const bool fStarted = port->StartHelper([pPort, rest = std::move(rest), lpOverlapped,
+                                                 already = done](int cancelFd) {
+            std::size_t sent = 0;
+            LONG lStatus = ERROR_SUCCESS;
+            while (sent < rest.size()) {
+                const auto result = pPort->WaitWritable(Deadline(INFINITE), cancelFd);
+                if (result.wake != PortBackend::Wake::Writable) {
+                    lStatus = WaitStatus(result);
+                    break;
                 }
-                FinishRecord(lpOverlapped, lStatus, static_cast<DWORD>(already + sent), true);
-            });
+                if (const int error = WriteAvailable(pPort->Fd(), rest.data(), rest.size(), sent)) {
+                    lStatus = TransferStatus(*pPort, error);
+                    break;
+                }
+            }
+            FinishRecord(lpOverlapped, lStatus, static_cast<DWORD>(already + sent), true);
+        });
         if (!fStarted) {
             Trace("CSerial::Write - Unable to write the data\n");
             FinishRecord(lpOverlapped, ERROR_OPERATION_ABORTED, static_cast<DWORD>(done), false);
@@ -637,17 +661,16 @@ LONG CSerial::Read(void* pData, size_t iLen, DWORD* pdwRead, LPOVERLAPPED lpOver
     if (available >= 0 && static_cast<std::size_t>(available) >= iLen) return takeNow();
     if (lpOverlapped) {
         PortBackend* pPort = &*port;
-        const bool fStarted =
-            port->StartHelper([pPort, pData, iLen, lpOverlapped](int cancelFd) {
-                const auto result = pPort->WaitReadable(iLen, Deadline(INFINITE), cancelFd);
-                LONG lStatus = WaitStatus(result);
-                std::size_t got = 0;
-                if (lStatus == ERROR_SUCCESS) {
-                    if (const int error = ReadOnce(pPort->Fd(), pData, iLen, got))
-                        lStatus = TransferStatus(*pPort, error);
-                }
-                FinishRecord(lpOverlapped, lStatus, static_cast<DWORD>(got), true);
-            });
+        const bool fStarted = port->StartHelper([pPort, pData, iLen, lpOverlapped](int cancelFd) {
+            const auto result = pPort->WaitReadable(iLen, Deadline(INFINITE), cancelFd);
+            LONG lStatus = WaitStatus(result);
+            std::size_t got = 0;
+            if (lStatus == ERROR_SUCCESS) {
+                if (const int error = ReadOnce(pPort->Fd(), pData, iLen, got))
+                    lStatus = TransferStatus(*pPort, error);
+            }
+            FinishRecord(lpOverlapped, lStatus, static_cast<DWORD>(got), true);
+        });
         if (!fStarted) {
             Trace("CSerial::Read - Unable to read the data\n");
             FinishRecord(lpOverlapped, ERROR_OPERATION_ABORTED, 0, false);
@@ -766,9 +789,13 @@ int CSerial::ProbePort(const char* lpszDevice) {
     if (path.empty()) return 1;
     std::unique_ptr<PortBackend> port;
     switch (PortBackend::Open(path, false, KernelLineDriver(), port)) {
-        case ERROR_SUCCESS: return 0;
-        case ERROR_FILE_NOT_FOUND: return 1;
-        case ERROR_ACCESS_DENIED: return 2;
-        default: return -1;
+        case ERROR_SUCCESS:
+            return 0;
+        case ERROR_FILE_NOT_FOUND:
+            return 1;
+        case ERROR_ACCESS_DENIED:
+            return 2;
+        default:
+            return -1;
     }
 }

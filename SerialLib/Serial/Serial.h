@@ -52,7 +52,7 @@
 #include "platform/Win32Types.h"
 
 class CSerial {
-public:
+  public:
     enum Handshake : int {
         HandshakeUnknown = -1,
         HandshakeOff = 0,
@@ -125,7 +125,7 @@ public:
     // not permitted, -1 any other failure.
     static int ProbePort(const char* lpszDevice);
 
-protected:
+  protected:
     LONG Done(LONG lStatus) {
         m_lError.store(lStatus);
         return lStatus;
@@ -145,7 +145,7 @@ protected:
     // The internal record's event while the port is open in overlapped mode (owned by m_hPort).
     std::atomic<platform::Event*> m_hevtOverlapped{nullptr};
 
-private:
+  private:
     // A guard on the open port, or an empty one when it is closed or closing.
     PortUse UsePort() const;
     // Raw line, receiver on, no flow control; traces, never fails the open.

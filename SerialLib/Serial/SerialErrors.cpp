@@ -7,22 +7,32 @@
 
 LONG StatusFromErrno(int error) {
     switch (error) {
-        case 0: return ERROR_SUCCESS;
+        case 0:
+            return ERROR_SUCCESS;
         case ENOENT:
         case ENODEV:
-        case ENXIO: return ERROR_FILE_NOT_FOUND;
+        case ENXIO:
+            return ERROR_FILE_NOT_FOUND;
         case EACCES:
         case EPERM:
         case EBUSY:
-        case EWOULDBLOCK: return ERROR_ACCESS_DENIED;
-        case EBADF: return ERROR_INVALID_HANDLE;
-        case EINVAL: return ERROR_INVALID_PARAMETER;
-        case EIO: return ERROR_IO_DEVICE;
-        case ENOTTY: return ERROR_NOT_SUPPORTED;
-        case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
+        case EWOULDBLOCK:
+            return ERROR_ACCESS_DENIED;
+        case EBADF:
+            return ERROR_INVALID_HANDLE;
+        case EINVAL:
+            return ERROR_INVALID_PARAMETER;
+        case EIO:
+            return ERROR_IO_DEVICE;
+        case ENOTTY:
+            return ERROR_NOT_SUPPORTED;
+        case ENOMEM:
+            return ERROR_NOT_ENOUGH_MEMORY;
         case EMFILE:
-        case ENFILE: return ERROR_TOO_MANY_OPEN_FILES;
-        default: return ERROR_GEN_FAILURE;
+        case ENFILE:
+            return ERROR_TOO_MANY_OPEN_FILES;
+        default:
+            return ERROR_GEN_FAILURE;
     }
 }
 

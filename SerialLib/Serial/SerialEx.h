@@ -18,7 +18,7 @@
 #include "platform/Event.h"
 
 class CSerialEx : public CSerial {
-public:
+  public:
     CSerialEx() = default;
     ~CSerialEx() override;
 
@@ -36,15 +36,15 @@ public:
     // Called on the listener thread once per event inside the mask.
     virtual void OnComEvent(DWORD dwEvent, DWORD dwError) = 0;
 
-protected:
+  protected:
     // A listener thread exists (running, or ended on an error and not yet stopped).
     [[nodiscard]] bool HasListener();
     LONG ThreadProc(platform::Event& evtListener);
 
     std::atomic<bool> m_fStopping{false};
-    std::thread m_hListener;                         // guarded by m_mtxListener
+    std::thread m_hListener;                          // guarded by m_mtxListener
     std::unique_ptr<platform::Event> m_hevtListener;  // guarded by m_mtxListener
 
-private:
+  private:
     std::mutex m_mtxListener;
 };

@@ -14,8 +14,8 @@ void CSerialWnd::CloseOnDestruction() {
     }
 }
 
-LONG CSerialWnd::Open(const char* lpszDevice, platform::HWND hwndDest, UINT nComMsg,
-                      LPARAM lParam, DWORD dwInQueue, DWORD dwOutQueue) {
+LONG CSerialWnd::Open(const char* lpszDevice, platform::HWND hwndDest, UINT nComMsg, LPARAM lParam,
+                      DWORD dwInQueue, DWORD dwOutQueue) {
     const LONG lOpened = CSerialEx::Open(lpszDevice, dwInQueue, dwOutQueue, false);
     if (lOpened != ERROR_SUCCESS) return lOpened;
     m_hwndTarget.store(hwndDest);
@@ -37,6 +37,5 @@ LONG CSerialWnd::Close() {
 
 void CSerialWnd::OnComEvent(DWORD dwEvent, DWORD dwError) {
     const WPARAM wParam = (static_cast<WPARAM>(dwError & 0xFFFF) << 16) | (dwEvent & 0xFFFF);
-    platform::PostMessage(m_hwndTarget.load(), m_nNotifyMsg.load(), wParam,
-                          m_lNotifyParam.load());
+    platform::PostMessage(m_hwndTarget.load(), m_nNotifyMsg.load(), wParam, m_lNotifyParam.load());
 }

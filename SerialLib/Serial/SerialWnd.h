@@ -10,7 +10,7 @@
 #include "platform/Messages.h"
 
 class CSerialWnd : public CSerialEx {
-public:
+  public:
     // The id of the registered message "CSerialWnd_DefaultComMsg", fixed before main() runs.
     static const UINT DefaultComMsg;
 
@@ -26,7 +26,7 @@ public:
     virtual LONG Open(const char* lpszDevice, platform::HWND hwndDest, UINT nComMsg = 0,
                       LPARAM lParam = 0, DWORD dwInQueue = 0, DWORD dwOutQueue = 0);
 
-protected:
+  protected:
     // What the destructor does when the listener still runs: the trace and a full close. The
     // most derived class calls it first thing in its destructor, so that the listener's
     // virtual calls never meet an object that is already being taken apart.

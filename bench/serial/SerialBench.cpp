@@ -47,14 +47,14 @@ double Percentile(std::vector<double> values, double p) {
 
 // The device: answers every 50 bytes it receives with 10 bytes.
 class EchoDevice {
-public:
+  public:
     explicit EchoDevice(int masterFd) : m_fd(masterFd), m_thread([this] { Run(); }) {}
     ~EchoDevice() {
         m_running.store(false);
         m_thread.join();
     }
 
-private:
+  private:
     void Run() {
         std::size_t pending = 0;
         const char reply[BACK_BYTES] = {'A', 'C', 'K', '0', '1', '2', '3', '4', '5', '\r'};
@@ -80,7 +80,7 @@ private:
 // each notification it reads the port in 128-byte chunks, and sets the reply event once the
 // whole reply is in.
 class ReaderWindow : public platform::MessageTarget, public platform::WindowObject {
-public:
+  public:
     explicit ReaderWindow(CSerial& port) : m_port(port), m_thread([this] { Run(); }) {}
     ~ReaderWindow() {
         {
@@ -109,7 +109,7 @@ public:
     }
     platform::Event& ReplyIn() { return m_replyIn; }
 
-private:
+  private:
     void Run() {
         for (;;) {
             WPARAM wParam;
@@ -240,12 +240,14 @@ int main() {
     const double plainMedian = Median(plain);
     std::printf("round trip, %d exchanges of %zu bytes out and %zu back:\n", EXCHANGES, OUT_BYTES,
                 BACK_BYTES);
-    std::printf("  program path (listener, message, reader thread, event): median %.1f us, "
-                "p99 %.1f us\n",
-                programMedian, Percentile(program, 0.99));
-    std::printf("  plain poll() loop:                                       median %.1f us, "
-                "p99 %.1f us\n",
-                plainMedian, Percentile(plain, 0.99));
+    std::printf(
+        "  program path (listener, message, reader thread, event): median %.1f us, "
+        "p99 %.1f us\n",
+        programMedian, Percentile(program, 0.99));
+    std::printf(
+        "  plain poll() loop:                                       median %.1f us, "
+        "p99 %.1f us\n",
+        plainMedian, Percentile(plain, 0.99));
     std::printf("  ratio program / plain: %.2f\n", programMedian / plainMedian);
     return 0;
 }

@@ -20,7 +20,7 @@ using serialtest::FakeLineDriver;
 namespace {
 
 class LineSetup : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(pty.Ok());
         ASSERT_EQ(port.Open(pty.SlavePath().c_str()), ERROR_SUCCESS);

@@ -24,7 +24,7 @@ using Message = RecordingTarget::Message;
 namespace {
 
 class Listener : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { ASSERT_TRUE(pty.Ok()); }
     PseudoTerminal pty;
     RecordingTarget window;
@@ -46,7 +46,8 @@ TEST_F(Listener, EachArrivalPostsOneDefaultMessageWithTheEventInTheLowWord) {
     EXPECT_EQ(window.WaitFor(4, QUIET_MS), 3u);
     for (const Message& message : window.Messages())
         EXPECT_EQ(message, Message(CSerialWnd::DefaultComMsg, 0x00000001, 0));
-    EXPECT_EQ(CSerialWnd::DefaultComMsg, platform::RegisterWindowMessage("CSerialWnd_DefaultComMsg"));
+    EXPECT_EQ(CSerialWnd::DefaultComMsg,
+              platform::RegisterWindowMessage("CSerialWnd_DefaultComMsg"));
     EXPECT_EQ(port.Close(), ERROR_SUCCESS);
 }
 
@@ -58,7 +59,8 @@ TEST_F(Listener, AGivenMessageIdAndValueAreUsed) {
 
     // Open on a listening object changes nothing.
     RecordingTarget other;
-    EXPECT_EQ(port.Open(pty.SlavePath().c_str(), other.Object(), 0x9000, 5), ERROR_ALREADY_INITIALIZED);
+    EXPECT_EQ(port.Open(pty.SlavePath().c_str(), other.Object(), 0x9000, 5),
+              ERROR_ALREADY_INITIALIZED);
     ASSERT_TRUE(pty.WriteMaster("z"));
     ASSERT_EQ(window.WaitFor(2), 2u);
     EXPECT_EQ(window.Messages()[1], Message(0x8123, 0x00000001, 77));
@@ -125,8 +127,8 @@ TEST_F(Listener, AHangUpEndsTheListenerAndCloseReturnsAtOnce) {
     TraceCapture traces;
     ASSERT_EQ(port.Open(pty.SlavePath().c_str(), window.Object()), ERROR_SUCCESS);
     pty.HangUp();
-    for (int i = 0; i < 400 && !traces.Contains("CSerial::WaitEvent - Unable to wait for COM event\n");
-         ++i)
+    for (int i = 0;
+         i < 400 && !traces.Contains("CSerial::WaitEvent - Unable to wait for COM event\n"); ++i)
         platform::Sleep(5);
     EXPECT_TRUE(traces.Contains("CSerial::WaitEvent - Unable to wait for COM event\n"));
     EXPECT_EQ(window.Count(), 0u);

@@ -72,14 +72,13 @@ TEST(PortOpenClose, EveryOperationOnAClosedPortGivesInvalidHandleWithItsTrace) {
     EXPECT_EQ(port.GetEventChar(), 0);
     EXPECT_FALSE(port.GetCTS());
     EXPECT_EQ(port.GetLastError(), ERROR_INVALID_HANDLE);
-    for (const char* line : {"CSerial::Setup - Device is not opened\n",
-                             "CSerial::SetMask - Device is not opened\n",
-                             "CSerial::WaitEvent - Device is not opened\n",
-                             "CSerial::Write - Device is not opened\n",
-                             "CSerial::Read - Device is not opened\n",
-                             "CSerial::SetupReadTimeouts - Device is not opened\n",
-                             "CSerial::SetupHandshaking - Device is not opened\n",
-                             "CSerial::GetEventMask - Device is not opened\n"})
+    for (const char* line :
+         {"CSerial::Setup - Device is not opened\n", "CSerial::SetMask - Device is not opened\n",
+          "CSerial::WaitEvent - Device is not opened\n", "CSerial::Write - Device is not opened\n",
+          "CSerial::Read - Device is not opened\n",
+          "CSerial::SetupReadTimeouts - Device is not opened\n",
+          "CSerial::SetupHandshaking - Device is not opened\n",
+          "CSerial::GetEventMask - Device is not opened\n"})
         EXPECT_TRUE(traces.Contains(line)) << line;
 }
 
@@ -200,6 +199,6 @@ TEST(PortNames, PresentDevicesAreNumberedUartsThenUsbThenAcm) {
     device("ttyS0", "virtual/tty", "4");  // a virtual tty is no port
     device("tty5", "virtual/tty", nullptr);
     EXPECT_EQ(PresentSerialDevices(classDir.string()),
-              (std::vector<std::string>{"/dev/ttyS2", "/dev/ttyS10", "/dev/ttyUSB0",
-                                        "/dev/ttyUSB1", "/dev/ttyACM0"}));
+              (std::vector<std::string>{"/dev/ttyS2", "/dev/ttyS10", "/dev/ttyUSB0", "/dev/ttyUSB1",
+                                        "/dev/ttyACM0"}));
 }

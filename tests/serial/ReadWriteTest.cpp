@@ -21,7 +21,7 @@ using platform::TraceCapture;
 namespace {
 
 class OverlappedPort : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(pty.Ok());
         ASSERT_EQ(port.Open(pty.SlavePath().c_str(), 0, 0, true), ERROR_SUCCESS);
@@ -44,7 +44,8 @@ TEST_F(OverlappedPort, AnImmediateReadOfNothingReturnsAtOnceWithTheBufferFilled)
     DWORD count = 99;
     EXPECT_EQ(port.Read(buffer, sizeof buffer, &count), ERROR_SUCCESS);
     EXPECT_EQ(count, 0u);
-    EXPECT_TRUE(std::all_of(std::begin(buffer), std::end(buffer), [](auto b) { return b == 0xDC; }));
+    EXPECT_TRUE(
+        std::all_of(std::begin(buffer), std::end(buffer), [](auto b) { return b == 0xDC; }));
 
     ASSERT_TRUE(pty.WriteMaster("abc"));
     for (int tries = 0; count == 0 && tries < 400; ++tries) {
@@ -74,8 +75,7 @@ TEST_F(OverlappedPort, AWriteThatMustWaitCompletesOnTheCallersEventWhenTheLineDr
     Event done;
     OVERLAPPED record{0, 0, 0, 0, &done};
     DWORD written = 123;
-    ASSERT_EQ(port.Write(buffer.data(), buffer.size(), &written, &record, INFINITE),
-              ERROR_SUCCESS);
+    ASSERT_EQ(port.Write(buffer.data(), buffer.size(), &written, &record, INFINITE), ERROR_SUCCESS);
     EXPECT_EQ(written, 0u);
     EXPECT_FALSE(done.IsSet());
     EXPECT_FALSE(HasOverlappedIoCompleted(&record));
@@ -102,6 +102,30 @@ TEST_F(OverlappedPort, ClosingEndsAPendingWriteAndSignalsItsRecord) {
     EXPECT_TRUE(done.IsSet());
     EXPECT_EQ(GetOverlappedStatus(&record), ERROR_OPERATION_ABORTED);
     EXPECT_LT(GetOverlappedCount(&record), data.size());
+}
+
+// CancelPendingIo is internal; a subclass reaches it.
+struct CancellingPort : CSerial {
+    using CSerial::CancelPendingIo;
+};
+
+TEST(OverlappedPortCancel, CancellingEndsPendingTransfersButLeavesThePortOpen) {
+    PseudoTerminal pty;
+    ASSERT_TRUE(pty.Ok());
+    CancellingPort port;
+    ASSERT_EQ(port.Open(pty.SlavePath().c_str(), 0, 0, true), ERROR_SUCCESS);
+    const std::string data = Pattern(1 << 20);
+    Event done;
+    OVERLAPPED record{0, 0, 0, 0, &done};
+    DWORD written = 0;
+    ASSERT_EQ(port.Write(data.data(), data.size(), &written, &record, INFINITE), ERROR_SUCCESS);
+    ASSERT_FALSE(done.IsSet());
+    EXPECT_EQ(port.CancelPendingIo(), ERROR_SUCCESS);
+    EXPECT_EQ(done.Wait(5000), WAIT_OBJECT_0);
+    EXPECT_EQ(GetOverlappedStatus(&record), ERROR_OPERATION_ABORTED);
+    EXPECT_TRUE(port.IsOpen());
+    EXPECT_EQ(port.Write("x", &written, &record, INFINITE), ERROR_SUCCESS);
+    port.Close();
 }
 
 TEST_F(OverlappedPort, ABlockingReadWaitsForTheWholeCountAndATimeOutLosesNothing) {
@@ -161,7 +185,8 @@ TEST_F(OverlappedPort, EventWaitsEndOnArrivalOncePerArrivalAndOnAMaskChange) {
     ASSERT_EQ(port.SetMask(EV_RXCHAR | EV_ERR | EV_BREAK), ERROR_SUCCESS);
     EXPECT_EQ(port.WaitEvent(nullptr, INFINITE), ERROR_SUCCESS);
     EXPECT_EQ(port.GetEventType(), 0u);
-    EXPECT_TRUE(traces.Contains("CSerial::GetEventType - Event 00000000h not within mask 000000C1h.\n"));
+    EXPECT_TRUE(
+        traces.Contains("CSerial::GetEventType - Event 00000000h not within mask 000000C1h.\n"));
 }
 
 TEST(PortWithoutOverlappedMode, RefusesRecordsAndFiniteTimeOuts) {
@@ -181,9 +206,10 @@ TEST(PortWithoutOverlappedMode, RefusesRecordsAndFiniteTimeOuts) {
     EXPECT_EQ(port.WaitEvent(nullptr, 100), ERROR_INVALID_FUNCTION);
     EXPECT_TRUE(traces.Contains(
         "CSerial::Read - Overlapped I/O is disabled, specified parameters are illegal.\n"));
-    EXPECT_EQ(traces.Count(
-                  "CSerial::Write - Overlapped I/O is disabled, specified parameters are illegal.\n"),
-              2);
+    EXPECT_EQ(
+        traces.Count(
+            "CSerial::Write - Overlapped I/O is disabled, specified parameters are illegal.\n"),
+        2);
     EXPECT_EQ(traces.Count("CSerial::WaitEvent - Overlapped I/O is disabled, specified "
                            "parameters are illegal.\n"),
               2);

@@ -23,7 +23,7 @@ namespace serialtest {
 
 // A "window" that records every posted message; its owner waits for them.
 class RecordingTarget : public platform::MessageTarget, public platform::WindowObject {
-public:
+  public:
     using Message = std::tuple<UINT, WPARAM, LPARAM>;
 
     bool Post(UINT message, WPARAM wParam, LPARAM lParam) noexcept override {
@@ -54,7 +54,7 @@ public:
         return m_messages.size();
     }
 
-private:
+  private:
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::vector<Message> m_messages;
@@ -63,7 +63,7 @@ private:
 // Passes termios calls to the kernel but remembers the framing (data bits, parity) that was
 // asked for, as a real UART would keep it; error counters and modem lines are set by the test.
 class FakeLineDriver : public LineDriver {
-public:
+  public:
     static constexpr tcflag_t FRAMING = CSIZE | PARENB | PARODD | CMSPAR;
 
     int GetAttributes(int fd, termios& settings) override {
@@ -133,7 +133,7 @@ public:
         return m_lowLatencyRequests;
     }
 
-private:
+  private:
     std::mutex m_mutex;
     bool m_haveFraming = false;
     tcflag_t m_framing = 0;
@@ -147,7 +147,7 @@ private:
 
 // A temporary folder that PELLORIN_COM_DIR points at while the object lives.
 class ComDirectory {
-public:
+  public:
     ComDirectory() {
         char pattern[] = "/tmp/pellorin-com-XXXXXX";
         m_path = mkdtemp(pattern);
@@ -161,7 +161,7 @@ public:
     std::string Port(int number) const { return m_path + "/com" + std::to_string(number); }
     const std::string& Path() const { return m_path; }
 
-private:
+  private:
     std::string m_path;
 };
 
