@@ -30,6 +30,12 @@ struct FlashCounters {
     std::atomic<std::uint32_t> TotalBlocksShown{0};
     std::atomic<std::uint32_t> WrittenBlocksShown{0};
     std::atomic<std::uint32_t> PercentShown{0};
+
+    // The progress bar's position. The worker moves it after every accepted block without
+    // waiting for the window (a block every few milliseconds must not cost a round trip to the
+    // window thread); the console shows it whenever it refreshes, and Console::SetProgressPos
+    // sets it too.
+    std::atomic<std::int32_t> BarPosition{0};
 };
 
 }  // namespace pellorin

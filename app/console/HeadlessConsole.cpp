@@ -114,9 +114,7 @@ void HeadlessConsole::RunDueTimers() {
     }
     for (int id : due) {
         if (id == kEraseTimer) {
-            const int position = m_display.OnEraseTick();
-            std::lock_guard lock(m_mutex);
-            m_progressPos = position;
+            Counters.BarPosition.store(m_display.OnEraseTick());
         } else if (id == kProgramTimer) {
             const unsigned phase = Counters.FlashPhase.load();
             {
@@ -155,10 +153,7 @@ void HeadlessConsole::SetProgressRange(int lower, int upper) {
 }
 
 void HeadlessConsole::SetProgressPos(int position) {
-    Invoke([this, position] {
-        std::lock_guard lock(m_mutex);
-        m_progressPos = position;
-    });
+    Invoke([this, position] { Counters.BarPosition.store(position); });
 }
 
 void HeadlessConsole::StartTimer(int timerId, unsigned periodMs) {
@@ -254,10 +249,7 @@ std::vector<std::string> HeadlessConsole::MessageBoxes() const {
     return m_messageBoxes;
 }
 
-int HeadlessConsole::ProgressPos() const {
-    std::lock_guard lock(m_mutex);
-    return m_progressPos;
-}
+int HeadlessConsole::ProgressPos() const { return Counters.BarPosition.load(); }
 
 std::pair<int, int> HeadlessConsole::ProgressRange() const {
     std::lock_guard lock(m_mutex);

@@ -112,7 +112,6 @@ private:
     std::vector<std::string> m_messageBoxes;
     int m_progressLower = 0;
     int m_progressUpper = 100;
-    int m_progressPos = 0;
     bool m_buttonsEnabled = true;
     int m_baudIndex = 2;  // "19200"
     int m_endSounds = 0;

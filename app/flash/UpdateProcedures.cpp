@@ -75,7 +75,7 @@ int FlashEngine::EnterProgrammingState(const DeviceProfile& device, std::int64_t
 
 void FlashEngine::PublishWrittenBlock(std::uint32_t block) {
     m_counters.WrittenBlocks.store(block);
-    if (!m_console.StopRequested()) m_console.SetProgressPos(static_cast<int>(block & 0x7FFFFFFF));
+    m_counters.BarPosition.store(static_cast<std::int32_t>(block & 0x7FFFFFFF));
     m_counters.WrittenBlocksShown.store(block);
     // The image may have changed since it was counted: never divide by zero, never pass 100%.
     const std::uint64_t total = m_counters.TotalBlocks.load();

@@ -230,6 +230,7 @@ int main(int argc, char** argv) {
     if (argc == 4 && std::strcmp(argv[1], "--memory-child") == 0) {
         return MemoryChild(std::atoi(argv[2]), argv[3]);
     }
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     int blocks = 300;
     if (argc == 3 && std::strcmp(argv[1], "--blocks") == 0) blocks = std::atoi(argv[2]);
     UnpacedPerBlock();

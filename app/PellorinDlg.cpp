@@ -1,0 +1,467 @@
+// The operator's window: its template, initialisation, buttons, timer ticks and the Console calls.
+#include "app/PellorinDlg.h"
+
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+#include <algorithm>
+#include <chrono>
+
+#include "app/AboutBox.h"
+#include "app/AppIcon.h"
+#include "app/DialogUnits.h"
+#include "app/EndSound.h"
+#include "app/MessageBoxes.h"
+#include "app/PortList.h"
+#include "app/flash/UpdateEngine.h"
+#include "platform/Clock.h"
+
+namespace pellorin {
+namespace {
+
+constexpr int kNoId = -1;  // a control without an id of its own (labels, group boxes)
+constexpr int kAboutCommand = 0x0010;
+constexpr int kCommandClosePort = 1012;
+constexpr int kCommandCountImageBlocks = 1002;
+constexpr UINT kWmCommand = 0x0111;
+constexpr int kMaxPercentChars = 5;
+constexpr int kBaudItem19200 = 2;
+// How long a button press waits for a worker that has already re-enabled the buttons as its last
+// window call and is only returning.
+constexpr DWORD kEndingJobWaitMs = 1000;
+
+const char* const kNoPortText = "Canot find serial interface!";
+const char* const kResetQuestion =
+    " Please do this action only inverter always report 17 fault after Update MCU,Continue ? ";
+const char* const kResetCaption = "This action will reset EEPROM";
+
+enum class Kind { Combo, Button, Group, Progress, Static, List, Edit };
+enum Flags : unsigned { kNone = 0, kHidden = 1, kDisabled = 2 };
+
+struct ControlTemplate {
+    int id;
+    Kind kind;
+    const char* text;
+    int x, y, width, height;
+    unsigned flags;
+};
+
+// Dialog template 102, in template (tab) order; positions in dialog units.
+constexpr ControlTemplate kTemplate[] = {
+    {IDC_PORT_COMBO, Kind::Combo, "", 61, 19, 69, 61, kNone},
+    {IDC_UPDATE_DSP, Kind::Button, "Update DSP", 17, 129, 105, 31, kNone},
+    {IDC_EXIT, Kind::Button, "Exit", 17, 167, 105, 33, kNone},
+    {kNoId, Kind::Group, "Information", 146, 5, 223, 200, kNone},
+    {IDC_PROGRESS_BAR, Kind::Progress, "", 157, 64, 208, 11, kNone},
+    {IDC_PERCENT_TEXT, Kind::Static, "Static", 264, 47, 24, 8, kNone},
+    {kNoId, Kind::Group, "SerialSetting", 8, 7, 131, 72, kNone},
+    {IDC_LOG_LIST, Kind::List, "", 155, 85, 210, 116, kNone},
+    {kNoId, Kind::Static, "Serial:", 13, 21, 29, 8, kNone},
+    {kNoId, Kind::Static, "Total Blocks:", 158, 17, 53, 8, kNone},
+    {IDC_TOTAL_BLOCKS, Kind::Edit, "", 212, 16, 40, 13, kNone},
+    {kNoId, Kind::Static, "Writed Blocks:", 256, 15, 57, 8, kNone},
+    {IDC_WRITTEN_BLOCKS, Kind::Edit, "", 322, 13, 42, 12, kNone},
+    {kNoId, Kind::Static, "Escape Time:", 158, 33, 49, 8, kNone},
+    {IDC_ELAPSED_TEXT, Kind::Edit, "", 212, 31, 40, 13, kNone},
+    {kNoId, Kind::Static, "Remain Time:", 256, 31, 49, 8, kNone},
+    {IDC_REMAIN_TEXT, Kind::Edit, "", 322, 28, 42, 12, kNone},
+    {kNoId, Kind::Static, "Speed:", 158, 48, 25, 8, kNone},
+    {IDC_SPEED_TEXT, Kind::Edit, "", 212, 46, 42, 12, kNone},
+    {kNoId, Kind::Static, "Current ID:", 260, 123, 47, 11, kHidden},
+    {IDC_CURRENT_ID, Kind::Edit, "", 314, 119, 40, 13, kHidden},
+    {IDC_UPDATE_MCU, Kind::Button, "Update MCU", 18, 87, 103, 31, kNone},
+    {IDC_READ_VERSION, Kind::Button, "Read Version", 147, 157, 80, 18, kHidden | kDisabled},
+    {IDC_RESET_EEPROM, Kind::Button, "Rest EEPROM", 148, 181, 80, 18, kHidden | kDisabled},
+    {kNoId, Kind::Static, "Baudrate", 13, 41, 34, 12, kNone},
+    {IDC_BAUD_COMBO, Kind::Combo, "", 61, 41, 69, 61, kNone},
+};
+
+// The template's initial data for the speed field, already in sorted order (blanks sort first).
+const char* const kBaudItems[] = {" 4800", " 9600", "19200", "38400"};
+
+QString Text(const char* text) { return QString::fromUtf8(text); }
+
+}  // namespace
+
+CPellorinDlg::CPellorinDlg(QWidget* parent)
+    : QDialog(parent),
+      m_serialMessage(platform::RegisterWindowMessage("CSerialWnd_DefaultComMsg")),
+      m_boxes(std::make_unique<ModalMessageBoxes>()),
+      m_sound(std::make_unique<DesktopEndSound>()) {
+    // A window of its own on the task bar: caption, system menu and close box, no minimise or
+    // maximise box, fixed size.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    setWindowTitle(Text(kApplicationName));
+    setFont(DialogFont());
+    CreateControls();
+    m_engine = std::make_unique<UpdateEngine>(*this, *this, m_counters);
+    OnInitDialog();
+}
+
+CPellorinDlg::~CPellorinDlg() {
+    ShutDown();
+    // The engine goes before the widgets and the helpers it reports through.
+    m_engine.reset();
+}
+
+void CPellorinDlg::SetMessageBoxes(std::unique_ptr<MessageBoxes> boxes) {
+    m_boxes = std::move(boxes);
+}
+
+void CPellorinDlg::SetEndSound(std::unique_ptr<EndSound> sound) { m_sound = std::move(sound); }
+
+void CPellorinDlg::CreateControls() {
+    const DialogUnits units(font());
+    setFixedSize(units.X(401), units.Y(211));
+
+    QWidget* previousTabStop = nullptr;
+    for (const ControlTemplate& item : kTemplate) {
+        const QString text = Text(item.text);
+        QWidget* widget = nullptr;
+        bool tabStop = true;
+        QRect rect = units.Rect(item.x, item.y, item.width, item.height);
+        switch (item.kind) {
+            case Kind::Combo: {
+                auto* combo = new QComboBox(this);
+                combo->setEditable(true);
+                combo->setInsertPolicy(QComboBox::NoInsert);
+                // The template's height is that of the drop-down list; the closed field takes
+                // its own height from the font.
+                combo->setMaxVisibleItems(std::max(1, units.Y(item.height) /
+                                                          std::max(1, units.CharHeight())));
+                rect.setHeight(combo->sizeHint().height());
+                widget = combo;
+                break;
+            }
+            case Kind::Button:
+                widget = new QPushButton(text, this);
+                break;
+            case Kind::Group: {
+                auto* group = new QGroupBox(text, this);
+                // A frame around other controls: never in their way.
+                group->setAttribute(Qt::WA_TransparentForMouseEvents);
+                widget = group;
+                tabStop = false;
+                break;
+            }
+            case Kind::Progress: {
+                auto* bar = new QProgressBar(this);
+                bar->setRange(0, 100);
+                bar->setValue(0);
+                bar->setTextVisible(false);
+                widget = bar;
+                tabStop = false;
+                break;
+            }
+            case Kind::Static:
+                widget = new QLabel(text, this);
+                tabStop = false;
+                break;
+            case Kind::List: {
+                auto* list = new QListWidget(this);
+                list->setSortingEnabled(false);  // lines are inserted at the top, unsorted
+                list->setUniformItemSizes(true);
+                list->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+                widget = list;
+                break;
+            }
+            case Kind::Edit: {
+                auto* edit = new QLineEdit(this);
+                edit->setReadOnly(true);
+                widget = edit;
+                break;
+            }
+        }
+        widget->setGeometry(rect);
+        widget->setObjectName(item.id == kNoId ? QStringLiteral("static:") + text
+                                               : QString::number(item.id));
+        widget->setProperty("controlId", item.id);
+        widget->setProperty("dialogRect", QRect(item.x, item.y, item.width, item.height));
+        if (item.flags & kHidden) widget->setVisible(false);
+        if (item.flags & kDisabled) widget->setEnabled(false);
+        widget->setFocusPolicy(tabStop ? Qt::StrongFocus : Qt::NoFocus);
+        if (tabStop) {
+            if (previousTabStop != nullptr) setTabOrder(previousTabStop, widget);
+            previousTabStop = widget;
+        }
+    }
+    // Group boxes are drawn behind the controls they frame.
+    for (QGroupBox* group : findChildren<QGroupBox*>(Qt::FindDirectChildrenOnly)) group->lower();
+
+    m_portCombo = findChild<QComboBox*>(QString::number(IDC_PORT_COMBO));
+    m_baudCombo = findChild<QComboBox*>(QString::number(IDC_BAUD_COMBO));
+    m_logList = findChild<QListWidget*>(QString::number(IDC_LOG_LIST));
+    m_progressBar = findChild<QProgressBar*>(QString::number(IDC_PROGRESS_BAR));
+    m_percentText = findChild<QLabel*>(QString::number(IDC_PERCENT_TEXT));
+    m_totalBlocksText = findChild<QLineEdit*>(QString::number(IDC_TOTAL_BLOCKS));
+    m_writtenBlocksText = findChild<QLineEdit*>(QString::number(IDC_WRITTEN_BLOCKS));
+    m_elapsedText = findChild<QLineEdit*>(QString::number(IDC_ELAPSED_TEXT));
+    m_remainText = findChild<QLineEdit*>(QString::number(IDC_REMAIN_TEXT));
+    m_speedText = findChild<QLineEdit*>(QString::number(IDC_SPEED_TEXT));
+    m_jobButtons = {findChild<QPushButton*>(QString::number(IDC_UPDATE_DSP)),
+                    findChild<QPushButton*>(QString::number(IDC_UPDATE_MCU)),
+                    findChild<QPushButton*>(QString::number(IDC_READ_VERSION))};
+
+    // The template's initial data for the speed field.
+    for (const char* item : kBaudItems) m_baudCombo->addItem(Text(item));
+    // Typing into a combo's edit field leaves it without a selected item; choosing an item
+    // selects again.
+    connect(m_baudCombo->lineEdit(), &QLineEdit::textEdited, this, [this] { m_baudTyped = true; });
+    connect(m_baudCombo, &QComboBox::activated, this, [this] { m_baudTyped = false; });
+    connect(m_portCombo->lineEdit(), &QLineEdit::textEdited, this, [this] { m_portTyped = true; });
+    connect(m_portCombo, &QComboBox::activated, this, [this] { m_portTyped = false; });
+
+    // The dialog's buttons send their commands.
+    const int buttonIds[] = {IDC_UPDATE_DSP, IDC_EXIT, IDC_UPDATE_MCU, IDC_READ_VERSION,
+                             IDC_RESET_EEPROM};
+    for (int id : buttonIds) {
+        auto* button = findChild<QPushButton*>(QString::number(id));
+        button->setAutoDefault(false);
+        connect(button, &QPushButton::clicked, this, [this, id] { OnCommand(id); });
+    }
+    // Enter is the dialog's OK command, "Update DSP".
+    m_jobButtons[0]->setDefault(true);
+
+    for (int i = 0; i < 2; ++i) {
+        const int timerId = i + 1;
+        m_timers[i] = new QTimer(this);
+        m_timers[i]->setTimerType(Qt::PreciseTimer);
+        connect(m_timers[i], &QTimer::timeout, this, [this, timerId] { OnTimer(timerId); });
+    }
+}
+
+void CPellorinDlg::OnInitDialog() {
+    // The About entry: Linux window managers do not let a program extend the system menu, so it
+    // is offered from the window's context menu (contextMenuEvent).
+    const QIcon icon = AppIcon();
+    setWindowIcon(icon);
+    FillPortList();
+    // The display starts from the published numbers at zero: "0%", "0" and "0"; the time texts
+    // start as "00:00" and the speed as "0 Blocks/Sec".
+    m_counters.FlashPhase.store(kPhaseIdle);
+    m_jobMode = kJobMcuUpdate;
+    m_engine->Link.JobMode.store(kJobMcuUpdate);
+    m_baudCombo->setCurrentIndex(kBaudItem19200);
+    m_baudTyped = false;
+    UpdateDisplay();
+    m_portCombo->setFocus();
+}
+
+void CPellorinDlg::FillPortList() {
+    int index = 0;
+    for (int number : FindPresentPorts())
+        m_portCombo->insertItem(index++, QString::fromStdString(pellorin::PortName(number)));
+    // Item 0 selected; with no port the list is empty, nothing is selected and the field is empty.
+    m_portCombo->setCurrentIndex(index > 0 ? 0 : -1);
+    m_portTyped = false;
+}
+
+QWidget* CPellorinDlg::Control(int id) const {
+    if (id == kNoId) return nullptr;
+    return findChild<QWidget*>(QString::number(id), Qt::FindDirectChildrenOnly);
+}
+
+QTimer* CPellorinDlg::Timer(int timerId) const {
+    if (timerId < 1 || timerId > static_cast<int>(m_timers.size())) return nullptr;
+    return m_timers[static_cast<std::size_t>(timerId - 1)];
+}
+
+bool CPellorinDlg::TimerActive(int timerId) const {
+    const QTimer* timer = Timer(timerId);
+    return timer != nullptr && timer->isActive();
+}
+
+// ---- Commands --------------------------------------------------------------------------------
+
+void CPellorinDlg::OnCommand(int id) {
+    switch (id) {
+        case IDC_UPDATE_DSP: OnOK(); break;
+        case IDC_EXIT: OnCancel(); break;
+        case IDC_UPDATE_MCU: OnUpdateMcu(); break;
+        case IDC_READ_VERSION: OnReadVersion(); break;
+        case IDC_RESET_EEPROM: OnResetEeprom(); break;
+        case kCommandClosePort:
+            if (!m_shutDown) m_engine->Link.ClosePort();
+            break;
+        case kCommandCountImageBlocks:
+            // The image reader belongs to the running job while there is one.
+            if (!m_shutDown && !m_engine->Link.JobRunning()) m_engine->Flash.CountImageBlocks();
+            break;
+        default: break;
+    }
+}
+
+void CPellorinDlg::OnOK() { StartJobFromButton(kJobDspUpdate, true); }
+
+void CPellorinDlg::OnUpdateMcu() {
+    m_baudCombo->setCurrentIndex(kBaudItem19200);
+    m_baudTyped = false;
+    StartJobFromButton(kJobMcuUpdate, true);
+}
+
+void CPellorinDlg::OnReadVersion() { StartJobFromButton(kJobReadVersion, false); }
+
+void CPellorinDlg::OnResetEeprom() {
+    if (!m_boxes->AskYesNo(this, Text(kResetQuestion), Text(kResetCaption))) return;
+    StartJobFromButton(kJobResetEeprom, false);
+}
+
+void CPellorinDlg::StartJobFromButton(int jobMode, bool negotiateBaud) {
+    if (m_shutDown) return;
+    // Collecting the fields changes nothing: every bound text field is read-only.
+    m_jobMode = jobMode;
+    m_negotiateBaud = negotiateBaud;
+    if (m_portTyped || m_portCombo->currentIndex() < 0) {
+        m_boxes->Inform(this, Text(kNoPortText), Text(kApplicationName));
+        return;
+    }
+    m_portName = m_portCombo->itemText(m_portCombo->currentIndex()).toStdString();
+
+    DeviceLink& link = m_engine->Link;
+    if (link.JobRunning() && m_jobButtons[0]->isEnabled()) {
+        // The buttons are enabled again: the worker has made its last window call and is only
+        // returning.
+        link.WaitForJob(kEndingJobWaitMs);
+    }
+    // One job at a time: the buttons go grey here, before the worker starts, so a second press
+    // cannot start a second worker on the one port.
+    if (link.JobRunning()) return;
+    for (QPushButton* button : m_jobButtons) button->setEnabled(false);
+    if (!link.StartJob(m_jobMode, m_negotiateBaud, m_portName)) {
+        for (QPushButton* button : m_jobButtons) button->setEnabled(true);
+    }
+}
+
+void CPellorinDlg::OnCancel() {
+    ShutDown();
+    QDialog::reject();
+}
+
+void CPellorinDlg::reject() { OnCancel(); }
+
+void CPellorinDlg::accept() { OnOK(); }
+
+void CPellorinDlg::ShutDown() {
+    if (m_shutDown) return;
+    m_shutDown = true;
+    // Order matters: first no worker call may wait for this thread any more, then the engine
+    // stops the worker (its pauses and reply waits end on the stop request), closes the port and
+    // joins the worker and the listener; only then may the window go.
+    m_windowCall.Close();
+    for (QTimer* timer : m_timers) timer->stop();
+    if (m_engine) m_engine->Link.Shutdown();
+    m_target.Detach();
+}
+
+void CPellorinDlg::OnAbout() {
+    CAboutBox about(this);
+    about.exec();
+}
+
+void CPellorinDlg::contextMenuEvent(QContextMenuEvent* event) {
+    QMenu menu(this);
+    QAction* about = menu.addAction(Text("关于 Pellorin(&A)..."));
+    about->setData(kAboutCommand);
+    if (menu.exec(event->globalPos()) == about) OnAbout();
+}
+
+bool CPellorinDlg::event(QEvent* event) {
+    if (event->type() == WindowMessageEvent::EventType()) {
+        const auto* message = static_cast<const WindowMessageEvent*>(event);
+        if (m_shutDown) return true;
+        if (message->Message == m_serialMessage) {
+            m_engine->Link.OnSerialMessage(message->WParam, message->LParam);
+        } else if (message->Message == kWmCommand) {
+            OnCommand(static_cast<int>(message->WParam & 0xFFFFu));
+        }
+        return true;
+    }
+    return QDialog::event(event);
+}
+
+// ---- Timers and display ----------------------------------------------------------------------
+
+void CPellorinDlg::OnTimer(int timerId) {
+    if (timerId == kEraseTimer) {
+        m_counters.BarPosition.store(m_display.OnEraseTick());
+    } else if (timerId == kProgramTimer) {
+        if (m_display.OnProgramTick(platform::timeGetTime()) && m_sound) m_sound->Play();
+    }
+    UpdateDisplay();
+}
+
+void CPellorinDlg::UpdateDisplay() {
+    // The worker moves the bar's position after every block without waiting for this thread;
+    // it is shown here, with the texts.
+    m_progressBar->setValue(m_counters.BarPosition.load());
+    m_totalBlocksText->setText(QString::fromStdString(m_display.TotalBlocksText()));
+    m_elapsedText->setText(QString::fromStdString(m_display.ElapsedText()));
+    m_remainText->setText(QString::fromStdString(m_display.RemainText()));
+    m_speedText->setText(QString::fromStdString(m_display.SpeedText()));
+    m_percentText->setText(QString::fromStdString(m_display.PercentText()).left(kMaxPercentChars));
+    m_writtenBlocksText->setText(QString::fromStdString(m_display.WrittenBlocksText()));
+}
+
+// ---- Console ---------------------------------------------------------------------------------
+
+void CPellorinDlg::InsertLogLine(const std::string& line) {
+    m_windowCall.Run([this, text = QString::fromStdString(line)] { m_logList->insertItem(0, text); });
+}
+
+void CPellorinDlg::SetProgressRange(int lower, int upper) {
+    m_windowCall.Run([this, lower, upper] { m_progressBar->setRange(lower, upper); });
+}
+
+void CPellorinDlg::SetProgressPos(int position) {
+    m_windowCall.Run([this, position] {
+        m_counters.BarPosition.store(position);
+        m_progressBar->setValue(position);
+    });
+}
+
+void CPellorinDlg::StartTimer(int timerId, unsigned periodMs) {
+    m_windowCall.Run([this, timerId, periodMs] {
+        QTimer* timer = Timer(timerId);
+        if (timer == nullptr) return;
+        // The period is in program milliseconds; a scaled clock shortens it in real time.
+        const auto real = std::chrono::duration_cast<std::chrono::milliseconds>(
+            platform::RealDuration(periodMs));
+        timer->start(std::max(real, std::chrono::milliseconds(1)));
+    });
+}
+
+void CPellorinDlg::StopTimer(int timerId) {
+    m_windowCall.Run([this, timerId] {
+        if (QTimer* timer = Timer(timerId)) timer->stop();
+    });
+}
+
+void CPellorinDlg::EnableJobButtons(bool enable) {
+    m_windowCall.Run([this, enable] {
+        for (QPushButton* button : m_jobButtons) button->setEnabled(enable);
+    });
+}
+
+int CPellorinDlg::SelectedBaudIndex() {
+    int index = -1;
+    m_windowCall.Run([this, &index] { index = m_baudTyped ? -1 : m_baudCombo->currentIndex(); });
+    return index;
+}
+
+void CPellorinDlg::ShowMessage(const std::string& text) {
+    m_windowCall.Run([this, message = QString::fromStdString(text)] {
+        m_boxes->Inform(this, message, Text(kApplicationName));
+    });
+}
+
+bool CPellorinDlg::StopRequested() const { return m_windowCall.Closing(); }
+
+}  // namespace pellorin

@@ -1,0 +1,144 @@
+// The operator's window (dialog template 102): the port and speed fields, the job buttons, the
+// progress and timing display and the log. It owns the update engine and is its console.
+//
+// Threads: everything here runs on the window (GUI) thread. The job's worker reaches the window
+// only through the Console calls, each carried out on the window thread while the worker waits;
+// the port's listener reaches it only by posting messages to GetSafeHwnd(). Closing the window
+// (Exit, Esc, the close box, or destruction) first refuses every further worker call and wakes a
+// waiting one, then stops the engine (worker joined, port closed), and only then lets the
+// widgets go.
+#pragma once
+
+#include <QDialog>
+#include <QString>
+#include <array>
+#include <memory>
+#include <string>
+
+#include "app/WindowMessages.h"
+#include "app/WindowThreadCall.h"
+#include "app/console/Console.h"
+#include "app/console/FlashCounters.h"
+#include "app/console/ProgressDisplay.h"
+#include "platform/Messages.h"
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QProgressBar;
+class QPushButton;
+class QTimer;
+
+namespace pellorin {
+
+class EndSound;
+class MessageBoxes;
+class UpdateEngine;
+
+// The program file's name, the caption of the window's own message boxes.
+inline constexpr const char* kApplicationName = "Pellorin";
+
+class CPellorinDlg : public QDialog, public Console, public platform::WindowObject {
+public:
+    explicit CPellorinDlg(QWidget* parent = nullptr);
+    ~CPellorinDlg() override;
+    CPellorinDlg(const CPellorinDlg&) = delete;
+    CPellorinDlg& operator=(const CPellorinDlg&) = delete;
+
+    // Replace the message boxes and the end sound (tests answer and count them).
+    void SetMessageBoxes(std::unique_ptr<MessageBoxes> boxes);
+    void SetEndSound(std::unique_ptr<EndSound> sound);
+
+    // A control by its id (IDC_... of Console.h); nullptr for an unknown id.
+    [[nodiscard]] QWidget* Control(int id) const;
+
+    // The command routing: 1 "Update DSP", 2 "Exit", 3 "Update MCU", 1035 "Read Version",
+    // 1036 "Rest EEPROM", 1012 ClosePort, 1002 CountImageBlocks.
+    void OnCommand(int id);
+    void OnOK();
+    void OnCancel();
+    void OnUpdateMcu();
+    void OnReadVersion();
+    void OnResetEeprom();
+    void OnAbout();
+
+    // The timer tick handler, by timer id.
+    void OnTimer(int timerId);
+    // Writes every display text into its control (the refresh after each tick).
+    void UpdateDisplay();
+
+    UpdateEngine& Engine() { return *m_engine; }
+    FlashCounters& Counters() { return m_counters; }
+    [[nodiscard]] int JobMode() const { return m_jobMode; }
+    [[nodiscard]] bool NegotiateBaud() const { return m_negotiateBaud; }
+    [[nodiscard]] const std::string& PortName() const { return m_portName; }
+    [[nodiscard]] bool TimerActive(int timerId) const;
+
+    // Console (called by the worker; carried out on the window thread).
+    void InsertLogLine(const std::string& line) override;
+    void SetProgressRange(int lower, int upper) override;
+    void SetProgressPos(int position) override;
+    void StartTimer(int timerId, unsigned periodMs) override;
+    void StopTimer(int timerId) override;
+    void EnableJobButtons(bool enable) override;
+    int SelectedBaudIndex() override;
+    void ShowMessage(const std::string& text) override;
+    [[nodiscard]] bool StopRequested() const override;
+
+    // WindowObject: the target the port's listener posts to.
+    [[nodiscard]] platform::HWND GetSafeHwnd() override { return &m_target; }
+
+    // QDialog: Esc and the close box end in reject(), which is "Exit"; accept() is the dialog's
+    // OK command, which is "Update DSP" and does not close the window.
+    void reject() override;
+    void accept() override;
+
+protected:
+    bool event(QEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+private:
+    void CreateControls();
+    void OnInitDialog();
+    void FillPortList();
+    // The steps shared by the job buttons once the button's own settings are made.
+    void StartJobFromButton(int jobMode, bool negotiateBaud);
+    void ShutDown();
+    QTimer* Timer(int timerId) const;
+
+    WindowThreadCall m_windowCall{this};
+    PostedMessageTarget m_target{this};
+    UINT m_serialMessage;
+    std::unique_ptr<MessageBoxes> m_boxes;
+    std::unique_ptr<EndSound> m_sound;
+    FlashCounters m_counters;
+    ProgressDisplay m_display{m_counters};
+
+    // The window's state record.
+    int m_jobMode = -1;
+    bool m_negotiateBaud = false;
+    std::string m_portName;
+    // Text typed into a combo's edit field leaves it with no selected item.
+    bool m_baudTyped = false;
+    bool m_portTyped = false;
+    bool m_shutDown = false;
+
+    QComboBox* m_portCombo = nullptr;
+    QComboBox* m_baudCombo = nullptr;
+    QListWidget* m_logList = nullptr;
+    QProgressBar* m_progressBar = nullptr;
+    QLabel* m_percentText = nullptr;
+    QLineEdit* m_totalBlocksText = nullptr;
+    QLineEdit* m_writtenBlocksText = nullptr;
+    QLineEdit* m_elapsedText = nullptr;
+    QLineEdit* m_remainText = nullptr;
+    QLineEdit* m_speedText = nullptr;
+    std::array<QPushButton*, 3> m_jobButtons{};  // 1, 3 and 1035
+    std::array<QTimer*, 2> m_timers{};           // ids 1 and 2
+
+    // Last, so that it is built on a complete window; destroyed explicitly in the destructor.
+    std::unique_ptr<UpdateEngine> m_engine;
+};
+
+}  // namespace pellorin
