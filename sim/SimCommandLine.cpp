@@ -73,7 +73,7 @@ Line and device:
   --pace                   both directions take 10 bits a byte at the line rate
   --st-before-erased st2|silent   answer to ":st" while erasing (default st2)
   --ysj                    DSP: send a "YSJ..." line before the state line
-  --ysj-gap-ms N           program ms between that line, once read, and the state line (100)
+  --ysj-gap-ms N           program ms between that line and the state line (default 100)
   --dsp-state N --dsp-block N --mcu-state N --mcu-block N   start state (default 1, block 0)
   --state-reply TEXT       answer every entry command with TEXT (e.g. ST3)
   --transcript F.jsonl     write the transcript (one JSON object per line received)

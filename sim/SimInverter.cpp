@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <fstream>
 #include <mutex>
 #include <thread>
@@ -38,8 +39,7 @@ constexpr const char* kNoise = "~\x7f#";
 constexpr std::size_t kPacedChunk = 16;
 // A reply that the tool's side does not take in for this long is dropped.
 constexpr auto kWriteGiveUp = std::chrono::seconds(2);
-// Program ms the tool gets to read a reply before a hang-up or before the state line that follows
-// a "YSJ..." line.
+// Program ms the tool gets to read the last reply before a hang-up fault closes the line.
 constexpr std::uint32_t kTakeInMs = 1000;
 
 // Real time one byte takes on the line: 10 bits (start, 8 data, stop) at the rate, on the
@@ -127,6 +127,8 @@ struct SimInverter::Impl {
     std::atomic<bool> stopRequested{false};
     int wakeFd = -1;
     bool started = false;
+    // PELLORIN_SIM_TRACE=1 writes every handled line as a trace line, for debugging a run.
+    const bool traceLines = std::getenv("PELLORIN_SIM_TRACE") != nullptr;
 };
 
 SimInverter::SimInverter(Options options) : m_impl(std::make_unique<Impl>(std::move(options))) {}
@@ -276,7 +278,6 @@ void SimInverter::Impl::HandleLine(const PendingLine& line) {
     entry.note = reaction.note;
     if (!reaction.leadLine.empty()) {
         entry.reply = SendReply(reaction.leadLine, reaction.lineRate);
-        WaitUntilTaken();
         SleepProgramMs(options.ysjGapMs);
     }
     if (SleepProgramMs(reaction.busyMs) && !reaction.reply.empty()) {
@@ -294,6 +295,11 @@ void SimInverter::Impl::HandleLine(const PendingLine& line) {
             pty->HangUp();
             hungUp = true;
             entry.note = "hung up";
+        }
+        if (traceLines) {
+            platform::Tracef("sim: %.1f ms at %u: %s -> %s %s\n", entry.timeMs, entry.baudAtArrival,
+                             JsonString(entry.received).c_str(), JsonString(entry.reply).c_str(),
+                             entry.note.c_str());
         }
         transcript.push_back(std::move(entry));
         ++handled;

@@ -43,8 +43,8 @@ struct Options {
     bool pace = false;                   // both directions take 10 bits a byte at the line rate
     enum class BeforeErased { AnswerSt2, Silent } stBeforeErased = BeforeErased::AnswerSt2;
     bool ysjLine = false;  // DSP: a "YSJ..." line goes before the state line
-    // Program ms between the "YSJ..." line and the state line, counted from when the tool's side
-    // has read the first: the tool must see them as two separate replies.
+    // Program ms between the "YSJ..." line and the state line, so that they normally reach the
+    // tool as two separate replies (0: both in one write).
     std::uint32_t ysjGapMs = 100;
     // The device's start state, unless the state file says otherwise.
     int dspState = 1;

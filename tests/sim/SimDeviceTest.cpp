@@ -53,6 +53,7 @@ TEST_F(SimTest, DspRunsAFullUpdateAndVerifiesWithoutThe7FFERecord) {
     }
     sim::Options options = Fast();
     options.ysjLine = true;
+    options.ysjGapMs = 2000;
     options.expectImage = path;
     Start(options);
     Negotiate("192", B19200);
