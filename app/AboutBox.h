@@ -7,7 +7,7 @@
 namespace pellorin {
 
 class CAboutBox : public QDialog {
-public:
+  public:
     explicit CAboutBox(QWidget* parent = nullptr);
 };
 

@@ -12,8 +12,10 @@ constexpr int kDialogFontPixels = 12;  // 9 points at 96 dots per inch
 
 QFont DialogFont() {
     // The template's face first, then faces that carry the same Chinese glyphs.
-    const QStringList preferred = {QStringLiteral("宋体"), QStringLiteral("SimSun"),
-                                   QStringLiteral("NSimSun"), QStringLiteral("WenQuanYi Micro Hei"),
+    const QStringList preferred = {QStringLiteral("宋体"),
+                                   QStringLiteral("SimSun"),
+                                   QStringLiteral("NSimSun"),
+                                   QStringLiteral("WenQuanYi Micro Hei"),
                                    QStringLiteral("Noto Sans CJK SC"),
                                    QStringLiteral("Droid Sans Fallback")};
     const QStringList installed = QFontDatabase::families();

@@ -15,7 +15,7 @@ namespace pellorin {
 [[nodiscard]] QFont DialogFont();
 
 class DialogUnits {
-public:
+  public:
     explicit DialogUnits(const QFont& font);
 
     [[nodiscard]] int AverageCharWidth() const { return m_charWidth; }
@@ -25,7 +25,7 @@ public:
     [[nodiscard]] int Y(int dialogUnits) const;
     [[nodiscard]] QRect Rect(int x, int y, int width, int height) const;
 
-private:
+  private:
     int m_charWidth;
     int m_charHeight;
 };

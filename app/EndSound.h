@@ -8,7 +8,7 @@ namespace pellorin {
 
 // What the window asks for when an update has finished; tests count the requests.
 class EndSound {
-public:
+  public:
     virtual ~EndSound() = default;
     // Starts the sound and returns at once; does nothing when no sound can be played.
     virtual void Play() = 0;
@@ -17,7 +17,7 @@ public:
 // The freedesktop sound theme's "complete" sound, played by the first sound player found
 // (paplay, pw-play, canberra-gtk-play) in a process of its own, never waited for.
 class DesktopEndSound : public EndSound {
-public:
+  public:
     void Play() override;
 
     // The theme's file in the XDG data folders ($XDG_DATA_HOME, then $XDG_DATA_DIRS), "" when

@@ -8,7 +8,7 @@ class QWidget;
 namespace pellorin {
 
 class MessageBoxes {
-public:
+  public:
     virtual ~MessageBoxes() = default;
     // A box with the text, the caption and an OK button, no icon; returns when it is closed.
     virtual void Inform(QWidget* owner, const QString& text, const QString& caption) = 0;
@@ -18,7 +18,7 @@ public:
 
 // Modal boxes owned by the window.
 class ModalMessageBoxes : public MessageBoxes {
-public:
+  public:
     void Inform(QWidget* owner, const QString& text, const QString& caption) override;
     bool AskYesNo(QWidget* owner, const QString& text, const QString& caption) override;
 };

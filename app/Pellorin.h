@@ -6,13 +6,13 @@
 namespace pellorin {
 
 class CPellorinApp {
-public:
+  public:
     CPellorinApp(int& argc, char** argv);
     // Runs the window until it closes; returns false, as there is no message loop of its own
     // afterwards.
     bool InitInstance();
 
-private:
+  private:
     QApplication m_application;
 };
 

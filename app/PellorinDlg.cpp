@@ -135,8 +135,8 @@ void CPellorinDlg::CreateControls() {
                 combo->setInsertPolicy(QComboBox::NoInsert);
                 // The template's height is that of the drop-down list; the closed field takes
                 // its own height from the font.
-                combo->setMaxVisibleItems(std::max(1, units.Y(item.height) /
-                                                          std::max(1, units.CharHeight())));
+                combo->setMaxVisibleItems(
+                    std::max(1, units.Y(item.height) / std::max(1, units.CharHeight())));
                 rect.setHeight(combo->sizeHint().height());
                 widget = combo;
                 break;
@@ -283,11 +283,21 @@ bool CPellorinDlg::TimerActive(int timerId) const {
 
 void CPellorinDlg::OnCommand(int id) {
     switch (id) {
-        case IDC_UPDATE_DSP: OnOK(); break;
-        case IDC_EXIT: OnCancel(); break;
-        case IDC_UPDATE_MCU: OnUpdateMcu(); break;
-        case IDC_READ_VERSION: OnReadVersion(); break;
-        case IDC_RESET_EEPROM: OnResetEeprom(); break;
+        case IDC_UPDATE_DSP:
+            OnOK();
+            break;
+        case IDC_EXIT:
+            OnCancel();
+            break;
+        case IDC_UPDATE_MCU:
+            OnUpdateMcu();
+            break;
+        case IDC_READ_VERSION:
+            OnReadVersion();
+            break;
+        case IDC_RESET_EEPROM:
+            OnResetEeprom();
+            break;
         case kCommandClosePort:
             if (!m_shutDown) m_engine->Link.ClosePort();
             break;
@@ -295,7 +305,8 @@ void CPellorinDlg::OnCommand(int id) {
             // The image reader belongs to the running job while there is one.
             if (!m_shutDown && !m_engine->Link.JobRunning()) m_engine->Flash.CountImageBlocks();
             break;
-        default: break;
+        default:
+            break;
     }
 }
 
@@ -402,18 +413,27 @@ void CPellorinDlg::UpdateDisplay() {
     // The worker moves the bar's position after every block without waiting for this thread;
     // it is shown here, with the texts.
     m_progressBar->setValue(m_counters.BarPosition.load());
-    m_totalBlocksText->setText(QString::fromStdString(m_display.TotalBlocksText()));
-    m_elapsedText->setText(QString::fromStdString(m_display.ElapsedText()));
-    m_remainText->setText(QString::fromStdString(m_display.RemainText()));
-    m_speedText->setText(QString::fromStdString(m_display.SpeedText()));
+    // A text wider than its field shows its beginning, as a read-only field does after its text
+    // was set.
+    const auto show = [](QLineEdit* field, const std::string& text) {
+        const QString value = QString::fromStdString(text);
+        if (field->text() == value) return;
+        field->setText(value);
+        field->setCursorPosition(0);
+    };
+    show(m_totalBlocksText, m_display.TotalBlocksText());
+    show(m_elapsedText, m_display.ElapsedText());
+    show(m_remainText, m_display.RemainText());
+    show(m_speedText, m_display.SpeedText());
     m_percentText->setText(QString::fromStdString(m_display.PercentText()).left(kMaxPercentChars));
-    m_writtenBlocksText->setText(QString::fromStdString(m_display.WrittenBlocksText()));
+    show(m_writtenBlocksText, m_display.WrittenBlocksText());
 }
 
 // ---- Console ---------------------------------------------------------------------------------
 
 void CPellorinDlg::InsertLogLine(const std::string& line) {
-    m_windowCall.Run([this, text = QString::fromStdString(line)] { m_logList->insertItem(0, text); });
+    m_windowCall.Run(
+        [this, text = QString::fromStdString(line)] { m_logList->insertItem(0, text); });
 }
 
 void CPellorinDlg::SetProgressRange(int lower, int upper) {
@@ -432,8 +452,8 @@ void CPellorinDlg::StartTimer(int timerId, unsigned periodMs) {
         QTimer* timer = Timer(timerId);
         if (timer == nullptr) return;
         // The period is in program milliseconds; a scaled clock shortens it in real time.
-        const auto real = std::chrono::duration_cast<std::chrono::milliseconds>(
-            platform::RealDuration(periodMs));
+        const auto real =
+            std::chrono::duration_cast<std::chrono::milliseconds>(platform::RealDuration(periodMs));
         timer->start(std::max(real, std::chrono::milliseconds(1)));
     });
 }

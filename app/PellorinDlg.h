@@ -40,7 +40,7 @@ class UpdateEngine;
 inline constexpr const char* kApplicationName = "Pellorin";
 
 class CPellorinDlg : public QDialog, public Console, public platform::WindowObject {
-public:
+  public:
     explicit CPellorinDlg(QWidget* parent = nullptr);
     ~CPellorinDlg() override;
     CPellorinDlg(const CPellorinDlg&) = delete;
@@ -94,11 +94,11 @@ public:
     void reject() override;
     void accept() override;
 
-protected:
+  protected:
     bool event(QEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
 
-private:
+  private:
     void CreateControls();
     void OnInitDialog();
     void FillPortList();

@@ -12,7 +12,7 @@ class QObject;
 namespace pellorin {
 
 class WindowMessageEvent : public QEvent {
-public:
+  public:
     WindowMessageEvent(UINT message, WPARAM wParam, LPARAM lParam)
         : QEvent(EventType()), Message(message), WParam(wParam), LParam(lParam) {}
     static QEvent::Type EventType();
@@ -25,12 +25,12 @@ public:
 // The window's "handle": Post queues the message as a WindowMessageEvent and never blocks. After
 // Detach() messages are dropped, so a listener that posts late never reaches a destroyed window.
 class PostedMessageTarget : public platform::MessageTarget {
-public:
+  public:
     explicit PostedMessageTarget(QObject* receiver) : m_receiver(receiver) {}
     bool Post(UINT message, WPARAM wParam, LPARAM lParam) noexcept override;
     void Detach();
 
-private:
+  private:
     std::mutex m_mutex;
     QObject* m_receiver;
 };

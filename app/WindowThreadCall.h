@@ -17,7 +17,7 @@ class QObject;
 namespace pellorin {
 
 class WindowThreadCall {
-public:
+  public:
     // `window` is the object whose thread carries out the calls; it must outlive this helper's
     // use (the window owns the helper).
     explicit WindowThreadCall(QObject* window) : m_window(window) {}
@@ -33,7 +33,7 @@ public:
     void Close();
     [[nodiscard]] bool Closing() const;
 
-private:
+  private:
     struct Pending {
         bool done = false;
     };

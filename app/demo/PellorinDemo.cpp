@@ -27,7 +27,7 @@ using pellorin::CPellorinDlg;
 
 // No operator to press OK: the box is printed and answered No (for a question) or OK.
 class PrintedMessageBoxes : public pellorin::MessageBoxes {
-public:
+  public:
     void Inform(QWidget*, const QString& text, const QString& caption) override {
         std::printf("[message box \"%s\"] %s\n", caption.toUtf8().constData(),
                     text.toUtf8().constData());
@@ -40,20 +40,21 @@ public:
 };
 
 class AnnouncedEndSound : public pellorin::EndSound {
-public:
+  public:
     void Play() override {
         std::printf("[end sound]\n");
         std::fflush(stdout);
         m_desktop.Play();
     }
 
-private:
+  private:
     pellorin::DesktopEndSound m_desktop;
 };
 
 class Operator {
-public:
-    Operator(CPellorinDlg& window, QString screenshot) : m_window(window), m_screenshot(screenshot) {
+  public:
+    Operator(CPellorinDlg& window, QString screenshot)
+        : m_window(window), m_screenshot(screenshot) {
         m_log = qobject_cast<QListWidget*>(window.Control(pellorin::IDC_LOG_LIST));
     }
 
@@ -70,8 +71,11 @@ public:
                 Press(pellorin::IDC_UPDATE_MCU, "Update MCU");
                 m_stage = Stage::Mcu;
                 break;
-            case Stage::Mcu: Finish(); break;
-            case Stage::Done: break;
+            case Stage::Mcu:
+                Finish();
+                break;
+            case Stage::Done:
+                break;
         }
     }
 
@@ -83,7 +87,7 @@ public:
 
     [[nodiscard]] bool Ok() const { return m_ok; }
 
-private:
+  private:
     enum class Stage { Start, Dsp, Mcu, Done };
 
     bool JobRunning() {

@@ -1,0 +1,697 @@
+// The operator's window, driven through its controls on the offscreen platform, with the
+// simulated inverter (or a bare pseudo-terminal) behind PELLORIN_COM_DIR.
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QFontInfo>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <atomic>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <thread>
+
+#include "app/AboutBox.h"
+#include "app/DialogUnits.h"
+#include "app/EndSound.h"
+#include "app/MessageBoxes.h"
+#include "app/PellorinDlg.h"
+#include "app/flash/UpdateEngine.h"
+#include "platform/Clock.h"
+#include "platform/PseudoTerminal.h"
+#include "sim/SimInverter.h"
+
+using namespace pellorin;
+
+namespace {
+
+constexpr double kClockScale = 10;    // program ms per real ms: a whole update in about a second
+constexpr int kJobTimeoutMs = 15000;  // real ms; generous for sanitizer builds
+
+const QString kImageDir = QStringLiteral(PELLORIN_IMAGE_DIR);
+
+struct BoxLog {
+    QList<QPair<QString, QString>> shown;  // (caption, text) of every box, questions included
+    int questions = 0;
+    bool answerYes = false;
+};
+
+class RecordingBoxes : public MessageBoxes {
+  public:
+    explicit RecordingBoxes(std::shared_ptr<BoxLog> log) : m_log(std::move(log)) {}
+    void Inform(QWidget*, const QString& text, const QString& caption) override {
+        m_log->shown.append({caption, text});
+    }
+    bool AskYesNo(QWidget*, const QString& text, const QString& caption) override {
+        m_log->shown.append({caption, text});
+        ++m_log->questions;
+        return m_log->answerYes;
+    }
+
+  private:
+    std::shared_ptr<BoxLog> m_log;
+};
+
+class CountingSound : public EndSound {
+  public:
+    explicit CountingSound(std::shared_ptr<std::atomic<int>> plays) : m_plays(std::move(plays)) {}
+    void Play() override { ++*m_plays; }
+
+  private:
+    std::shared_ptr<std::atomic<int>> m_plays;
+};
+
+// A window as the program builds it, with answered boxes and a counted end sound, looking for
+// its images in the demo image folder.
+struct TestWindow {
+    TestWindow() {
+        window = std::make_unique<CPellorinDlg>();
+        window->SetMessageBoxes(std::make_unique<RecordingBoxes>(boxes));
+        window->SetEndSound(std::make_unique<CountingSound>(sounds));
+        window->Engine().Link.ModulePath = (kImageDir + QStringLiteral("/Pellorin")).toStdString();
+        window->show();
+    }
+
+    template <class T = QWidget>
+    T* Get(int id) const {
+        return qobject_cast<T*>(window->Control(id));
+    }
+    QString Text(int id) const { return Get<QLineEdit>(id)->text(); }
+    // The log, top (newest) line first.
+    QStringList Log() const {
+        QStringList lines;
+        auto* list = Get<QListWidget>(IDC_LOG_LIST);
+        for (int i = 0; i < list->count(); ++i) lines << list->item(i)->text();
+        return lines;
+    }
+    bool LogHas(const QString& prefix) const {
+        for (const QString& line : Log())
+            if (line.startsWith(prefix)) return true;
+        return false;
+    }
+    // A job has ended once its worker is gone and the buttons are enabled again.
+    bool JobEnded() const {
+        return !window->Engine().Link.JobRunning() && Get(IDC_UPDATE_DSP)->isEnabled();
+    }
+
+    std::shared_ptr<BoxLog> boxes = std::make_shared<BoxLog>();
+    std::shared_ptr<std::atomic<int>> sounds = std::make_shared<std::atomic<int>>(0);
+    std::unique_ptr<CPellorinDlg> window;
+};
+
+// True when `expected` appear in `lines` in this order (each matched as a line's beginning).
+bool InOrder(const QStringList& lines, const QStringList& expected) {
+    int next = 0;
+    for (const QString& line : lines)
+        if (next < expected.size() && line.startsWith(expected[next])) ++next;
+    return next == expected.size();
+}
+
+// Runs the event loop until `done` holds or timeoutMs (real) have passed. Unlike a sleep-and-poll
+// wait, the window thread handles every posted message the moment it arrives, as in the program.
+bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
+    if (done()) return true;
+    QEventLoop loop;
+    QTimer check;
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (done()) loop.quit();
+    });
+    check.start(2);
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    loop.exec();
+    return done();
+}
+
+// The lines of an image: its blocks.
+int ImageLines(const QString& name) {
+    QFile file(kImageDir + QLatin1Char('/') + name);
+    if (!file.open(QIODevice::ReadOnly)) return -1;
+    return static_cast<int>(file.readAll().count('\n'));
+}
+
+QStringList Reversed(QStringList lines) {
+    std::reverse(lines.begin(), lines.end());
+    return lines;
+}
+
+}  // namespace
+
+class WindowTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void init() {
+        QVERIFY(m_comDir.isValid());
+        // Each case starts with an empty port folder of its own.
+        for (const auto& entry : std::filesystem::directory_iterator(m_comDir.path().toStdString()))
+            std::filesystem::remove(entry.path());
+        qputenv("PELLORIN_COM_DIR", m_comDir.path().toLocal8Bit());
+    }
+
+    void initialState();
+    void layoutFollowsTheTemplateInDialogUnits();
+    void aboutBox();
+    void portListIsInNumericOrderFromZeroToTwentyNine();
+    void everyJobButtonWithoutAPortSaysSo();
+    void resetEepromAsksFirstAndOnlyOpensThePort();
+    void fullDspUpdateThroughTheWindow();
+    void fullMcuUpdateThroughTheWindow();
+    void exitDuringAJob_data();
+    void exitDuringAJob();
+    void workerCallsRunOnTheWindowThreadAndEndOnClose();
+    void timerTicksShowTheDisplayAndAskForTheSoundOnce();
+
+  private:
+    std::unique_ptr<sim::SimInverter> StartSim(sim::Options options) {
+        options.comDir = m_comDir.path().toStdString();
+        options.comNumber = 1;
+        auto device = std::make_unique<sim::SimInverter>(options);
+        if (!device->Start()) return nullptr;
+        return device;
+    }
+
+    QTemporaryDir m_comDir;
+};
+
+void WindowTest::initialState() {
+    TestWindow t;
+    CPellorinDlg& w = *t.window;
+    QCOMPARE(w.windowTitle(), QStringLiteral("Pellorin"));
+    QVERIFY(!w.windowIcon().isNull());
+    QVERIFY(w.windowIcon().availableSizes().contains(QSize(32, 32)));
+    QVERIFY(w.windowIcon().availableSizes().contains(QSize(16, 16)));
+
+    // Texts and kinds of the controls with ids.
+    QCOMPARE(t.Get<QPushButton>(IDC_UPDATE_DSP)->text(), QStringLiteral("Update DSP"));
+    QCOMPARE(t.Get<QPushButton>(IDC_EXIT)->text(), QStringLiteral("Exit"));
+    QCOMPARE(t.Get<QPushButton>(IDC_UPDATE_MCU)->text(), QStringLiteral("Update MCU"));
+    QCOMPARE(t.Get<QPushButton>(IDC_READ_VERSION)->text(), QStringLiteral("Read Version"));
+    QCOMPARE(t.Get<QPushButton>(IDC_RESET_EEPROM)->text(), QStringLiteral("Rest EEPROM"));
+    QVERIFY(t.Get<QComboBox>(IDC_PORT_COMBO)->isEditable());
+    QVERIFY(t.Get<QComboBox>(IDC_BAUD_COMBO)->isEditable());
+    for (int id : {IDC_TOTAL_BLOCKS, IDC_WRITTEN_BLOCKS, IDC_ELAPSED_TEXT, IDC_REMAIN_TEXT,
+                   IDC_SPEED_TEXT, IDC_CURRENT_ID}) {
+        QVERIFY2(t.Get<QLineEdit>(id) && t.Get<QLineEdit>(id)->isReadOnly(),
+                 qPrintable(QString::number(id)));
+    }
+    QStringList labels;
+    for (QLabel* label : w.findChildren<QLabel*>()) labels << label->text();
+    for (const char* text : {"Serial:", "Total Blocks:", "Writed Blocks:", "Escape Time:",
+                             "Remain Time:", "Speed:", "Current ID:", "Baudrate"}) {
+        QVERIFY2(labels.contains(QString::fromUtf8(text)), text);
+    }
+    QStringList groups;
+    for (QGroupBox* group : w.findChildren<QGroupBox*>()) groups << group->title();
+    groups.sort();
+    QCOMPARE(groups, (QStringList{"Information", "SerialSetting"}));
+
+    // The initial displays.
+    QCOMPARE(t.Get<QLabel>(IDC_PERCENT_TEXT)->text(), QStringLiteral("0%"));
+    QCOMPARE(t.Text(IDC_ELAPSED_TEXT), QStringLiteral("00:00"));
+    QCOMPARE(t.Text(IDC_REMAIN_TEXT), QStringLiteral("00:00"));
+    QCOMPARE(t.Text(IDC_SPEED_TEXT), QStringLiteral("0 Blocks/Sec"));
+    QCOMPARE(t.Text(IDC_TOTAL_BLOCKS), QStringLiteral("0"));
+    QCOMPARE(t.Text(IDC_WRITTEN_BLOCKS), QStringLiteral("0"));
+    QCOMPARE(t.Text(IDC_CURRENT_ID), QString());
+    QVERIFY(t.Log().isEmpty());
+    auto* bar = t.Get<QProgressBar>(IDC_PROGRESS_BAR);
+    QCOMPARE(bar->minimum(), 0);
+    QCOMPARE(bar->maximum(), 100);
+    QCOMPARE(bar->value(), 0);
+
+    // The speed field: the four items in order, "19200" selected.
+    auto* baud = t.Get<QComboBox>(IDC_BAUD_COMBO);
+    QCOMPARE(baud->count(), 4);
+    QCOMPARE(baud->itemText(0), QStringLiteral(" 4800"));
+    QCOMPARE(baud->itemText(1), QStringLiteral(" 9600"));
+    QCOMPARE(baud->itemText(2), QStringLiteral("19200"));
+    QCOMPARE(baud->itemText(3), QStringLiteral("38400"));
+    QCOMPARE(baud->currentIndex(), 2);
+    QCOMPARE(w.SelectedBaudIndex(), 2);
+
+    // No port in the folder: an empty list, nothing selected, an empty field.
+    auto* ports = t.Get<QComboBox>(IDC_PORT_COMBO);
+    QCOMPARE(ports->count(), 0);
+    QCOMPARE(ports->currentIndex(), -1);
+    QCOMPARE(ports->currentText(), QString());
+
+    // Hidden and disabled states; the job state after initialisation.
+    QVERIFY(t.Get(IDC_READ_VERSION)->isHidden());
+    QVERIFY(!t.Get(IDC_READ_VERSION)->isEnabled());
+    QVERIFY(t.Get(IDC_RESET_EEPROM)->isHidden());
+    QVERIFY(!t.Get(IDC_RESET_EEPROM)->isEnabled());
+    QVERIFY(t.Get(IDC_CURRENT_ID)->isHidden());
+    QVERIFY(w.findChild<QLabel*>(QStringLiteral("static:Current ID:"))->isHidden());
+    for (int id :
+         {IDC_UPDATE_DSP, IDC_EXIT, IDC_UPDATE_MCU, IDC_LOG_LIST, IDC_PORT_COMBO, IDC_BAUD_COMBO}) {
+        QVERIFY(t.Get(id)->isVisible());
+        QVERIFY(t.Get(id)->isEnabled());
+    }
+    QCOMPARE(w.JobMode(), 1);
+    QCOMPARE(w.Engine().Link.JobMode.load(), 1);
+    QCOMPARE(w.Counters().FlashPhase.load(), 0);
+    QVERIFY(!w.TimerActive(1));
+    QVERIFY(!w.TimerActive(2));
+}
+
+void WindowTest::layoutFollowsTheTemplateInDialogUnits() {
+    TestWindow t;
+    CPellorinDlg& w = *t.window;
+    // The closest installed CJK font, 9 points at 96 dpi.
+    const QString family = QFontInfo(w.font()).family();
+    QVERIFY2(family.contains(QStringLiteral("WenQuanYi")) ||
+                 family.contains(QStringLiteral("宋体")) ||
+                 family.contains(QStringLiteral("SimSun")),
+             qPrintable(family));
+    QCOMPARE(w.font().pixelSize(), 12);
+
+    // Dialog units from the font's average character width and height.
+    const QFontMetrics metrics(w.font());
+    const int charWidth = (metrics.horizontalAdvance(QStringLiteral(
+                               "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")) /
+                               26 +
+                           1) /
+                          2;
+    const int charHeight = metrics.height();
+    QCOMPARE(w.size(), QSize(401 * charWidth / 4, 211 * charHeight / 8));
+    const QRect dsp = t.Get(IDC_UPDATE_DSP)->geometry();
+    QCOMPARE(dsp, QRect(17 * charWidth / 4, 129 * charHeight / 8, 105 * charWidth / 4,
+                        31 * charHeight / 8));
+    const QRect log = t.Get(IDC_LOG_LIST)->geometry();
+    QCOMPARE(log.topLeft(), QPoint(155 * charWidth / 4, 85 * charHeight / 8));
+    // A combo's closed field keeps its own height; its place and width follow the template.
+    const QRect baud = t.Get(IDC_BAUD_COMBO)->geometry();
+    QCOMPARE(baud.topLeft(), QPoint(61 * charWidth / 4, 41 * charHeight / 8));
+    QCOMPARE(baud.width(), 69 * charWidth / 4);
+
+    // Tab order: the template's order of the visible tab stops.
+    QList<int> order;
+    QWidget* widget = t.Get(IDC_PORT_COMBO);
+    for (int guard = 0; guard < 200; ++guard) {
+        const int id =
+            widget->property("controlId").isValid() ? widget->property("controlId").toInt() : -1;
+        if (id > 0 && widget->isVisible() && (widget->focusPolicy() & Qt::TabFocus)) {
+            if (!order.isEmpty() && id == order.first()) break;
+            order << id;
+        }
+        widget = widget->nextInFocusChain();
+    }
+    QCOMPARE(order, (QList<int>{IDC_PORT_COMBO, IDC_UPDATE_DSP, IDC_EXIT, IDC_LOG_LIST,
+                                IDC_TOTAL_BLOCKS, IDC_WRITTEN_BLOCKS, IDC_ELAPSED_TEXT,
+                                IDC_REMAIN_TEXT, IDC_SPEED_TEXT, IDC_UPDATE_MCU, IDC_BAUD_COMBO}));
+    for (QWidget* child : w.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (qobject_cast<QLabel*>(child) || qobject_cast<QGroupBox*>(child) ||
+            qobject_cast<QProgressBar*>(child)) {
+            QCOMPARE(child->focusPolicy(), Qt::NoFocus);
+        }
+    }
+}
+
+void WindowTest::aboutBox() {
+    CAboutBox about;
+    QCOMPARE(about.windowTitle(), QStringLiteral("关于 Pellorin"));
+    QStringList texts;
+    for (QLabel* label : about.findChildren<QLabel*>())
+        if (!label->text().isEmpty()) texts << label->text();
+    QVERIFY(texts.contains(QStringLiteral("Pellorin 1.0 版")));
+    QCOMPARE(texts.size(), 2);  // and one more line
+    auto* ok = about.findChild<QPushButton*>(QStringLiteral("1"));
+    QVERIFY(ok);
+    QCOMPARE(ok->text(), QStringLiteral("确定"));
+    QVERIFY(ok->isDefault());
+    about.show();
+    ok->click();
+    QCOMPARE(about.result(), int(QDialog::Accepted));
+}
+
+void WindowTest::portListIsInNumericOrderFromZeroToTwentyNine() {
+    platform::PseudoTerminal line;
+    QVERIFY(line.Ok());
+    const QString dir = m_comDir.path();
+    for (int n : {30, 10, 2, 29, 0, 31})
+        QVERIFY(line.LinkAs((dir + QStringLiteral("/com%1").arg(n)).toStdString()));
+    // A link that leads nowhere is no port.
+    std::filesystem::create_symlink("/nonexistent/tty",
+                                    (dir + QStringLiteral("/com5")).toStdString());
+
+    TestWindow t;
+    auto* ports = t.Get<QComboBox>(IDC_PORT_COMBO);
+    QStringList names;
+    for (int i = 0; i < ports->count(); ++i) names << ports->itemText(i);
+    QCOMPARE(names, (QStringList{"COM0", "COM2", "COM10", "COM29"}));
+    QCOMPARE(ports->currentIndex(), 0);
+    QCOMPARE(ports->currentText(), QStringLiteral("COM0"));
+}
+
+void WindowTest::everyJobButtonWithoutAPortSaysSo() {
+    TestWindow t;
+    CPellorinDlg& w = *t.window;
+    t.boxes->answerYes = true;
+    auto* baud = t.Get<QComboBox>(IDC_BAUD_COMBO);
+    baud->setCurrentIndex(0);
+    const QPair<QString, QString> noPort{QStringLiteral("Pellorin"),
+                                         QStringLiteral("Canot find serial interface!")};
+
+    t.Get<QPushButton>(IDC_UPDATE_DSP)->click();
+    QCOMPARE(t.boxes->shown.size(), 1);
+    QCOMPARE(t.boxes->shown.last(), noPort);
+    QCOMPARE(w.JobMode(), 2);
+    QVERIFY(w.NegotiateBaud());
+    QCOMPARE(baud->currentIndex(), 0);
+
+    // "Update MCU" still switches the speed field to "19200".
+    t.Get<QPushButton>(IDC_UPDATE_MCU)->click();
+    QCOMPARE(t.boxes->shown.size(), 2);
+    QCOMPARE(t.boxes->shown.last(), noPort);
+    QCOMPARE(w.JobMode(), 1);
+    QCOMPARE(baud->currentIndex(), 2);
+    QCOMPARE(baud->currentText(), QStringLiteral("19200"));
+
+    // The hidden buttons, reached through their commands.
+    w.OnCommand(IDC_READ_VERSION);
+    QCOMPARE(t.boxes->shown.last(), noPort);
+    QCOMPARE(w.JobMode(), 6);
+    QVERIFY(!w.NegotiateBaud());
+    w.OnCommand(IDC_RESET_EEPROM);  // the question, answered Yes, then the same message
+    QCOMPARE(t.boxes->questions, 1);
+    QCOMPARE(t.boxes->shown.last(), noPort);
+    QCOMPARE(w.JobMode(), 7);
+
+    // Nothing was started; the buttons are as they were.
+    QVERIFY(!w.Engine().Link.JobRunning());
+    QVERIFY(t.Log().isEmpty());
+    QVERIFY(t.Get(IDC_UPDATE_DSP)->isEnabled());
+    QVERIFY(t.Get(IDC_UPDATE_MCU)->isEnabled());
+}
+
+void WindowTest::resetEepromAsksFirstAndOnlyOpensThePort() {
+    platform::PseudoTerminal line;
+    QVERIFY(line.Ok());
+    QVERIFY(line.LinkAs((m_comDir.path() + QStringLiteral("/com1")).toStdString()));
+    platform::ScopedClockScale scale(kClockScale);
+    TestWindow t;
+    CPellorinDlg& w = *t.window;
+
+    t.boxes->answerYes = false;
+    w.OnCommand(IDC_RESET_EEPROM);
+    QCOMPARE(t.boxes->questions, 1);
+    QCOMPARE(t.boxes->shown.last().first, QStringLiteral("This action will reset EEPROM"));
+    QCOMPARE(t.boxes->shown.last().second,
+             QStringLiteral(" Please do this action only inverter always report 17 fault after "
+                            "Update MCU,Continue ? "));
+    // No changes nothing.
+    QCOMPARE(w.JobMode(), 1);
+    QVERIFY(!w.Engine().Link.JobRunning());
+    QVERIFY(t.Log().isEmpty());
+
+    t.boxes->answerYes = true;
+    w.OnCommand(IDC_RESET_EEPROM);
+    QCOMPARE(w.JobMode(), 7);
+    QVERIFY(!w.NegotiateBaud());
+    QCOMPARE(w.PortName(), std::string("COM1"));
+    QVERIFY(WaitUntil([&] { return t.LogHas(QStringLiteral("Connecting")); }, kJobTimeoutMs));
+    QCOMPARE(line.SlaveBaud(), 2400u);  // opened at the contact speed and left there
+    QVERIFY(WaitUntil([&] { return t.JobEnded(); }, kJobTimeoutMs));
+    QCOMPARE(t.Log(), (QStringList{"Com was closed", "Connecting.........."}));
+    QCOMPARE(line.ReadMaster(50), std::string());  // nothing was written
+    QCOMPARE(t.boxes->questions, 2);
+    QCOMPARE(t.boxes->shown.size(), 2);  // the two questions and no other box
+    QVERIFY(t.Get(IDC_RESET_EEPROM)->isHidden());
+    QVERIFY(!t.Get(IDC_RESET_EEPROM)->isEnabled());
+}
+
+void WindowTest::fullDspUpdateThroughTheWindow() {
+    sim::Options options;
+    options.eraseTimeMs = 0;
+    options.expectImage = (kImageDir + QStringLiteral("/dsp.hex")).toStdString();
+    auto device = StartSim(options);
+    QVERIFY(device);
+    platform::ScopedClockScale scale(kClockScale);
+    TestWindow t;
+    QCOMPARE(t.Get<QComboBox>(IDC_PORT_COMBO)->currentText(), QStringLiteral("COM1"));
+    const int blocks = ImageLines(QStringLiteral("dsp.hex"));
+    QVERIFY(blocks > 1990);
+    const QString total = QString::number(blocks);
+
+    t.Get<QPushButton>(IDC_UPDATE_DSP)->click();
+    // The buttons went grey before the worker ran.
+    QVERIFY(!t.Get(IDC_UPDATE_DSP)->isEnabled());
+    QVERIFY(!t.Get(IDC_UPDATE_MCU)->isEnabled());
+    QVERIFY(t.Get(IDC_EXIT)->isEnabled());
+    QVERIFY(WaitUntil([&] { return t.JobEnded(); }, kJobTimeoutMs));
+
+    const QStringList log = t.Log();
+    QCOMPARE(log.first(), QStringLiteral("Com was closed"));
+    QCOMPARE(log.last(), QStringLiteral("COM1 was opened!"));
+    QVERIFY2(InOrder(Reversed(log),
+                     {"COM1 was opened!", "Connecting..........", "Total blocks:" + total,
+                      "Ereasing flash.............", "Ereased flash ok!", "Erase case time:",
+                      "Program flash..........", "Verify flash data...............",
+                      "Verify flash data ok!", "Reflash  case time:", "Com was closed"}),
+             qPrintable(log.join(QStringLiteral(" | "))));
+    QVERIFY(!t.LogHas(QStringLiteral("Write fail!")));
+
+    auto* bar = t.Get<QProgressBar>(IDC_PROGRESS_BAR);
+    QCOMPARE(bar->maximum(), blocks);
+    QCOMPARE(bar->value(), blocks);
+    QCOMPARE(t.Text(IDC_TOTAL_BLOCKS), total);
+    QCOMPARE(t.Text(IDC_WRITTEN_BLOCKS), total);
+    QCOMPARE(t.Get<QLabel>(IDC_PERCENT_TEXT)->text(), QStringLiteral("100%"));
+    QVERIFY(QRegularExpression(QStringLiteral("^\\d\\d:\\d\\d$"))
+                .match(t.Text(IDC_ELAPSED_TEXT))
+                .hasMatch());
+    QVERIFY(t.Text(IDC_SPEED_TEXT).endsWith(QStringLiteral(" Blocks/Sec")));
+    QCOMPARE(t.sounds->load(), 1);
+    QVERIFY(!t.window->TimerActive(1));
+    QVERIFY(!t.window->TimerActive(2));
+    QCOMPARE(t.window->Counters().FlashPhase.load(), 0);
+
+    // The hidden controls stay hidden after a job; 1035 is enabled again but unseen.
+    QVERIFY(t.Get(IDC_READ_VERSION)->isHidden());
+    QVERIFY(t.Get(IDC_READ_VERSION)->isEnabled());
+    QVERIFY(t.Get(IDC_RESET_EEPROM)->isHidden());
+    QVERIFY(!t.Get(IDC_RESET_EEPROM)->isEnabled());
+    QVERIFY(t.Get(IDC_CURRENT_ID)->isHidden());
+    QVERIFY(t.boxes->shown.isEmpty());
+
+    const sim::Summary summary = device->GetSummary();
+    QVERIFY(summary.imageMatches);
+    QVERIFY2(summary.violations.empty(),
+             summary.violations.empty() ? "" : summary.violations[0].c_str());
+}
+
+void WindowTest::fullMcuUpdateThroughTheWindow() {
+    sim::Options options;
+    options.eraseTimeMs = 0;
+    options.expectImage = (kImageDir + QStringLiteral("/mcu.hex")).toStdString();
+    auto device = StartSim(options);
+    QVERIFY(device);
+    platform::ScopedClockScale scale(kClockScale);
+    TestWindow t;
+    auto* baud = t.Get<QComboBox>(IDC_BAUD_COMBO);
+    baud->setCurrentIndex(3);
+    const int blocks = ImageLines(QStringLiteral("mcu.hex"));
+    QVERIFY(blocks > 1000);
+    const QString total = QString::number(blocks);
+
+    t.Get<QPushButton>(IDC_UPDATE_MCU)->click();
+    QCOMPARE(baud->currentText(), QStringLiteral("19200"));
+    QVERIFY(WaitUntil([&] { return t.JobEnded(); }, kJobTimeoutMs));
+
+    const QStringList log = t.Log();
+    QCOMPARE(log.first(), QStringLiteral("Com was closed"));
+    QVERIFY2(InOrder(Reversed(log),
+                     {"COM1 was opened!", "Connecting..........", "Total blocks:" + total,
+                      "Ereasing flash.............", "Ereased flash ok!", "Erase case time:",
+                      "Program flash..........", "Verify flash data...............",
+                      "Verify flash data ok!", "Reflash  case time:", "Com was closed"}),
+             qPrintable(log.join(QStringLiteral(" | "))));
+    auto* bar = t.Get<QProgressBar>(IDC_PROGRESS_BAR);
+    QCOMPARE(bar->maximum(), blocks);
+    QCOMPARE(bar->value(), blocks);
+    QCOMPARE(t.Text(IDC_WRITTEN_BLOCKS), total);
+    QCOMPARE(t.Get<QLabel>(IDC_PERCENT_TEXT)->text(), QStringLiteral("100%"));
+    QCOMPARE(t.sounds->load(), 1);
+    QVERIFY(t.Get(IDC_READ_VERSION)->isHidden());
+    QVERIFY(t.Get(IDC_RESET_EEPROM)->isHidden());
+
+    const sim::Summary summary = device->GetSummary();
+    QVERIFY(summary.imageMatches);
+    QCOMPARE(summary.mcuBlocksStored, blocks);
+}
+
+void WindowTest::exitDuringAJob_data() {
+    QTest::addColumn<QString>("phase");
+    QTest::newRow("erase") << QStringLiteral("erase");
+    QTest::newRow("programming") << QStringLiteral("programming");
+    QTest::newRow("verification") << QStringLiteral("verification");
+}
+
+void WindowTest::exitDuringAJob() {
+    QFETCH(QString, phase);
+    sim::Options options;
+    options.eraseTimeMs = 0;
+    if (phase == QStringLiteral("erase")) {
+        // A device that answers the state query only once the erase is over.
+        options.eraseTimeMs = 600000;
+        options.stBeforeErased = sim::Options::BeforeErased::Silent;
+    }
+    if (phase == QStringLiteral("programming")) options.blockWriteTimeMs = 20;
+    if (phase == QStringLiteral("verification")) options.faults.neverAnswer = {"SUM"};
+    auto device = StartSim(options);
+    QVERIFY(device);
+    platform::ScopedClockScale scale(kClockScale);
+    auto t = std::make_unique<TestWindow>();
+    CPellorinDlg& w = *t->window;
+
+    t->Get<QPushButton>(IDC_UPDATE_DSP)->click();
+    if (phase == QStringLiteral("erase")) {
+        QVERIFY(WaitUntil([&] { return w.TimerActive(1); }, kJobTimeoutMs));
+    } else if (phase == QStringLiteral("programming")) {
+        QVERIFY(WaitUntil([&] { return w.Counters().WrittenBlocks.load() >= 20; }, kJobTimeoutMs));
+        QVERIFY(w.TimerActive(2));
+    } else {
+        QVERIFY(WaitUntil([&] { return t->LogHas(QStringLiteral("Verify flash data....")); },
+                          kJobTimeoutMs));
+    }
+    QVERIFY(w.Engine().Link.JobRunning());
+
+    QElapsedTimer clock;
+    clock.start();
+    t->Get<QPushButton>(IDC_EXIT)->click();
+    const qint64 exitMs = clock.elapsed();
+    qInfo("Exit during %s returned after %lld ms", qPrintable(phase), exitMs);
+
+    // The window has closed, the worker has ended, the port is closed, the timers stopped.
+    QVERIFY(!w.isVisible());
+    QCOMPARE(w.result(), int(QDialog::Rejected));
+    QVERIFY(!w.Engine().Link.JobRunning());
+    QVERIFY(!w.Engine().Link.Port.IsOpen());
+    QVERIFY(!w.TimerActive(1));
+    QVERIFY(!w.TimerActive(2));
+    QVERIFY(w.StopRequested());
+    const QStringList log = t->Log();
+    QTest::qWait(100);  // late listener messages or worker calls would land now
+    QCOMPARE(t->Log(), log);
+    QVERIFY(!log.contains(QStringLiteral("Com was closed")));  // the job was abandoned
+    // Nothing is used after the window is gone (the sanitizer builds watch this).
+    t.reset();
+    QTest::qWait(100);
+}
+
+void WindowTest::workerCallsRunOnTheWindowThreadAndEndOnClose() {
+    TestWindow t;
+    CPellorinDlg& w = *t.window;
+    QThread* windowThread = QThread::currentThread();
+
+    // From a worker: each call is carried out on the window thread while the worker waits.
+    std::atomic<bool> done{false};
+    std::atomic<int> baudIndex{-2};
+    QThread* ranOn = nullptr;
+    std::thread worker([&] {
+        w.InsertLogLine("first");
+        w.InsertLogLine("second");
+        w.EnableJobButtons(false);
+        w.SetProgressRange(0, 50000);
+        w.SetProgressPos(40000);
+        baudIndex = w.SelectedBaudIndex();
+        w.ShowMessage("Cannot open serial port");
+        done = true;
+    });
+    connect(t.Get<QListWidget>(IDC_LOG_LIST)->model(), &QAbstractItemModel::rowsInserted, &w,
+            [&] { ranOn = QThread::currentThread(); });
+    QVERIFY(WaitUntil([&] { return done.load(); }, 10000));
+    worker.join();
+    QCOMPARE(ranOn, windowThread);
+    QCOMPARE(t.Log(), (QStringList{"second", "first"}));
+    QVERIFY(!t.Get(IDC_UPDATE_DSP)->isEnabled());
+    QVERIFY(!t.Get(IDC_UPDATE_MCU)->isEnabled());
+    QVERIFY(t.Get(IDC_EXIT)->isEnabled());
+    QVERIFY(t.Get(IDC_READ_VERSION)->isHidden());
+    QCOMPARE(t.Get<QProgressBar>(IDC_PROGRESS_BAR)->value(), 40000);
+    QCOMPARE(baudIndex.load(), 2);
+    QCOMPARE(t.boxes->shown.last(),
+             (QPair<QString, QString>{"Pellorin", "Cannot open serial port"}));
+
+    // Text typed into the speed field selects no item.
+    QTest::keyClicks(t.Get<QComboBox>(IDC_BAUD_COMBO)->lineEdit(), QStringLiteral("5"));
+    QCOMPARE(w.SelectedBaudIndex(), -1);
+
+    // A worker waiting for the window thread is released when the window closes, and no call
+    // touches the window after that.
+    std::atomic<bool> returned{false};
+    std::thread late([&] {
+        w.InsertLogLine("never shown");
+        returned = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // let it wait; no events run
+    QVERIFY(!returned.load());
+    w.OnCommand(IDC_EXIT);
+    late.join();  // hangs here if the close did not wake it
+    QVERIFY(returned.load());
+    QVERIFY(w.StopRequested());
+    w.InsertLogLine("after close");
+    QTest::qWait(20);
+    QCOMPARE(t.Log(), (QStringList{"second", "first"}));
+}
+
+void WindowTest::timerTicksShowTheDisplayAndAskForTheSoundOnce() {
+    TestWindow t;
+    CPellorinDlg& w = *t.window;
+    FlashCounters& c = w.Counters();
+
+    // Erase pacing: the bar and the percentage advance by one a tick.
+    c.ProgressPercent = 0;
+    for (int i = 0; i < 3; ++i) w.OnTimer(kEraseTimer);
+    QCOMPARE(t.Get<QProgressBar>(IDC_PROGRESS_BAR)->value(), 3);
+    QCOMPARE(t.Get<QLabel>(IDC_PERCENT_TEXT)->text(), QStringLiteral("3%"));
+
+    // Programming clock: 300 of 1200 blocks after 60 s.
+    c.TotalBlocks = 1200;
+    c.WrittenBlocks = 300;
+    c.TotalBlocksShown = 1200;
+    c.WrittenBlocksShown = 300;
+    c.PercentShown = 25;
+    c.FlashStartTime = platform::timeGetTime() - 60000;
+    c.FlashPhase = kPhaseProgramming;
+    w.OnTimer(kProgramTimer);
+    QCOMPARE(t.Text(IDC_ELAPSED_TEXT), QStringLiteral("01:00"));
+    QCOMPARE(t.Text(IDC_SPEED_TEXT), QStringLiteral("5 Blocks/Sec"));
+    QCOMPARE(t.Text(IDC_REMAIN_TEXT), QStringLiteral("03:00"));
+    QCOMPARE(t.Text(IDC_TOTAL_BLOCKS), QStringLiteral("1200"));
+    QCOMPARE(t.Text(IDC_WRITTEN_BLOCKS), QStringLiteral("300"));
+    QCOMPARE(t.Get<QLabel>(IDC_PERCENT_TEXT)->text(), QStringLiteral("25%"));
+    QCOMPARE(t.sounds->load(), 0);
+
+    // The end: one sound on the tick that finds the finished phase, none after, none on failure.
+    c.FlashPhase = kPhaseFinished;
+    w.OnTimer(kProgramTimer);
+    QCOMPARE(t.sounds->load(), 1);
+    w.OnTimer(kProgramTimer);
+    QCOMPARE(t.sounds->load(), 1);
+    c.FlashPhase = kPhaseFailed;
+    w.OnTimer(kProgramTimer);
+    QCOMPARE(t.sounds->load(), 1);
+    QCOMPARE(c.FlashPhase.load(), 0);
+
+    // Started through the contract, the timers tick on their own.
+    w.StartTimer(kEraseTimer, 10);
+    QVERIFY(w.TimerActive(kEraseTimer));
+    QVERIFY(WaitUntil([&] { return c.ProgressPercent.load() >= 6; }, 5000));
+    w.StopTimer(kEraseTimer);
+    QVERIFY(!w.TimerActive(kEraseTimer));
+}
+
+QTEST_MAIN(WindowTest)
+#include "WindowTest.moc"
