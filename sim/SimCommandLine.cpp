@@ -100,8 +100,9 @@ every time of the device (erase, block time, pauses, pacing).
 Example: a device with a 2-second erase that paces the line, for the tool on COM1:
   mkdir -p /tmp/ports && pellorin-sim --com-dir /tmp/ports --com 1 --erase-ms 2000 --pace \
       --image build/images/dsp.hex --summary /tmp/sim-summary.json &
-  PELLORIN_COM_DIR=/tmp/ports ./pellorin        # then choose COM1 and press "Update DSP"
-  kill %1                                       # the summary is written on SIGTERM
+  cp build/images/dsp.hex build/app/               # the tool takes its image from its folder
+  PELLORIN_COM_DIR=/tmp/ports build/app/Pellorin   # choose COM1 and press "Update DSP"
+  kill %1                                          # the summary is written on SIGTERM
 )";
 }
 
