@@ -5,6 +5,7 @@
 
 #include <termios.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <memory>
 
@@ -32,6 +33,12 @@ class LineDriver {
     // The TIOCGSERIAL port type; 0 (PORT_UNKNOWN) for the kernel's placeholder UARTs.
     virtual int GetPortType(int fd, int& type) = 0;
 };
+
+// True for the errors of a driver that keeps no counters at all (a pseudo-terminal, many virtual
+// ports): that is no failure, and asking again will not change it.
+inline bool KeepsNoCounters(int error) {
+    return error == ENOTTY || error == EINVAL || error == ENOSYS;
+}
 
 // The kernel's driver, shared by every port that was given no other.
 std::shared_ptr<LineDriver> KernelLineDriver();

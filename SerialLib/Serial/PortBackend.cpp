@@ -266,9 +266,16 @@ long PortBackend::Available() {
 
 DWORD PortBackend::NoteCounters(int& error) {
     std::lock_guard lock(m_counterMutex);
+    if (m_noCounters) {
+        error = m_noCounters;
+        return 0;
+    }
     LineCounters now;
     error = m_driver->GetCounters(m_fd, now);
-    if (error != 0) return 0;
+    if (error != 0) {
+        if (!m_haveBaseline && KeepsNoCounters(error)) m_noCounters = error;
+        return 0;
+    }
     if (!m_haveBaseline) {
         m_baseline = now;
         m_haveBaseline = true;

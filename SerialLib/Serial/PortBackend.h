@@ -147,6 +147,7 @@ class PortBackend {
     std::mutex m_counterMutex;
     LineCounters m_baseline;
     bool m_haveBaseline = false;
+    int m_noCounters = 0;  // the error of a driver that keeps none; not asked again
     DWORD m_pendingErrors = 0;
 
     std::mutex m_helperMutex;

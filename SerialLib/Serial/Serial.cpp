@@ -52,9 +52,6 @@ LONG RateForSpeed(speed_t speed) {
     return -1;
 }
 
-// A driver without error counters (a pseudo-terminal, many virtual ports) is not failing.
-bool NoCounters(int error) { return error == ENOTTY || error == EINVAL || error == ENOSYS; }
-
 // The status of a read or write that failed with `error`: EIO on a port whose other side has
 // gone is a hang-up.
 LONG TransferStatus(PortBackend& port, int error) {
@@ -733,7 +730,7 @@ LONG CSerial::ClearCommError(DWORD& dwErrors) {
     if (!port) return ERROR_INVALID_HANDLE;
     int error = 0;
     dwErrors = port->TakeErrors(error);
-    return (error == 0 || NoCounters(error)) ? ERROR_SUCCESS : StatusFromErrno(error);
+    return (error == 0 || KeepsNoCounters(error)) ? ERROR_SUCCESS : StatusFromErrno(error);
 }
 
 DWORD CSerial::GetError() {

@@ -13,6 +13,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -166,88 +167,122 @@ void QuietPortCpu() {
                 seconds, cpu / seconds);
 }
 
-std::vector<double> ProgramPath() {
-    platform::PseudoTerminal pty;
-    CDeviceSerial port;
-    ReaderWindow window(port);
-    std::vector<double> times;
-    if (port.Open(pty.SlavePath().c_str(), &static_cast<platform::WindowObject&>(window)) !=
-        ERROR_SUCCESS) {
-        std::printf("program path: open failed\n");
-        return times;
+// The program's path: the worker writes with its own record and waits for the reply event that
+// the window thread sets after reading what the listener announced.
+class ProgramPath {
+  public:
+    ProgramPath() : m_window(m_port) {
+        m_ok = m_port.Open(m_pty.SlavePath().c_str(),
+                           &static_cast<platform::WindowObject&>(m_window)) == ERROR_SUCCESS &&
+               m_port.Setup(38400, 8, NOPARITY, ONESTOPBIT) == ERROR_SUCCESS;
+        if (m_ok) m_device = std::make_unique<EchoDevice>(m_pty.MasterFd());
     }
-    port.Setup(38400, 8, NOPARITY, ONESTOPBIT);
-    EchoDevice device(pty.MasterFd());
-    const char command[OUT_BYTES] = {};
-    platform::Event txDone;
-    times.reserve(EXCHANGES);
-    for (int i = 0; i < EXCHANGES; ++i) {
-        window.Expect(BACK_BYTES);
-        OVERLAPPED record{0, 0, 0, 0, &txDone};
+    ~ProgramPath() {
+        m_device.reset();
+        m_port.Close();
+    }
+    bool Ok() const { return m_ok; }
+
+    // One exchange; its round trip in microseconds, or -1 when the reply did not come.
+    double Exchange() {
+        const char command[OUT_BYTES] = {};
+        m_window.Expect(BACK_BYTES);
+        OVERLAPPED record{0, 0, 0, 0, &m_txDone};
         DWORD written = 0;
         const auto start = Clock::now();
-        port.Write(command, sizeof command, &written, &record, INFINITE);
-        (void)txDone.Wait(INFINITE);
-        if (window.ReplyIn().Wait(5000) != WAIT_OBJECT_0) {
-            std::printf("program path: reply %d lost\n", i);
-            break;
-        }
-        times.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+        m_port.Write(command, sizeof command, &written, &record, INFINITE);
+        (void)m_txDone.Wait(INFINITE);
+        if (m_window.ReplyIn().Wait(5000) != WAIT_OBJECT_0) return -1;
+        return std::chrono::duration<double, std::micro>(Clock::now() - start).count();
     }
-    port.Close();
-    return times;
-}
 
-std::vector<double> PlainPollLoop() {
-    platform::PseudoTerminal pty;
-    std::vector<double> times;
-    const int fd = open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return times;
-    termios settings{};
-    tcgetattr(fd, &settings);
-    cfmakeraw(&settings);
-    settings.c_cc[VMIN] = 0;
-    settings.c_cc[VTIME] = 0;
-    tcsetattr(fd, TCSANOW, &settings);
-    EchoDevice device(pty.MasterFd());
-    const char command[OUT_BYTES] = {};
-    times.reserve(EXCHANGES);
-    for (int i = 0; i < EXCHANGES; ++i) {
+  private:
+    platform::PseudoTerminal m_pty;
+    CDeviceSerial m_port;
+    ReaderWindow m_window;
+    platform::Event m_txDone;
+    std::unique_ptr<EchoDevice> m_device;
+    bool m_ok = false;
+};
+
+// The same exchange on one thread: write, then poll() and read until the reply is in.
+class PlainPollLoop {
+  public:
+    PlainPollLoop() {
+        m_fd = open(m_pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (m_fd < 0) return;
+        termios settings{};
+        tcgetattr(m_fd, &settings);
+        cfmakeraw(&settings);
+        settings.c_cc[VMIN] = 0;
+        settings.c_cc[VTIME] = 0;
+        tcsetattr(m_fd, TCSANOW, &settings);
+        m_device = std::make_unique<EchoDevice>(m_pty.MasterFd());
+    }
+    ~PlainPollLoop() {
+        m_device.reset();
+        if (m_fd >= 0) close(m_fd);
+    }
+    bool Ok() const { return m_fd >= 0; }
+
+    double Exchange() {
+        const char command[OUT_BYTES] = {};
         const auto start = Clock::now();
-        (void)!write(fd, command, sizeof command);
+        (void)!write(m_fd, command, sizeof command);
         std::size_t got = 0;
         while (got < BACK_BYTES) {
-            pollfd pfd{fd, POLLIN, 0};
-            if (poll(&pfd, 1, 5000) <= 0) break;
+            pollfd pfd{m_fd, POLLIN, 0};
+            if (poll(&pfd, 1, 5000) <= 0) return -1;
             char buffer[128];
-            const ssize_t n = read(fd, buffer, sizeof buffer);
+            const ssize_t n = read(m_fd, buffer, sizeof buffer);
             if (n > 0) got += static_cast<std::size_t>(n);
         }
-        times.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+        return std::chrono::duration<double, std::micro>(Clock::now() - start).count();
     }
-    close(fd);
-    return times;
-}
+
+  private:
+    platform::PseudoTerminal m_pty;
+    int m_fd = -1;
+    std::unique_ptr<EchoDevice> m_device;
+};
 
 }  // namespace
 
 int main() {
     QuietPortCpu();
-    const auto program = ProgramPath();
-    const auto plain = PlainPollLoop();
-    if (program.empty() || plain.empty()) return 1;
-    const double programMedian = Median(program);
-    const double plainMedian = Median(plain);
+    ProgramPath program;
+    PlainPollLoop plain;
+    if (!program.Ok() || !plain.Ok()) {
+        std::printf("round trip: could not open the ports\n");
+        return 1;
+    }
+    // The two kinds of exchange alternate, so that a change in the machine's load during the
+    // run weighs on both alike.
+    std::vector<double> programTimes, plainTimes;
+    programTimes.reserve(EXCHANGES);
+    plainTimes.reserve(EXCHANGES);
+    for (int i = 0; i < EXCHANGES; ++i) {
+        const double viaProgram = program.Exchange();
+        const double viaPoll = plain.Exchange();
+        if (viaProgram < 0 || viaPoll < 0) {
+            std::printf("round trip: reply %d lost\n", i);
+            return 1;
+        }
+        programTimes.push_back(viaProgram);
+        plainTimes.push_back(viaPoll);
+    }
+    const double programMedian = Median(programTimes);
+    const double plainMedian = Median(plainTimes);
     std::printf("round trip, %d exchanges of %zu bytes out and %zu back:\n", EXCHANGES, OUT_BYTES,
                 BACK_BYTES);
     std::printf(
         "  program path (listener, message, reader thread, event): median %.1f us, "
         "p99 %.1f us\n",
-        programMedian, Percentile(program, 0.99));
+        programMedian, Percentile(programTimes, 0.99));
     std::printf(
         "  plain poll() loop:                                       median %.1f us, "
         "p99 %.1f us\n",
-        plainMedian, Percentile(plain, 0.99));
+        plainMedian, Percentile(plainTimes, 0.99));
     std::printf("  ratio program / plain: %.2f\n", programMedian / plainMedian);
     return 0;
 }
