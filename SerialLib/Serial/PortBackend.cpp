@@ -104,15 +104,17 @@ LONG PortBackend::Open(const std::string& path, bool overlapped, std::shared_ptr
 
 PortBackend::~PortBackend() {
     Shutdown();
-    if (m_fd >= 0) {
+    if (m_fd >= 0 && m_locked) {
         // The other side of a pseudo-terminal (or another opener) may keep the tty open, so it
         // never closes fully and TIOCEXCL would outlive us and lock the next user out.
         if (m_exclusive) ioctl(m_fd, TIOCNXCL);
-        // Unsent output is dropped so that close() cannot wait for a stalled line.
-        tcflush(m_fd, TCIOFLUSH);
-        if (m_locked) flock(m_fd, LOCK_UN);
-        close(m_fd);
+        // Unsent output is dropped so that close() cannot wait for a stalled line. Only the
+        // holder of the lock may do this: the queues belong to whoever has the port.
+        while (tcflush(m_fd, TCIOFLUSH) != 0 && errno == EINTR) {
+        }
+        flock(m_fd, LOCK_UN);
     }
+    if (m_fd >= 0) close(m_fd);
     if (m_epollFd >= 0) close(m_epollFd);
     if (m_maskFd >= 0) close(m_maskFd);
     if (m_closeFd >= 0) close(m_closeFd);

@@ -101,10 +101,18 @@ TEST(PortExclusivity, ASecondOpenIsRefusedInThisProcessAndInAChild) {
     CSerial first;
     ASSERT_EQ(first.Open(pty.SlavePath().c_str()), ERROR_SUCCESS);
 
+    ASSERT_TRUE(pty.WriteMaster("kept"));
+    ASSERT_EQ(first.WaitEvent(), ERROR_SUCCESS);  // the bytes are in the port's receive queue
+
     CSerial second;
     EXPECT_EQ(second.Open(pty.SlavePath().c_str()), ERROR_ACCESS_DENIED);
     EXPECT_FALSE(second.IsOpen());
     EXPECT_EQ(CSerial::ProbePort(pty.SlavePath().c_str()), 2);
+    // The refused opens did not touch the holder's queues.
+    char buffer[16];
+    DWORD count = 0;
+    ASSERT_EQ(first.Read(buffer, sizeof buffer, &count), ERROR_SUCCESS);
+    EXPECT_EQ(std::string(buffer, count), "kept");
 
     // The child keeps this process's privileges (root on the build machines): the lock holds.
     const std::string path = pty.SlavePath();
