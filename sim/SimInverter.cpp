@@ -37,6 +37,8 @@ constexpr std::size_t kGarbageBytes = 600;
 constexpr const char* kNoise = "~\x7f#";
 // Paced writes go out in pieces of this size, each when its last byte would have left the wire.
 constexpr std::size_t kPacedChunk = 16;
+// The last part of a paced wait is spent yielding rather than sleeping, for an exact deadline.
+constexpr auto kSpinMargin = std::chrono::microseconds(300);
 // A reply that the tool's side does not take in for this long is dropped.
 constexpr auto kWriteGiveUp = std::chrono::seconds(2);
 // Program ms the tool gets to read the last reply before a hang-up fault closes the line.
@@ -92,13 +94,15 @@ struct SimInverter::Impl {
     bool WriteAll(const std::string& bytes);
     void WaitUntilTaken();
     bool SleepUntil(RealTime until);
+    bool SleepUntilPrecisely(RealTime until);
     bool SleepProgramMs(std::uint32_t ms) {
         return ms == 0 || SleepUntil(Steady::now() + platform::RealDuration(ms));
     }
-    double ProgramMsSinceStart() const {
-        const std::chrono::duration<double, std::milli> real = Steady::now() - startReal;
+    double ProgramMsAt(RealTime when) const {
+        const std::chrono::duration<double, std::milli> real = when - startReal;
         return real.count() * platform::ClockScale();
     }
+    double ProgramMsSinceStart() const { return ProgramMsAt(Steady::now()); }
     bool Stopping() const { return stopRequested.load(); }
 
     const Options options;
@@ -203,6 +207,17 @@ bool SimInverter::Impl::SleepUntil(RealTime until) {
     return !changed.wait_until(lock, until, [this] { return Stopping(); });
 }
 
+bool SimInverter::Impl::SleepUntilPrecisely(RealTime until) {
+    // A thread wakes a few hundred microseconds late on a busy machine; on a paced line that
+    // would add to every reply. Sleep to just short of the deadline and yield the rest.
+    if (until - Steady::now() > kSpinMargin && !SleepUntil(until - kSpinMargin)) return false;
+    while (Steady::now() < until) {
+        if (Stopping()) return false;
+        std::this_thread::yield();
+    }
+    return true;
+}
+
 void SimInverter::Impl::Run() {
     std::vector<PendingLine> complete;
     while (!Stopping()) {
@@ -224,7 +239,6 @@ void SimInverter::Impl::Run() {
         complete.clear();
         TakeBytes(buffer, static_cast<std::size_t>(n), complete);
         for (const PendingLine& line : complete) {
-            if (options.pace && !SleepUntil(line.due)) return;
             HandleLine(line);
             if (Stopping() || pty->MasterFd() < 0) return;
         }
@@ -260,7 +274,9 @@ void SimInverter::Impl::TakeBytes(const char* bytes, std::size_t count,
 
 void SimInverter::Impl::HandleLine(const PendingLine& line) {
     TranscriptEntry entry;
-    entry.timeMs = ProgramMsSinceStart();
+    // On a paced line the device answers from the line's own clock: the reply starts when the
+    // line's CR has arrived (plus the time the device works), whenever the thread got here.
+    entry.timeMs = options.pace ? ProgramMsAt(line.due) : ProgramMsSinceStart();
     entry.received = line.text;
     entry.baudAtArrival = line.baud;
     entry.stopBitsAtArrival = line.stopBits;
@@ -280,7 +296,13 @@ void SimInverter::Impl::HandleLine(const PendingLine& line) {
         entry.reply = SendReply(reaction.leadLine, reaction.lineRate);
         SleepProgramMs(options.ysjGapMs);
     }
-    if (SleepProgramMs(reaction.busyMs) && !reaction.reply.empty()) {
+    bool awake = true;
+    if (options.pace) {
+        txClock = std::max(txClock, line.due) + platform::RealDuration(reaction.busyMs);
+    } else {
+        awake = SleepProgramMs(reaction.busyMs);
+    }
+    if (awake && !reaction.reply.empty()) {
         entry.reply += SendReply(reaction.reply, reaction.lineRate);
         if (options.faults.noiseBetweenReplies && WritePaced(kNoise, reaction.lineRate))
             entry.reply += kNoise;
@@ -351,7 +373,7 @@ bool SimInverter::Impl::WritePaced(const std::string& bytes, unsigned rate) {
     for (std::size_t at = 0; at < bytes.size(); at += kPacedChunk) {
         const std::string chunk = bytes.substr(at, kPacedChunk);
         txClock += byteTime * static_cast<int>(chunk.size());
-        if (!SleepUntil(txClock) || !WriteAll(chunk)) return false;
+        if (!SleepUntilPrecisely(txClock) || !WriteAll(chunk)) return false;
     }
     return true;
 }
