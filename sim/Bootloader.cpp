@@ -15,6 +15,7 @@ constexpr const char* kSpeedPrefix = "^S008BAUD";
 constexpr const char* kAck = "^D006ACK";
 constexpr const char* kYsjLine = "YSJ DSP BOOT V1.0";
 constexpr std::uint16_t kVerifyAddress = 0x7FFE;
+constexpr std::size_t kMaxViolations = 100;
 
 bool StartsWith(const std::string& text, const std::string& prefix) {
     return text.compare(0, prefix.size(), prefix) == 0;
@@ -93,8 +94,16 @@ unsigned Bootloader::ExpectedRate(const std::string& command) const {
     return m_negotiatedBaud;
 }
 
+void Bootloader::AddViolation(const std::string& violation) {
+    // A tool at the wrong rate for a whole image would otherwise list every block.
+    if (m_violations.size() < kMaxViolations)
+        m_violations.push_back(violation);
+    else
+        ++m_violationsNotListed;
+}
+
 Reaction Bootloader::Refuse(const std::string& violation) {
-    m_violations.push_back(violation);
+    AddViolation(violation);
     Reaction reaction;
     reaction.note = violation;
     return reaction;
@@ -127,15 +136,14 @@ Reaction Bootloader::Handle(const std::string& line, const LineArrival& arrival)
     // On a real line a command sent at another rate arrives as garbage: nothing to answer.
     const unsigned expected = ExpectedRate(command);
     if (arrival.baud != expected) {
-        m_violations.push_back("\"" + Visible(line) + "\" arrived at " +
-                               std::to_string(arrival.baud) + " baud; the device listens at " +
-                               std::to_string(expected));
-        deaf.note = m_violations.back();
+        deaf.note = "\"" + Visible(line) + "\" arrived at " + std::to_string(arrival.baud) +
+                    " baud; the device listens at " + std::to_string(expected);
+        AddViolation(deaf.note);
         return deaf;
     }
     if (arrival.stopBits != 1) {
-        m_violations.push_back("\"" + Visible(line) + "\" arrived with " +
-                               std::to_string(arrival.stopBits) + " stop bits; the device uses 1");
+        AddViolation("\"" + Visible(line) + "\" arrived with " + std::to_string(arrival.stopBits) +
+                     " stop bits; the device uses 1");
     }
 
     Reaction reaction;
@@ -354,6 +362,8 @@ void Bootloader::FillSummary(Summary& summary) const {
     summary.negotiatedBaud = m_negotiatedBaud;
     summary.commandCounts = m_commandCounts;
     summary.violations = m_violations;
+    if (m_violationsNotListed > 0)
+        summary.violations.push_back("and " + std::to_string(m_violationsNotListed) + " more");
     summary.dspState = dsp.state;
     summary.dspBlock = dsp.block;
     summary.mcuState = mcu.state;

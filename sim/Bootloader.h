@@ -42,8 +42,8 @@ class Bootloader {
     [[nodiscard]] std::vector<std::string> Stored(Target target) const;
     // What the bootloader would answer to SUM now, without faults.
     [[nodiscard]] std::uint16_t DeviceSum(Target target) const;
-    // A fault of the line itself (not of one command), such as an overlong line without CR.
-    void AddViolation(const std::string& violation) { m_violations.push_back(violation); }
+    // Records a fault of the tool; SimInverter adds those of the line itself (an overlong line).
+    void AddViolation(const std::string& violation);
     // Fills the protocol part of the summary (everything but the image comparison and hang-up).
     void FillSummary(Summary& summary) const;
 
@@ -75,7 +75,8 @@ class Bootloader {
     bool m_silentForGood = false;
     bool m_left = false;  // left the bootloader ("SV"); no entry since
     std::map<std::string, int> m_commandCounts;
-    std::vector<std::string> m_violations;
+    std::vector<std::string> m_violations;  // the first ones; later ones are only counted
+    std::size_t m_violationsNotListed = 0;
 };
 
 }  // namespace sim
