@@ -224,10 +224,11 @@ void CPellorinDlg::CreateControls() {
                              IDC_RESET_EEPROM};
     for (int id : buttonIds) {
         auto* button = findChild<QPushButton*>(QString::number(id));
-        button->setAutoDefault(false);
+        // Enter presses the button that has the focus, as on every dialog.
+        button->setAutoDefault(true);
         connect(button, &QPushButton::clicked, this, [this, id] { OnCommand(id); });
     }
-    // Enter is the dialog's OK command, "Update DSP".
+    // Elsewhere Enter is the dialog's OK command, "Update DSP".
     m_jobButtons[0]->setDefault(true);
 
     for (int i = 0; i < 2; ++i) {

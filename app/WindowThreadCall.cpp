@@ -7,8 +7,11 @@
 
 namespace pellorin {
 
+WindowThreadCall::WindowThreadCall(QObject* window)
+    : m_window(window), m_windowThread(window->thread()) {}
+
 bool WindowThreadCall::Run(std::function<void()> call) {
-    if (QThread::currentThread() == m_window->thread()) {
+    if (QThread::currentThread() == m_windowThread) {
         if (Closing()) return false;
         call();
         return true;

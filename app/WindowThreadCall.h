@@ -13,6 +13,7 @@
 #include <mutex>
 
 class QObject;
+class QThread;
 
 namespace pellorin {
 
@@ -20,7 +21,7 @@ class WindowThreadCall {
   public:
     // `window` is the object whose thread carries out the calls; it must outlive this helper's
     // use (the window owns the helper).
-    explicit WindowThreadCall(QObject* window) : m_window(window) {}
+    explicit WindowThreadCall(QObject* window);
     WindowThreadCall(const WindowThreadCall&) = delete;
     WindowThreadCall& operator=(const WindowThreadCall&) = delete;
 
@@ -39,6 +40,7 @@ class WindowThreadCall {
     };
 
     QObject* m_window;
+    QThread* m_windowThread;  // taken once: the window never moves to another thread
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
     bool m_closing = false;

@@ -1,5 +1,6 @@
 // The operator's window, driven through its controls on the offscreen platform, with the
 // simulated inverter (or a bare pseudo-terminal) behind PELLORIN_COM_DIR.
+#include <QApplication>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QElapsedTimer>
@@ -170,6 +171,7 @@ class WindowTest : public QObject {
     void exitDuringAJob_data();
     void exitDuringAJob();
     void workerCallsRunOnTheWindowThreadAndEndOnClose();
+    void enterIsUpdateDspAndEscIsExit();
     void timerTicksShowTheDisplayAndAskForTheSoundOnce();
 
   private:
@@ -644,6 +646,33 @@ void WindowTest::workerCallsRunOnTheWindowThreadAndEndOnClose() {
     w.InsertLogLine("after close");
     QTest::qWait(20);
     QCOMPARE(t.Log(), (QStringList{"second", "first"}));
+}
+
+void WindowTest::enterIsUpdateDspAndEscIsExit() {
+    TestWindow t;
+    CPellorinDlg& w = *t.window;
+    QApplication::setActiveWindow(&w);
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+
+    // Enter in the port field is the dialog's OK command, "Update DSP" (no port here: its box).
+    QCOMPARE(QApplication::focusWidget(), t.Get(IDC_PORT_COMBO));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    QCOMPARE(t.boxes->shown.size(), 1);
+    QCOMPARE(t.boxes->shown.last().second, QStringLiteral("Canot find serial interface!"));
+    QCOMPARE(w.JobMode(), 2);
+    QVERIFY(w.isVisible());
+
+    // Enter on a focused button presses that button.
+    t.Get(IDC_UPDATE_MCU)->setFocus();
+    QTest::keyClick(t.Get(IDC_UPDATE_MCU), Qt::Key_Return);
+    QCOMPARE(t.boxes->shown.size(), 2);
+    QCOMPARE(w.JobMode(), 1);
+
+    // Esc is "Exit".
+    QTest::keyClick(&w, Qt::Key_Escape);
+    QVERIFY(!w.isVisible());
+    QVERIFY(w.StopRequested());
+    QCOMPARE(w.result(), int(QDialog::Rejected));
 }
 
 void WindowTest::timerTicksShowTheDisplayAndAskForTheSoundOnce() {
