@@ -66,7 +66,7 @@ TEST_F(LineSetup, TheLineIsRawEightBitsWithNoTranslationOrEcho) {
     ASSERT_TRUE(pty.WriteMaster(all));
     std::string got;
     char buffer[128];
-    for (int tries = 0; got.size() < all.size() && tries < 200; ++tries) {
+    for (int tries = 0; got.size() < all.size() && tries < 1000; ++tries) {
         DWORD count = 0;
         ASSERT_EQ(port.Read(buffer, sizeof buffer, &count), ERROR_SUCCESS);
         got.append(buffer, count);

@@ -48,7 +48,7 @@ TEST_F(OverlappedPort, AnImmediateReadOfNothingReturnsAtOnceWithTheBufferFilled)
         std::all_of(std::begin(buffer), std::end(buffer), [](auto b) { return b == 0xDC; }));
 
     ASSERT_TRUE(pty.WriteMaster("abc"));
-    for (int tries = 0; count == 0 && tries < 400; ++tries) {
+    for (int tries = 0; count == 0 && tries < 1000; ++tries) {
         ASSERT_EQ(port.Read(buffer, sizeof buffer, &count), ERROR_SUCCESS);
         if (count == 0) platform::Sleep(5);
     }
