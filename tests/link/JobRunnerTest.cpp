@@ -1,6 +1,7 @@
 // The job runner against the simulated inverter: what each job sends, logs and leaves behind.
 #include <sys/stat.h>
 
+#include "SerialLib/Serial/LineDriver.h"
 #include "tests/support/SimulatedLine.h"
 
 using namespace pellorin;
@@ -8,7 +9,26 @@ using testing_support::SimulatedLine;
 
 namespace {
 using Lines = std::vector<std::string>;
-}
+
+// The kernel's driver, except that it refuses to set one line rate.
+class RefusingDriver : public LineDriver {
+public:
+    explicit RefusingDriver(speed_t refused) : m_refused(refused) {}
+    int GetAttributes(int fd, termios& settings) override { return m_kernel->GetAttributes(fd, settings); }
+    int SetAttributes(int fd, const termios& settings) override {
+        return cfgetospeed(&settings) == m_refused ? EINVAL : m_kernel->SetAttributes(fd, settings);
+    }
+    int GetCounters(int fd, LineCounters& counters) override { return m_kernel->GetCounters(fd, counters); }
+    int GetModemLines(int fd, int& lines) override { return m_kernel->GetModemLines(fd, lines); }
+    int SetBreak(int fd, bool on) override { return m_kernel->SetBreak(fd, on); }
+    int RequestLowLatency(int fd) override { return m_kernel->RequestLowLatency(fd); }
+    int GetPortType(int fd, int& type) override { return m_kernel->GetPortType(fd, type); }
+
+private:
+    speed_t m_refused;
+    std::shared_ptr<LineDriver> m_kernel = KernelLineDriver();
+};
+}  // namespace
 
 class JobRunner : public SimulatedLine {};
 
@@ -57,6 +77,25 @@ TEST_F(JobRunner, APortThatCannotBeOpenedStopsTheJobWithAMessageBox) {
     EXPECT_EQ(console->MessageBoxes(), (Lines{"Cannot open serial port"}));
     EXPECT_TRUE(Log().empty()) << "nothing is logged, not even Com was closed";
     EXPECT_TRUE(console->JobButtonsEnabled());
+}
+
+TEST_F(JobRunner, RefusedSettingsAtTheContactSpeedStopTheJobWithOneLine) {
+    Start();
+    console->Link().Port.SetLineDriver(std::make_shared<RefusingDriver>(B2400));
+    RunJob(kJobDspUpdate);
+    EXPECT_EQ(Log(), Lines{" Setup serial port  fail!"});
+    EXPECT_EQ(device->Received(), "");
+    EXPECT_FALSE(console->Link().Port.IsOpen());
+    EXPECT_TRUE(console->JobButtonsEnabled());
+}
+
+TEST_F(JobRunner, RefusedSettingsAtTheWorkingSpeedCloseThePort) {
+    Start();
+    console->Link().Port.SetLineDriver(std::make_shared<RefusingDriver>(B19200));
+    RunJob(kJobDspUpdate);
+    EXPECT_EQ(Log(), Lines{" Setup serial port  fail!"});
+    EXPECT_EQ(device->Received(), "^S008BAUD192\r");
+    EXPECT_FALSE(console->Link().Port.IsOpen());
 }
 
 TEST_F(JobRunner, OnlyOneJobRunsAtATime) {
