@@ -36,6 +36,8 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
 
 # The program looks for its images in its own folder.
 cp "$build/images/dsp.hex" "$build/images/mcu.hex" "$build/app/"
