@@ -198,3 +198,55 @@ TEST_F(Listener, OpenCloseCyclesWithTrafficFlowingNeverHangOrLoseAStop) {
     EXPECT_GT(window.Count(), 0u);
     EXPECT_GT(bytesRead.load(), 0);
 }
+
+namespace {
+
+// A port whose listener can be held just before its second wait, so that a stop request can be
+// placed exactly between two waits: after the listener's last look at the stop flag and before
+// its wait begins.
+class GatedPort : public CDeviceSerial {
+  public:
+    ~GatedPort() override { CloseOnDestruction(); }
+    LONG WaitEvent(LPOVERLAPPED lpOverlapped, DWORD dwTimeout) override {
+        if (++m_waits == 2) {
+            atGate.Set();
+            (void)gateOpen.Wait(INFINITE);
+        }
+        return CDeviceSerial::WaitEvent(lpOverlapped, dwTimeout);
+    }
+    LONG SetMask(DWORD dwMask) override {
+        const LONG lStatus = CDeviceSerial::SetMask(dwMask);
+        if (m_waits.load() >= 2) maskSet.Set();
+        return lStatus;
+    }
+    platform::Event atGate, gateOpen, maskSet;
+
+  private:
+    std::atomic<int> m_waits{0};
+};
+
+}  // namespace
+
+TEST(ListenerStop, AStopBetweenTwoWaitsIsNotMissed) {
+    PseudoTerminal pty;
+    ASSERT_TRUE(pty.Ok());
+    RecordingTarget window;
+    GatedPort port;
+    ASSERT_EQ(port.Open(pty.SlavePath().c_str(), window.Object()), ERROR_SUCCESS);
+    ASSERT_TRUE(pty.WriteMaster("a"));
+    ASSERT_EQ(port.atGate.Wait(5000), WAIT_OBJECT_0);  // the listener is between two waits
+
+    platform::Event closed;
+    std::thread closer([&] {
+        port.Close();
+        closed.Set();
+    });
+    ASSERT_EQ(port.maskSet.Wait(5000), WAIT_OBJECT_0);  // the stop request has been made
+    port.gateOpen.Set();                                // now the listener starts its wait
+    // The line stays quiet: only the pending stop request can end that wait.
+    const bool fPrompt = closed.Wait(5000) == WAIT_OBJECT_0;
+    if (!fPrompt) pty.WriteMaster("b");  // free the listener so the test can end
+    closer.join();
+    EXPECT_TRUE(fPrompt);
+    EXPECT_EQ(window.Count(), 1u);
+}
