@@ -2,6 +2,7 @@
 // simulated inverter (or a bare pseudo-terminal) behind PELLORIN_COM_DIR.
 #include <QApplication>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QDialogButtonBox>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -11,6 +12,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -163,6 +165,7 @@ class WindowTest : public QObject {
     void initialState();
     void layoutFollowsTheTemplateInDialogUnits();
     void aboutBox();
+    void aboutEntryOfTheContextMenuOpensTheAboutBox();
     void portListIsInNumericOrderFromZeroToTwentyNine();
     void everyJobButtonWithoutAPortSaysSo();
     void resetEepromAsksFirstAndOnlyOpensThePort();
@@ -335,6 +338,36 @@ void WindowTest::aboutBox() {
     about.show();
     ok->click();
     QCOMPARE(about.result(), int(QDialog::Accepted));
+}
+
+void WindowTest::aboutEntryOfTheContextMenuOpensTheAboutBox() {
+    TestWindow t;
+    CPellorinDlg& w = *t.window;
+    QString entry;
+    QString aboutTitle;
+    // The menu and the box run loops of their own: act from inside them, as an operator would.
+    QTimer::singleShot(0, &w, [&] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (menu == nullptr) return;
+        entry = menu->actions().value(0)->text();
+        QTimer::singleShot(0, &w, [&] {
+            auto* about = dynamic_cast<CAboutBox*>(QApplication::activeModalWidget());
+            if (about == nullptr) return;
+            aboutTitle = about->windowTitle();
+            about->findChild<QPushButton*>(QStringLiteral("1"))->click();
+        });
+        QTest::keyClick(menu, Qt::Key_A);  // the entry's mnemonic
+    });
+    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5), w.mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(&w, &event);
+
+    QCOMPARE(entry, QStringLiteral("关于 Pellorin(&A)..."));
+    QCOMPARE(aboutTitle, QStringLiteral("关于 Pellorin"));
+    // Back to the main window, unchanged.
+    QVERIFY(w.isVisible());
+    QVERIFY(!w.StopRequested());
+    QVERIFY(t.Log().isEmpty());
+    QVERIFY(t.boxes->shown.isEmpty());
 }
 
 void WindowTest::portListIsInNumericOrderFromZeroToTwentyNine() {
