@@ -219,6 +219,23 @@ TEST_F(DspUpdate, AnEraseThatNeverFinishesStopsItsPacingTimer) {
     EXPECT_FALSE(console->TimerRunning(kEraseTimer));
 }
 
+TEST_F(DspUpdate, AnImageThatVanishesBeforeProgrammingEndsTheRunAndSaysSo) {
+    WriteImage();
+    sim::Options options = Options();
+    options.eraseTimeMs = 20000;
+    Start(options);
+    ASSERT_TRUE(console->PressJobButton(kJobDspUpdate, "COM1"));
+    ASSERT_TRUE(device->WaitForLines(3, 60000));  // speed, entry, erase
+    std::remove(folder.File("dsp.hex").c_str());
+    ASSERT_TRUE(console->WaitForJobEnd(600000));
+    const Lines log = Log();
+    EXPECT_EQ(log[log.size() - 3], "Program flash..........");
+    EXPECT_EQ(log[log.size() - 2], "Open image file fail!");
+    EXPECT_EQ(CountPrefix(Sent(), "SD_"), 0);
+    for (int i = 0; i < 100 && !console->PhaseSeen(kPhaseFailed); ++i) platform::Sleep(100);
+    EXPECT_TRUE(console->PhaseSeen(kPhaseFailed));
+}
+
 TEST_F(DspUpdate, AHangUpMidwayEndsWithWriteFailAndNoHang) {
     WriteImage();
     sim::Options options = Options();

@@ -1,5 +1,6 @@
 // The MCU update end to end against the simulated inverter: hexadecimal block numbers,
 // verification after the last block, and the CHKS / CHKF report.
+#include "platform/Trace.h"
 #include "tests/support/SimulatedLine.h"
 
 using namespace pellorin;
@@ -31,8 +32,10 @@ protected:
 }  // namespace
 
 TEST_F(McuUpdate, AFreshUpdateStoresTheImageAndReportsTheGoodChecksum) {
+    platform::TraceCapture traces;
     Start(Options());
     RunJob(kJobMcuUpdate);
+    EXPECT_TRUE(traces.Contains("ST1_0000\n")) << "the accepted state line is traced";
     EXPECT_TRUE(device->GetSummary().imageMatches);
     EXPECT_TRUE(device->GetSummary().violations.empty());
     const Lines sent = Sent();
@@ -72,6 +75,10 @@ TEST_F(McuUpdate, BlockNumbersAbove255And65535AreHexWithAtLeastFourDigits) {
     RunJob(kJobMcuUpdate);
     EXPECT_EQ(CountPrefix(Sent(), "SD_00FF:"), 1);
     EXPECT_EQ(console->Counters.WrittenBlocks, 256u);
+    const int total = static_cast<int>(console->Counters.TotalBlocks.load());
+    EXPECT_GT(total, 65540);
+    EXPECT_EQ(console->ProgressRange(), std::make_pair(0, total)) << "no 16-bit bar range";
+    EXPECT_EQ(console->ProgressPos(), 256);
 
     console.reset();
     device.reset();
