@@ -115,7 +115,14 @@ TEST_F(SimTest, DspCanStaySilentWhileErasing) {
 
 TEST_F(SimTest, BlocksMustComeInOrderAsValidRecordsAndAStoredOneIsAcknowledgedAgain) {
     const auto image = Image(4);
-    Start(Fast());
+    const std::string path = TempPath("four.hex");
+    {
+        std::ofstream out(path);
+        for (const auto& line : image) out << line << "\n";
+    }
+    sim::Options options = Fast();
+    options.expectImage = path;
+    Start(options);
     EnterAndErase(":dsp001");
     ASSERT_EQ(Exchange(Block("SD_%04d", 1, image[0])), "ST4_0001\r");
     ASSERT_EQ(Exchange(Block("SD_%04d", 2, image[1])), "ST4_0002\r");
@@ -132,6 +139,8 @@ TEST_F(SimTest, BlocksMustComeInOrderAsValidRecordsAndAStoredOneIsAcknowledgedAg
     const sim::Summary summary = m_sim->GetSummary();
     EXPECT_EQ(summary.blocksStored, 3);
     EXPECT_EQ(summary.resumeBlock, 3u);
+    EXPECT_FALSE(summary.imageMatches) << "three of the image's four lines";
+    std::remove(path.c_str());
     EXPECT_TRUE(HasViolation(summary, "sent again with another record"));
     EXPECT_TRUE(HasViolation(summary, "block 0004 out of order; expected block 0003"));
     EXPECT_TRUE(HasViolation(summary, "is not in the form %04d"));
