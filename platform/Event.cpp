@@ -7,10 +7,10 @@
 namespace platform {
 
 void Event::Set() {
-    {
-        std::lock_guard lock(m_mutex);
-        m_set = true;
-    }
+    // Notified under the lock: a waiter that destroys the event as soon as its wait returns
+    // cannot do so while Set still touches the condition variable.
+    std::lock_guard lock(m_mutex);
+    m_set = true;
     m_changed.notify_all();
 }
 
