@@ -385,18 +385,13 @@ void CPellorinDlg::contextMenuEvent(QContextMenuEvent* event) {
     if (menu.exec(event->globalPos()) == about) OnAbout();
 }
 
-bool CPellorinDlg::event(QEvent* event) {
-    if (event->type() == WindowMessageEvent::EventType()) {
-        const auto* message = static_cast<const WindowMessageEvent*>(event);
-        if (m_shutDown) return true;
-        if (message->Message == m_serialMessage) {
-            m_engine->Link.OnSerialMessage(message->WParam, message->LParam);
-        } else if (message->Message == kWmCommand) {
-            OnCommand(static_cast<int>(message->WParam & 0xFFFFu));
-        }
-        return true;
+void CPellorinDlg::OnWindowMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (m_shutDown) return;
+    if (message == m_serialMessage) {
+        m_engine->Link.OnSerialMessage(wParam, lParam);
+    } else if (message == kWmCommand) {
+        OnCommand(static_cast<int>(wParam & 0xFFFFu));
     }
-    return QDialog::event(event);
 }
 
 // ---- Timers and display ----------------------------------------------------------------------

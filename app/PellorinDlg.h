@@ -95,7 +95,6 @@ class CPellorinDlg : public QDialog, public Console, public platform::WindowObje
     void accept() override;
 
   protected:
-    bool event(QEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
 
   private:
@@ -105,10 +104,14 @@ class CPellorinDlg : public QDialog, public Console, public platform::WindowObje
     // The steps shared by the job buttons once the button's own settings are made.
     void StartJobFromButton(int jobMode, bool negotiateBaud);
     void ShutDown();
+    // A message posted to GetSafeHwnd(), on the window thread.
+    void OnWindowMessage(UINT message, WPARAM wParam, LPARAM lParam);
     QTimer* Timer(int timerId) const;
 
-    WindowThreadCall m_windowCall{this};
-    PostedMessageTarget m_target{this};
+    WindowThreadCall m_windowCall;
+    PostedMessageTarget m_target{[this](UINT message, WPARAM wParam, LPARAM lParam) {
+        OnWindowMessage(message, wParam, lParam);
+    }};
     UINT m_serialMessage;
     std::unique_ptr<MessageBoxes> m_boxes;
     std::unique_ptr<EndSound> m_sound;

@@ -1,38 +1,46 @@
-// Window messages posted from other threads (the port's listener) to the window thread, as
-// custom events, through a target that stops taking them once the window is closing.
+// Window messages posted from other threads (the port's listener) to the window thread, through a
+// target that stops taking them once the window is closing.
 #pragma once
 
-#include <QEvent>
+#include <QObject>
+#include <functional>
 #include <mutex>
+#include <vector>
 
 #include "platform/Messages.h"
 
-class QObject;
-
 namespace pellorin {
 
-class WindowMessageEvent : public QEvent {
-  public:
-    WindowMessageEvent(UINT message, WPARAM wParam, LPARAM lParam)
-        : QEvent(EventType()), Message(message), WParam(wParam), LParam(lParam) {}
-    static QEvent::Type EventType();
+// The window's "handle": Post queues the message and never blocks; the window thread receives
+// the queued messages in order through the handler. After Detach() messages are dropped, so a
+// listener that posts late never reaches a destroyed window. The messages travel under this
+// object's lock (only a wake-up goes through Qt's event queue).
+class PostedMessageTarget : public QObject, public platform::MessageTarget {
+    Q_OBJECT
 
-    const UINT Message;
-    const WPARAM WParam;
-    const LPARAM LParam;
-};
-
-// The window's "handle": Post queues the message as a WindowMessageEvent and never blocks. After
-// Detach() messages are dropped, so a listener that posts late never reaches a destroyed window.
-class PostedMessageTarget : public platform::MessageTarget {
   public:
-    explicit PostedMessageTarget(QObject* receiver) : m_receiver(receiver) {}
+    using Handler = std::function<void(UINT message, WPARAM wParam, LPARAM lParam)>;
+
+    // Constructed on the window thread; the handler runs there.
+    explicit PostedMessageTarget(Handler handler) : m_handler(std::move(handler)) {}
+
     bool Post(UINT message, WPARAM wParam, LPARAM lParam) noexcept override;
+    // Window thread: no message is taken or delivered any more.
     void Detach();
 
   private:
+    struct Message {
+        UINT message;
+        WPARAM wParam;
+        LPARAM lParam;
+    };
+
+    Q_INVOKABLE void Deliver();
+
+    Handler m_handler;
     std::mutex m_mutex;
-    QObject* m_receiver;
+    std::vector<Message> m_queue;
+    bool m_detached = false;
 };
 
 }  // namespace pellorin
