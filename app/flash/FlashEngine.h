@@ -41,6 +41,9 @@ private:
 
     // The entry and erase phase; returns the state reached (3 or more: ready for blocks).
     int EnterProgrammingState(const DeviceProfile& device, std::int64_t* resumeBlock);
+    // Counts the image, brings the device into its programming state and streams every block;
+    // false when the run ended on the way (already reported).
+    bool ProgramImage(const DeviceProfile& device, unsigned* checksum);
     // Streams the image block by block; `checksum` receives the running sum.
     ProgramResult ProgramBlocks(const DeviceProfile& device, std::int64_t resumeBlock,
                                 unsigned* checksum);

@@ -139,31 +139,28 @@ FlashEngine::ProgramResult FlashEngine::ProgramBlocks(const DeviceProfile& devic
     return ProgramResult::Completed;
 }
 
-void FlashEngine::UpdateDsp() {
+bool FlashEngine::ProgramImage(const DeviceProfile& device, unsigned* checksum) {
     CountImageBlocks();
     std::int64_t resumeBlock = 0;
-    if (EnterProgrammingState(kDspProfile, &resumeBlock) < kReadyState) {
+    if (EnterProgrammingState(device, &resumeBlock) < kReadyState) {
         ReportConnectFail();
-        return;
+        return false;
     }
     BeginProgram();
+    return ProgramBlocks(device, resumeBlock, checksum) == ProgramResult::Completed;
+}
+
+void FlashEngine::UpdateDsp() {
     unsigned checksum = 0;
-    if (ProgramBlocks(kDspProfile, resumeBlock, &checksum) != ProgramResult::Completed) return;
+    if (!ProgramImage(kDspProfile, &checksum)) return;
     m_channel.ReplyTimeout = kStageTimeoutMs;
     SendUpToThreeTimes("SV\r", "ST6");  // a missing ST6 does not fail the run
     FinishReflash();
 }
 
 void FlashEngine::UpdateMcu() {
-    CountImageBlocks();
-    std::int64_t resumeBlock = 0;
-    if (EnterProgrammingState(kMcuProfile, &resumeBlock) < kReadyState) {
-        ReportConnectFail();
-        return;
-    }
-    BeginProgram();
     unsigned checksum = 0;
-    if (ProgramBlocks(kMcuProfile, resumeBlock, &checksum) != ProgramResult::Completed) return;
+    if (!ProgramImage(kMcuProfile, &checksum)) return;
     Log("Verify flash data...............");
     if (!VerifyChecksum(static_cast<int>(checksum))) {
         Pause(kFailPauseMs);

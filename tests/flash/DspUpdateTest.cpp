@@ -2,6 +2,7 @@
 #include "tests/support/SimulatedLine.h"
 
 using namespace pellorin;
+using testing_support::CountPrefix;
 using testing_support::MakeHexImage;
 using testing_support::SimulatedLine;
 
@@ -16,11 +17,6 @@ bool IsTimeLine(const std::string& line, const std::string& prefix) {
     return digits.find_first_not_of("0123456789") == std::string::npos;
 }
 
-int CountPrefix(const Lines& lines, const std::string& prefix) {
-    int count = 0;
-    for (const auto& line : lines) count += line.rfind(prefix, 0) == 0 ? 1 : 0;
-    return count;
-}
 
 class DspUpdate : public SimulatedLine {
 protected:

@@ -4,17 +4,13 @@
 #include "tests/support/SimulatedLine.h"
 
 using namespace pellorin;
+using testing_support::CountPrefix;
 using testing_support::MakeHexImage;
 using testing_support::SimulatedLine;
 
 namespace {
 using Lines = std::vector<std::string>;
 
-int CountPrefix(const Lines& lines, const std::string& prefix) {
-    int count = 0;
-    for (const auto& line : lines) count += line.rfind(prefix, 0) == 0 ? 1 : 0;
-    return count;
-}
 
 class McuUpdate : public SimulatedLine {
 protected:

@@ -39,6 +39,12 @@ std::string MakeHexImage(int count, int dataBytes, int sentinelAfter) {
     return image;
 }
 
+int CountPrefix(const std::vector<std::string>& lines, const std::string& prefix) {
+    return static_cast<int>(std::count_if(lines.begin(), lines.end(), [&](const std::string& line) {
+        return line.rfind(prefix, 0) == 0;
+    }));
+}
+
 void SimulatedLine::Start(sim::Options options) {
     options.comDir = folder.Path();
     options.comNumber = 1;

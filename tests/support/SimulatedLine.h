@@ -33,6 +33,9 @@ private:
 // end in CR LF.
 std::string MakeHexImage(int count, int dataBytes = 16, int sentinelAfter = 0);
 
+// How many of the lines begin with `prefix`.
+int CountPrefix(const std::vector<std::string>& lines, const std::string& prefix);
+
 class SimulatedLine : public ::testing::Test {
 protected:
     static constexpr double kClockScale = 20.0;
