@@ -3,7 +3,7 @@
 //
 // Threading: Start() runs the device on its own thread; every other member may be called from any
 // thread at any time (they read copies taken under the object's lock). Stop() and the destructor
-// end the thread and write the state file.
+// end the thread; the state file is written as the device works, so it never waits for them.
 #pragma once
 
 #include <cstdint>
@@ -56,7 +56,7 @@ struct Options {
 };
 
 struct TranscriptEntry {
-    double timeMs = 0;           // program ms since Start() when the line was handled
+    double timeMs = 0;           // program ms since Start() when the line's CR came in
     std::string received;        // the line's bytes, its CR stripped
     std::string reply;           // every byte sent in answer (CRs, noise and garbage included)
     unsigned baudAtArrival = 0;  // the slave's rate when the line's CR arrived
