@@ -240,10 +240,9 @@ void CPellorinDlg::CreateControls() {
 }
 
 void CPellorinDlg::OnInitDialog() {
-    // The About entry: Linux window managers do not let a program extend the system menu, so it
-    // is offered from the window's context menu (contextMenuEvent).
-    const QIcon icon = AppIcon();
-    setWindowIcon(icon);
+    // The About entry is not added here: Linux window managers do not let a program extend the
+    // system menu, so the window offers it from its context menu (contextMenuEvent).
+    setWindowIcon(AppIcon());
     FillPortList();
     // The display starts from the published numbers at zero: "0%", "0" and "0"; the time texts
     // start as "00:00" and the speed as "0 Blocks/Sec".
