@@ -95,7 +95,8 @@ Faults (all off by default):
   --ack-override TEXT      answer the speed command with TEXT
   --ack-on-attempt N       acknowledge the Nth speed command in a row (0: never; default 1)
 Texts may carry \r, \n, \t, \\ and \xHH. The environment variable PELLORIN_CLOCK_SCALE scales
-every time of the device (erase, block time, pauses, pacing).
+every time of the device (erase, block time, pauses, pacing); PELLORIN_SIM_TRACE=1 writes each
+line handled, with its reply, to standard error.
 
 Example: a device with a 2-second erase that paces the line, for the tool on COM1:
   mkdir -p /tmp/ports && pellorin-sim --com-dir /tmp/ports --com 1 --erase-ms 2000 --pace \
