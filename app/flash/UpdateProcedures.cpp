@@ -57,6 +57,9 @@ int FlashEngine::EnterProgrammingState(const DeviceProfile& device, std::int64_t
                 state = 2;
                 BeginErase(kErasePacingMs);
                 eraseStarted = true;
+                // The erase wipes whatever a former run stored: a block number the device gave
+                // before it must not make the run skip blocks into an empty flash.
+                *resumeBlock = 0;
             }
             m_channel.ReplyTimeout = device.afterEraseTimeoutMs;
         } else if (state == 2) {

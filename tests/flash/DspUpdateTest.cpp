@@ -132,6 +132,17 @@ TEST_F(DspUpdate, StateThreeWithBlockZeroProgramsWithoutErasing) {
     EXPECT_EQ(CountPrefix(Sent(), "SD_"), 42);
 }
 
+TEST_F(DspUpdate, AfterAnEraseEveryBlockIsSentWhateverBlockTheStateReplyNamed) {
+    WriteImage();
+    sim::Options options = Options();
+    options.stateReplyOverride = "ST1_0020";  // needs an erase, yet names a block
+    Start(options);
+    RunJob(kJobDspUpdate);
+    EXPECT_EQ(CountPrefix(Sent(), "SD_0001:"), 1);
+    EXPECT_EQ(CountPrefix(Sent(), "SD_"), 42);
+    EXPECT_TRUE(Logged("Verify flash data ok!"));
+}
+
 TEST_F(DspUpdate, AResumePastTheSentinelSendsTheRestWithoutVerifying) {
     WriteImage(40, 30);
     sim::Options options = Options();
