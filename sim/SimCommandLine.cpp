@@ -71,7 +71,7 @@ Line and device:
   --erase-ms N             program ms from ":efh" until the flash is erased (default 3000)
   --block-ms N             program ms to store one block (default 0)
   --pace                   both directions take 10 bits a byte at the line rate
-  --st-before-erased st2|silent   answer to ":st" while erasing (default st2)
+  --st-before-erased st2|silent   answer to ":st" while erasing (default silent)
   --ysj                    DSP: send a "YSJ..." line before the state line
   --ysj-gap-ms N           program ms between that line and the state line (default 100)
   --dsp-state N --dsp-block N --mcu-state N --mcu-block N   start state (default 1, block 0)

@@ -94,6 +94,7 @@ TEST_F(SimTest, DspRunsAFullUpdateAndVerifiesWithoutThe7FFERecord) {
 TEST_F(SimTest, DspAnswersTheEraseQueryOnlyOnceTheEraseTimeHasPassed) {
     sim::Options options;
     options.eraseTimeMs = 60000;
+    options.stBeforeErased = sim::Options::BeforeErased::AnswerSt2;
     Start(options);
     ASSERT_EQ(Exchange(":dsp001\r"), "ST1_0000\r");
     ASSERT_EQ(Exchange(":efh\r"), "ST2\r");
