@@ -144,6 +144,16 @@ PortUse CSerial::UsePort() const {
     return PortUse();
 }
 
+PortUse CSerial::PortFor(const char* pszMethod) {
+    m_lError.store(ERROR_SUCCESS);
+    PortUse port = UsePort();
+    if (!port) {
+        platform::Tracef("CSerial::%s - Device is not opened\n", pszMethod);
+        Done(ERROR_INVALID_HANDLE);
+    }
+    return port;
+}
+
 bool CSerial::IsOpen() const {
     std::lock_guard lock(m_mtxPort);
     return m_hPort != nullptr;
@@ -225,12 +235,8 @@ LONG CSerial::Close() {
 }
 
 int CSerial::ReadSetting(const char* pszMethod, termios& settings) {
-    PortUse port = UsePort();
-    if (!port) {
-        platform::Tracef("CSerial::%s - Device is not opened\n", pszMethod);
-        Done(ERROR_INVALID_HANDLE);
-        return -1;
-    }
+    PortUse port = PortFor(pszMethod);
+    if (!port) return -1;
     if (const int error = port->Driver().GetAttributes(port->Fd(), settings)) {
         platform::Tracef("CSerial::%s - Unable to obtain DCB information\n", pszMethod);
         Done(StatusFromErrno(error));
@@ -241,12 +247,8 @@ int CSerial::ReadSetting(const char* pszMethod, termios& settings) {
 }
 
 LONG CSerial::Setup(DWORD dwBaudrate, BYTE bDataBits, BYTE bParity, BYTE bStopBits) {
-    m_lError.store(ERROR_SUCCESS);
-    PortUse port = UsePort();
-    if (!port) {
-        Trace("CSerial::Setup - Device is not opened\n");
-        return Done(ERROR_INVALID_HANDLE);
-    }
+    PortUse port = PortFor("Setup");
+    if (!port) return ERROR_INVALID_HANDLE;
     termios before{};
     if (const int error = port->Driver().GetAttributes(port->Fd(), before)) {
         Trace("CSerial::Setup - Unable to obtain DCB information\n");
@@ -301,13 +303,9 @@ LONG CSerial::Setup(DWORD dwBaudrate, BYTE bDataBits, BYTE bParity, BYTE bStopBi
 }
 
 LONG CSerial::SetEventChar(BYTE bEventChar, bool fAdjustMask) {
-    m_lError.store(ERROR_SUCCESS);
     {
-        PortUse port = UsePort();
-        if (!port) {
-            Trace("CSerial::SetEventChar - Device is not opened\n");
-            return Done(ERROR_INVALID_HANDLE);
-        }
+        PortUse port = PortFor("SetEventChar");
+        if (!port) return ERROR_INVALID_HANDLE;
         port->m_eventChar.store(bEventChar);
     }
     if (fAdjustMask) return SetMask(GetEventMask() | EV_RXFLAG);
@@ -315,12 +313,8 @@ LONG CSerial::SetEventChar(BYTE bEventChar, bool fAdjustMask) {
 }
 
 LONG CSerial::SetMask(DWORD dwMask) {
-    m_lError.store(ERROR_SUCCESS);
-    PortUse port = UsePort();
-    if (!port) {
-        Trace("CSerial::SetMask - Device is not opened\n");
-        return Done(ERROR_INVALID_HANDLE);
-    }
+    PortUse port = PortFor("SetMask");
+    if (!port) return ERROR_INVALID_HANDLE;
     m_dwMask.store(dwMask);
     port->SignalMaskChange();
     return Done(ERROR_SUCCESS);
@@ -337,12 +331,8 @@ DWORD CSerial::GetEventMask() {
 }
 
 LONG CSerial::WaitEvent(LPOVERLAPPED lpOverlapped, DWORD dwTimeout) {
-    m_lError.store(ERROR_SUCCESS);
-    PortUse port = UsePort();
-    if (!port) {
-        Trace("CSerial::WaitEvent - Device is not opened\n");
-        return Done(ERROR_INVALID_HANDLE);
-    }
+    PortUse port = PortFor("WaitEvent");
+    if (!port) return ERROR_INVALID_HANDLE;
     platform::Event* pInternalEvent = port->OverlappedEvent();
     if (!pInternalEvent && (lpOverlapped || dwTimeout != INFINITE)) {
         Trace(
@@ -392,12 +382,8 @@ DWORD CSerial::GetEventType() {
 }
 
 LONG CSerial::SetupHandshaking(Handshake eHandshake) {
-    m_lError.store(ERROR_SUCCESS);
-    PortUse port = UsePort();
-    if (!port) {
-        Trace("CSerial::SetupHandshaking - Device is not opened\n");
-        return Done(ERROR_INVALID_HANDLE);
-    }
+    PortUse port = PortFor("SetupHandshaking");
+    if (!port) return ERROR_INVALID_HANDLE;
     termios before{};
     if (const int error = port->Driver().GetAttributes(port->Fd(), before)) {
         Trace("CSerial::SetupHandshaking - Unable to obtain DCB information\n");
@@ -435,12 +421,8 @@ LONG CSerial::SetupHandshaking(Handshake eHandshake) {
 }
 
 LONG CSerial::SetupReadTimeouts(ReadTimeoutMode eReadTimeoutMode) {
-    m_lError.store(ERROR_SUCCESS);
-    PortUse port = UsePort();
-    if (!port) {
-        Trace("CSerial::SetupReadTimeouts - Device is not opened\n");
-        return Done(ERROR_INVALID_HANDLE);
-    }
+    PortUse port = PortFor("SetupReadTimeouts");
+    if (!port) return ERROR_INVALID_HANDLE;
     if (eReadTimeoutMode != ReadTimeoutImmediate && eReadTimeoutMode != ReadTimeoutBlocking) {
         SerialCheck(false, "false");
         return Done(E_INVALIDARG);
@@ -494,13 +476,8 @@ CSerial::Handshake CSerial::GetHandshaking() {
 }
 
 BYTE CSerial::GetEventChar() {
-    m_lError.store(ERROR_SUCCESS);
-    PortUse port = UsePort();
-    if (!port) {
-        Trace("CSerial::GetEventChar - Device is not opened\n");
-        Done(ERROR_INVALID_HANDLE);
-        return 0;
-    }
+    PortUse port = PortFor("GetEventChar");
+    if (!port) return 0;
     return port->m_eventChar.load();
 }
 
@@ -517,11 +494,8 @@ LONG CSerial::Write(const void* pData, size_t iLen, DWORD* pdwWritten, LPOVERLAP
     DWORD dwLocal = 0;
     DWORD& dwWritten = pdwWritten ? *pdwWritten : dwLocal;
     dwWritten = 0;
-    PortUse port = UsePort();
-    if (!port) {
-        Trace("CSerial::Write - Device is not opened\n");
-        return Done(ERROR_INVALID_HANDLE);
-    }
+    PortUse port = PortFor("Write");
+    if (!port) return ERROR_INVALID_HANDLE;
     platform::Event* pInternalEvent = port->OverlappedEvent();
     if (!pInternalEvent && (lpOverlapped || dwTimeout != INFINITE)) {
         Trace("CSerial::Write - Overlapped I/O is disabled, specified parameters are illegal.\n");
@@ -613,11 +587,8 @@ LONG CSerial::Read(void* pData, size_t iLen, DWORD* pdwRead, LPOVERLAPPED lpOver
     DWORD dwLocal = 0;
     DWORD& dwRead = pdwRead ? *pdwRead : dwLocal;
     dwRead = 0;
-    PortUse port = UsePort();
-    if (!port) {
-        Trace("CSerial::Read - Device is not opened\n");
-        return Done(ERROR_INVALID_HANDLE);
-    }
+    PortUse port = PortFor("Read");
+    if (!port) return ERROR_INVALID_HANDLE;
     if (iLen) std::memset(pData, 0xDC, iLen);
     platform::Event* pInternalEvent = port->OverlappedEvent();
     if (!pInternalEvent && (lpOverlapped || dwTimeout != INFINITE)) {
@@ -687,12 +658,8 @@ LONG CSerial::Read(void* pData, size_t iLen, DWORD* pdwRead, LPOVERLAPPED lpOver
 }
 
 LONG CSerial::Purge() {
-    m_lError.store(ERROR_SUCCESS);
-    PortUse port = UsePort();
-    if (!port) {
-        Trace("CSerial::Purge - Device is not opened\n");
-        return Done(ERROR_INVALID_HANDLE);
-    }
+    PortUse port = PortFor("Purge");
+    if (!port) return ERROR_INVALID_HANDLE;
     int result;
     do {
         result = tcflush(port->Fd(), TCIOFLUSH);
@@ -706,12 +673,8 @@ LONG CSerial::Purge() {
 }
 
 LONG CSerial::Break() {
-    m_lError.store(ERROR_SUCCESS);
-    PortUse port = UsePort();
-    if (!port) {
-        Trace("CSerial::Break - Device is not opened\n");
-        return Done(ERROR_INVALID_HANDLE);
-    }
+    PortUse port = PortFor("Break");
+    if (!port) return ERROR_INVALID_HANDLE;
     if (const int error = port->Driver().SetBreak(port->Fd(), true)) {
         Trace("CSerial::Break - Unable to set break\n");
         return Done(StatusFromErrno(error));
@@ -749,13 +712,8 @@ DWORD CSerial::GetError() {
 }
 
 bool CSerial::ModemLine(const char* pszMethod, int iLine) {
-    m_lError.store(ERROR_SUCCESS);
-    PortUse port = UsePort();
-    if (!port) {
-        platform::Tracef("CSerial::%s - Device is not opened\n", pszMethod);
-        Done(ERROR_INVALID_HANDLE);
-        return false;
-    }
+    PortUse port = PortFor(pszMethod);
+    if (!port) return false;
     int lines = 0;
     if (const int error = port->Driver().GetModemLines(port->Fd(), lines)) {
         platform::Tracef("CSerial::%s - Unable to obtain the modem status\n", pszMethod);

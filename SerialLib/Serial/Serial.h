@@ -148,6 +148,10 @@ class CSerial {
   private:
     // A guard on the open port, or an empty one when it is closed or closing.
     PortUse UsePort() const;
+    // What every operation on the port begins with: the status reset, and a guard on the open
+    // port; on a closed one, the method's "Device is not opened" trace and ERROR_INVALID_HANDLE
+    // as the status, with an empty guard.
+    PortUse PortFor(const char* pszMethod);
     // Raw line, receiver on, no flow control; traces, never fails the open.
     void ApplyDefaultConfiguration(PortBackend& port);
     int ReadSetting(const char* pszMethod, termios& settings);
