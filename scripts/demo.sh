@@ -45,9 +45,9 @@ cp "$build/images/dsp.hex" "$build/images/mcu.hex" "$build/app/"
 export PELLORIN_CLOCK_SCALE="${PELLORIN_DEMO_CLOCK_SCALE:-4}"
 export PELLORIN_COM_DIR="$work/com"
 mkdir -p "$PELLORIN_COM_DIR"
-# The device answers the state query only once its two-second erase is over.
+# The device answers the end-of-erase query when its two-second erase is over.
 "$build/sim/pellorin-sim" --com-dir "$PELLORIN_COM_DIR" --com 1 --erase-ms 2000 \
-  --st-before-erased silent >"$work/sim.log" 2>&1 &
+  >"$work/sim.log" 2>&1 &
 sim_pid=$!
 for _ in $(seq 100); do
   [ -e "$PELLORIN_COM_DIR/com1" ] && break

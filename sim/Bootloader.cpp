@@ -173,6 +173,16 @@ Reaction Bootloader::Handle(const std::string& line, const LineArrival& arrival)
             const int state = m_flash.Of(current).state;
             if (state == 2 && m_options.stBeforeErased == Options::BeforeErased::Silent) {
                 reaction.note = "silent: still erasing";
+            } else if (state == 2 &&
+                       m_options.stBeforeErased == Options::BeforeErased::AnswerWhenErased) {
+                // Busy until the erase is done, then the query is answered.
+                const int index = static_cast<int>(current);
+                const std::uint32_t elapsed = platform::GetTickCount() - m_eraseStart[index];
+                reaction.busyMs = m_options.eraseTimeMs > elapsed ? m_options.eraseTimeMs - elapsed : 0;
+                m_erasing[index] = false;
+                m_flash.SetState(current, 3);
+                reaction.reply = "ST3\r";
+                reaction.note = "answered once the erase was done";
             } else {
                 reaction.reply = "ST" + std::to_string(state) + "\r";
             }

@@ -71,7 +71,9 @@ Line and device:
   --erase-ms N             program ms from ":efh" until the flash is erased (default 3000)
   --block-ms N             program ms to store one block (default 0)
   --pace                   both directions take 10 bits a byte at the line rate
-  --st-before-erased st2|silent   answer to ":st" while erasing (default silent)
+  --st-before-erased when-erased|st2|silent
+                                  answer to ":st" while erasing: ST3 once the erase is done
+                                  (default), ST2 at once, or none
   --ysj                    DSP: send a "YSJ..." line before the state line
   --ysj-gap-ms N           program ms between that line and the state line (default 100)
   --dsp-state N --dsp-block N --mcu-state N --mcu-block N   start state (default 1, block 0)
@@ -145,7 +147,9 @@ bool ParseSimCommandLine(const std::vector<std::string>& arguments, SimProgramOp
         {"--erase-ms", integer(o.eraseTimeMs, 0, kMaxU32)},
         {"--block-ms", integer(o.blockWriteTimeMs, 0, kMaxU32)},
         {"--st-before-erased", Setter([&o](const std::string& v) {
-             if (v == "st2")
+             if (v == "when-erased")
+                 o.stBeforeErased = Options::BeforeErased::AnswerWhenErased;
+             else if (v == "st2")
                  o.stBeforeErased = Options::BeforeErased::AnswerSt2;
              else if (v == "silent")
                  o.stBeforeErased = Options::BeforeErased::Silent;

@@ -42,9 +42,11 @@ struct Options {
     std::uint32_t blockWriteTimeMs = 0;  // program ms the device spends storing one block
     bool pace = false;                   // both directions take 10 bits a byte at the line rate
     // What ":st" gets while the erase runs. The tool asks only a few times and takes any answer
-    // but ST3 as a failed pass, so a device that answers at once runs it out of passes: the
-    // bootloader holds its answer until the erase is done, and silence is the default.
-    enum class BeforeErased { AnswerSt2, Silent } stBeforeErased = BeforeErased::Silent;
+    // but ST3 as a failed pass, so a device that answers ST2 at once runs it out of passes. By
+    // default the bootloader, busy erasing, answers ST3 the moment the erase is done; it can
+    // also stay silent (the query is lost) or answer ST2 at once.
+    enum class BeforeErased { AnswerWhenErased, AnswerSt2, Silent } stBeforeErased =
+        BeforeErased::AnswerWhenErased;
     bool ysjLine = false;  // DSP: a "YSJ..." line goes before the state line
     // Program ms between the "YSJ..." line and the state line, so that they normally reach the
     // tool as two separate replies (0: both in one write).

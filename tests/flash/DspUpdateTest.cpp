@@ -28,8 +28,6 @@ protected:
         sim::Options options;
         options.expectImage = folder.File("dsp.hex");
         options.eraseTimeMs = 3000;
-        // A device that answers the end-of-erase query only once the erase has finished.
-        options.stBeforeErased = sim::Options::BeforeErased::Silent;
         return options;
     }
     Lines Sent() const { return device->ReceivedLines(); }

@@ -19,7 +19,6 @@ protected:
         sim::Options options;
         options.expectImage = folder.File("mcu.hex");
         options.eraseTimeMs = 2000;
-        options.stBeforeErased = sim::Options::BeforeErased::Silent;
         return options;
     }
     Lines Sent() const { return device->ReceivedLines(); }

@@ -104,6 +104,17 @@ TEST_F(SimTest, DspAnswersTheEraseQueryOnlyOnceTheEraseTimeHasPassed) {
     EXPECT_TRUE(HasViolation(m_sim->GetSummary(), "block 0001 while the bootloader is in state 2"));
 }
 
+TEST_F(SimTest, ByDefaultTheEraseQueryIsAnsweredTheMomentTheEraseIsDone) {
+    sim::Options options;
+    options.eraseTimeMs = 3000;
+    Start(options);
+    ASSERT_EQ(Exchange(":dsp001\r"), "ST1_0000\r");
+    ASSERT_EQ(Exchange(":efh\r"), "ST2\r");
+    const DWORD start = platform::GetTickCount();
+    EXPECT_EQ(Exchange(":st\r"), "ST3\r");
+    EXPECT_GE(platform::GetTickCount() - start, 2500u) << "the answer waits for the erase";
+}
+
 TEST_F(SimTest, DspCanStaySilentWhileErasing) {
     sim::Options options;
     options.eraseTimeMs = 60000;
