@@ -6,7 +6,7 @@
 #
 #   scripts/demo.sh                      window if there is a display, else the offscreen run
 #   scripts/demo.sh --offscreen          the offscreen run in any case
-# Environment: PELLORIN_DEMO_CLOCK_SCALE (default 4: program time runs four times faster, for
+# Environment: PELLORIN_DEMO_CLOCK_SCALE (default 8: program time runs eight times faster, for
 # the tool and the simulator alike), PELLORIN_DEMO_SCREENSHOT (default build/pellorin-demo.png),
 # PELLORIN_BUILD_DIR (default build).
 set -euo pipefail
@@ -42,11 +42,13 @@ trap 'exit 143' TERM
 # The program looks for its images in its own folder.
 cp "$build/images/dsp.hex" "$build/images/mcu.hex" "$build/app/"
 
-export PELLORIN_CLOCK_SCALE="${PELLORIN_DEMO_CLOCK_SCALE:-4}"
+# Both programs run on a clock eight times as fast as the wall clock; the line is paced at its
+# rate on that clock, so the window shows the times and speeds of a real line.
+export PELLORIN_CLOCK_SCALE="${PELLORIN_DEMO_CLOCK_SCALE:-8}"
 export PELLORIN_COM_DIR="$work/com"
 mkdir -p "$PELLORIN_COM_DIR"
 # The device answers the end-of-erase query when its two-second erase is over.
-"$build/sim/pellorin-sim" --com-dir "$PELLORIN_COM_DIR" --com 1 --erase-ms 2000 \
+"$build/sim/pellorin-sim" --com-dir "$PELLORIN_COM_DIR" --com 1 --erase-ms 2000 --pace \
   >"$work/sim.log" 2>&1 &
 sim_pid=$!
 for _ in $(seq 100); do
