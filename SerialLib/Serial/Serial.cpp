@@ -234,6 +234,26 @@ LONG CSerial::Close() {
     return Done(ERROR_SUCCESS);
 }
 
+LONG CSerial::PickRecord(const char* pszMethod, PortBackend& port, LPOVERLAPPED lpOverlapped,
+                         DWORD dwTimeout, OVERLAPPED& internal, OVERLAPPED*& pRecord) {
+    pRecord = nullptr;
+    platform::Event* pInternalEvent = port.OverlappedEvent();
+    if (!pInternalEvent && (lpOverlapped || dwTimeout != INFINITE)) {
+        platform::Tracef(
+            "CSerial::%s - Overlapped I/O is disabled, specified parameters are illegal.\n",
+            pszMethod);
+        return Done(ERROR_INVALID_FUNCTION);
+    }
+    if (pInternalEvent) {
+        SerialCheck(!lpOverlapped || HasOverlappedIoCompleted(lpOverlapped),
+                    "!m_hevtOverlapped || HasOverlappedIoCompleted(lpOverlapped)");
+        internal = OVERLAPPED{0, 0, 0, 0, pInternalEvent};
+        pRecord = lpOverlapped ? lpOverlapped : &internal;
+        StartRecord(pRecord);
+    }
+    return ERROR_SUCCESS;
+}
+
 int CSerial::ReadSetting(const char* pszMethod, termios& settings) {
     PortUse port = PortFor(pszMethod);
     if (!port) return -1;
@@ -333,20 +353,10 @@ DWORD CSerial::GetEventMask() {
 LONG CSerial::WaitEvent(LPOVERLAPPED lpOverlapped, DWORD dwTimeout) {
     PortUse port = PortFor("WaitEvent");
     if (!port) return ERROR_INVALID_HANDLE;
-    platform::Event* pInternalEvent = port->OverlappedEvent();
-    if (!pInternalEvent && (lpOverlapped || dwTimeout != INFINITE)) {
-        Trace(
-            "CSerial::WaitEvent - Overlapped I/O is disabled, specified parameters are illegal.\n");
-        return Done(ERROR_INVALID_FUNCTION);
-    }
-    OVERLAPPED internal{0, 0, 0, 0, pInternalEvent};
+    OVERLAPPED internal{};
     OVERLAPPED* pRecord = nullptr;
-    if (pInternalEvent) {
-        SerialCheck(!lpOverlapped || HasOverlappedIoCompleted(lpOverlapped),
-                    "!m_hevtOverlapped || HasOverlappedIoCompleted(lpOverlapped)");
-        pRecord = lpOverlapped ? lpOverlapped : &internal;
-        StartRecord(pRecord);
-    }
+    if (const LONG lStatus = PickRecord("WaitEvent", *port, lpOverlapped, dwTimeout, internal, pRecord))
+        return lStatus;
 
     const Deadline deadline(dwTimeout);
     DWORD dwEvents = 0;
@@ -496,19 +506,10 @@ LONG CSerial::Write(const void* pData, size_t iLen, DWORD* pdwWritten, LPOVERLAP
     dwWritten = 0;
     PortUse port = PortFor("Write");
     if (!port) return ERROR_INVALID_HANDLE;
-    platform::Event* pInternalEvent = port->OverlappedEvent();
-    if (!pInternalEvent && (lpOverlapped || dwTimeout != INFINITE)) {
-        Trace("CSerial::Write - Overlapped I/O is disabled, specified parameters are illegal.\n");
-        return Done(ERROR_INVALID_FUNCTION);
-    }
-    OVERLAPPED internal{0, 0, 0, 0, pInternalEvent};
+    OVERLAPPED internal{};
     OVERLAPPED* pRecord = nullptr;
-    if (pInternalEvent) {
-        SerialCheck(!lpOverlapped || HasOverlappedIoCompleted(lpOverlapped),
-                    "!m_hevtOverlapped || HasOverlappedIoCompleted(lpOverlapped)");
-        pRecord = lpOverlapped ? lpOverlapped : &internal;
-        StartRecord(pRecord);
-    }
+    if (const LONG lStatus = PickRecord("Write", *port, lpOverlapped, dwTimeout, internal, pRecord))
+        return lStatus;
 
     const BYTE* pBytes = static_cast<const BYTE*>(pData);
     std::size_t done = 0;
@@ -590,19 +591,10 @@ LONG CSerial::Read(void* pData, size_t iLen, DWORD* pdwRead, LPOVERLAPPED lpOver
     PortUse port = PortFor("Read");
     if (!port) return ERROR_INVALID_HANDLE;
     if (iLen) std::memset(pData, 0xDC, iLen);
-    platform::Event* pInternalEvent = port->OverlappedEvent();
-    if (!pInternalEvent && (lpOverlapped || dwTimeout != INFINITE)) {
-        Trace("CSerial::Read - Overlapped I/O is disabled, specified parameters are illegal.\n");
-        return Done(ERROR_INVALID_FUNCTION);
-    }
-    OVERLAPPED internal{0, 0, 0, 0, pInternalEvent};
+    OVERLAPPED internal{};
     OVERLAPPED* pRecord = nullptr;
-    if (pInternalEvent) {
-        SerialCheck(!lpOverlapped || HasOverlappedIoCompleted(lpOverlapped),
-                    "!m_hevtOverlapped || HasOverlappedIoCompleted(lpOverlapped)");
-        pRecord = lpOverlapped ? lpOverlapped : &internal;
-        StartRecord(pRecord);
-    }
+    if (const LONG lStatus = PickRecord("Read", *port, lpOverlapped, dwTimeout, internal, pRecord))
+        return lStatus;
     // Takes up to iLen bytes that are there now and completes the call.
     auto takeNow = [&]() -> LONG {
         std::size_t got = 0;

@@ -152,6 +152,12 @@ class CSerial {
     // port; on a closed one, the method's "Device is not opened" trace and ERROR_INVALID_HANDLE
     // as the status, with an empty guard.
     PortUse PortFor(const char* pszMethod);
+    // The first steps of the record rule, shared by WaitEvent, Write and Read. Without overlapped
+    // mode a record or a finite time-out is refused (the method's "Overlapped I/O is disabled"
+    // trace, ERROR_INVALID_FUNCTION). In overlapped mode the transfer completes a record, the
+    // caller's or `internal` on the port's own event, marked pending here.
+    LONG PickRecord(const char* pszMethod, PortBackend& port, LPOVERLAPPED lpOverlapped,
+                    DWORD dwTimeout, OVERLAPPED& internal, OVERLAPPED*& pRecord);
     // Raw line, receiver on, no flow control; traces, never fails the open.
     void ApplyDefaultConfiguration(PortBackend& port);
     int ReadSetting(const char* pszMethod, termios& settings);
