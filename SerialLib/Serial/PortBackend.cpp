@@ -146,19 +146,30 @@ void PortBackend::Shutdown() {
     ReapHelpers(true);
 }
 
+namespace {
+
+// Waits with `wait` (an epoll_wait or poll call taking a time-out in ms) until it reports
+// something or the deadline passes, restarting on EINTR: n > 0 when it reported, 0 at the
+// deadline, -errno on failure.
+template <typename WaitCall>
+int WaitUntil(const Deadline& deadline, WaitCall wait) {
+    for (;;) {
+        const int n = wait(deadline.PollTimeout());
+        if (n > 0) return n;
+        if (n < 0 && errno != EINTR) return -errno;
+        if (n == 0 && deadline.Passed()) return 0;
+    }
+}
+
+}  // namespace
+
 PortBackend::WaitResult PortBackend::WaitEvent(const Deadline& deadline) {
     if (m_hungUp.load()) return {Wake::HungUp};
     for (;;) {
         epoll_event events[4];
-        const int n = epoll_wait(m_epollFd, events, 4, deadline.PollTimeout());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return {Wake::Failed, errno};
-        }
-        if (n == 0) {
-            if (deadline.Passed()) return {Wake::TimedOut};
-            continue;
-        }
+        const int n = WaitUntil(deadline, [&](int ms) { return epoll_wait(m_epollFd, events, 4, ms); });
+        if (n < 0) return {Wake::Failed, -n};
+        if (n == 0) return {Wake::TimedOut};
         bool arrival = false, hungUp = false, closing = false, mask = false;
         for (int i = 0; i < n; ++i) {
             if (events[i].data.fd == m_fd) {
@@ -206,15 +217,9 @@ PortBackend::WaitResult PortBackend::WaitReadable(std::size_t count, const Deadl
         if (available < 0) return {Wake::Failed, errno};
         if (static_cast<std::size_t>(available) >= count) return {Wake::Arrival};
         epoll_event events[3];
-        const int n = epoll_wait(set.fd, events, 3, deadline.PollTimeout());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return {Wake::Failed, errno};
-        }
-        if (n == 0) {
-            if (deadline.Passed()) return {Wake::TimedOut};
-            continue;
-        }
+        const int n = WaitUntil(deadline, [&](int ms) { return epoll_wait(set.fd, events, 3, ms); });
+        if (n < 0) return {Wake::Failed, -n};
+        if (n == 0) return {Wake::TimedOut};
         for (int i = 0; i < n; ++i) {
             if (events[i].data.fd == m_closeFd) return {Wake::Closing};
             if (events[i].data.fd == cancelFd) return {Wake::Cancelled};
@@ -229,15 +234,10 @@ PortBackend::WaitResult PortBackend::WaitReadable(std::size_t count, const Deadl
 PortBackend::WaitResult PortBackend::WaitWritable(const Deadline& deadline, int cancelFd) {
     for (;;) {
         pollfd fds[3] = {{m_fd, POLLOUT, 0}, {m_closeFd, POLLIN, 0}, {cancelFd, POLLIN, 0}};
-        const int n = poll(fds, cancelFd >= 0 ? 3 : 2, deadline.PollTimeout());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return {Wake::Failed, errno};
-        }
-        if (n == 0) {
-            if (deadline.Passed()) return {Wake::TimedOut};
-            continue;
-        }
+        const nfds_t count = cancelFd >= 0 ? 3 : 2;
+        const int n = WaitUntil(deadline, [&](int ms) { return poll(fds, count, ms); });
+        if (n < 0) return {Wake::Failed, -n};
+        if (n == 0) return {Wake::TimedOut};
         if (fds[1].revents) return {Wake::Closing};
         if (cancelFd >= 0 && fds[2].revents) return {Wake::Cancelled};
         if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
