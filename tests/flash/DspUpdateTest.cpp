@@ -141,6 +141,28 @@ TEST_F(DspUpdate, AfterAnEraseEveryBlockIsSentWhateverBlockTheStateReplyNamed) {
     EXPECT_TRUE(Logged("Verify flash data ok!"));
 }
 
+TEST_F(DspUpdate, AnInterruptedUpdateResumesInTheNextRunAndCompletesTheImage) {
+    WriteImage(40, 30);
+    sim::Options options = Options();
+    options.stateFile = folder.File("flash.state");
+    options.faults.stopAfterBlock = 20;
+    Start(options);
+    RunJob(kJobDspUpdate);
+    ASSERT_TRUE(Logged("Write fail!"));
+    console.reset();
+    device.reset();
+
+    options.faults = {};
+    Start(options);  // the same device, its flash kept in the state file
+    RunJob(kJobDspUpdate);
+    const Lines sent = Sent();
+    EXPECT_EQ(CountPrefix(sent, ":efh"), 0) << "state 3: no erase";
+    EXPECT_EQ(CountPrefix(sent, "SD_0020:"), 0);
+    EXPECT_EQ(CountPrefix(sent, "SD_0021:"), 1);
+    EXPECT_TRUE(Logged("Verify flash data ok!")) << "the sum covers the blocks of both runs";
+    EXPECT_TRUE(device->GetSummary().imageMatches);
+}
+
 TEST_F(DspUpdate, AResumePastTheSentinelSendsTheRestWithoutVerifying) {
     WriteImage(40, 30);
     sim::Options options = Options();
