@@ -163,6 +163,17 @@ TEST_F(DspUpdate, AnInterruptedUpdateResumesInTheNextRunAndCompletesTheImage) {
     EXPECT_TRUE(device->GetSummary().imageMatches);
 }
 
+TEST_F(DspUpdate, NoiseAndFragmentedRepliesStillGiveACompleteImage) {
+    WriteImage();
+    sim::Options options = Options();
+    options.faults.noiseBetweenReplies = true;
+    options.faults.fragmentPauseMs = {5, 5};
+    Start(options);
+    RunJob(kJobDspUpdate);
+    EXPECT_TRUE(device->GetSummary().imageMatches);
+    EXPECT_TRUE(Logged("Verify flash data ok!"));
+}
+
 TEST_F(DspUpdate, AResumePastTheSentinelSendsTheRestWithoutVerifying) {
     WriteImage(40, 30);
     sim::Options options = Options();
