@@ -72,7 +72,12 @@ unsigned DeviceLink::UpdateWorker(DeviceLink* link) {
         link->Stop.Pause(kSettleMs);
         link->ClosePort();
     }
-    if (!link->Stop.Requested()) link->TheConsole.EnableJobButtons(true);
+    if (link->Stop.Requested()) {
+        // The window closed while the port was being opened: nothing else will close it.
+        if (link->Port.IsOpen()) link->Port.Close();
+    } else {
+        link->TheConsole.EnableJobButtons(true);
+    }
     link->m_running.store(false);
     link->m_jobEnded.Set();
     return 0;

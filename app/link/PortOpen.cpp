@@ -37,6 +37,7 @@ LinkBaudRate ChooseLinkRate(int jobMode, int baudIndex) {
 
 void DeviceLink::OpenPort(bool negotiateBaud) {
     if (Port.IsOpen()) Port.Close();
+    if (Stop.Requested()) return;
     if (Port.Open(PortName.c_str(), &m_window, 0, 0, 0, 0) != ERROR_SUCCESS) {
         // An open that failed half-way can leave the port open without its listener: close it,
         // so that no job runs after the message.
