@@ -17,6 +17,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -34,10 +35,20 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-std::string TempFolder() {
-    char pattern[] = "/tmp/pellorin-bench-XXXXXX";
-    return mkdtemp(pattern);
-}
+// A scratch folder for one run, removed with its images afterwards.
+struct ScratchFolder {
+    ScratchFolder() {
+        char pattern[] = "/tmp/pellorin-bench-XXXXXX";
+        path = mkdtemp(pattern);
+    }
+    ~ScratchFolder() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+    std::string path;
+};
 
 void WriteImage(const std::string& path, int records) {
     sim::HexImageOptions options;
@@ -67,13 +78,22 @@ std::vector<sim::TranscriptEntry> RunUpdate(const std::string& folder, sim::Opti
 
 bool IsBlock(const sim::TranscriptEntry& entry) { return entry.received.rfind("SD_", 0) == 0; }
 
-// Plain client: the same device, the same kind of line, a raw descriptor and poll().
-double PlainRoundTripUs(const std::string& folder, int blocks) {
+// Plain client: the same device on the same kind of line, a raw descriptor and poll(), one
+// block out and its acknowledgement back, nothing else. `speedCommand` (sent at 2400) and
+// `speed` move the line to a working rate first when given.
+struct PlainRun {
+    double medianUs = 0;
+    std::vector<sim::TranscriptEntry> transcript;
+};
+
+PlainRun RunPlainClient(const std::string& folder, int blocks, bool pace,
+                        const char* speedCommand = nullptr, speed_t speed = B2400) {
     sim::Options options;
     options.comDir = folder;
     options.comNumber = 2;
     options.dspState = 3;
     options.eraseTimeMs = 0;
+    options.pace = pace;
     sim::SimInverter device(options);
     device.Start();
     const int fd = open(device.ComPath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
@@ -93,6 +113,11 @@ double PlainRoundTripUs(const std::string& folder, int blocks) {
             if (n > 0) reply.append(buffer, static_cast<std::size_t>(n));
         }
     };
+    if (speedCommand != nullptr) {
+        exchange(speedCommand);
+        cfsetspeed(&settings, speed);
+        tcsetattr(fd, TCSANOW, &settings);
+    }
     exchange(":dsp\r");
     sim::HexImageOptions image;
     image.records = blocks;
@@ -107,11 +132,39 @@ double PlainRoundTripUs(const std::string& folder, int blocks) {
     }
     close(fd);
     std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
+    return {times[times.size() / 2], device.Transcript()};
+}
+
+// The share of the physical limit a paced run reached: the bytes of its blocks and their
+// acknowledgements at 10 bits each, against the time from the first block's first byte to the
+// last acknowledgement's last byte.
+struct LineUse {
+    double limitMs = 0;
+    double actualMs = 0;
+    double wireBytes = 0;
+};
+
+LineUse MeasureLineUse(const std::vector<sim::TranscriptEntry>& transcript, unsigned baud) {
+    const double msPerByte = 10.0 * 1000.0 / baud;
+    LineUse use;
+    double start = -1;
+    double end = 0;
+    for (const auto& entry : transcript) {
+        if (!IsBlock(entry)) continue;
+        const double in = static_cast<double>(entry.received.size() + 1);
+        const double out = static_cast<double>(entry.reply.size());
+        use.wireBytes += in + out;
+        if (start < 0) start = entry.timeMs - in * msPerByte;
+        end = entry.timeMs + out * msPerByte;
+    }
+    use.limitMs = use.wireBytes * msPerByte;
+    use.actualMs = end - start;
+    return use;
 }
 
 void UnpacedPerBlock() {
-    const std::string folder = TempFolder();
+    const ScratchFolder scratch;
+    const std::string& folder = scratch.path;
     const int blocks = 2000;
     WriteImage(folder + "/dsp.hex", blocks);
     sim::Options options;
@@ -125,36 +178,26 @@ void UnpacedPerBlock() {
     for (std::size_t i = 1; i < blockTimes.size(); ++i) gaps.push_back(blockTimes[i] - blockTimes[i - 1]);
     std::sort(gaps.begin(), gaps.end());
     const double toolUs = gaps.empty() ? 0 : gaps[gaps.size() / 2] * 1000.0;
-    const double plainUs = PlainRoundTripUs(folder, blocks);
+    const double plainUs = RunPlainClient(folder, blocks, false).medianUs;
     std::printf("unpaced pty, %d blocks: tool %.1f us per block (median), plain poll() client "
                 "%.1f us per round trip (median), ratio %.2f\n",
                 blocks, toolUs, plainUs, plainUs > 0 ? toolUs / plainUs : 0.0);
 }
 
-void PacedRun(unsigned baud, int baudIndex, int blocks) {
-    const std::string folder = TempFolder();
+void PacedRun(unsigned baud, int baudIndex, const char* speedCommand, speed_t speed, int blocks) {
+    const ScratchFolder scratch;
+    const std::string& folder = scratch.path;
     WriteImage(folder + "/dsp.hex", blocks);
     sim::Options options;
     options.dspState = 3;
     options.pace = true;
-    const auto transcript = RunUpdate(folder, options, baudIndex);
-    const double msPerByte = 10.0 * 1000.0 / baud;
-    double wireBytes = 0;
-    double start = -1;
-    double end = 0;
-    for (const auto& entry : transcript) {
-        if (!IsBlock(entry)) continue;
-        const double in = static_cast<double>(entry.received.size() + 1);
-        const double out = static_cast<double>(entry.reply.size());
-        wireBytes += in + out;
-        if (start < 0) start = entry.timeMs - in * msPerByte;
-        end = entry.timeMs + out * msPerByte;
-    }
-    const double limitMs = wireBytes * msPerByte;
-    const double actualMs = end - start;
-    std::printf("paced %u baud, %d blocks: %.0f ms against a physical limit of %.0f ms "
-                "(%.0f bytes at 10 bits): %.1f%% of the limit\n",
-                baud, blocks, actualMs, limitMs, wireBytes, 100.0 * limitMs / actualMs);
+    const LineUse tool = MeasureLineUse(RunUpdate(folder, options, baudIndex), baud);
+    const LineUse plain =
+        MeasureLineUse(RunPlainClient(folder, blocks, true, speedCommand, speed).transcript, baud);
+    std::printf("paced %u baud, %d blocks: tool %.0f ms against a physical limit of %.0f ms "
+                "(%.0f bytes at 10 bits): %.1f%% of the limit; plain poll() client %.1f%%\n",
+                baud, blocks, tool.actualMs, tool.limitMs, tool.wireBytes,
+                100.0 * tool.limitMs / tool.actualMs, 100.0 * plain.limitMs / plain.actualMs);
 }
 
 long PeakKiB() {
@@ -191,7 +234,8 @@ int MemoryChild(int records, const std::string& folder) {
 
 void Memory(const char* self) {
     for (int records : {1000, 100000, 1000000}) {
-        const std::string folder = TempFolder();
+        const ScratchFolder scratch;
+    const std::string& folder = scratch.path;
         WriteImage(folder + "/dsp.hex", records);
         const std::string count = std::to_string(records);
         char* args[] = {const_cast<char*>(self), const_cast<char*>("--memory-child"),
@@ -205,7 +249,8 @@ void Memory(const char* self) {
 }
 
 void CpuWhileWaiting() {
-    const std::string folder = TempFolder();
+    const ScratchFolder scratch;
+    const std::string& folder = scratch.path;
     WriteImage(folder + "/dsp.hex", 10);
     sim::Options options;
     options.dspState = 3;
@@ -234,8 +279,8 @@ int main(int argc, char** argv) {
     int blocks = 300;
     if (argc == 3 && std::strcmp(argv[1], "--blocks") == 0) blocks = std::atoi(argv[2]);
     UnpacedPerBlock();
-    PacedRun(38400, 3, blocks);
-    PacedRun(9600, 1, blocks);
+    PacedRun(38400, 3, "^S008BAUD384\r", B38400, blocks);
+    PacedRun(9600, 1, "^S008BAUD096\r", B9600, blocks);
     Memory(argv[0]);
     CpuWhileWaiting();
     return 0;
