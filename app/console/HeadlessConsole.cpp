@@ -133,14 +133,9 @@ void HeadlessConsole::RunDueTimers() {
 
 void HeadlessConsole::InsertLogLine(const std::string& line) {
     Invoke([this, line] {
-        std::function<void(const std::string&)> callback;
-        {
-            std::lock_guard lock(m_mutex);
-            m_log.push_back(line);
-            m_logTicks.push_back(platform::GetTickCount());
-            callback = m_onLogLine;
-        }
-        if (callback) callback(line);
+        std::lock_guard lock(m_mutex);
+        m_log.push_back(line);
+        m_logTicks.push_back(platform::GetTickCount());
     });
 }
 
@@ -160,7 +155,6 @@ void HeadlessConsole::StartTimer(int timerId, unsigned periodMs) {
     Invoke([this, timerId, periodMs] {
         std::lock_guard lock(m_mutex);
         m_timers[timerId] = Timer{periodMs, std::chrono::steady_clock::now() + platform::RealDuration(periodMs)};
-        ++m_timerStarts[timerId];
     });
     m_wake.notify_all();
 }
@@ -224,11 +218,6 @@ bool HeadlessConsole::PressJobButton(int jobMode, const std::string& portName) {
 
 bool HeadlessConsole::WaitForJobEnd(DWORD timeoutMs) { return m_engine->Link.WaitForJob(timeoutMs); }
 
-void HeadlessConsole::OnLogLine(std::function<void(const std::string&)> callback) {
-    std::lock_guard lock(m_mutex);
-    m_onLogLine = std::move(callback);
-}
-
 std::vector<std::string> HeadlessConsole::LogOldestFirst() const {
     std::lock_guard lock(m_mutex);
     return m_log;
@@ -264,12 +253,6 @@ bool HeadlessConsole::JobButtonsEnabled() const {
 bool HeadlessConsole::TimerRunning(int timerId) const {
     std::lock_guard lock(m_mutex);
     return m_timers.count(timerId) != 0;
-}
-
-int HeadlessConsole::TimerStarts(int timerId) const {
-    std::lock_guard lock(m_mutex);
-    const auto it = m_timerStarts.find(timerId);
-    return it == m_timerStarts.end() ? 0 : it->second;
 }
 
 int HeadlessConsole::EndSounds() const {

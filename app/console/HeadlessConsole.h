@@ -52,7 +52,6 @@ public:
     std::pair<int, int> ProgressRange() const;
     bool JobButtonsEnabled() const;
     bool TimerRunning(int timerId) const;
-    int TimerStarts(int timerId) const;
     int EndSounds() const;
     // Whether a tick of the programming clock has seen FlashPhase at this value.
     bool PhaseSeen(int phase) const;
@@ -62,8 +61,6 @@ public:
     std::string ElapsedText() const;
     std::string RemainText() const;
     std::string SpeedText() const;
-    // Called on the window thread for each new log line (the demo prints them).
-    void OnLogLine(std::function<void(const std::string&)> callback);
 
     FlashCounters Counters;
     UpdateEngine& Engine() { return *m_engine; }
@@ -106,7 +103,6 @@ private:
     std::deque<std::function<void()>> m_queue;
     bool m_loopEnds = false;
     std::map<int, Timer> m_timers;
-    std::map<int, int> m_timerStarts;
     std::vector<std::string> m_log;  // oldest first
     std::vector<DWORD> m_logTicks;
     std::vector<std::string> m_messageBoxes;
@@ -119,7 +115,6 @@ private:
     std::string m_elapsed = "00:00";
     std::string m_remain = "00:00";
     std::string m_speed = "0 Blocks/Sec";
-    std::function<void(const std::string&)> m_onLogLine;
 
     std::unique_ptr<UpdateEngine> m_engine;
     std::thread m_thread;
