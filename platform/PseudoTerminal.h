@@ -43,7 +43,4 @@ private:
     std::string m_slavePath;
 };
 
-// The rate in bits per second for a termios speed constant, 0 when unknown.
-unsigned BaudFromSpeed(unsigned speedConstant);
-
 }  // namespace platform

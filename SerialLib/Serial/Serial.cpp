@@ -13,6 +13,7 @@
 #include "SerialLib/Serial/PortNames.h"
 #include "SerialLib/Serial/SerialErrors.h"
 #include "platform/Clock.h"
+#include "platform/LineRates.h"
 #include "platform/Trace.h"
 
 using platform::Trace;
@@ -22,34 +23,10 @@ namespace {
 constexpr DWORD DEFAULT_MASK = EV_RXCHAR | EV_BREAK | EV_ERR;
 constexpr tcflag_t FRAMING_BITS = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB;
 
-struct RateEntry {
-    DWORD rate;
-    speed_t speed;
-};
-constexpr RateEntry RATES[] = {
-    {50, B50},           {75, B75},           {110, B110},         {134, B134},
-    {150, B150},         {200, B200},         {300, B300},         {600, B600},
-    {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
-    {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
-    {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
-    {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
-    {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
-    {3500000, B3500000}, {4000000, B4000000},
-};
-
-bool SpeedForRate(DWORD rate, speed_t& speed) {
-    for (const RateEntry& entry : RATES)
-        if (entry.rate == rate) {
-            speed = entry.speed;
-            return true;
-        }
-    return false;
-}
-
+// The rate as the getters report it: -1 for a speed without a standard rate.
 LONG RateForSpeed(speed_t speed) {
-    for (const RateEntry& entry : RATES)
-        if (entry.speed == speed) return static_cast<LONG>(entry.rate);
-    return -1;
+    const unsigned rate = platform::RateForSpeed(speed);
+    return rate == 0 ? -1 : static_cast<LONG>(rate);
 }
 
 // The status of a read or write that failed with `error`: EIO on a port whose other side has
@@ -276,7 +253,7 @@ LONG CSerial::Setup(DWORD dwBaudrate, BYTE bDataBits, BYTE bParity, BYTE bStopBi
     }
     speed_t speed = B0;
     // Linux has no 1.5 stop bits: a clear refusal rather than a silent change to 1 or 2.
-    if (!SpeedForRate(dwBaudrate, speed) || bDataBits < 5 || bDataBits > 8 ||
+    if (!platform::SpeedForRate(dwBaudrate, speed) || bDataBits < 5 || bDataBits > 8 ||
         bParity > SPACEPARITY || (bStopBits != ONESTOPBIT && bStopBits != TWOSTOPBITS)) {
         Trace("CSerial::Setup - Unable to set DCB information\n");
         return Done(ERROR_INVALID_PARAMETER);
