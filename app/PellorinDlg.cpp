@@ -466,9 +466,10 @@ void CPellorinDlg::EnableJobButtons(bool enable) {
 }
 
 int CPellorinDlg::SelectedBaudIndex() {
-    int index = -1;
-    m_windowCall.Run([this, &index] { index = m_baudTyped ? -1 : m_baudCombo->currentIndex(); });
-    return index;
+    // Shared, not on this stack: a worker released by the closing does not wait for the call.
+    auto index = std::make_shared<int>(-1);
+    m_windowCall.Run([this, index] { *index = m_baudTyped ? -1 : m_baudCombo->currentIndex(); });
+    return *index;
 }
 
 void CPellorinDlg::ShowMessage(const std::string& text) {

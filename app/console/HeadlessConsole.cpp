@@ -11,6 +11,7 @@ HeadlessConsole::HeadlessConsole()
       m_engine(std::make_unique<UpdateEngine>(*this, *this, Counters)) {
     m_engine->Link.JobMode.store(kJobMcuUpdate);  // as the window's initialisation leaves it
     m_thread = std::thread([this] { RunLoop(); });
+    m_calls.SetWindowThread(m_thread.get_id());
 }
 
 HeadlessConsole::~HeadlessConsole() { Exit(); }
@@ -18,11 +19,7 @@ HeadlessConsole::~HeadlessConsole() { Exit(); }
 DeviceLink& HeadlessConsole::Link() { return m_engine->Link; }
 
 void HeadlessConsole::Exit() {
-    {
-        std::lock_guard lock(m_mutex);  // under the lock, so a waiting worker cannot miss it
-        m_stopping.store(true);
-    }
-    m_wake.notify_all();  // a worker waiting for the window thread gives up at once
+    m_calls.Close();  // a worker waiting for the window thread gives up at once
     m_engine->Link.Shutdown();
     {
         std::lock_guard lock(m_mutex);
@@ -39,27 +36,6 @@ void HeadlessConsole::Enqueue(std::function<void()> work) {
         m_queue.push_back(std::move(work));
     }
     m_wake.notify_all();
-}
-
-void HeadlessConsole::Invoke(std::function<void()> work) {
-    if (OnWindowThread()) {
-        work();
-        return;
-    }
-    if (m_stopping.load()) return;
-    // The call's completion lives in shared state: a worker that gives up on a closing console
-    // leaves nothing behind that the window thread could still touch.
-    auto done = std::make_shared<bool>(false);
-    Enqueue([this, work = std::move(work), done] {
-        work();
-        {
-            std::lock_guard lock(m_mutex);
-            *done = true;
-        }
-        m_wake.notify_all();
-    });
-    std::unique_lock lock(m_mutex);
-    m_wake.wait(lock, [&] { return *done || m_stopping.load() || m_loopEnds; });
 }
 
 bool HeadlessConsole::Post(UINT message, WPARAM wParam, LPARAM lParam) noexcept {

@@ -17,6 +17,7 @@
 #include "app/console/Console.h"
 #include "app/console/FlashCounters.h"
 #include "app/console/ProgressDisplay.h"
+#include "app/console/WindowCalls.h"
 #include "platform/Messages.h"
 
 namespace pellorin {
@@ -75,7 +76,7 @@ public:
     void EnableJobButtons(bool enable) override;
     int SelectedBaudIndex() override;
     void ShowMessage(const std::string& text) override;
-    bool StopRequested() const override { return m_stopping.load(); }
+    bool StopRequested() const override { return m_calls.Closing(); }
 
     // WindowObject and MessageTarget: the serial layer posts its notifications here.
     platform::HWND GetSafeHwnd() override { return this; }
@@ -88,15 +89,16 @@ private:
     };
 
     // Runs `work` on the window thread and waits for it, unless the console is closing.
-    void Invoke(std::function<void()> work);
+    void Invoke(std::function<void()> work) { m_calls.Run(std::move(work)); }
     void Enqueue(std::function<void()> work);
     void RunLoop();
     void RunDueTimers();
     bool OnWindowThread() const { return std::this_thread::get_id() == m_thread.get_id(); }
 
     const UINT m_comMessage;
-    std::atomic<bool> m_stopping{false};
     ProgressDisplay m_display{Counters};
+
+    WindowCalls m_calls{[this] { Enqueue([this] { m_calls.RunPending(); }); }};
 
     mutable std::mutex m_mutex;  // guards everything below
     std::condition_variable m_wake;
