@@ -20,7 +20,7 @@
 #include "app/EndSound.h"
 #include "app/MessageBoxes.h"
 #include "app/PortList.h"
-#include "app/flash/UpdateEngine.h"
+#include "flash/FlashEngine.h"
 #include "platform/Clock.h"
 
 namespace pellorin {

@@ -17,9 +17,9 @@
 
 #include "app/WindowMessages.h"
 #include "app/WindowThreadCall.h"
-#include "app/console/Console.h"
-#include "app/console/FlashCounters.h"
-#include "app/console/ProgressDisplay.h"
+#include "console/Console.h"
+#include "console/FlashCounters.h"
+#include "console/ProgressDisplay.h"
 #include "platform/Messages.h"
 
 class QComboBox;

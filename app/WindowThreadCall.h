@@ -1,4 +1,4 @@
-// The window's WindowCalls (app/console/WindowCalls.h) on Qt: the window thread's event loop
+// The window's WindowCalls (console/WindowCalls.h) on Qt: the window thread's event loop
 // carries out the worker's calls; only the wake-up goes through Qt's event queue, the calls
 // travel under WindowCalls' own lock, so every hand-over is visible to ThreadSanitizer.
 #pragma once
@@ -6,7 +6,7 @@
 #include <QObject>
 #include <functional>
 
-#include "app/console/WindowCalls.h"
+#include "console/WindowCalls.h"
 
 namespace pellorin {
 

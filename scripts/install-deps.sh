@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what building, testing and the demo need on Debian 12, as root or through sudo.
-# Installs only what is missing, so a second run is quick and needs no network.
+# Installs only what is missing, so a second run is quick and needs no network. Waits for another
+# apt run (a parallel build script) to let go of the package lock instead of failing.
 set -euo pipefail
 
 packages=(
@@ -26,5 +27,5 @@ if [ "$(id -u)" -ne 0 ]; then
   as_root=(sudo)
 fi
 echo "install-deps: installing ${missing[*]}"
-"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
-"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 update -qq
+"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}"

@@ -19,7 +19,7 @@
 #include <thread>
 
 #include "platform/Clock.h"
-#include "platform/PseudoTerminal.h"
+#include "sim/PseudoTerminal.h"
 #include "platform/Trace.h"
 #include "sim/Bootloader.h"
 #include "sim/FlashModel.h"
@@ -108,7 +108,7 @@ struct SimInverter::Impl {
     const Options options;
     FlashModel flash;
     Bootloader boot;
-    std::unique_ptr<platform::PseudoTerminal> pty;
+    std::unique_ptr<sim::PseudoTerminal> pty;
     std::string slavePath;
     std::string linkPath;
 
@@ -146,7 +146,7 @@ bool SimInverter::Start() {
     Impl& impl = *m_impl;
     if (impl.started) return false;
     impl.started = true;
-    impl.pty = std::make_unique<platform::PseudoTerminal>();
+    impl.pty = std::make_unique<sim::PseudoTerminal>();
     if (!impl.pty->Ok()) {
         platform::Trace("SimInverter::Start - Unable to open a pseudo-terminal\n");
         return false;

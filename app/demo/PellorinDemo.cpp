@@ -19,7 +19,7 @@
 #include "app/EndSound.h"
 #include "app/MessageBoxes.h"
 #include "app/PellorinDlg.h"
-#include "app/flash/UpdateEngine.h"
+#include "flash/FlashEngine.h"
 
 namespace {
 

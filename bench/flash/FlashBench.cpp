@@ -22,8 +22,8 @@
 #include <string>
 #include <vector>
 
-#include "app/console/HeadlessConsole.h"
-#include "app/flash/UpdateEngine.h"
+#include "cli/HeadlessConsole.h"
+#include "flash/FlashEngine.h"
 #include "platform/Clock.h"
 #include "sim/HexGen.h"
 #include "sim/SimInverter.h"

@@ -23,7 +23,7 @@
 
 #include "SerialLib/Serial/DeviceSerial.h"
 #include "platform/Event.h"
-#include "platform/PseudoTerminal.h"
+#include "sim/PseudoTerminal.h"
 
 namespace {
 
@@ -164,7 +164,7 @@ class ReaderWindow : public platform::MessageTarget, public platform::WindowObje
 };
 
 void QuietPortCpu() {
-    platform::PseudoTerminal pty;
+    sim::PseudoTerminal pty;
     CDeviceSerial port;
     ReaderWindow window(port);
     if (port.Open(pty.SlavePath().c_str(), &static_cast<platform::WindowObject&>(window)) !=
@@ -219,7 +219,7 @@ class ProgramPath {
     }
 
   private:
-    platform::PseudoTerminal m_pty;
+    sim::PseudoTerminal m_pty;
     CDeviceSerial m_port;
     ReaderWindow m_window;
     platform::Event m_txDone;
@@ -264,7 +264,7 @@ class PlainPollLoop {
     }
 
   private:
-    platform::PseudoTerminal m_pty;
+    sim::PseudoTerminal m_pty;
     int m_fd = -1;
     std::unique_ptr<EchoDevice> m_device;
 };

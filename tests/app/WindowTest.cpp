@@ -30,9 +30,9 @@
 #include "app/EndSound.h"
 #include "app/MessageBoxes.h"
 #include "app/PellorinDlg.h"
-#include "app/flash/UpdateEngine.h"
+#include "flash/FlashEngine.h"
 #include "platform/Clock.h"
-#include "platform/PseudoTerminal.h"
+#include "sim/PseudoTerminal.h"
 #include "sim/SimInverter.h"
 
 using namespace pellorin;
@@ -318,7 +318,7 @@ void WindowTest::aboutEntryOfTheContextMenuOpensTheAboutBox() {
 }
 
 void WindowTest::portListIsInNumericOrderFromZeroToTwentyNine() {
-    platform::PseudoTerminal line;
+    sim::PseudoTerminal line;
     QVERIFY(line.Ok());
     const QString dir = m_comDir.path();
     for (int n : {30, 10, 2, 29, 0, 31})
@@ -378,7 +378,7 @@ void WindowTest::everyJobButtonWithoutAPortSaysSo() {
 }
 
 void WindowTest::resetEepromAsksFirstAndOnlyOpensThePort() {
-    platform::PseudoTerminal line;
+    sim::PseudoTerminal line;
     QVERIFY(line.Ok());
     QVERIFY(line.LinkAs((m_comDir.path() + QStringLiteral("/com1")).toStdString()));
     platform::ScopedClockScale scale(kClockScale);

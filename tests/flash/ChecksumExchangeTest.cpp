@@ -3,10 +3,10 @@
 
 #include <thread>
 
-#include "app/console/HeadlessConsole.h"
-#include "app/flash/UpdateEngine.h"
+#include "cli/HeadlessConsole.h"
+#include "flash/FlashEngine.h"
 #include "platform/Clock.h"
-#include "platform/PseudoTerminal.h"
+#include "sim/PseudoTerminal.h"
 
 using namespace pellorin;
 
@@ -37,7 +37,7 @@ protected:
     bool Verify(int expected) { return console.Engine().Flash.VerifyChecksum(expected); }
 
     platform::ScopedClockScale scale{20};
-    platform::PseudoTerminal line;
+    sim::PseudoTerminal line;
     HeadlessConsole console;
     std::thread device;
     std::atomic<int> exchanges{0};

@@ -1,7 +1,7 @@
 // The window's tick arithmetic: time texts, speed, estimate, and the end of a run.
 #include <gtest/gtest.h>
 
-#include "app/console/ProgressDisplay.h"
+#include "console/ProgressDisplay.h"
 
 using namespace pellorin;
 

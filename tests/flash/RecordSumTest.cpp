@@ -2,7 +2,7 @@
 // read past.
 #include <gtest/gtest.h>
 
-#include "app/flash/RecordSum.h"
+#include "flash/RecordSum.h"
 
 using namespace pellorin;
 

@@ -5,10 +5,10 @@
 #include <cstring>
 #include <thread>
 
-#include "app/console/HeadlessConsole.h"
-#include "app/flash/UpdateEngine.h"
+#include "cli/HeadlessConsole.h"
+#include "flash/FlashEngine.h"
 #include "platform/Clock.h"
-#include "platform/PseudoTerminal.h"
+#include "sim/PseudoTerminal.h"
 
 using namespace pellorin;
 
@@ -38,7 +38,7 @@ protected:
     }
 
     platform::ScopedClockScale scale{10};
-    platform::PseudoTerminal line;
+    sim::PseudoTerminal line;
     HeadlessConsole console;
 };
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "app/link/RingBuffer.h"
+#include "link/RingBuffer.h"
 
 using pellorin::RingBuffer;
 

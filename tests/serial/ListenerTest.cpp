@@ -12,10 +12,10 @@
 #include "SerialLib/Serial/DeviceSerial.h"
 #include "SerialTestSupport.h"
 #include "platform/Clock.h"
-#include "platform/PseudoTerminal.h"
+#include "sim/PseudoTerminal.h"
 #include "platform/Trace.h"
 
-using platform::PseudoTerminal;
+using sim::PseudoTerminal;
 using platform::TraceCapture;
 using serialtest::FakeLineDriver;
 using serialtest::RecordingTarget;

@@ -8,10 +8,10 @@
 #include "SerialLib/Serial/PortNames.h"
 #include "SerialLib/Serial/Serial.h"
 #include "SerialTestSupport.h"
-#include "platform/PseudoTerminal.h"
+#include "sim/PseudoTerminal.h"
 #include "platform/Trace.h"
 
-using platform::PseudoTerminal;
+using sim::PseudoTerminal;
 using platform::TraceCapture;
 using serialtest::ComDirectory;
 using serialtest::InChildProcess;

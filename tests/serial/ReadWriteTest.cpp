@@ -11,11 +11,11 @@
 #include "SerialLib/Serial/Serial.h"
 #include "platform/Clock.h"
 #include "platform/Event.h"
-#include "platform/PseudoTerminal.h"
+#include "sim/PseudoTerminal.h"
 #include "platform/Trace.h"
 
 using platform::Event;
-using platform::PseudoTerminal;
+using sim::PseudoTerminal;
 using platform::TraceCapture;
 
 namespace {

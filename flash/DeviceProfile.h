@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "app/flash/FlashEngine.h"
+#include "flash/FlashEngine.h"
 
 namespace pellorin {
 

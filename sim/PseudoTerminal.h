@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace platform {
+namespace sim {
 
 class PseudoTerminal {
 public:
@@ -43,4 +43,4 @@ private:
     std::string m_slavePath;
 };
 
-}  // namespace platform
+}  // namespace sim

@@ -1,5 +1,5 @@
 // Queueing a worker's call for the window thread and waiting for it or for the window's closing.
-#include "app/console/WindowCalls.h"
+#include "console/WindowCalls.h"
 
 namespace pellorin {
 

@@ -4,7 +4,7 @@
 
 #include <climits>
 
-#include "app/link/DeviceLink.h"
+#include "link/DeviceLink.h"
 #include "platform/Clock.h"
 
 namespace pellorin {

@@ -13,9 +13,9 @@
 #include <thread>
 
 #include "SerialLib/Serial/DeviceSerial.h"
-#include "app/console/Console.h"
-#include "app/link/JobMode.h"
-#include "app/link/ReplyChannel.h"
+#include "console/Console.h"
+#include "link/UpdateProcedures.h"
+#include "link/ReplyChannel.h"
 #include "platform/Messages.h"
 #include "platform/StopSignal.h"
 

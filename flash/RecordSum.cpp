@@ -1,5 +1,5 @@
 // Record word sum and hex digit conversion.
-#include "app/flash/RecordSum.h"
+#include "flash/RecordSum.h"
 
 namespace pellorin {
 namespace {

@@ -1,7 +1,7 @@
 // The headless console's window thread and its recording of the window's state.
-#include "app/console/HeadlessConsole.h"
+#include "cli/HeadlessConsole.h"
 
-#include "app/flash/UpdateEngine.h"
+#include "flash/FlashEngine.h"
 #include "platform/Clock.h"
 
 namespace pellorin {

@@ -1,7 +1,7 @@
 // Opening the port at the contact speed and moving the link to the working speed.
 #include <cstring>
 
-#include "app/link/DeviceLink.h"
+#include "link/DeviceLink.h"
 
 namespace pellorin {
 namespace {

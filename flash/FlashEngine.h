@@ -1,14 +1,19 @@
 // The flash update engine: block counting, the stage steps shared by both procedures, and the DSP
 // and MCU update procedures. Runs on the job's worker thread; reports through the Console contract
 // and publishes its numbers in FlashCounters.
+//
+// UpdateEngine is the whole engine a front end owns: the device link (port, reply channel, job
+// runner) with the flash procedures plugged into it. The front end constructs it with itself as
+// console and window object, and calls Link's StartJob, OnSerialMessage, ClosePort and Shutdown
+// on its own thread.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
-#include "app/console/FlashCounters.h"
-#include "app/flash/ImageFile.h"
-#include "app/link/DeviceLink.h"
+#include "console/FlashCounters.h"
+#include "flash/ImageFile.h"
+#include "link/DeviceLink.h"
 
 namespace pellorin {
 
@@ -60,6 +65,20 @@ private:
     Console& m_console;
     FlashCounters& m_counters;
     ImageFile m_image;
+};
+
+class UpdateEngine {
+public:
+    UpdateEngine(Console& console, platform::WindowObject& window, FlashCounters& counters)
+        : Link(console, window), Flash(Link, counters) {
+        Link.SetProcedures(&Flash);
+    }
+    ~UpdateEngine() { Link.Shutdown(); }  // before Flash goes: the worker may be inside it
+    UpdateEngine(const UpdateEngine&) = delete;
+    UpdateEngine& operator=(const UpdateEngine&) = delete;
+
+    DeviceLink Link;
+    FlashEngine Flash;
 };
 
 }  // namespace pellorin

@@ -10,7 +10,7 @@
 #include <cstddef>
 
 #include "SerialLib/Serial/DeviceSerial.h"
-#include "app/link/RingBuffer.h"
+#include "link/RingBuffer.h"
 #include "platform/Event.h"
 #include "platform/StopSignal.h"
 

@@ -2,8 +2,8 @@
 // the end of a run.
 #include <cstring>
 
-#include "app/flash/FlashEngine.h"
-#include "app/flash/RecordSum.h"
+#include "flash/FlashEngine.h"
+#include "flash/RecordSum.h"
 #include "platform/Clock.h"
 
 namespace pellorin {

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/console/FlashCounters.h"
+#include "console/FlashCounters.h"
 
 namespace pellorin {
 

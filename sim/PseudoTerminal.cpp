@@ -1,5 +1,5 @@
 // openpty-based pair; the master is opened non-blocking and close-on-exec.
-#include "platform/PseudoTerminal.h"
+#include "sim/PseudoTerminal.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -13,7 +13,7 @@
 
 #include "platform/LineRates.h"
 
-namespace platform {
+namespace sim {
 
 PseudoTerminal::PseudoTerminal() {
     int master = -1;
@@ -43,7 +43,7 @@ PseudoTerminal::~PseudoTerminal() {
 unsigned PseudoTerminal::SlaveBaud() const {
     termios settings{};
     if (m_slave < 0 || tcgetattr(m_slave, &settings) != 0) return 0;
-    return RateForSpeed(cfgetospeed(&settings));
+    return platform::RateForSpeed(cfgetospeed(&settings));
 }
 
 int PseudoTerminal::SlaveStopBits() const {
@@ -102,4 +102,4 @@ bool PseudoTerminal::LinkAs(const std::string& linkPath) const {
     return symlink(m_slavePath.c_str(), linkPath.c_str()) == 0;
 }
 
-}  // namespace platform
+}  // namespace sim

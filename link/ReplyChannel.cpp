@@ -1,5 +1,5 @@
 // Send-and-wait over the port, and the window thread's half that fills the receive buffer.
-#include "app/link/ReplyChannel.h"
+#include "link/ReplyChannel.h"
 
 #include <cstring>
 

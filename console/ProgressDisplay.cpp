@@ -1,5 +1,5 @@
 // Tick arithmetic of the progress display.
-#include "app/console/ProgressDisplay.h"
+#include "console/ProgressDisplay.h"
 
 #include <cstdio>
 

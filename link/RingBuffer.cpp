@@ -1,5 +1,5 @@
 // Circular receive buffer.
-#include "app/link/RingBuffer.h"
+#include "link/RingBuffer.h"
 
 #include <cstring>
 

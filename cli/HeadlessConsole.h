@@ -14,10 +14,10 @@
 #include <thread>
 #include <vector>
 
-#include "app/console/Console.h"
-#include "app/console/FlashCounters.h"
-#include "app/console/ProgressDisplay.h"
-#include "app/console/WindowCalls.h"
+#include "console/Console.h"
+#include "console/FlashCounters.h"
+#include "console/ProgressDisplay.h"
+#include "console/WindowCalls.h"
 #include "platform/Messages.h"
 
 namespace pellorin {

@@ -1,5 +1,5 @@
 // Counting the image's blocks before a run.
-#include "app/flash/FlashEngine.h"
+#include "flash/FlashEngine.h"
 
 namespace pellorin {
 namespace {

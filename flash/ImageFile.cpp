@@ -1,5 +1,5 @@
 // Text-mode line reader over stdio, with a large read buffer for streaming big images.
-#include "app/flash/ImageFile.h"
+#include "flash/ImageFile.h"
 
 #include <sys/stat.h>
 

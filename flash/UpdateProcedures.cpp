@@ -3,8 +3,8 @@
 // outstanding at a time and the next goes out as soon as the previous one is acknowledged.
 #include <cstdio>
 
-#include "app/flash/DeviceProfile.h"
-#include "app/flash/RecordSum.h"
+#include "flash/DeviceProfile.h"
+#include "flash/RecordSum.h"
 
 namespace pellorin {
 namespace {

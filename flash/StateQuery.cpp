@@ -2,8 +2,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/flash/FlashEngine.h"
-#include "app/flash/RecordSum.h"
+#include "flash/FlashEngine.h"
+#include "flash/RecordSum.h"
 #include "platform/Trace.h"
 
 namespace pellorin {

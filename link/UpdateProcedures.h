@@ -1,0 +1,16 @@
+// The flash engine's two procedures as the job runner sees them: it calls them on the worker once
+// the port is open, the speed agreed and the image found.
+#pragma once
+
+#include "link/JobMode.h"
+
+namespace pellorin {
+
+class UpdateProcedures {
+public:
+    virtual ~UpdateProcedures() = default;
+    virtual void UpdateDsp() = 0;
+    virtual void UpdateMcu() = 0;
+};
+
+}  // namespace pellorin
