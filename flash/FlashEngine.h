@@ -12,7 +12,8 @@
 #include <string>
 
 #include "console/FlashCounters.h"
-#include "flash/ImageFile.h"
+#include "flash/CheckedImageReader.h"
+#include "flash/ImageCheck.h"
 #include "link/DeviceLink.h"
 
 namespace pellorin {
@@ -29,11 +30,23 @@ public:
     int QueryDspState(const char* command, std::int64_t* resumeBlock);
     int QueryMcuState(const char* command, std::int64_t* resumeBlock);
 
-    // Announces the image, counts its lines into TotalBlocks and resets the progress numbers.
-    void CountImageBlocks();
+    // Announces the image, counts its lines into TotalBlocks, resets the progress numbers and
+    // checks every record; false (the reason logged) when the image must not be sent.
+    bool CountImageBlocks();
+    // What the last count found.
+    [[nodiscard]] const ImageFacts& Facts() const { return m_facts; }
+
+    // How the device's sum compared with the tool's.
+    enum class SumCheck {
+        Confirmed,   // the device sent a matching sum
+        NotChecked,  // the device answered SUM, but never with a sum
+        Failed,      // a wrong sum only, or no answer at all
+    };
+    SumCheck CheckSumWithDevice(int expectedSum);
+    // True unless the sum Failed: a device that answers SUM with other lines is let through.
+    bool VerifyChecksum(int expectedSum) { return CheckSumWithDevice(expectedSum) != SumCheck::Failed; }
 
     // Stage steps.
-    bool VerifyChecksum(int expectedSum);
     void BeginErase(DWORD pacingPeriodMs);
     void BeginProgram();
     void FinishReflash();
@@ -46,12 +59,19 @@ private:
 
     // The entry and erase phase; returns the state reached (3 or more: ready for blocks).
     int EnterProgrammingState(const DeviceProfile& device, std::int64_t* resumeBlock);
-    // Counts the image, brings the device into its programming state and streams every block;
-    // false when the run ended on the way (already reported).
+    // Counts and checks the image, brings the device into its programming state and streams
+    // every block; false when the run ended on the way (already reported).
     bool ProgramImage(const DeviceProfile& device, unsigned* checksum);
     // Streams the image block by block; `checksum` receives the running sum.
     ProgramResult ProgramBlocks(const DeviceProfile& device, std::int64_t resumeBlock,
                                 unsigned* checksum);
+    // The image failed its check: the device is only told to leave its bootloader, once, and
+    // keeps the firmware it has.
+    void RefuseImage();
+    // Logs the outcome of a sum check that the run goes on after; false when it failed.
+    bool ReportSumCheck(SumCheck result);
+    void FailVerification();
+    std::string ImageName() const;
     void PublishWrittenBlock(std::uint32_t block);
     // Sends a closing command up to three times until the expected reply; the outcome is not
     // needed by the caller.
@@ -64,7 +84,11 @@ private:
     ReplyChannel& m_channel;
     Console& m_console;
     FlashCounters& m_counters;
-    ImageFile m_image;
+    ImageFacts m_facts;
+    CheckedImageReader m_image;
+    // The device named a resume block at or past the image's end: only a confirmed sum may end
+    // this run in success.
+    bool m_resumePastEnd = false;
 };
 
 class UpdateEngine {

@@ -21,7 +21,7 @@ void FlashEngine::Log(const std::string& line) {
     if (!m_console.StopRequested()) m_console.InsertLogLine(line);
 }
 
-bool FlashEngine::VerifyChecksum(int expectedSum) {
+FlashEngine::SumCheck FlashEngine::CheckSumWithDevice(int expectedSum) {
     bool replySeen = false;
     bool checksumReplySeen = false;
     for (int exchange = 0; exchange < kChecksumExchanges; ++exchange) {
@@ -31,13 +31,14 @@ bool FlashEngine::VerifyChecksum(int expectedSum) {
         if (length >= static_cast<int>(kChecksumReplyLength) && std::strncmp(reply, "SUM", 3) == 0) {
             checksumReplySeen = true;
             const std::uint32_t deviceSum = FourHexDigits(std::string(reply, length), 3) & 0xFFFFu;
-            if (static_cast<int>(deviceSum) == expectedSum) return true;
+            if (static_cast<int>(deviceSum) == expectedSum) return SumCheck::Confirmed;
         }
-        if (m_link.Stop.Requested()) return false;
+        if (m_link.Stop.Requested()) return SumCheck::Failed;
     }
-    // A device that answers SUM with something else is taken as verified (devices rely on it);
-    // one that sent a checksum reply must have sent a matching one; a silent one fails.
-    return replySeen && !checksumReplySeen;
+    // A device that answers SUM with something else goes on as if verified (devices rely on it),
+    // but nothing was checked; one that sent a checksum reply must have sent a matching one; a
+    // silent one fails.
+    return replySeen && !checksumReplySeen ? SumCheck::NotChecked : SumCheck::Failed;
 }
 
 void FlashEngine::BeginErase(DWORD pacingPeriodMs) {

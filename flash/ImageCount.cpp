@@ -1,13 +1,18 @@
-// Counting the image's blocks before a run.
+// Counting and checking the image's blocks before a run.
 #include "flash/FlashEngine.h"
 
 namespace pellorin {
 namespace {
 constexpr std::size_t kPathPiece = 50;
 constexpr std::size_t kPathShown = 150;
+
+std::string FileName(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
 }  // namespace
 
-void FlashEngine::CountImageBlocks() {
+bool FlashEngine::CountImageBlocks() {
     // The path in pieces of 50 characters, inserted last piece first so that the list, read from
     // the top, shows it from its beginning.
     const std::string& path = m_link.ImagePath;
@@ -17,14 +22,13 @@ void FlashEngine::CountImageBlocks() {
     for (std::size_t piece = pieces; piece-- > 0;) Log(path.substr(piece * kPathPiece, kPathPiece));
 
     m_counters.TotalBlocks.store(0);
-    std::uint32_t total = 0;
-    if (m_image.Open(path)) {
-        std::string line;
-        while (m_image.ReadString(line)) ++total;
-        m_image.Close();
-    } else {
-        Log("Open image file fail!");
-    }
+    // One pass counts the lines, checks every record and takes the digests that the programming
+    // pass compares its lines with; a stop request ends it within a few thousand lines.
+    ImageCheckOptions options;
+    options.StopRequested = [this] { return m_link.Stop.Requested(); };
+    m_facts = CheckImageFile(path, options);
+    if (!m_facts.Opened) Log("Open image file fail!");
+    const std::uint32_t total = m_facts.Lines;
     m_counters.TotalBlocks.store(total);
     m_counters.TotalBlocksShown.store(total);
     Log("Total blocks:" + std::to_string(total));
@@ -32,6 +36,13 @@ void FlashEngine::CountImageBlocks() {
     if (!m_console.StopRequested()) m_console.SetProgressPos(0);
     m_counters.PercentShown.store(0);
     m_counters.WrittenBlocks.store(0);
+
+    if (m_facts.Opened && !m_facts.Stopped && !m_facts.Failure.empty()) {
+        Log(DescribeFailure(FileName(path), m_facts));
+    }
+    return m_facts.Passed();
 }
+
+std::string FlashEngine::ImageName() const { return FileName(m_link.ImagePath); }
 
 }  // namespace pellorin

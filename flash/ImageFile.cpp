@@ -14,7 +14,7 @@ bool ImageFile::Open(const std::string& path) {
     return m_file != nullptr;
 }
 
-bool ImageFile::ReadString(std::string& line) {
+bool ImageFile::ReadString(std::string& line, std::size_t keep) {
     line.clear();
     if (m_file == nullptr) return false;
     bool any = false;
@@ -24,7 +24,7 @@ bool ImageFile::ReadString(std::string& line) {
             if (!line.empty() && line.back() == '\r') line.pop_back();  // CR LF ends a line too
             return true;
         }
-        line.push_back(static_cast<char>(c));
+        if (line.size() < keep) line.push_back(static_cast<char>(c));
     }
     return any;  // a last line without a line end still counts
 }

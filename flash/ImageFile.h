@@ -18,8 +18,9 @@ public:
 
     // Opens the file read-only; false when it cannot be opened (a folder cannot).
     [[nodiscard]] bool Open(const std::string& path);
-    // Reads the next line into `line`; false at the end of the file.
-    bool ReadString(std::string& line);
+    // Reads the next line into `line`; false at the end of the file. Of a line longer than
+    // `keep` characters only the first `keep` are kept; the rest is read past.
+    bool ReadString(std::string& line, std::size_t keep = std::string::npos);
     void Close();
     [[nodiscard]] bool IsOpen() const { return m_file != nullptr; }
 

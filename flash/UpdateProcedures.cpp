@@ -16,6 +16,8 @@ constexpr int kQueryTimeoutMs = 1000;
 constexpr int kStageTimeoutMs = 2000;
 constexpr int kLeaveAfterFailTimeoutMs = 1000;
 constexpr DWORD kFailPauseMs = 50;
+// Said instead of "Verify flash data ok!" when the device answered SUM without its sum.
+constexpr const char* kSumNotChecked = "Verify flash data not checked: the device did not send its sum";
 
 std::string Format(const char* format, unsigned value) {
     char text[32];
@@ -98,16 +100,61 @@ void FlashEngine::SendUpToThreeTimes(const char* command, const char* expected) 
     }
 }
 
+void FlashEngine::RefuseImage() {
+    char reply[kReplyBufferSize] = {};
+    (void)m_channel.Transact("SV\r", reply);
+}
+
+bool FlashEngine::ReportSumCheck(SumCheck result) {
+    switch (result) {
+        case SumCheck::Confirmed: Log("Verify flash data ok!"); return true;
+        case SumCheck::NotChecked: Log(kSumNotChecked); return true;
+        case SumCheck::Failed: break;
+    }
+    return false;
+}
+
+// The DSP's course after a wrong sum at its verification point.
+void FlashEngine::FailVerification() {
+    m_image.Close();
+    Pause(kFailPauseMs);
+    Fail("Verify flash data fail!");
+    m_channel.ReplyTimeout = kLeaveAfterFailTimeoutMs;
+    SendUpToThreeTimes("SV\r", "ST6");
+}
+
 FlashEngine::ProgramResult FlashEngine::ProgramBlocks(const DeviceProfile& device,
                                                       std::int64_t resumeBlock, unsigned* checksum) {
-    if (!m_image.Open(m_link.ImagePath)) {
+    if (!m_image.Open(m_link.ImagePath, m_facts)) {
         Fail("Open image file fail!");
         return ProgramResult::Failed;
+    }
+    const std::uint32_t total = m_facts.Lines;
+    m_resumePastEnd = resumeBlock >= static_cast<std::int64_t>(total);
+    if (m_resumePastEnd) {
+        // Nothing would be sent: the device names a block this image does not have, so it does
+        // not hold this image unless its sum says so.
+        Log("The device reports block " + std::to_string(resumeBlock) + ", " + ImageName() +
+            " has " + std::to_string(total) + " blocks");
+        // The DSP is asked for no sum past its verification point: nothing can confirm the image.
+        if (device.verifyAtSentinel) {
+            FailVerification();
+            return ProgramResult::Failed;
+        }
     }
     unsigned sum = 0;
     std::uint32_t block = 0;
     std::string line;
-    while (m_image.ReadString(line)) {
+    for (;;) {
+        const CheckedImageReader::Result read = m_image.Next(line);
+        if (read == CheckedImageReader::Result::End) break;
+        if (read == CheckedImageReader::Result::Changed) {
+            Log(ImageName() + " changed after it was checked (lines " +
+                std::to_string(m_image.ChangedFrom()) + " to " + std::to_string(m_image.ChangedTo()) +
+                "): no changed line is sent");
+            Fail("Write fail!");
+            return ProgramResult::Failed;
+        }
         line += '\r';
         ++block;
         bool verifyHere = false;
@@ -120,15 +167,10 @@ FlashEngine::ProgramResult FlashEngine::ProgramBlocks(const DeviceProfile& devic
 
         if (verifyHere) {
             Log("Verify flash data...............");
-            if (!VerifyChecksum(static_cast<int>(sum))) {
-                m_image.Close();
-                Pause(kFailPauseMs);
-                Fail("Verify flash data fail!");
-                m_channel.ReplyTimeout = kLeaveAfterFailTimeoutMs;
-                SendUpToThreeTimes("SV\r", "ST6");
+            if (!ReportSumCheck(CheckSumWithDevice(static_cast<int>(sum)))) {
+                FailVerification();
                 return ProgramResult::Failed;
             }
-            Log("Verify flash data ok!");
         }
         const std::string command = Format(device.blockFormat, block) + line;
         if (!m_channel.TransactExpect(command.c_str(), Format(device.ackFormat, block).c_str())) {
@@ -143,7 +185,15 @@ FlashEngine::ProgramResult FlashEngine::ProgramBlocks(const DeviceProfile& devic
 }
 
 bool FlashEngine::ProgramImage(const DeviceProfile& device, unsigned* checksum) {
-    CountImageBlocks();
+    m_resumePastEnd = false;
+    // Without an erase in this job the case times count from the job's start, not from an erase
+    // of an earlier job.
+    m_counters.EraseStartTime.store(m_link.JobStartTime);
+    if (!CountImageBlocks()) {
+        // Also an image that cannot be read: the device keeps the firmware it has.
+        if (!m_link.Stop.Requested()) RefuseImage();
+        return false;
+    }
     std::int64_t resumeBlock = 0;
     if (EnterProgrammingState(device, &resumeBlock) < kReadyState) {
         ReportConnectFail();
@@ -165,14 +215,18 @@ void FlashEngine::UpdateMcu() {
     unsigned checksum = 0;
     if (!ProgramImage(kMcuProfile, &checksum)) return;
     Log("Verify flash data...............");
-    if (!VerifyChecksum(static_cast<int>(checksum))) {
+    const SumCheck result = CheckSumWithDevice(static_cast<int>(checksum));
+    // After a resume past the image's end no block was sent: only a matching sum shows that the
+    // device already holds this image.
+    const bool passed = m_resumePastEnd ? result == SumCheck::Confirmed && ReportSumCheck(result)
+                                        : ReportSumCheck(result);
+    if (!passed) {
         Pause(kFailPauseMs);
         Fail("Verify flash data fail!");
         m_channel.ReplyTimeout = kStageTimeoutMs;
         SendUpToThreeTimes("CHKF\r", "ST1");  // and no leave command
         return;
     }
-    Log("Verify flash data ok!");
     m_channel.ReplyTimeout = kStageTimeoutMs;
     SendUpToThreeTimes("CHKS\r", "ST5");
     m_channel.ReplyTimeout = kStageTimeoutMs;

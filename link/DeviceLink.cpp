@@ -12,7 +12,6 @@ namespace {
 
 constexpr DWORD kSettleMs = 1000;   // pause between the end of a job and closing the port
 constexpr std::size_t kMaxPath = 260;  // the path buffer, with its terminating zero
-constexpr DWORD kShutdownWaitMs = 5000;
 
 std::string ExecutablePath() {
     char path[PATH_MAX] = {};
@@ -50,19 +49,23 @@ bool DeviceLink::WaitForJob(DWORD timeoutMs) {
 void DeviceLink::Shutdown() {
     Stop.Request();
     Channel.WakeForStop();
-    if (Port.IsOpen()) Port.Close();
-    if (m_worker.joinable()) {
-        // Every wait of the worker ends on the stop request, so it ends promptly; the bounded
-        // wait only guards against a console that does not honour the stop.
-        if (m_jobEnded.Wait(kShutdownWaitMs) == WAIT_OBJECT_0) {
-            m_worker.join();
-        } else {
-            m_worker.detach();
-        }
-    }
+    ClosePortOnce();  // a write or wait on the port ends at once
+    // Every step of the worker ends promptly on the stop request (its pauses and reply waits,
+    // the image check, the calls to the window), so it is always waited for: it runs inside
+    // objects that are about to go.
+    if (m_worker.joinable()) m_worker.join();
+}
+
+bool DeviceLink::ClosePortOnce() {
+    // "Exit" and the worker may both close the port at the end of a job: only one of them does.
+    std::lock_guard lock(m_closeMutex);
+    if (!Port.IsOpen()) return false;
+    Port.Close();
+    return true;
 }
 
 unsigned DeviceLink::UpdateWorker(DeviceLink* link) {
+    link->JobStartTime = platform::timeGetTime();
     if (!link->Stop.Requested()) link->TheConsole.EnableJobButtons(false);
     link->OpenPort(link->NegotiateBaud);
     if (link->Port.IsOpen() && !link->Stop.Requested()) {
@@ -74,7 +77,7 @@ unsigned DeviceLink::UpdateWorker(DeviceLink* link) {
     }
     if (link->Stop.Requested()) {
         // The window closed while the port was being opened: nothing else will close it.
-        if (link->Port.IsOpen()) link->Port.Close();
+        link->ClosePortOnce();
     } else {
         link->TheConsole.EnableJobButtons(true);
     }
@@ -114,9 +117,7 @@ bool DeviceLink::FindImage(const std::string& fileName) {
 }
 
 void DeviceLink::ClosePort() {
-    if (!Port.IsOpen()) return;
-    Port.Close();
-    Log("Com was closed");
+    if (ClosePortOnce()) Log("Com was closed");
 }
 
 }  // namespace pellorin

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <atomic>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -55,6 +56,8 @@ public:
     // Set by the worker: the target unit (always 0) and the full path of the image found.
     int DeviceIndex = 0;
     std::string ImagePath;
+    // The program clock when the worker began this job.
+    DWORD JobStartTime = 0;
     // Where FindImage looks: the executable's own path unless a test sets another.
     std::string ModulePath;
 
@@ -65,10 +68,13 @@ public:
 
 private:
     void Log(const std::string& line);
+    // Closes the port unless it is closed already; true when this call closed it.
+    bool ClosePortOnce();
 
     platform::WindowObject& m_window;
     UpdateProcedures* m_procedures = nullptr;
     std::thread m_worker;
+    std::mutex m_closeMutex;
     std::atomic<bool> m_running{false};
     platform::Event m_jobEnded{true};
 };

@@ -36,17 +36,17 @@ LinkBaudRate ChooseLinkRate(int jobMode, int baudIndex) {
 }  // namespace
 
 void DeviceLink::OpenPort(bool negotiateBaud) {
-    if (Port.IsOpen()) Port.Close();
+    ClosePortOnce();
     if (Stop.Requested()) return;
     if (Port.Open(PortName.c_str(), &m_window, 0, 0, 0, 0) != ERROR_SUCCESS) {
         // An open that failed half-way can leave the port open without its listener: close it,
         // so that no job runs after the message.
-        if (Port.IsOpen()) Port.Close();
+        ClosePortOnce();
         if (!Stop.Requested()) TheConsole.ShowMessage("Cannot open serial port");
         return;
     }
     if (Port.Setup(kContactBaud, 8, NOPARITY, ONESTOPBIT) != ERROR_SUCCESS) {
-        Port.Close();
+        ClosePortOnce();
         Log(" Setup serial port  fail!");
         return;
     }
@@ -64,7 +64,7 @@ void DeviceLink::OpenPort(bool negotiateBaud) {
     if (Port.Setup(rate.baud, 8, NOPARITY, ONESTOPBIT) == ERROR_SUCCESS) {
         Log(PortName + " was opened!");
     } else {
-        Port.Close();
+        ClosePortOnce();
         Log(" Setup serial port  fail!");
     }
 }

@@ -58,16 +58,22 @@ int ReplyChannel::TakeReplyBytes(char* reply, std::size_t& total) {
         }
     }
     total += taken;
-    // A device that streams without a carriage return cannot overrun the buffer: a reply that
-    // does not fit is no reply.
-    return total >= kReplyBufferSize - 1 ? -2 : -1;
+    if (total >= kReplyBufferSize - 1) {
+        // A flood without a carriage return: keep its newest bytes and go on waiting for the
+        // carriage return, so that the rest of the flood does not land in front of the next
+        // command's reply.
+        const std::size_t kept = kReplyBufferSize / 2;
+        std::memmove(reply, reply + total - kept, kept);
+        std::memset(reply + kept, 0, kReplyBufferSize - kept);
+        total = kept;
+    }
+    return -1;
 }
 
 int ReplyChannel::WaitReply(char* reply, DWORD timeoutMs) {
     std::size_t total = 0;
     int length = TakeReplyBytes(reply, total);
     if (length >= 0) return length;
-    if (length == -2) return 0;
     const DWORD deadline = platform::GetTickCount() + timeoutMs;
     for (;;) {
         if (m_stop.Requested()) return 0;
@@ -79,7 +85,6 @@ int ReplyChannel::WaitReply(char* reply, DWORD timeoutMs) {
         RxEvent.Reset();
         length = TakeReplyBytes(reply, total);
         if (length >= 0) return length;
-        if (length == -2) return 0;
     }
 }
 

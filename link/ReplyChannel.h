@@ -50,8 +50,8 @@ public:
 
 private:
     // Moves new bytes from RxBuffer behind `total` bytes of the reply. Returns the reply length
-    // when the new bytes hold a carriage return, -1 when they do not, and -2 when the buffer is
-    // full without one.
+    // when the new bytes hold a carriage return, -1 when they do not (a full buffer then keeps
+    // only its newest bytes).
     int TakeReplyBytes(char* reply, std::size_t& total);
 
     CDeviceSerial& m_port;

@@ -123,6 +123,7 @@ struct SimInverter::Impl {
 
     // Used by the device thread only.
     bool garbageSent = false;
+    int blocksHeard = 0;
     RealTime rxClock{};
     RealTime txClock{};
 
@@ -285,7 +286,9 @@ void SimInverter::Impl::HandleLine(const PendingLine& line) {
         std::lock_guard lock(mutex);
         reaction = boot.Handle(line.text, {line.baud, line.stopBits});
     }
-    if (options.faults.garbage600 && !garbageSent && reaction.heard) {
+    const bool floodThisBlock = reaction.heard && line.text.rfind("SD_", 0) == 0 &&
+                                ++blocksHeard == options.faults.garbageAtBlock;
+    if (floodThisBlock || (options.faults.garbage600 && !garbageSent && reaction.heard)) {
         garbageSent = true;
         reaction.leadLine.clear();
         reaction.reply = Garbage();

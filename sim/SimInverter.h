@@ -26,6 +26,7 @@ struct Faults {
     std::string sumReplyOverride;      // SUM is answered with this line instead
     std::vector<int> fragmentPauseMs;  // each reply goes out in pieces with these pauses
     bool garbage600 = false;           // the first line is answered with 600 bytes, no CR
+    int garbageAtBlock = 0;            // the kth block command heard gets those 600 bytes instead
     bool noiseBetweenReplies = false;  // a few noise bytes (no CR) follow every reply
     int stopAfterBlock = 0;            // silent for good once block k is stored and acked
     int hangUpAfterBlock = 0;          // the master is closed once block k is acked

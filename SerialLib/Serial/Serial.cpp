@@ -43,11 +43,13 @@ void StartRecord(OVERLAPPED* record) {
     if (record->hEvent) record->hEvent->Reset();
 }
 
-// Stores the outcome in the record; `signal` wakes whoever waits on its event.
+// Stores the outcome in the record; `signal` wakes whoever waits on its event. The event is read
+// before the status is published: from then on the owner may reuse the record at once.
 void FinishRecord(OVERLAPPED* record, LONG status, DWORD count, bool signal) {
+    platform::Event* const event = record->hEvent;
     std::atomic_ref<std::uintptr_t>(record->InternalHigh).store(count);
     std::atomic_ref<std::uintptr_t>(record->Internal).store(static_cast<std::uint32_t>(status));
-    if (signal && record->hEvent) record->hEvent->Set();
+    if (signal && event) event->Set();
 }
 
 // One read() of up to `length` bytes, restarted on EINTR; 0 or errno, bytes in `got`.

@@ -1,5 +1,5 @@
 // Counting an image's blocks: every line counts, line ends of both kinds, and how the path is
-// shown in pieces.
+// shown in pieces. The images here are not all valid records: the count is logged first either way.
 #include "tests/support/SimulatedLine.h"
 
 using namespace pellorin;
@@ -10,12 +10,15 @@ using Lines = std::vector<std::string>;
 
 class ImageCount : public ::testing::Test {
 protected:
-    // Counts `content` saved under `name` and returns the lines logged, oldest first.
-    Lines Count(const std::string& content, const std::string& name = "dsp.hex") {
+    // Counts `content` saved under `name` and returns the "Total blocks:" line it logged.
+    std::string Count(const std::string& content, const std::string& name = "dsp.hex") {
         folder.Write(name, content);
         console.Link().ImagePath = folder.File(name);
-        console.Engine().Flash.CountImageBlocks();
-        return console.LogOldestFirst();
+        (void)console.Engine().Flash.CountImageBlocks();
+        for (const std::string& line : console.LogNewestFirst()) {
+            if (line.rfind("Total blocks:", 0) == 0) return line;
+        }
+        return "";
     }
     TempFolder folder;
     HeadlessConsole console;
@@ -23,11 +26,11 @@ protected:
 }  // namespace
 
 TEST_F(ImageCount, EveryLineIsABlockWhateverItsLineEnd) {
-    EXPECT_EQ(Count("").back(), "Total blocks:0");
-    EXPECT_EQ(Count(":00000001FF").back(), "Total blocks:1") << "no final line end";
-    EXPECT_EQ(Count("a\r\nb\r\n").back(), "Total blocks:2") << "a final line end adds none";
-    EXPECT_EQ(Count("a\n\nb\n").back(), "Total blocks:3") << "a blank line counts";
-    EXPECT_EQ(Count("a\r\nb\nc").back(), "Total blocks:3") << "CR LF and LF mixed";
+    EXPECT_EQ(Count(""), "Total blocks:0");
+    EXPECT_EQ(Count(":00000001FF"), "Total blocks:1") << "no final line end";
+    EXPECT_EQ(Count("a\r\nb\r\n"), "Total blocks:2") << "a final line end adds none";
+    EXPECT_EQ(Count("a\n\nb\n"), "Total blocks:3") << "a blank line counts";
+    EXPECT_EQ(Count("a\r\nb\nc"), "Total blocks:3") << "CR LF and LF mixed";
     EXPECT_EQ(console.Counters.TotalBlocks, 3u);
     EXPECT_EQ(console.TotalBlocksText(), "3");
 }
@@ -43,7 +46,7 @@ TEST_F(ImageCount, ANewCountStartsFromZeroProgress) {
 
 TEST_F(ImageCount, LongLinesAreReadWhole) {
     const std::string longLine(100000, 'A');
-    EXPECT_EQ(Count(longLine + "\n" + longLine).back(), "Total blocks:2");
+    EXPECT_EQ(Count(longLine + "\n" + longLine), "Total blocks:2");
 }
 
 TEST_F(ImageCount, ThePathIsShownInPiecesOf50FromItsBeginning) {
@@ -54,7 +57,7 @@ TEST_F(ImageCount, ThePathIsShownInPiecesOf50FromItsBeginning) {
         path += std::string(length - path.size() - 8, 'p') + "/dsp.hex";
         ASSERT_EQ(path.size(), length);
         fresh.Link().ImagePath = path;  // missing: counted as 0 and said so
-        fresh.Engine().Flash.CountImageBlocks();
+        (void)fresh.Engine().Flash.CountImageBlocks();
         const Lines log = fresh.LogOldestFirst();
         Lines expected;
         for (std::size_t at = 0; at < std::min<std::size_t>(length, 150); at += 50) {

@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 
 #include "SerialLib/Serial/LineDriver.h"
+#include "platform/Trace.h"
 #include "tests/support/SimulatedLine.h"
 
 using namespace pellorin;
@@ -61,6 +62,7 @@ TEST_F(JobRunner, AFolderNamedLikeTheImageCountsAsFound) {
     EXPECT_FALSE(Logged("dsp.hex can not found!"));
     EXPECT_TRUE(Logged("Open image file fail!")) << "the loader meets the folder and says so";
     EXPECT_TRUE(Logged("Total blocks:0"));
+    EXPECT_EQ(device->Received(), "^S008BAUD192\rSV\r") << "nothing to send: no erase either";
 }
 
 TEST_F(JobRunner, AnImagePathThatDoesNotFitIsTreatedAsMissing) {
@@ -107,6 +109,7 @@ TEST_F(JobRunner, OnlyOneJobRunsAtATime) {
 }
 
 TEST_F(JobRunner, ExitDuringAJobEndsItPromptlyWithoutTouchingTheWindow) {
+    platform::TraceCapture traces;
     sim::Options options;
     options.faults.ackOnAttempt = 0;  // the speed exchange would take 27 seconds
     Start(options);
@@ -118,4 +121,6 @@ TEST_F(JobRunner, ExitDuringAJobEndsItPromptlyWithoutTouchingTheWindow) {
     EXPECT_FALSE(console->Link().Port.IsOpen());
     EXPECT_TRUE(console->WaitForJobEnd(0));
     EXPECT_EQ(Log(), Lines{}) << "nothing is logged after the window closed";
+    EXPECT_FALSE(traces.Contains("CSerial::Close - Method called when device is not open\n"))
+        << "the port is closed once";
 }

@@ -1,0 +1,90 @@
+// The record check and the facts of an image, on text: the reasons an operator reads, the sums
+// and address ranges gathered in the same pass, and an early end on a stop request.
+#include <gtest/gtest.h>
+
+#include "flash/ImageCheck.h"
+#include "flash/RecordSum.h"
+#include "sim/HexGen.h"
+#include "tests/support/SimulatedLine.h"
+
+using namespace pellorin;
+
+TEST(ImageCheck, EachBadRecordIsNamedWithItsReason) {
+    EXPECT_EQ(CheckImageLine(":0400000012345678E8").Kind, LineKind::Record);
+    EXPECT_EQ(CheckImageLine(":0400000012345678e8").Kind, LineKind::Record) << "either case";
+    EXPECT_EQ(CheckImageLine("").Kind, LineKind::Blank);
+    EXPECT_EQ(CheckImageLine(" \t").Kind, LineKind::Blank);
+    const std::pair<const char*, const char*> bad[] = {
+        {":0400000012345678E5", "record checksum is E5, expected E8"},
+        {":04000000123G5678E4", "'G' at column 13 is not a hex digit"},
+        {":0500000012345678E4", "byte count 05 needs 21 characters, the line has 19"},
+        {":04000000123456", "byte count 04 needs 19 characters, the line has 15"},
+        {":0400", "the record is cut short: 5 characters, a record has at least 11"},
+        {"0400000012345678E4", "the line does not begin with ':' but with '0'"},
+        {":00000006FA", "record type 06 is not one of 00-05"},
+    };
+    for (const auto& [line, reason] : bad) {
+        const LineCheck check = CheckImageLine(line);
+        EXPECT_EQ(check.Kind, LineKind::Bad) << line;
+        EXPECT_EQ(check.Reason, reason) << line;
+    }
+    EXPECT_EQ(CheckImageLine(":" + std::string(600, '0')).Reason,
+              "the line is longer than any record (more than 521 characters)");
+}
+
+TEST(ImageCheck, AnImageIsRefusedAtItsFirstBadLineOrWhenItHoldsNoData) {
+    const ImageFacts facts = CheckImageText(":0400000012345678E8\r\n\r\n:04000400123G5678E0\n:0F\n");
+    EXPECT_EQ(facts.Lines, 4u);
+    EXPECT_EQ(facts.FailureLine, 3u) << "the first failure; a blank line is no failure";
+    EXPECT_EQ(DescribeFailure("dsp.hex", facts), "dsp.hex line 3: 'G' at column 13 is not a hex digit");
+    EXPECT_EQ(DescribeFailure("dsp.hex", CheckImageText("")), "dsp.hex: the image is empty");
+    EXPECT_EQ(DescribeFailure("mcu.hex", CheckImageText(":00000001FF\n")),
+              "mcu.hex: the image holds no data record");
+    EXPECT_TRUE(CheckImageText(":0400000012345678E8").Passed());
+}
+
+TEST(ImageCheck, TheFactsGiveTheSumsTheDeviceIsAskedForAndTheRangesFilled) {
+    // 5000 records of 16 bytes pass 64 KiB, so an extended linear address record comes in.
+    sim::HexImageOptions image;
+    image.records = 5000;
+    image.verifyRecordLine = 4001;
+    std::string text;
+    unsigned before = 0;
+    unsigned whole = 0;
+    bool verifySeen = false;
+    std::uint32_t lines = 0;
+    for (const std::string& line : sim::MakeHexImageLines(image)) {
+        text += line + "\n";
+        ++lines;
+        if (line.compare(3, 4, "7FFE") == 0) verifySeen = true;
+        if (line.compare(7, 2, "00") != 0) continue;
+        whole += RecordWordSum(line);  // the MCU sums every data record
+        if (!verifySeen) before += RecordWordSum(line);
+    }
+    ImageCheckOptions options;
+    options.CollectRanges = true;
+    const ImageFacts facts = CheckImageText(text, options);
+    ASSERT_TRUE(facts.Passed()) << facts.Failure;
+    EXPECT_EQ(facts.Lines, lines);
+    EXPECT_EQ(facts.DataRecords, 5001u);
+    EXPECT_NE(facts.VerifyLine, 0u);
+    EXPECT_EQ(facts.SumAtVerifyLine, before & 0xFFFFu);
+    EXPECT_EQ(facts.WholeSum, whole & 0xFFFFu);
+    ASSERT_GE(facts.Ranges.size(), 2u) << "the 7FFE record lies apart";
+    EXPECT_EQ(facts.Ranges.front().First, 0u);
+    std::uint64_t filled = 0;
+    for (const AddressRange& range : facts.Ranges) filled += range.End - range.First;
+    EXPECT_EQ(filled, 5000u * 16 + 2);
+    EXPECT_EQ(facts.ChunkDigests.size(), (lines + kDigestChunkLines - 1) / kDigestChunkLines);
+}
+
+TEST(ImageCheck, AStopRequestEndsTheCheckOfALargeFileEarly) {
+    testing_support::TempFolder folder;
+    folder.Write("dsp.hex", testing_support::MakeHexImage(20000, 4));
+    ImageCheckOptions options;
+    options.StopRequested = [] { return true; };
+    const ImageFacts facts = CheckImageFile(folder.File("dsp.hex"), options);
+    EXPECT_TRUE(facts.Stopped);
+    EXPECT_FALSE(facts.Passed());
+    EXPECT_LT(facts.Lines, 20000u);
+}
