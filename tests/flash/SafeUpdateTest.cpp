@@ -173,13 +173,14 @@ TEST_F(SafeUpdate, AResumePointPastTheImageEndSucceedsOnlyOnAMatchingDeviceSum) 
 }
 
 TEST_F(SafeUpdate, AFloodWithoutCarriageReturnCostsOneRetryNotTheUpdate) {
-    folder.Write("dsp.hex", MakeHexImage(40, 16, 30));
+    folder.Write("dsp.hex", MakeHexImage(10));
     sim::Options options;
     options.expectImage = folder.File("dsp.hex");
-    options.pace = true;
+    options.pace = true;  // at 4800 baud the flood takes more than a second to arrive
     options.eraseTimeMs = 100;
     options.faults.garbageAtBlock = 5;  // 600 bytes without CR instead of block 5's acknowledgement
     Restart(options);
+    console->SelectBaudIndex(0);
     RunJob(kJobDspUpdate);
     EXPECT_EQ(CountPrefix(Sent(), "SD_0005"), 2);
     EXPECT_FALSE(Logged("Write fail!"));
