@@ -209,15 +209,16 @@ long PeakKiB() {
     return 0;
 }
 
-// In a fresh process: count, sum and stream an image of `records` lines past a resume point at
-// its end (nothing to send), and report the growth of the peak resident size.
+// In a fresh process: count, check, sum and stream an image of `records` data records past a
+// resume point at its last data record (only the end-of-file record is sent), and report the
+// growth of the peak resident size.
 int MemoryChild(int records, const std::string& folder) {
     platform::SetClockScale(50);  // the run's fixed pauses, not its work, are shortened
     sim::Options options;
     options.comDir = folder;
     options.comNumber = 1;
     options.dspState = 3;
-    options.dspBlock = static_cast<std::uint32_t>(records + 10);
+    options.dspBlock = static_cast<std::uint32_t>(records);
     sim::SimInverter device(options);
     device.Start();
     setenv("PELLORIN_COM_DIR", folder.c_str(), 1);
