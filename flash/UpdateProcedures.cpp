@@ -146,6 +146,11 @@ FlashEngine::ProgramResult FlashEngine::ProgramBlocks(const DeviceProfile& devic
     std::uint32_t block = 0;
     std::string line;
     for (;;) {
+        // Skipped lines send nothing: without this a stop would wait for the rest of the file.
+        if (m_link.Stop.Requested()) {
+            m_image.Close();
+            return ProgramResult::Failed;
+        }
         const CheckedImageReader::Result read = m_image.Next(line);
         if (read == CheckedImageReader::Result::End) break;
         if (read == CheckedImageReader::Result::Changed) {
