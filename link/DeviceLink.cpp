@@ -23,7 +23,9 @@ std::string ExecutablePath() {
 }  // namespace
 
 DeviceLink::DeviceLink(Console& console, platform::WindowObject& window)
-    : TheConsole(console), m_window(window) {}
+    : TheConsole(console), m_window(window) {
+    Channel.OnLinkLost = [this] { Log(PortName + " was disconnected!"); };
+}
 
 DeviceLink::~DeviceLink() { Shutdown(); }
 
@@ -69,7 +71,8 @@ unsigned DeviceLink::UpdateWorker(DeviceLink* link) {
         link->DeviceIndex = 0;
         link->Log("Connecting..........");
         link->RunJob();
-        link->Stop.Pause(kSettleMs);
+        // The pause lets the device act on the last command; a device that has gone needs none.
+        link->Channel.Pause(kSettleMs);
         link->ClosePort();
     }
     if (link->Stop.Requested()) {

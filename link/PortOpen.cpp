@@ -45,6 +45,7 @@ void DeviceLink::OpenPort(bool negotiateBaud) {
         if (!Stop.Requested()) TheConsole.ShowMessage("Cannot open serial port");
         return;
     }
+    Channel.ResetLinkLost();
     if (Port.Setup(kContactBaud, 8, NOPARITY, ONESTOPBIT) != ERROR_SUCCESS) {
         Port.Close();
         Log(" Setup serial port  fail!");
