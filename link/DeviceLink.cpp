@@ -33,12 +33,14 @@ void DeviceLink::Log(const std::string& line) {
     if (!Stop.Requested()) TheConsole.InsertLogLine(line);
 }
 
-bool DeviceLink::StartJob(int jobMode, bool negotiateBaud, const std::string& portName) {
+bool DeviceLink::StartJob(int jobMode, bool negotiateBaud, const std::string& portName,
+                          const std::string& portIdentity) {
     if (m_running.load() || Stop.Requested()) return false;
     if (m_worker.joinable()) m_worker.join();  // the previous job has ended; collect its thread
     JobMode.store(jobMode);
     NegotiateBaud = negotiateBaud;
     PortName = portName;
+    PortIdentity = portIdentity;
     m_running.store(true);
     m_jobEnded.Reset();
     m_worker = std::thread(UpdateWorker, this);
