@@ -17,6 +17,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <mutex>
 #include <set>
 #include <sstream>
@@ -218,26 +219,35 @@ void AddHolder(std::vector<PortHolder>& holders, int pid) {
     holders.push_back({pid, ProgramName(pid)});
 }
 
-// Processes that hold a lock on the file (/proc/locks, readable by every user) or have it open
-// (/proc/<pid>/fd, readable for this user's own processes, or all of them for root). This
-// process's descriptors are not counted: they belong to this program's own port object or to
-// its tests. Its locks are: a lock means the port is in use.
-std::vector<PortHolder> FindHolders(const struct stat& file) {
-    std::vector<PortHolder> holders;
+// A file as /proc shows it: its file system and inode.
+using FileKey = std::pair<dev_t, ino_t>;
+
+// Processes that hold a lock on one of the files (/proc/locks, readable by every user) or have
+// it open (/proc/<pid>/fd, readable for this user's own processes, or all of them for root), by
+// file. This process's descriptors are not counted: they belong to this program's own port
+// object or to its tests. Its locks are: a lock means the port is in use. /proc is read once for
+// all the files.
+std::map<FileKey, std::vector<PortHolder>> FindHolders(const std::set<FileKey>& files) {
+    std::map<FileKey, std::vector<PortHolder>> holders;
+    std::map<std::string, FileKey> lockIds;
+    for (const FileKey& file : files) {
+        char id[64];
+        std::snprintf(id, sizeof id, "%02x:%02x:%lu", major(file.first), minor(file.first),
+                      static_cast<unsigned long>(file.second));
+        lockIds.emplace(id, file);
+    }
     std::ifstream locks("/proc/locks");
     std::string line;
-    char device[32];
-    std::snprintf(device, sizeof device, "%02x:%02x:", major(file.st_dev), minor(file.st_dev));
-    const std::string where = device + std::to_string(file.st_ino);
     while (std::getline(locks, line)) {
         // "1: FLOCK  ADVISORY  WRITE 4242 00:05:85 0 EOF"; blocked waiters have "->" first.
         std::istringstream fields(line);
         std::string ordinal, kind, mode, access, pidText, id;
         if (!(fields >> ordinal >> kind)) continue;
         if (kind == "->") fields >> kind;
-        if (!(fields >> mode >> access >> pidText >> id) || id != where) continue;
+        if (!(fields >> mode >> access >> pidText >> id)) continue;
+        const auto file = lockIds.find(id);
         const int pid = std::atoi(pidText.c_str());
-        if (pid > 0) AddHolder(holders, pid);
+        if (file != lockIds.end() && pid > 0) AddHolder(holders[file->second], pid);
     }
     const int self = getpid();
     DIR* proc = opendir("/proc");
@@ -252,10 +262,8 @@ std::vector<PortHolder> FindHolders(const struct stat& file) {
             if (fd->d_name[0] == '.') continue;
             struct stat info {};
             if (stat((fdDir + "/" + fd->d_name).c_str(), &info) != 0) continue;
-            if (info.st_dev == file.st_dev && info.st_ino == file.st_ino) {
-                AddHolder(holders, pid);
-                break;
-            }
+            const FileKey key{info.st_dev, info.st_ino};
+            if (files.count(key)) AddHolder(holders[key], pid);
         }
         closedir(fds);
     }
@@ -287,9 +295,8 @@ void NotPermitted(PortInfo& port, const struct stat& info) {
     }
 }
 
-}  // namespace
-
-void DiagnosePort(PortInfo& port) {
+// The state of a port whose holders are known (`holders` null: look them up).
+void Diagnose(PortInfo& port, const std::map<FileKey, std::vector<PortHolder>>* holders) {
     port.holders.clear();
     port.group.clear();
     port.reason.clear();
@@ -301,7 +308,13 @@ void DiagnosePort(PortInfo& port) {
         return;
     }
     // Someone who is seen holding the port is not disturbed by an open of ours at all.
-    port.holders = FindHolders(info);
+    const FileKey key{info.st_dev, info.st_ino};
+    if (holders == nullptr) {
+        const auto found = FindHolders({key});
+        if (found.count(key)) port.holders = found.at(key);
+    } else if (holders->count(key)) {
+        port.holders = holders->at(key);
+    }
     if (!port.holders.empty()) {
         port.state = PortState::InUse;
         port.reason = HoldersText(port.holders);
@@ -348,9 +361,19 @@ void DiagnosePort(PortInfo& port) {
     close(fd);
 }
 
+}  // namespace
+
+void DiagnosePort(PortInfo& port) { Diagnose(port, nullptr); }
+
 std::vector<PortInfo> ListPorts() {
     std::vector<PortInfo> ports = Discover();
-    for (PortInfo& port : ports) DiagnosePort(port);
+    std::set<FileKey> files;
+    for (const PortInfo& port : ports) {
+        struct stat info {};
+        if (stat(port.path.c_str(), &info) == 0) files.insert({info.st_dev, info.st_ino});
+    }
+    const auto holders = FindHolders(files);
+    for (PortInfo& port : ports) Diagnose(port, &holders);
     return ports;
 }
 
