@@ -10,6 +10,7 @@
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSocketNotifier>
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
@@ -37,7 +38,8 @@ constexpr int kBaudItem19200 = 2;
 // window call and is only returning.
 constexpr DWORD kEndingJobWaitMs = 1000;
 
-const char* const kNoPortText = "Canot find serial interface!";
+// Real milliseconds from the last change under /dev to the new list.
+constexpr int kPortSettleMs = 300;
 const char* const kResetQuestion =
     " Please do this action only inverter always report 17 fault after Update MCU,Continue ? ";
 const char* const kResetCaption = "This action will reset EEPROM";
@@ -104,6 +106,7 @@ CPellorinDlg::CPellorinDlg(QWidget* parent)
     CreateControls();
     m_engine = std::make_unique<UpdateEngine>(*this, *this, m_counters);
     OnInitDialog();
+    WatchPorts();
 }
 
 CPellorinDlg::~CPellorinDlg() {
@@ -256,12 +259,75 @@ void CPellorinDlg::OnInitDialog() {
 }
 
 void CPellorinDlg::FillPortList() {
+    PresentPorts present = FindPresentPorts();
+    m_ports = std::move(present.usable);
+    m_refusedPorts = std::move(present.refused);
     int index = 0;
-    for (int number : FindPresentPorts())
-        m_portCombo->insertItem(index++, QString::fromStdString(pellorin::PortName(number)));
+    for (const serial::PortInfo& port : m_ports) {
+        m_portCombo->insertItem(index, QString::fromStdString(pellorin::PortName(port.number)));
+        m_portCombo->setItemData(index, QString::fromStdString(port.Description()), Qt::ToolTipRole);
+        ++index;
+    }
     // Item 0 selected; with no port the list is empty, nothing is selected and the field is empty.
     m_portCombo->setCurrentIndex(index > 0 ? 0 : -1);
     m_portTyped = false;
+    ShowPortDescription();
+}
+
+void CPellorinDlg::RefreshPortList() {
+    if (m_shutDown || !m_portsChanged) return;
+    // A job has the port: the list follows once the job has ended (EnableJobButtons).
+    if (!m_jobButtons[0]->isEnabled()) return;
+    m_portsChanged = false;
+    const int selected = m_portCombo->currentIndex();
+    const std::string identity =
+        !m_portTyped && selected >= 0 && selected < static_cast<int>(m_ports.size())
+            ? m_ports[static_cast<std::size_t>(selected)].identity
+            : std::string();
+    const bool typed = m_portTyped;
+    const QString typedText = m_portCombo->currentText();
+    m_portCombo->clear();
+    FillPortList();
+    if (typed) {
+        m_portCombo->setCurrentIndex(-1);
+        m_portCombo->setEditText(typedText);
+        m_portTyped = true;
+        return;
+    }
+    for (std::size_t i = 0; i < m_ports.size(); ++i) {
+        if (!identity.empty() && m_ports[i].identity == identity) {
+            m_portCombo->setCurrentIndex(static_cast<int>(i));
+            break;
+        }
+    }
+    ShowPortDescription();
+}
+
+void CPellorinDlg::ShowPortDescription() {
+    const int selected = m_portCombo->currentIndex();
+    std::string text;
+    if (!m_portTyped && selected >= 0 && selected < static_cast<int>(m_ports.size())) {
+        text = m_ports[static_cast<std::size_t>(selected)].Description();
+    } else {
+        for (const serial::PortInfo& port : m_refusedPorts)
+            text += (text.empty() ? "" : "\n") + port.name + ": " + port.reason;
+    }
+    m_portCombo->setToolTip(QString::fromStdString(text));
+}
+
+void CPellorinDlg::WatchPorts() {
+    connect(m_portCombo, &QComboBox::currentIndexChanged, this, [this] { ShowPortDescription(); });
+    m_portRefresh = new QTimer(this);
+    m_portRefresh->setSingleShot(true);
+    connect(m_portRefresh, &QTimer::timeout, this, [this] { RefreshPortList(); });
+    m_portWatch = std::make_unique<serial::PortWatch>();
+    if (m_portWatch->Descriptor() < 0) return;
+    m_portNotifier = new QSocketNotifier(m_portWatch->Descriptor(), QSocketNotifier::Read, this);
+    connect(m_portNotifier, &QSocketNotifier::activated, this, [this] {
+        if (!m_portWatch->TakeChanges()) return;
+        m_portsChanged = true;
+        m_portRefresh->start(kPortSettleMs);
+    });
 }
 
 QWidget* CPellorinDlg::Control(int id) const {
@@ -331,10 +397,16 @@ void CPellorinDlg::StartJobFromButton(int jobMode, bool negotiateBaud) {
     m_jobMode = jobMode;
     m_negotiateBaud = negotiateBaud;
     if (m_portTyped || m_portCombo->currentIndex() < 0) {
-        m_boxes->Inform(this, Text(kNoPortText), Text(kApplicationName));
+        m_boxes->Inform(this, QString::fromStdString(NoPortMessage(m_refusedPorts)),
+                        Text(kApplicationName));
         return;
     }
-    m_portName = m_portCombo->itemText(m_portCombo->currentIndex()).toStdString();
+    const int selected = m_portCombo->currentIndex();
+    m_portName = m_portCombo->itemText(selected).toStdString();
+    // The adapter behind the entry, so the job opens it wherever it is plugged in now.
+    const std::string identity = selected < static_cast<int>(m_ports.size())
+                                     ? m_ports[static_cast<std::size_t>(selected)].identity
+                                     : std::string();
 
     DeviceLink& link = m_engine->Link;
     if (link.JobRunning() && m_jobButtons[0]->isEnabled()) {
@@ -346,7 +418,7 @@ void CPellorinDlg::StartJobFromButton(int jobMode, bool negotiateBaud) {
     // cannot start a second worker on the one port.
     if (link.JobRunning()) return;
     for (QPushButton* button : m_jobButtons) button->setEnabled(false);
-    if (!link.StartJob(m_jobMode, m_negotiateBaud, m_portName)) {
+    if (!link.StartJob(m_jobMode, m_negotiateBaud, m_portName, identity)) {
         for (QPushButton* button : m_jobButtons) button->setEnabled(true);
     }
 }
@@ -368,6 +440,8 @@ void CPellorinDlg::ShutDown() {
     // joins the worker and the listener; only then may the window go.
     m_windowCall.Close();
     for (QTimer* timer : m_timers) timer->stop();
+    if (m_portRefresh) m_portRefresh->stop();
+    if (m_portNotifier) m_portNotifier->setEnabled(false);
     if (m_engine) m_engine->Link.Shutdown();
     m_target.Detach();
 }
@@ -462,6 +536,8 @@ void CPellorinDlg::StopTimer(int timerId) {
 void CPellorinDlg::EnableJobButtons(bool enable) {
     m_windowCall.Run([this, enable] {
         for (QPushButton* button : m_jobButtons) button->setEnabled(enable);
+        // Adapters plugged in or out during the job show now.
+        if (enable && m_portsChanged && m_portRefresh) m_portRefresh->start(0);
     });
 }
 

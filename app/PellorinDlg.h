@@ -15,6 +15,7 @@
 #include <memory>
 #include <string>
 
+#include "SerialLib/Serial/PortCatalog.h"
 #include "app/WindowMessages.h"
 #include "app/WindowThreadCall.h"
 #include "console/Console.h"
@@ -28,6 +29,7 @@ class QLineEdit;
 class QListWidget;
 class QProgressBar;
 class QPushButton;
+class QSocketNotifier;
 class QTimer;
 
 namespace pellorin {
@@ -101,6 +103,13 @@ class CPellorinDlg : public QDialog, public Console, public platform::WindowObje
     void CreateControls();
     void OnInitDialog();
     void FillPortList();
+    // Lists the ports again after adapters were plugged in or out, keeping the selected adapter
+    // selected; waits while a job has the port.
+    void RefreshPortList();
+    // The tooltip of the port field: the selected entry's device and adapter, or why no port
+    // can be offered.
+    void ShowPortDescription();
+    void WatchPorts();
     // The steps shared by the job buttons once the button's own settings are made.
     void StartJobFromButton(int jobMode, bool negotiateBaud);
     void ShutDown();
@@ -139,6 +148,14 @@ class CPellorinDlg : public QDialog, public Console, public platform::WindowObje
     QLineEdit* m_speedText = nullptr;
     std::array<QPushButton*, 3> m_jobButtons{};  // 1, 3 and 1035
     std::array<QTimer*, 2> m_timers{};           // ids 1 and 2
+
+    // The port list's entries (index for index) and the ports that did not open, with why.
+    std::vector<serial::PortInfo> m_ports;
+    std::vector<serial::PortInfo> m_refusedPorts;
+    std::unique_ptr<serial::PortWatch> m_portWatch;
+    QSocketNotifier* m_portNotifier = nullptr;
+    QTimer* m_portRefresh = nullptr;  // single shot: the changes of one replug come as a burst
+    bool m_portsChanged = false;
 
     // Last, so that it is built on a complete window; destroyed explicitly in the destructor.
     std::unique_ptr<UpdateEngine> m_engine;

@@ -78,7 +78,7 @@ private:
     void SendUpToThreeTimes(const char* command, const char* expected);
     void Fail(const std::string& line);
     void Log(const std::string& line);
-    bool Pause(DWORD ms) { return m_link.Stop.Pause(ms); }
+    bool Pause(DWORD ms) { return m_channel.Pause(ms); }  // ends early on stop or lost link
 
     DeviceLink& m_link;
     ReplyChannel& m_channel;

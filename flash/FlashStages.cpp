@@ -82,6 +82,10 @@ void FlashEngine::FinishReflash() {
     if (!m_console.StopRequested()) m_console.StopTimer(kProgramTimer);
 }
 
-void FlashEngine::ReportConnectFail() { Log("connect fail"); }
+void FlashEngine::ReportConnectFail() {
+    Log("connect fail");
+    // A device that has gone ends the run as a failure, not as an idle port.
+    if (m_channel.LinkLost()) m_counters.FlashPhase.store(kPhaseFailed);
+}
 
 }  // namespace pellorin

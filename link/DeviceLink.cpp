@@ -22,7 +22,9 @@ std::string ExecutablePath() {
 }  // namespace
 
 DeviceLink::DeviceLink(Console& console, platform::WindowObject& window)
-    : TheConsole(console), m_window(window) {}
+    : TheConsole(console), m_window(window) {
+    Channel.OnLinkLost = [this] { Log(PortName + " was disconnected!"); };
+}
 
 DeviceLink::~DeviceLink() { Shutdown(); }
 
@@ -30,12 +32,14 @@ void DeviceLink::Log(const std::string& line) {
     if (!Stop.Requested()) TheConsole.InsertLogLine(line);
 }
 
-bool DeviceLink::StartJob(int jobMode, bool negotiateBaud, const std::string& portName) {
+bool DeviceLink::StartJob(int jobMode, bool negotiateBaud, const std::string& portName,
+                          const std::string& portIdentity) {
     if (m_running.load() || Stop.Requested()) return false;
     if (m_worker.joinable()) m_worker.join();  // the previous job has ended; collect its thread
     JobMode.store(jobMode);
     NegotiateBaud = negotiateBaud;
     PortName = portName;
+    PortIdentity = portIdentity;
     m_running.store(true);
     m_jobEnded.Reset();
     m_worker = std::thread(UpdateWorker, this);
@@ -72,7 +76,8 @@ unsigned DeviceLink::UpdateWorker(DeviceLink* link) {
         link->DeviceIndex = 0;
         link->Log("Connecting..........");
         link->RunJob();
-        link->Stop.Pause(kSettleMs);
+        // The pause lets the device act on the last command; a device that has gone needs none.
+        link->Channel.Pause(kSettleMs);
         link->ClosePort();
     }
     if (link->Stop.Requested()) {

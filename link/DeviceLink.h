@@ -33,7 +33,10 @@ public:
 
     // Window thread. Starts the worker for a job with the settings the button chose; false (and
     // nothing started) while another job runs or after Shutdown.
-    bool StartJob(int jobMode, bool negotiateBaud, const std::string& portName);
+    // portIdentity is the identity of the listed port (PortCatalog.h) that the operator chose;
+    // empty: the one bound to the port's number now.
+    bool StartJob(int jobMode, bool negotiateBaud, const std::string& portName,
+                  const std::string& portIdentity = {});
     [[nodiscard]] bool JobRunning() const { return m_running.load(); }
     // Waits up to timeoutMs for a running job to end; true when none runs.
     bool WaitForJob(DWORD timeoutMs);
@@ -53,6 +56,7 @@ public:
     std::atomic<int> JobMode{kJobNone};
     bool NegotiateBaud = false;
     std::string PortName;
+    std::string PortIdentity;
     // Set by the worker: the target unit (always 0) and the full path of the image found.
     int DeviceIndex = 0;
     std::string ImagePath;

@@ -1,6 +1,7 @@
 // Opening the port at the contact speed and moving the link to the working speed.
 #include <cstring>
 
+#include "SerialLib/Serial/PortCatalog.h"
 #include "link/DeviceLink.h"
 
 namespace pellorin {
@@ -33,18 +34,36 @@ LinkBaudRate ChooseLinkRate(int jobMode, int baudIndex) {
     return kNoLinkRate;
 }
 
+// The second line of "Cannot open serial port": which port, and why, as far as can be found.
+std::string WhyNotOpened(serial::PortInfo& port) {
+    if (port.state != serial::PortState::Absent) serial::DiagnosePort(port);
+    std::string where = port.name;
+    if (!port.path.empty() && port.path != port.name) where += " (" + port.Description() + ")";
+    return where + ": " + (port.reason.empty() ? "the device refused to open" : port.reason);
+}
+
 }  // namespace
 
 void DeviceLink::OpenPort(bool negotiateBaud) {
     ClosePortOnce();
     if (Stop.Requested()) return;
-    if (Port.Open(PortName.c_str(), &m_window, 0, 0, 0, 0) != ERROR_SUCCESS) {
+    // A COM number means the adapter the operator chose from the list: it is opened where that
+    // adapter is plugged in now, never at whatever holds its old place. Other names are opened
+    // as given.
+    std::optional<serial::PortInfo> port = serial::LocatePort(PortName, PortIdentity);
+    if (!port) {
+        port = serial::PortInfo{};
+        port->name = port->path = PortName;
+    }
+    if (port->state == serial::PortState::Absent ||
+        Port.Open(port->path.c_str(), &m_window, 0, 0, 0, 0) != ERROR_SUCCESS) {
         // An open that failed half-way can leave the port open without its listener: close it,
         // so that no job runs after the message.
         ClosePortOnce();
-        if (!Stop.Requested()) TheConsole.ShowMessage("Cannot open serial port");
+        if (!Stop.Requested()) TheConsole.ShowMessage("Cannot open serial port\n" + WhyNotOpened(*port));
         return;
     }
+    Channel.ResetLinkLost();
     if (Port.Setup(kContactBaud, 8, NOPARITY, ONESTOPBIT) != ERROR_SUCCESS) {
         ClosePortOnce();
         Log(" Setup serial port  fail!");

@@ -10,16 +10,57 @@ namespace {
 constexpr std::size_t kReadChunk = 128;
 constexpr DWORD kFirstReplyWaitMs = 1000;
 constexpr int kExpectTries = 2;
+
+// Statuses of a transfer whose device has gone: a hang-up, EIO, or a node that no longer
+// answers (ENXIO, ENODEV).
+bool DeviceGone(LONG status) {
+    return status == ERROR_DEVICE_NOT_CONNECTED || status == ERROR_IO_DEVICE ||
+           status == ERROR_FILE_NOT_FOUND;
+}
 }  // namespace
+
+void ReplyChannel::MarkLinkLost() {
+    m_linkLost.store(true);
+    m_interrupt.Set();
+    RxEvent.Set();
+}
+
+bool ReplyChannel::NoticeLinkLost() {
+    if (!m_linkLost.load()) return false;
+    if (!m_lossReported) {
+        m_lossReported = true;
+        if (OnLinkLost && !m_stop.Requested()) OnLinkLost();
+    }
+    return true;
+}
+
+void ReplyChannel::ResetLinkLost() {
+    m_linkLost.store(false);
+    m_lossReported = false;
+    m_writeFailed = false;
+    if (!m_stop.Requested()) m_interrupt.Reset();
+}
+
+bool ReplyChannel::Pause(DWORD ms) {
+    if (m_stop.Requested() || NoticeLinkLost()) return false;
+    (void)m_interrupt.Wait(ms);
+    return !m_stop.Requested() && !NoticeLinkLost();
+}
 
 long ReplyChannel::OnSerialMessage(WPARAM wParam, LPARAM /*lParam*/) {
     const DWORD events = static_cast<DWORD>(wParam & 0xFFFF);
+    const DWORD errors = static_cast<DWORD>((wParam >> 16) & 0xFFFF);
+    if (errors & CE_IOE) MarkLinkLost();
     if ((events & EV_RXCHAR) == 0) return 0;  // a break or a line error alone changes nothing
     if (!TxDoneEvent.IsSet()) RxBuffer.Clear();
     for (;;) {
         char chunk[kReadChunk + 1];
         DWORD read = 0;
-        if (m_port.Read(chunk, kReadChunk, &read, nullptr, INFINITE) != ERROR_SUCCESS) read = 0;
+        const LONG status = m_port.Read(chunk, kReadChunk, &read, nullptr, INFINITE);
+        if (status != ERROR_SUCCESS) {
+            read = 0;
+            if (status == ERROR_DEVICE_NOT_CONNECTED) MarkLinkLost();
+        }
         chunk[read] = 0;
         RxBuffer.Append(chunk, read);
         RxEvent.Set();
@@ -29,7 +70,8 @@ long ReplyChannel::OnSerialMessage(WPARAM wParam, LPARAM /*lParam*/) {
 }
 
 bool ReplyChannel::SendCommand(const char* bytes, std::size_t count, DWORD firstReplyWaitMs) {
-    if (m_stop.Requested()) return false;
+    m_writeFailed = true;
+    if (m_stop.Requested() || NoticeLinkLost()) return false;
     // A record still in use by an earlier write that has not finished cannot carry a new one.
     if (!HasOverlappedIoCompleted(&m_txRecord) &&
         TxDoneEvent.Wait(static_cast<DWORD>(ReplyTimeout)) != WAIT_OBJECT_0) {
@@ -41,9 +83,16 @@ bool ReplyChannel::SendCommand(const char* bytes, std::size_t count, DWORD first
     m_txRecord.hEvent = &TxDoneEvent;
     RxBuffer.Clear();
     DWORD written = 0;
-    if (m_port.Write(bytes, count, &written, &m_txRecord, INFINITE) != ERROR_SUCCESS) return false;
+    const LONG status = m_port.Write(bytes, count, &written, &m_txRecord, INFINITE);
+    if (status != ERROR_SUCCESS) {
+        // Nothing went out, so no reply can come: the caller does not wait for one.
+        if (DeviceGone(status)) MarkLinkLost();
+        (void)NoticeLinkLost();
+        return false;
+    }
+    m_writeFailed = false;
     if (RxEvent.Wait(firstReplyWaitMs) != WAIT_OBJECT_0) return false;
-    return !m_stop.Requested();
+    return !m_stop.Requested() && !NoticeLinkLost();
 }
 
 int ReplyChannel::TakeReplyBytes(char* reply, std::size_t& total) {
@@ -71,12 +120,13 @@ int ReplyChannel::TakeReplyBytes(char* reply, std::size_t& total) {
 }
 
 int ReplyChannel::WaitReply(char* reply, DWORD timeoutMs) {
+    if (NoticeLinkLost()) return 0;
     std::size_t total = 0;
     int length = TakeReplyBytes(reply, total);
     if (length >= 0) return length;
     const DWORD deadline = platform::GetTickCount() + timeoutMs;
     for (;;) {
-        if (m_stop.Requested()) return 0;
+        if (m_stop.Requested() || NoticeLinkLost()) return 0;
         const DWORD now = platform::GetTickCount();
         const DWORD left = deadline - now;
         // Reached once `now` has passed the deadline, also across a wrap of the tick count.
@@ -89,7 +139,7 @@ int ReplyChannel::WaitReply(char* reply, DWORD timeoutMs) {
 }
 
 int ReplyChannel::Transact(const char* command, char* reply) {
-    (void)SendCommand(command, std::strlen(command), kFirstReplyWaitMs);
+    if (!SendCommand(command, std::strlen(command), kFirstReplyWaitMs) && m_writeFailed) return 0;
     return WaitReply(reply, static_cast<DWORD>(ReplyTimeout));
 }
 

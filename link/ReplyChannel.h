@@ -7,7 +7,9 @@
 // bytes are collected for the reply.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
+#include <functional>
 
 #include "SerialLib/Serial/DeviceSerial.h"
 #include "link/RingBuffer.h"
@@ -38,7 +40,22 @@ public:
     bool TransactExpect(const char* command, const char* expected);
 
     // Wakes a waiting worker so that it sees the stop request at once.
-    void WakeForStop() { RxEvent.Set(); }
+    void WakeForStop() {
+        m_interrupt.Set();
+        RxEvent.Set();
+    }
+
+    // The port's device has gone (an adapter pulled out): its listener said so, a read or a
+    // write found it gone, or a write failed. From then on no command goes out, every reply wait
+    // and every Pause of this job ends at once, and OnLinkLost runs once on the worker, before
+    // the wait that noticed returns.
+    [[nodiscard]] bool LinkLost() const { return m_linkLost.load(); }
+    // A new job on a freshly opened port (worker, before its first command).
+    void ResetLinkLost();
+    // Worker: pauses ms program milliseconds, less on a stop request or a lost link (then
+    // false).
+    bool Pause(DWORD ms);
+    std::function<void()> OnLinkLost;
 
     // The reply time-out of Transact in ms; the procedures set it per phase and nothing resets
     // it, so a job starts with what the previous one left.
@@ -53,12 +70,21 @@ private:
     // when the new bytes hold a carriage return, -1 when they do not (a full buffer then keeps
     // only its newest bytes).
     int TakeReplyBytes(char* reply, std::size_t& total);
+    // Any thread: records the loss and wakes the worker's waits.
+    void MarkLinkLost();
+    // Worker: true when the link is lost; reports the loss once.
+    bool NoticeLinkLost();
 
     CDeviceSerial& m_port;
     const platform::StopSignal& m_stop;
     // The record of the command write lives as long as the channel, so it stays valid however
     // long the write takes after SendCommand has returned.
     OVERLAPPED m_txRecord{};
+    // Set by the window thread and the worker, read by the worker.
+    std::atomic<bool> m_linkLost{false};
+    bool m_lossReported = false;  // worker only
+    bool m_writeFailed = false;   // worker only: the last command never went out
+    platform::Event m_interrupt;  // ends Pause: a stop request or a lost link
 };
 
 }  // namespace pellorin

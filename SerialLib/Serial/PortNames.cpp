@@ -14,6 +14,7 @@
 #include <optional>
 
 #include "SerialLib/Serial/LineDriver.h"
+#include "SerialLib/Serial/PortCatalog.h"
 
 namespace fs = std::filesystem;
 
@@ -94,9 +95,9 @@ std::string PortDevicePath(int number) {
         struct stat info {};
         return stat(path.c_str(), &info) == 0 ? path : "";
     }
-    if (number < 1) return "";
-    const auto devices = PresentSerialDevices();
-    return static_cast<std::size_t>(number) <= devices.size() ? devices[number - 1] : "";
+    // The number is bound to an adapter (PortCatalog.h): its node now, wherever it is plugged in.
+    const auto port = serial::LocatePort("COM" + std::to_string(number));
+    return port && port->state != serial::PortState::Absent ? port->path : "";
 }
 
 std::string ResolvePortName(const char* name) {

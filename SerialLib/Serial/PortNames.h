@@ -2,8 +2,9 @@
 //
 // If the environment variable PELLORIN_COM_DIR names a folder, port n is "<dir>/comN" (usually a
 // symbolic link to a tty or a pseudo-terminal), present only while the link resolves. Otherwise
-// the present serial devices are numbered COM1, COM2, ... in this order: real UARTs ttyS* that
-// have hardware behind them, then ttyUSB*, then ttyACM*, each group by device number.
+// each present serial device keeps the number bound to it (PortCatalog.h); devices seen for the
+// first time are numbered in this order: real UARTs ttyS* that have hardware behind them, then
+// ttyUSB*, then ttyACM*, each group by device number.
 #pragma once
 
 #include <string>

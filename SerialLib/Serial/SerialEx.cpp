@@ -80,7 +80,13 @@ LONG CSerialEx::ThreadProc(platform::Event& evtListener) {
         platform::ResetEvent(evtListener);
         OVERLAPPED record{0, 0, 0, 0, &evtListener};
         const LONG lWait = WaitEvent(&record, INFINITE);
-        if (lWait != ERROR_SUCCESS) return lWait;
+        if (lWait != ERROR_SUCCESS) {
+            // A device that has gone ends the listener; its owner learns of it the way it learns
+            // of every port event, from one last notification, here with the I/O error bit.
+            if (lWait == ERROR_DEVICE_NOT_CONNECTED && !m_fStopping.load())
+                OnComEvent(EV_ERR, CE_IOE);
+            return lWait;
+        }
         if (platform::WaitForSingleObject(evtListener, INFINITE) != WAIT_OBJECT_0) {
             platform::Trace("CSerialEx::ThreadProc - Unable to wait until COM event has arrived\n");
             return ERROR_GEN_FAILURE;

@@ -19,6 +19,7 @@ constexpr DWORD CE_OVERRUN = 0x0002;
 constexpr DWORD CE_RXPARITY = 0x0004;
 constexpr DWORD CE_FRAME = 0x0008;
 constexpr DWORD CE_BREAK = 0x0010;
+constexpr DWORD CE_IOE = 0x0400;  // the device has gone (a USB adapter pulled out, a hang-up)
 
 // Parity and stop bits, as Setup takes them.
 constexpr BYTE NOPARITY = 0;

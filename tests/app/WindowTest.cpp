@@ -19,12 +19,15 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <unistd.h>
+
 #include <atomic>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <thread>
 
+#include "SerialLib/Serial/Serial.h"
 #include "app/AboutBox.h"
 #include "app/DialogUnits.h"
 #include "app/EndSound.h"
@@ -166,6 +169,7 @@ class WindowTest : public QObject {
     void layoutFollowsTheTemplateInDialogUnits();
     void aboutEntryOfTheContextMenuOpensTheAboutBox();
     void portListIsInNumericOrderFromZeroToTwentyNine();
+    void portListFollowsAdaptersAndSaysWhatEachIsOrWhyItIsMissing();
     void everyJobButtonWithoutAPortSaysSo();
     void resetEepromAsksFirstAndOnlyOpensThePort();
     void fullUpdateThroughTheWindow_data();
@@ -334,6 +338,38 @@ void WindowTest::portListIsInNumericOrderFromZeroToTwentyNine() {
     QCOMPARE(names, (QStringList{"COM0", "COM2", "COM10", "COM29"}));
     QCOMPARE(ports->currentIndex(), 0);
     QCOMPARE(ports->currentText(), QStringLiteral("COM0"));
+}
+
+void WindowTest::portListFollowsAdaptersAndSaysWhatEachIsOrWhyItIsMissing() {
+    sim::PseudoTerminal line;
+    QVERIFY(line.Ok());
+    TestWindow t;
+    auto* ports = t.Get<QComboBox>(IDC_PORT_COMBO);
+    QCOMPARE(ports->count(), 0);
+
+    // Plugged in while the window is open: listed and selected, with its device in the tooltip.
+    const std::string com4 = (m_comDir.path() + QStringLiteral("/com4")).toStdString();
+    QVERIFY(line.LinkAs(com4));
+    QVERIFY(WaitUntil([&] { return ports->count() == 1; }, 5000));
+    QCOMPARE(ports->currentText(), QStringLiteral("COM4"));
+    QCOMPARE(ports->toolTip(), QString::fromStdString(com4 + " (" + line.SlavePath() + ")"));
+    std::filesystem::remove(com4);
+    QVERIFY(WaitUntil([&] { return ports->count() == 0; }, 5000));
+
+    // A port that another holder has locked is not offered, and a job button says who has it.
+    CSerial holder;
+    QCOMPARE(holder.Open(line.SlavePath().c_str()), ERROR_SUCCESS);
+    const std::string com6 = (m_comDir.path() + QStringLiteral("/com6")).toStdString();
+    QVERIFY(line.LinkAs(com6));
+    const std::string reason = "in use by app_tests (PID " + std::to_string(getpid()) + ")";
+    QVERIFY(WaitUntil([&] { return ports->toolTip() == QString::fromStdString("COM6: " + reason); },
+                      5000));
+    QCOMPARE(ports->count(), 0);
+    t.Get<QPushButton>(IDC_UPDATE_DSP)->click();
+    QCOMPARE(t.boxes->shown.last().second,
+             QString::fromStdString("Canot find serial interface!\nCOM6 (" + com6 + " (" +
+                                    line.SlavePath() + ")): " + reason));
+    holder.Close();
 }
 
 void WindowTest::everyJobButtonWithoutAPortSaysSo() {

@@ -1,8 +1,11 @@
 // The job runner against the simulated inverter: what each job sends, logs and leaves behind.
 #include <sys/stat.h>
 
+#include <thread>
+
 #include "SerialLib/Serial/LineDriver.h"
 #include "platform/Trace.h"
+#include "sim/PseudoTerminal.h"
 #include "tests/support/SimulatedLine.h"
 
 using namespace pellorin;
@@ -76,7 +79,7 @@ TEST_F(JobRunner, APortThatCannotBeOpenedStopsTheJobWithAMessageBox) {
     Start();
     ASSERT_TRUE(console->PressJobButton(kJobDspUpdate, "COM7"));
     ASSERT_TRUE(console->WaitForJobEnd(60000));
-    EXPECT_EQ(console->MessageBoxes(), (Lines{"Cannot open serial port"}));
+    EXPECT_EQ(console->MessageBoxes(), (Lines{"Cannot open serial port\nCOM7: no such port"}));
     EXPECT_TRUE(Log().empty()) << "nothing is logged, not even Com was closed";
     EXPECT_TRUE(console->JobButtonsEnabled());
 }
@@ -123,4 +126,46 @@ TEST_F(JobRunner, ExitDuringAJobEndsItPromptlyWithoutTouchingTheWindow) {
     EXPECT_EQ(Log(), Lines{}) << "nothing is logged after the window closed";
     EXPECT_FALSE(traces.Contains("CSerial::Close - Method called when device is not open\n"))
         << "the port is closed once";
+}
+
+TEST_F(JobRunner, AnAdapterPulledOutBeforeProgrammingEndsTheJobWithinASecond) {
+    platform::SetClockScale(1);  // the bound below is in real program seconds
+    folder.Write("dsp.hex", testing_support::MakeHexImage(5));
+    // A device that acknowledges the speed and is pulled out when the first command arrives.
+    sim::PseudoTerminal line;
+    ASSERT_TRUE(line.Ok());
+    ASSERT_TRUE(line.LinkAs(folder.File("com1")));
+    setenv("PELLORIN_COM_DIR", folder.Path().c_str(), 1);
+    std::atomic<DWORD> pulledAt{0};
+    std::thread pulling([&] {
+        std::string heard;
+        while (heard.find("BAUD192\r") == std::string::npos) heard += line.ReadMaster(50, 1);
+        line.WriteMaster("^D006ACK\r");
+        heard.clear();
+        while (heard.find('\r') == std::string::npos) heard += line.ReadMaster(50, 1);
+        pulledAt = platform::GetTickCount();
+        line.HangUp();
+    });
+    console = std::make_unique<HeadlessConsole>();
+    console->Link().ModulePath = folder.File("Pellorin");
+    RunJob(kJobDspUpdate, 60000);
+    pulling.join();
+    const Lines log = Log();
+    ASSERT_GE(log.size(), 3u);
+    EXPECT_EQ(Lines(log.end() - 3, log.end()),
+              (Lines{"COM1 was disconnected!", "connect fail", "Com was closed"}));
+    EXPECT_LT(console->LogTicksOldestFirst().back() - pulledAt.load(), 1000u);
+    EXPECT_EQ(console->Counters.FlashPhase.load(), kPhaseFailed);
+    EXPECT_FALSE(console->Link().Port.IsOpen());
+
+    // Plugged back in: the next job opens the port and talks to the device again.
+    platform::SetClockScale(kClockScale);
+    sim::Options replugged;
+    replugged.comDir = folder.Path();
+    replugged.comNumber = 1;
+    device = std::make_unique<sim::SimInverter>(replugged);
+    ASSERT_TRUE(device->Start());
+    RunJob(kJobMcuUpdate);
+    EXPECT_TRUE(Logged("mcu.hex can not found!"));
+    EXPECT_EQ(device->Received(), "^S008BAUD192\rSV\r");
 }

@@ -123,15 +123,15 @@ TEST_F(Listener, CloseWhileTheListenerWaitsEndsItAndPostsNothingMore) {
     EXPECT_TRUE(traces.Contains("CSerial::Close - Method called when device is not open\n"));
 }
 
-TEST_F(Listener, AHangUpEndsTheListenerAndCloseReturnsAtOnce) {
+TEST_F(Listener, AHangUpEndsTheListenerWithOneLastNotificationAndCloseReturnsAtOnce) {
     TraceCapture traces;
     ASSERT_EQ(port.Open(pty.SlavePath().c_str(), window.Object()), ERROR_SUCCESS);
     pty.HangUp();
-    for (int i = 0;
-         i < 400 && !traces.Contains("CSerial::WaitEvent - Unable to wait for COM event\n"); ++i)
-        platform::Sleep(5);
+    for (int i = 0; i < 400 && window.Count() == 0; ++i) platform::Sleep(5);
     EXPECT_TRUE(traces.Contains("CSerial::WaitEvent - Unable to wait for COM event\n"));
-    EXPECT_EQ(window.Count(), 0u);
+    // The owner learns that the device has gone: an error event with the I/O error bit.
+    ASSERT_EQ(window.Count(), 1u);
+    EXPECT_EQ(std::get<1>(window.Messages()[0]), static_cast<WPARAM>((CE_IOE << 16) | EV_ERR));
     EXPECT_TRUE(port.IsOpen());
     EXPECT_EQ(port.Close(), ERROR_SUCCESS);
     EXPECT_FALSE(port.IsOpen());

@@ -1,0 +1,216 @@
+// The port a job opens is the one the operator chose, and a port that cannot be opened says why:
+// adapters that are renumbered by a replug, a port locked by another program, a port this user
+// may not open.
+#include <fcntl.h>
+#include <grp.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "SerialLib/Serial/PortCatalog.h"
+#include "sim/PseudoTerminal.h"
+#include "tests/support/SimulatedLine.h"
+
+using namespace pellorin;
+using testing_support::SimulatedLine;
+using testing_support::TempFolder;
+namespace fs = std::filesystem;
+
+namespace {
+using Lines = std::vector<std::string>;
+
+// A made-up /sys and /dev with USB adapters whose nodes lead to pseudo-terminals, and a settings
+// folder of its own.
+class FakeSystem {
+public:
+    FakeSystem() : m_root(m_folder.Path()), m_guard(m_folder.Path()) {
+        fs::create_directories(m_root / "sys/class/tty");
+        fs::create_directories(m_root / "dev");
+        setenv("XDG_CONFIG_HOME", (m_root / "config").c_str(), 1);
+        unsetenv("PELLORIN_COM_DIR");
+    }
+    ~FakeSystem() { unsetenv("XDG_CONFIG_HOME"); }
+
+    // An FTDI adapter with serial number `serial` in USB socket `socket`, showing up as `node`.
+    void Plug(const std::string& node, const std::string& socket, const std::string& serial,
+              const std::string& slave) {
+        const fs::path usb = m_root / "sys/devices/pci0000:00/usb1" / socket;
+        const fs::path tty = usb / (socket + ":1.0") / node / "tty" / node;
+        fs::create_directories(tty);
+        std::ofstream(usb / "idVendor") << "0403\n";
+        std::ofstream(usb / "idProduct") << "6001\n";
+        std::ofstream(usb / "manufacturer") << "FTDI\n";
+        std::ofstream(usb / "product") << "FT232R USB UART\n";
+        std::ofstream(usb / "serial") << serial << "\n";
+        fs::create_directory_symlink(tty, m_root / "sys/class/tty" / node);
+        fs::create_symlink(slave, m_root / "dev" / node);
+    }
+    void Unplug(const std::string& node, const std::string& socket) {
+        fs::remove(m_root / "sys/class/tty" / node);
+        fs::remove(m_root / "dev" / node);
+        fs::remove_all(m_root / "sys/devices/pci0000:00/usb1" / socket);
+    }
+    [[nodiscard]] std::string Dev(const std::string& node) const { return (m_root / "dev" / node).string(); }
+    [[nodiscard]] std::string Settings() const {
+        std::ifstream file(m_root / "config/pellorin/com-ports");
+        return {std::istreambuf_iterator<char>(file), {}};
+    }
+
+private:
+    TempFolder m_folder;
+    fs::path m_root;
+    serial::ScopedSystemRoot m_guard;
+};
+
+// A child process named "holder" that opens `path` and holds a lock on it until it is killed.
+class LockHolder {
+public:
+    explicit LockHolder(const std::string& path) {
+        int ready[2];
+        if (pipe(ready) != 0) return;
+        m_pid = fork();
+        if (m_pid == 0) {
+            prctl(PR_SET_NAME, "holder");
+            const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+            const char ok = fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0 ? '1' : '0';
+            (void)!write(ready[1], &ok, 1);
+            for (;;) pause();
+        }
+        close(ready[1]);
+        char ok = '0';
+        m_locked = m_pid > 0 && read(ready[0], &ok, 1) == 1 && ok == '1';
+        close(ready[0]);
+    }
+    ~LockHolder() {
+        if (m_pid > 0) {
+            kill(m_pid, SIGKILL);
+            waitpid(m_pid, nullptr, 0);
+        }
+    }
+    [[nodiscard]] bool Locked() const { return m_locked; }
+    [[nodiscard]] int Pid() const { return m_pid; }
+
+private:
+    pid_t m_pid = -1;
+    bool m_locked = false;
+};
+
+// Runs `work` in a child process as user and group "nobody" and returns what it wrote.
+std::string AsNobody(const std::function<std::string()>& work) {
+    int out[2];
+    if (pipe(out) != 0) return {};
+    const pid_t child = fork();
+    if (child == 0) {
+        close(out[0]);
+        if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0) _exit(1);
+        const std::string text = work();
+        (void)!write(out[1], text.data(), text.size());
+        _exit(0);
+    }
+    close(out[1]);
+    std::string text;
+    char buffer[512];
+    for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) text.append(buffer, n);
+    close(out[0]);
+    waitpid(child, nullptr, 0);
+    return text;
+}
+
+}  // namespace
+
+class PortChoice : public SimulatedLine {};
+
+TEST_F(PortChoice, ANumberStaysWithItsAdapterWhenAReplugRenumbersTheNodes) {
+    sim::SimInverter first{sim::Options{}}, second{sim::Options{}};
+    ASSERT_TRUE(first.Start() && second.Start());
+    FakeSystem system;
+    system.Plug("ttyUSB0", "1-1", "AAA1", first.SlavePath());
+    system.Plug("ttyUSB1", "1-2", "BBB2", second.SlavePath());
+
+    const auto listed = serial::ListPorts();
+    ASSERT_EQ(listed.size(), 2u);
+    EXPECT_EQ(listed[0].name, "COM1");
+    EXPECT_EQ(listed[1].name, "COM2");
+    EXPECT_EQ(listed[1].state, serial::PortState::Free);
+    EXPECT_EQ(listed[1].Description(), system.Dev("ttyUSB1") + ", FTDI FT232R USB UART, serial BBB2");
+
+    // Between listing and pressing the button, the first adapter is pulled out and the second one
+    // replugged: it is ttyUSB0 now.
+    system.Unplug("ttyUSB0", "1-1");
+    system.Unplug("ttyUSB1", "1-2");
+    system.Plug("ttyUSB0", "1-2", "BBB2", second.SlavePath());
+
+    console = std::make_unique<HeadlessConsole>();
+    console->Link().ModulePath = folder.File("Pellorin");
+    ASSERT_TRUE(console->PressJobButton(kJobMcuUpdate, "COM2"));
+    ASSERT_TRUE(console->WaitForJobEnd(60000));
+    EXPECT_EQ(second.Received(), "^S008BAUD192\rSV\r");
+    EXPECT_EQ(first.Received(), "");
+    EXPECT_EQ(Log().front(), "COM2 was opened!");
+
+    ASSERT_TRUE(console->PressJobButton(kJobMcuUpdate, "COM1"));
+    ASSERT_TRUE(console->WaitForJobEnd(60000));
+    EXPECT_EQ(console->MessageBoxes(),
+              Lines{"Cannot open serial port\nCOM1: not plugged in (the port of "
+                    "usb:0403:6001:AAA1:1.0)"});
+    EXPECT_EQ(second.Received(), "^S008BAUD192\rSV\r") << "COM1 is not whatever is at ttyUSB0 now";
+
+    // The numbers are remembered: a new start lists the second adapter as COM2, and a third
+    // adapter gets a number of its own.
+    system.Plug("ttyUSB1", "1-3", "CCC3", first.SlavePath());
+    const auto again = serial::ListPorts();
+    ASSERT_EQ(again.size(), 2u);
+    EXPECT_EQ(again[0].name, "COM2");
+    EXPECT_EQ(again[0].path, system.Dev("ttyUSB0"));
+    EXPECT_EQ(again[1].name, "COM3");
+    EXPECT_EQ(system.Settings().find("COM1 usb:0403:6001:AAA1:1.0\nCOM2 usb:0403:6001:BBB2:1.0\n"
+                                     "COM3 usb:0403:6001:CCC3:1.0\n") != std::string::npos,
+              true)
+        << system.Settings();
+}
+
+TEST_F(PortChoice, APortLockedByAnotherProgramIsNamedWithItsHolder) {
+    Start();
+    LockHolder holder(device->SlavePath());
+    ASSERT_TRUE(holder.Locked());
+    const std::string inUse = "in use by holder (PID " + std::to_string(holder.Pid()) + ")";
+
+    const auto listed = serial::ListPorts();
+    ASSERT_EQ(listed.size(), 1u);
+    EXPECT_EQ(listed[0].state, serial::PortState::InUse);
+    EXPECT_EQ(listed[0].reason, inUse);
+
+    RunJob(kJobDspUpdate);
+    ASSERT_EQ(console->MessageBoxes().size(), 1u);
+    const std::string message = console->MessageBoxes()[0];
+    EXPECT_EQ(message.substr(0, message.find('\n')), "Cannot open serial port");
+    EXPECT_NE(message.find("COM1 (" + folder.File("com1")), std::string::npos) << message;
+    EXPECT_NE(message.find("): " + inUse), std::string::npos) << message;
+    EXPECT_EQ(device->Received(), "");
+}
+
+TEST_F(PortChoice, APortThisUserMayNotOpenSaysWhichGroupToJoin) {
+    const group* dialout = getgrnam("dialout");
+    if (dialout == nullptr) GTEST_SKIP() << "no group dialout on this machine";
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+    Start();
+    ASSERT_EQ(chown(device->SlavePath().c_str(), 0, dialout->gr_gid), 0);
+    ASSERT_EQ(chmod(device->SlavePath().c_str(), 0660), 0);
+    ASSERT_EQ(chmod(folder.Path().c_str(), 0755), 0);  // nobody may look into the COM folder
+
+    const std::string seen = AsNobody([] {
+        const auto listed = serial::ListPorts();
+        if (listed.size() != 1) return "ports: " + std::to_string(listed.size());
+        return (listed[0].state == serial::PortState::NotPermitted ? "" : "not refused: ") +
+               listed[0].reason;
+    });
+    EXPECT_EQ(seen,
+              "permission denied: the device belongs to group dialout; run: sudo usermod -aG "
+              "dialout $USER, then log in again");
+}
