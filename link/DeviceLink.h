@@ -14,6 +14,7 @@
 
 #include "SerialLib/Serial/DeviceSerial.h"
 #include "console/Console.h"
+#include "link/JobOutcome.h"
 #include "link/UpdateProcedures.h"
 #include "link/ReplyChannel.h"
 #include "platform/Messages.h"
@@ -57,6 +58,11 @@ public:
     std::string ImagePath;
     // Where FindImage looks: the executable's own path unless a test sets another.
     std::string ModulePath;
+    // When set, the image file itself (the command line names it): FindImage takes it instead of
+    // looking beside the executable.
+    std::string ExplicitImagePath;
+    // How the last job ended; reset when a job starts.
+    std::atomic<JobOutcome> Outcome{JobOutcome::None};
 
     CDeviceSerial Port;
     platform::StopSignal Stop;

@@ -42,11 +42,13 @@ void DeviceLink::OpenPort(bool negotiateBaud) {
         // An open that failed half-way can leave the port open without its listener: close it,
         // so that no job runs after the message.
         if (Port.IsOpen()) Port.Close();
+        Outcome.store(JobOutcome::PortNotOpened);
         if (!Stop.Requested()) TheConsole.ShowMessage("Cannot open serial port");
         return;
     }
     if (Port.Setup(kContactBaud, 8, NOPARITY, ONESTOPBIT) != ERROR_SUCCESS) {
         Port.Close();
+        Outcome.store(JobOutcome::PortSetupFailed);
         Log(" Setup serial port  fail!");
         return;
     }
@@ -65,6 +67,7 @@ void DeviceLink::OpenPort(bool negotiateBaud) {
         Log(PortName + " was opened!");
     } else {
         Port.Close();
+        Outcome.store(JobOutcome::PortSetupFailed);
         Log(" Setup serial port  fail!");
     }
 }
