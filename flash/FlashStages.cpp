@@ -72,6 +72,7 @@ void FlashEngine::BeginProgram() {
 
 void FlashEngine::FinishReflash() {
     Pause(kFinishPauseMs);
+    m_link.Outcome.store(JobOutcome::Updated);
     m_counters.FlashPhase.store(kPhaseFinished);
     const DWORD reflashTime = platform::timeGetTime() - m_counters.EraseStartTime.load();
     Log("Reflash  case time:" + std::to_string(reflashTime) + "ms");
@@ -81,6 +82,9 @@ void FlashEngine::FinishReflash() {
     if (!m_console.StopRequested()) m_console.StopTimer(kProgramTimer);
 }
 
-void FlashEngine::ReportConnectFail() { Log("connect fail"); }
+void FlashEngine::ReportConnectFail() {
+    m_link.Outcome.store(JobOutcome::ConnectFail);
+    Log("connect fail");
+}
 
 }  // namespace pellorin

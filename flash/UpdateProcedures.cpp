@@ -86,7 +86,8 @@ void FlashEngine::PublishWrittenBlock(std::uint32_t block) {
     m_counters.PercentShown.store(static_cast<std::uint32_t>(percent));
 }
 
-void FlashEngine::Fail(const std::string& line) {
+void FlashEngine::Fail(const std::string& line, JobOutcome outcome) {
+    m_link.Outcome.store(outcome);
     m_image.Close();
     m_counters.FlashPhase.store(kPhaseFailed);
     Log(line);
@@ -101,7 +102,7 @@ void FlashEngine::SendUpToThreeTimes(const char* command, const char* expected) 
 FlashEngine::ProgramResult FlashEngine::ProgramBlocks(const DeviceProfile& device,
                                                       std::int64_t resumeBlock, unsigned* checksum) {
     if (!m_image.Open(m_link.ImagePath)) {
-        Fail("Open image file fail!");
+        Fail("Open image file fail!", JobOutcome::ImageUnreadable);
         return ProgramResult::Failed;
     }
     unsigned sum = 0;
@@ -123,7 +124,7 @@ FlashEngine::ProgramResult FlashEngine::ProgramBlocks(const DeviceProfile& devic
             if (!VerifyChecksum(static_cast<int>(sum))) {
                 m_image.Close();
                 Pause(kFailPauseMs);
-                Fail("Verify flash data fail!");
+                Fail("Verify flash data fail!", JobOutcome::VerifyFail);
                 m_channel.ReplyTimeout = kLeaveAfterFailTimeoutMs;
                 SendUpToThreeTimes("SV\r", "ST6");
                 return ProgramResult::Failed;
@@ -132,7 +133,7 @@ FlashEngine::ProgramResult FlashEngine::ProgramBlocks(const DeviceProfile& devic
         }
         const std::string command = Format(device.blockFormat, block) + line;
         if (!m_channel.TransactExpect(command.c_str(), Format(device.ackFormat, block).c_str())) {
-            Fail("Write fail!");
+            Fail("Write fail!", JobOutcome::WriteFail);
             return ProgramResult::Failed;
         }
         PublishWrittenBlock(block);
@@ -167,7 +168,7 @@ void FlashEngine::UpdateMcu() {
     Log("Verify flash data...............");
     if (!VerifyChecksum(static_cast<int>(checksum))) {
         Pause(kFailPauseMs);
-        Fail("Verify flash data fail!");
+        Fail("Verify flash data fail!", JobOutcome::VerifyFail);
         m_channel.ReplyTimeout = kStageTimeoutMs;
         SendUpToThreeTimes("CHKF\r", "ST1");  // and no leave command
         return;
