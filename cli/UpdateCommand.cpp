@@ -177,7 +177,8 @@ public:
             char row[256];
             std::snprintf(row, sizeof row, "%-14s %-6s %-14s %13s %8s %5s\n", "PORT", "TARGET", "RESULT",
                           "BLOCKS", "TIME", "EXIT");
-            m_out << "\n" << row;
+            if (!m_options.quiet) m_out << "\n";
+            m_out << row;
             for (const Job& job : m_jobs) {
                 const std::string blocks = std::to_string(job.blocks) + "/" + std::to_string(job.total);
                 std::snprintf(row, sizeof row, "%-14s %-6s %-14s %13s %8s %5d\n", job.port.c_str(),
