@@ -3,11 +3,14 @@
 #include <dirent.h>
 #include <grp.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
 
 #include "SerialLib/Serial/PortNames.h"
 #include "cli/Commands.h"
@@ -86,6 +89,29 @@ std::string HoldersOf(const std::string& device) {
     return holders;
 }
 
+// The process that holds the lock a serial program takes on the device (as this program's own
+// port does), read from /proc/locks so that looking never disturbs the holder; 0 when none.
+long LockHolder(const std::string& device) {
+    struct stat info {};
+    if (stat(device.c_str(), &info) != 0) return 0;
+    std::ifstream locks("/proc/locks");
+    std::string line;
+    while (std::getline(locks, line)) {
+        std::istringstream fields(line);
+        std::string id, kind, mode, access, pid, file;
+        fields >> id >> kind;
+        if (kind == "->") fields >> kind;  // a waiting request
+        fields >> mode >> access >> pid >> file;
+        unsigned major = 0, minor = 0;
+        unsigned long inode = 0;
+        if (std::sscanf(file.c_str(), "%x:%x:%lu", &major, &minor, &inode) != 3) continue;
+        if (major == major(info.st_dev) && minor == minor(info.st_dev) && inode == info.st_ino) {
+            return std::strtol(pid.c_str(), nullptr, 10);
+        }
+    }
+    return 0;
+}
+
 std::string Remedy(const std::string& device) {
     struct stat info {};
     if (stat(device.c_str(), &info) != 0) return {};
@@ -116,7 +142,13 @@ std::vector<PortEntry> FindPorts() {
         if (entry.state == PortProbe::Missing) continue;
         entry.device = RealPath(entry.path);
         DescribeAdapter(entry);
-        if (entry.state == PortProbe::InUse) entry.user = HoldersOf(entry.device);
+        // An exclusive open does not turn away a privileged prober; the lock tells all the same.
+        if (const long holder = LockHolder(entry.device); holder > 0 && holder != getpid()) {
+            entry.state = PortProbe::InUse;
+            entry.user = "pid " + std::to_string(holder) + " (" +
+                         ReadFirstLine("/proc/" + std::to_string(holder) + "/comm") + ")";
+        }
+        if (entry.state == PortProbe::InUse && entry.user.empty()) entry.user = HoldersOf(entry.device);
         if (entry.state == PortProbe::NotPermitted) entry.remedy = Remedy(entry.device);
         entries.push_back(entry);
     }

@@ -2,7 +2,10 @@
 // clock: the bytes on the wire, several units at once, the exit statuses, the JSON lines, the
 // interruption, and the ports and check commands.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <climits>
 #include <cstdlib>
@@ -302,6 +305,16 @@ TEST_F(CliTest, PortsListsThePresentPorts) {
     EXPECT_EQ(ports[1]["device"].text, slave);
     EXPECT_EQ(ports[1]["state"].text, "free");
     EXPECT_EQ(ports[1]["path"].text, folder.File("com4"));
+
+    // A port another program has opened and locked, as this program's own serial layer does.
+    const int held = open(folder.File("com1").c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
+    const auto busy = ParseJsonLines(RunCli({"ports", "--json"}, folder.Path()).out);
+    close(held);
+    ASSERT_EQ(busy.size(), 2u);
+    EXPECT_EQ(busy[0]["state"].text, "in-use");
+    EXPECT_EQ(busy[0]["user"].text, "pid " + std::to_string(getpid()) + " (cli_tests)");
 }
 
 TEST_F(CliTest, CheckTellsTheImagesFactsAndFaults) {
