@@ -19,7 +19,7 @@ extern char** environ;
 namespace testing_support {
 
 CliProcess::CliProcess(const std::vector<std::string>& arguments, const std::string& comDir,
-                       double clockScale) {
+                       double clockScale, bool onTerminal) {
     std::vector<std::string> env;
     for (char** entry = environ; *entry != nullptr; ++entry) {
         const std::string text = *entry;
@@ -43,6 +43,15 @@ CliProcess::CliProcess(const std::vector<std::string>& arguments, const std::str
     int outPipe[2];
     int errPipe[2];
     if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) return;
+    if (onTerminal) {
+        // The slave stays open in the pseudo-terminal object, so the master never reads an end:
+        // Finish() stops reading once the child has ended and its output is drained.
+        m_terminal = std::make_unique<sim::PseudoTerminal>();
+        close(outPipe[0]);
+        close(outPipe[1]);
+        outPipe[0] = fcntl(m_terminal->MasterFd(), F_DUPFD_CLOEXEC, 0);
+        outPipe[1] = fcntl(m_terminal->SlaveFd(), F_DUPFD_CLOEXEC, 0);
+    }
     m_pid = fork();
     if (m_pid == 0) {
         dup2(outPipe[1], 1);
@@ -97,7 +106,18 @@ std::string CliProcess::OutputSoFar() {
 CliRun CliProcess::Finish(int timeoutMs) {
     CliRun run;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while ((m_out >= 0 || m_err >= 0) && std::chrono::steady_clock::now() < deadline) Pump(100);
+    while ((m_out >= 0 || m_err >= 0) && std::chrono::steady_clock::now() < deadline) {
+        Pump(100);
+        if (m_terminal && m_err < 0 && m_out >= 0) {
+            // Standard error has ended, so has the child: take what the terminal still holds.
+            for (std::size_t before = m_outText.size() + 1; before != m_outText.size();) {
+                before = m_outText.size();
+                Pump(50);
+            }
+            close(m_out);
+            m_out = -1;
+        }
+    }
     if (m_pid > 0) {
         int status = 0;
         if (m_out >= 0 || m_err >= 0) {
@@ -116,8 +136,9 @@ CliRun CliProcess::Finish(int timeoutMs) {
     return run;
 }
 
-CliRun RunCli(const std::vector<std::string>& arguments, const std::string& comDir, double clockScale) {
-    CliProcess process(arguments, comDir, clockScale);
+CliRun RunCli(const std::vector<std::string>& arguments, const std::string& comDir, double clockScale,
+              bool onTerminal) {
+    CliProcess process(arguments, comDir, clockScale, onTerminal);
     return process.Finish();
 }
 

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "sim/PseudoTerminal.h"
+
 namespace testing_support {
 
 struct CliRun {
@@ -20,7 +22,9 @@ class CliProcess {
 public:
     // Starts the program with `arguments`; PELLORIN_COM_DIR and PELLORIN_CLOCK_SCALE are set from
     // the arguments, the rest of the environment is inherited.
-    CliProcess(const std::vector<std::string>& arguments, const std::string& comDir, double clockScale);
+    // With `onTerminal` its standard output is a pseudo-terminal, as when run by hand.
+    CliProcess(const std::vector<std::string>& arguments, const std::string& comDir, double clockScale,
+               bool onTerminal = false);
     ~CliProcess();
     CliProcess(const CliProcess&) = delete;
     CliProcess& operator=(const CliProcess&) = delete;
@@ -34,6 +38,7 @@ public:
 
 private:
     void Pump(int timeoutMs);
+    std::unique_ptr<sim::PseudoTerminal> m_terminal;
     pid_t m_pid = -1;
     int m_out = -1;
     int m_err = -1;
@@ -42,7 +47,7 @@ private:
 };
 
 CliRun RunCli(const std::vector<std::string>& arguments, const std::string& comDir,
-              double clockScale = 20.0);
+              double clockScale = 20.0, bool onTerminal = false);
 
 // A small JSON reader for the program's output: objects, arrays, strings, numbers, literals.
 struct JsonValue {

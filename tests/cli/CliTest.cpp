@@ -198,6 +198,24 @@ TEST_F(CliTest, ThreeUnitsAtOnceOneFaulty) {
     EXPECT_EQ(writeFails, 1);
 }
 
+// On a terminal: the log, one live status line per port below it (erased and redrawn), and the
+// summary table at the end.
+TEST_F(CliTest, OnATerminalEachPortHasALiveStatusLine) {
+    const std::string image = WriteImage("dsp.hex", 150, true);
+    for (int com = 1; com <= 2; ++com) {
+        sim::Options options;
+        options.pace = true;
+        StartDevice(com, options);
+    }
+    const CliRun run = RunCli({"update", "dsp", "--port", "COM1", "--port", "COM2", "--image", image},
+                              folder.Path(), kScale, true);
+    EXPECT_EQ(run.exitStatus, 0) << run.out << run.err;
+    for (const char* text : {"COM1: Com was closed\n", "COM2: Com was closed\n", "COM1  dsp  programming  ",
+                             "COM2  dsp  programming  ", " blocks/s  ", "\x1b[1A\x1b[2K", "PORT ", "exit status 0"}) {
+        EXPECT_NE(run.out.find(text), std::string::npos) << text;
+    }
+}
+
 TEST_F(CliTest, EveryExitStatusHasItsCause) {
     const std::string image = WriteImage("dsp.hex", 20, true);
     const auto update = [&](const std::string& port, const std::string& imagePath, double cliScale = kScale) {
