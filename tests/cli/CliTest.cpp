@@ -45,8 +45,9 @@ protected:
     }
 
     // A DSP image (verification record last among the data) or an MCU image.
-    std::string WriteImage(const std::string& name, int records, bool dsp) {
+    std::string WriteImage(const std::string& name, int records, bool dsp, std::uint32_t seed = 1) {
         sim::HexImageOptions options;
+        options.seed = seed;
         options.records = records;
         options.dataLength = 16;
         options.startAddress = dsp ? 0x8000 : 0xFE00;  // the MCU image passes a 64 KiB boundary
@@ -138,19 +139,21 @@ TEST_F(CliTest, UpdatesPutTheWindowsBytesOnTheWire) {
     }
 }
 
-// Three units at once, the second refusing a block: each port has its own outcome, the program
-// the worst of them, and every JSON line carries the documented fields.
+// Three units at once, the second refusing a block, the third with an image of its own: each port
+// has its own outcome and image, the program the worst outcome, and every JSON line carries the
+// documented fields.
 TEST_F(CliTest, ThreeUnitsAtOnceOneFaulty) {
     const std::string image = WriteImage("dsp.hex", 120, true);
+    const std::string other = WriteImage("other.hex", 120, true, 7);
     for (int com = 1; com <= 3; ++com) {
         sim::Options options;
         options.pace = true;
-        options.expectImage = image;
+        options.expectImage = com == 3 ? other : image;
         if (com == 2) options.faults.refuseBlock = 30;
         StartDevice(com, options);
     }
     const CliRun run = RunCli({"update", "dsp", "--port", "COM1", "--port", "COM2", "--port", "COM3",
-                               "--image", image, "--json"},
+                               "--image", image, "--image", image, "--image", other, "--json"},
                               folder.Path(), kScale);
     EXPECT_EQ(run.exitStatus, 5) << run.out << run.err;
     const auto lines = ParseJsonLines(run.out);
@@ -181,6 +184,7 @@ TEST_F(CliTest, ThreeUnitsAtOnceOneFaulty) {
     for (const auto& [port, result] : results) {
         for (const char* field : {"target", "image", "total", "duration_s", "record"}) EXPECT_TRUE(result.Has(field));
     }
+    EXPECT_EQ(results["COM3"]["image"].text, other);
     const auto summary = Events(lines, "summary");
     ASSERT_EQ(summary.size(), 1u);
     EXPECT_EQ(summary[0]["exit"].number, 5);
