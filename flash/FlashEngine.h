@@ -76,7 +76,7 @@ private:
     // Sends a closing command up to three times until the expected reply; the outcome is not
     // needed by the caller.
     void SendUpToThreeTimes(const char* command, const char* expected);
-    void Fail(const std::string& line);
+    void Fail(const std::string& line, JobOutcome outcome);
     void Log(const std::string& line);
     bool Pause(DWORD ms) { return m_channel.Pause(ms); }  // ends early on stop or lost link
 

@@ -73,6 +73,7 @@ void FlashEngine::BeginProgram() {
 
 void FlashEngine::FinishReflash() {
     Pause(kFinishPauseMs);
+    m_link.Outcome.store(JobOutcome::Updated);
     m_counters.FlashPhase.store(kPhaseFinished);
     const DWORD reflashTime = platform::timeGetTime() - m_counters.EraseStartTime.load();
     Log("Reflash  case time:" + std::to_string(reflashTime) + "ms");
@@ -83,6 +84,7 @@ void FlashEngine::FinishReflash() {
 }
 
 void FlashEngine::ReportConnectFail() {
+    m_link.Outcome.store(JobOutcome::ConnectFail);
     Log("connect fail");
     // A device that has gone ends the run as a failure, not as an idle port.
     if (m_channel.LinkLost()) m_counters.FlashPhase.store(kPhaseFailed);

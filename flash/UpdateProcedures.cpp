@@ -88,7 +88,8 @@ void FlashEngine::PublishWrittenBlock(std::uint32_t block) {
     m_counters.PercentShown.store(static_cast<std::uint32_t>(percent));
 }
 
-void FlashEngine::Fail(const std::string& line) {
+void FlashEngine::Fail(const std::string& line, JobOutcome outcome) {
+    m_link.Outcome.store(outcome);
     m_image.Close();
     m_counters.FlashPhase.store(kPhaseFailed);
     Log(line);
@@ -101,6 +102,7 @@ void FlashEngine::SendUpToThreeTimes(const char* command, const char* expected) 
 }
 
 void FlashEngine::RefuseImage() {
+    m_link.Outcome.store(JobOutcome::ImageRefused);
     char reply[kReplyBufferSize] = {};
     (void)m_channel.Transact("SV\r", reply);
 }
@@ -118,7 +120,7 @@ bool FlashEngine::ReportSumCheck(SumCheck result) {
 void FlashEngine::FailVerification() {
     m_image.Close();
     Pause(kFailPauseMs);
-    Fail("Verify flash data fail!");
+    Fail("Verify flash data fail!", JobOutcome::VerifyFail);
     m_channel.ReplyTimeout = kLeaveAfterFailTimeoutMs;
     SendUpToThreeTimes("SV\r", "ST6");
 }
@@ -126,7 +128,7 @@ void FlashEngine::FailVerification() {
 FlashEngine::ProgramResult FlashEngine::ProgramBlocks(const DeviceProfile& device,
                                                       std::int64_t resumeBlock, unsigned* checksum) {
     if (!m_image.Open(m_link.ImagePath, m_facts)) {
-        Fail("Open image file fail!");
+        Fail("Open image file fail!", JobOutcome::ImageUnreadable);
         return ProgramResult::Failed;
     }
     const std::uint32_t total = m_facts.Lines;
@@ -157,7 +159,7 @@ FlashEngine::ProgramResult FlashEngine::ProgramBlocks(const DeviceProfile& devic
             Log(ImageName() + " changed after it was checked (lines " +
                 std::to_string(m_image.ChangedFrom()) + " to " + std::to_string(m_image.ChangedTo()) +
                 "): no changed line is sent");
-            Fail("Write fail!");
+            Fail("Write fail!", JobOutcome::WriteFail);
             return ProgramResult::Failed;
         }
         line += '\r';
@@ -179,7 +181,7 @@ FlashEngine::ProgramResult FlashEngine::ProgramBlocks(const DeviceProfile& devic
         }
         const std::string command = Format(device.blockFormat, block) + line;
         if (!m_channel.TransactExpect(command.c_str(), Format(device.ackFormat, block).c_str())) {
-            Fail("Write fail!");
+            Fail("Write fail!", JobOutcome::WriteFail);
             return ProgramResult::Failed;
         }
         PublishWrittenBlock(block);
@@ -227,7 +229,7 @@ void FlashEngine::UpdateMcu() {
                                         : ReportSumCheck(result);
     if (!passed) {
         Pause(kFailPauseMs);
-        Fail("Verify flash data fail!");
+        Fail("Verify flash data fail!", JobOutcome::VerifyFail);
         m_channel.ReplyTimeout = kStageTimeoutMs;
         SendUpToThreeTimes("CHKF\r", "ST1");  // and no leave command
         return;

@@ -40,6 +40,7 @@ bool DeviceLink::StartJob(int jobMode, bool negotiateBaud, const std::string& po
     NegotiateBaud = negotiateBaud;
     PortName = portName;
     PortIdentity = portIdentity;
+    Outcome.store(JobOutcome::None);
     m_running.store(true);
     m_jobEnded.Reset();
     m_worker = std::thread(UpdateWorker, this);
@@ -104,6 +105,7 @@ void DeviceLink::RunJob() {
         if (mode == kJobDspUpdate) m_procedures->UpdateDsp();
         return;
     }
+    Outcome.store(JobOutcome::ImageMissing);
     Log(std::string(imageName) + " can not found!");
     char reply[kReplyBufferSize] = {};
     (void)Channel.Transact("SV\r", reply);
@@ -114,11 +116,11 @@ bool DeviceLink::FindImage(const std::string& fileName) {
     const std::size_t slash = path.find_last_of('/');
     if (slash != std::string::npos) path.erase(slash + 1);
     path += fileName;
-    ImagePath = path;
+    ImagePath = ExplicitImagePath.empty() ? path : ExplicitImagePath;
     // A path that does not fit the path buffer is treated as a missing image rather than cut.
-    if (path.size() > kMaxPath - 1) return false;
+    if (ExplicitImagePath.empty() && path.size() > kMaxPath - 1) return false;
     struct stat info {};
-    return stat(path.c_str(), &info) == 0;
+    return stat(ImagePath.c_str(), &info) == 0;
 }
 
 void DeviceLink::ClosePort() {

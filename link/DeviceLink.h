@@ -15,6 +15,7 @@
 
 #include "SerialLib/Serial/DeviceSerial.h"
 #include "console/Console.h"
+#include "link/JobOutcome.h"
 #include "link/UpdateProcedures.h"
 #include "link/ReplyChannel.h"
 #include "platform/Messages.h"
@@ -64,6 +65,11 @@ public:
     DWORD JobStartTime = 0;
     // Where FindImage looks: the executable's own path unless a test sets another.
     std::string ModulePath;
+    // When set, the image file itself (the command line names it): FindImage takes it instead of
+    // looking beside the executable.
+    std::string ExplicitImagePath;
+    // How the last job ended; reset when a job starts.
+    std::atomic<JobOutcome> Outcome{JobOutcome::None};
 
     CDeviceSerial Port;
     platform::StopSignal Stop;

@@ -60,12 +60,14 @@ void DeviceLink::OpenPort(bool negotiateBaud) {
         // An open that failed half-way can leave the port open without its listener: close it,
         // so that no job runs after the message.
         ClosePortOnce();
+        Outcome.store(JobOutcome::PortNotOpened);
         if (!Stop.Requested()) TheConsole.ShowMessage("Cannot open serial port\n" + WhyNotOpened(*port));
         return;
     }
     Channel.ResetLinkLost();
     if (Port.Setup(kContactBaud, 8, NOPARITY, ONESTOPBIT) != ERROR_SUCCESS) {
         ClosePortOnce();
+        Outcome.store(JobOutcome::PortSetupFailed);
         Log(" Setup serial port  fail!");
         return;
     }
@@ -84,6 +86,7 @@ void DeviceLink::OpenPort(bool negotiateBaud) {
         Log(PortName + " was opened!");
     } else {
         ClosePortOnce();
+        Outcome.store(JobOutcome::PortSetupFailed);
         Log(" Setup serial port  fail!");
     }
 }

@@ -1,0 +1,204 @@
+// Parsing the pellorin-cli command line.
+#include "cli/CommandLine.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "link/JobMode.h"
+
+namespace pellorin::cli {
+namespace {
+
+std::string Lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+bool ParseSpeed(const std::string& text, int& speed) {
+    for (int candidate : kLinkSpeeds) {
+        if (text == std::to_string(candidate)) {
+            speed = candidate;
+            return true;
+        }
+    }
+    return false;
+}
+
+ParseResult Fail(std::string error) {
+    ParseResult result;
+    result.error = std::move(error);
+    return result;
+}
+
+}  // namespace
+
+int Options::SpeedIndex() const {
+    for (int i = 0; i < static_cast<int>(std::size(kLinkSpeeds)); ++i) {
+        if (kLinkSpeeds[i] == speed) return i;
+    }
+    return 2;
+}
+
+const std::string& Options::ImageFor(std::size_t index) const {
+    return images.size() == 1 ? images.front() : images.at(index);
+}
+
+bool SamePortName(const std::string& a, const std::string& b) {
+    const auto isCom = [](const std::string& name) {
+        return name.size() > 3 && Lower(name.substr(0, 3)) == "com";
+    };
+    if (isCom(a) && isCom(b)) return Lower(a) == Lower(b);
+    return a == b;
+}
+
+ParseResult ParseCommandLine(const std::vector<std::string>& arguments) {
+    ParseResult result;
+    Options& options = result.options;
+    std::vector<std::string> words;  // the subcommand and its plain arguments
+    bool help = false;
+    bool version = false;
+    bool speedGiven = false;
+
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        std::string word = arguments[i];
+        std::string value;
+        bool hasValue = false;
+        if (word.rfind("--", 0) == 0) {
+            const std::size_t equals = word.find('=');
+            if (equals != std::string::npos) {
+                value = word.substr(equals + 1);
+                word.erase(equals);
+                hasValue = true;
+            }
+        }
+        const auto takeValue = [&]() -> bool {
+            if (hasValue) return true;
+            if (i + 1 >= arguments.size()) return false;
+            value = arguments[++i];
+            return true;
+        };
+        if (word == "--help" || word == "-h") {
+            help = true;
+        } else if (word == "--version" || word == "-V") {
+            version = true;
+        } else if (word == "--json") {
+            options.json = true;
+        } else if (word == "--quiet" || word == "-q") {
+            options.quiet = true;
+        } else if (word == "--port" || word == "-p") {
+            if (!takeValue() || value.empty()) return Fail("--port needs a port (COMn or a device path)");
+            options.ports.push_back(value);
+        } else if (word == "--image" || word == "-i") {
+            if (!takeValue() || value.empty()) return Fail("--image needs a file");
+            options.images.push_back(value);
+        } else if (word == "--baud" || word == "-b") {
+            if (!takeValue()) return Fail("--baud needs a speed");
+            if (!ParseSpeed(value, options.speed)) {
+                return Fail("--baud must be 4800, 9600, 19200 or 38400, not '" + value + "'");
+            }
+            speedGiven = true;
+        } else if (word == "--") {
+            words.insert(words.end(), arguments.begin() + static_cast<long>(i) + 1, arguments.end());
+            break;
+        } else if (word.size() > 1 && word[0] == '-') {
+            return Fail("unknown option '" + word + "'");
+        } else {
+            words.push_back(word);
+        }
+    }
+
+    if (version) {
+        options.command = Command::Version;
+        result.ok = true;
+        return result;
+    }
+    if (help || words.empty()) {
+        if (!help) return Fail("no command given");
+        options.command = Command::Help;
+        result.ok = true;
+        return result;
+    }
+
+    const std::string& command = words[0];
+    const bool updateOptions = !options.ports.empty() || speedGiven;
+    if (command == "help") {
+        options.command = Command::Help;
+    } else if (command == "ports") {
+        if (words.size() > 1) return Fail("ports takes no argument");
+        if (updateOptions || !options.images.empty()) return Fail("ports takes only --json");
+        options.command = Command::Ports;
+    } else if (command == "check") {
+        if (updateOptions) return Fail("check takes an image and --json only");
+        for (std::size_t i = 1; i < words.size(); ++i) options.images.push_back(words[i]);
+        if (options.images.size() != 1) return Fail("check needs exactly one image");
+        options.command = Command::Check;
+    } else if (command == "update") {
+        if (words.size() != 2) return Fail("update needs a target: dsp or mcu");
+        if (words[1] == "dsp") {
+            options.jobMode = kJobDspUpdate;
+        } else if (words[1] == "mcu") {
+            options.jobMode = kJobMcuUpdate;
+        } else {
+            return Fail("unknown target '" + words[1] + "' (dsp or mcu)");
+        }
+        if (options.ports.empty()) return Fail("update needs --port");
+        if (options.images.empty()) return Fail("update needs --image");
+        if (options.images.size() != 1 && options.images.size() != options.ports.size()) {
+            return Fail("give one --image for all ports or one per --port, in the same order");
+        }
+        for (std::size_t i = 0; i < options.ports.size(); ++i) {
+            for (std::size_t j = 0; j < i; ++j) {
+                if (SamePortName(options.ports[i], options.ports[j])) {
+                    return Fail("port " + options.ports[i] + " is given twice");
+                }
+            }
+        }
+        options.command = Command::Update;
+    } else {
+        return Fail("unknown command '" + command + "'");
+    }
+    result.ok = true;
+    return result;
+}
+
+std::string UsageText() {
+    return R"(Usage:
+  pellorin-cli ports [--json]
+  pellorin-cli check IMAGE [--json]
+  pellorin-cli update dsp|mcu --port COMn|DEVICE --image FILE [--baud 4800|9600|19200|38400]
+                              [--port ... [--image ...]] [--json] [--quiet]
+  pellorin-cli --help | --version
+
+Commands:
+  ports    every serial port the window would list: number, device, adapter, state
+  check    checks an Intel HEX image and shows its lines, data records, address ranges,
+           the DSP's verification line and the sums the device will be asked for
+  update   updates the DSP or the MCU, exactly as the window's button does; the image is
+           checked first. --port may be repeated to update several units at once, each on
+           its own port; give one --image for all or one per --port in the same order.
+           --baud chooses the DSP's link speed (default 19200); the MCU always asks for
+           19200 and runs its link at 9600, as the window does.
+
+Output:
+  on a terminal the log lines and a live status line per port; otherwise the log lines only;
+  --json  one JSON object per line: {"event":"log"|"progress"|"result"|"summary",...}
+  --quiet only the result
+
+Exit status:
+  0    updated (every port)
+  1    usage: the command line is wrong
+  2    the port could not be opened
+  3    the image is missing or refused
+  4    the device did not answer ("connect fail")
+  5    a block was refused or the line failed ("Write fail!")
+  6    verification failed ("Verify flash data fail!")
+  130  interrupted (Ctrl-C or SIGTERM): the port is closed, a later run resumes the device
+  With several ports the status is the worst of them (the highest number).
+
+Environment:
+  PELLORIN_COM_DIR   COMn is <dir>/comN (a link to a tty) instead of the numbered serial devices
+)";
+}
+
+}  // namespace pellorin::cli

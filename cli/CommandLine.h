@@ -1,0 +1,46 @@
+// The pellorin-cli command line: argv in, options or a usage error out. A pure function (no I/O,
+// no globals), so that tests and a fuzz target can call it with any words.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace pellorin::cli {
+
+enum class Command { Help, Version, Ports, Check, Update };
+
+// The speeds the window's speed box offers, in its list order.
+constexpr int kLinkSpeeds[] = {4800, 9600, 19200, 38400};
+constexpr int kDefaultSpeed = 19200;
+
+struct Options {
+    Command command = Command::Help;
+    bool json = false;
+    bool quiet = false;
+    // check: the image; update: one image for every port, or one per port in the ports' order.
+    std::vector<std::string> images;
+    // update
+    int jobMode = 0;  // kJobDspUpdate or kJobMcuUpdate
+    std::vector<std::string> ports;
+    int speed = kDefaultSpeed;
+    // The index of `speed` in the speed box.
+    [[nodiscard]] int SpeedIndex() const;
+    // The image for the port at `index`.
+    [[nodiscard]] const std::string& ImageFor(std::size_t index) const;
+};
+
+struct ParseResult {
+    bool ok = false;
+    Options options;
+    std::string error;  // when !ok: one line saying what is wrong
+};
+
+// `arguments` without the program name.
+[[nodiscard]] ParseResult ParseCommandLine(const std::vector<std::string>& arguments);
+
+// Port names the same port would be given by: "COM3" and "com3" are one port.
+[[nodiscard]] bool SamePortName(const std::string& a, const std::string& b);
+
+[[nodiscard]] std::string UsageText();
+
+}  // namespace pellorin::cli

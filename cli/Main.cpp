@@ -1,0 +1,58 @@
+// pellorin-cli: the command-line updater.
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <signal.h>
+
+#include <csignal>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "cli/Commands.h"
+#include "cli/Output.h"
+
+#ifndef PELLORIN_VERSION
+#define PELLORIN_VERSION "0"
+#endif
+
+int main(int argc, char** argv) {
+    using namespace pellorin::cli;
+    const ParseResult parsed = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+    if (!parsed.ok) {
+        std::cerr << "pellorin-cli: " << parsed.error << "\n(pellorin-cli --help lists the commands)\n";
+        return kExitUsage;
+    }
+    const Options& options = parsed.options;
+    // A reader that goes away (a closed pipe) ends the output, not the program in mid-update.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    switch (options.command) {
+        case Command::Help:
+            std::cout << "pellorin-cli " PELLORIN_VERSION ": updates the DSP or MCU of Pellorin inverters\n\n"
+                      << UsageText();
+            return kExitUpdated;
+        case Command::Version:
+            std::cout << "pellorin-cli " PELLORIN_VERSION "\n";
+            return kExitUpdated;
+        case Command::Ports:
+            return RunPortsCommand(options, std::cout);
+        case Command::Check:
+            return RunCheckCommand(options, std::cout);
+        case Command::Update:
+            break;
+    }
+
+    // SIGINT and SIGTERM are blocked before any thread starts, so that every thread inherits the
+    // mask and only the signal descriptor receives them: the command then ends every job as the
+    // window's "Exit" does. A second Ctrl-C finds them still blocked and changes nothing.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    const int signalFd = signalfd(-1, &signals, SFD_CLOEXEC);
+    const int status = RunUpdateCommand(options, std::cout, signalFd);
+    if (signalFd >= 0) close(signalFd);
+    return status;
+}

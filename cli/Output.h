@@ -1,0 +1,32 @@
+// What the command line writes: JSON text, exit statuses and the outcome names of a job.
+#pragma once
+
+#include <string>
+
+#include "link/JobOutcome.h"
+
+namespace pellorin::cli {
+
+enum ExitStatus : int {
+    kExitUpdated = 0,
+    kExitUsage = 1,
+    kExitPort = 2,
+    kExitImage = 3,
+    kExitNoAnswer = 4,
+    kExitWriteFail = 5,
+    kExitVerifyFail = 6,
+    kExitInterrupted = 130,
+};
+
+// The exit status a job's outcome gives; `interrupted` wins over anything but a finished update.
+[[nodiscard]] int ExitStatusFor(JobOutcome outcome, bool interrupted);
+// A short name for the JSON "outcome" field and the summary table.
+[[nodiscard]] const char* OutcomeName(int exitStatus);
+
+// `text` as a JSON string literal, quotes included.
+[[nodiscard]] std::string JsonString(const std::string& text);
+
+// "mm:ss" for a number of seconds.
+[[nodiscard]] std::string MinutesSeconds(unsigned seconds);
+
+}  // namespace pellorin::cli

@@ -1,0 +1,387 @@
+// pellorin-cli update: one job per port, each on its own engine, driven exactly as the window's
+// button drives it, with the progress on the terminal, as plain lines or as JSON.
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <iostream>
+#include <mutex>
+#include <sstream>
+#include <thread>
+
+#include "SerialLib/Serial/PortNames.h"
+#include "cli/Commands.h"
+#include "cli/ImageFacts.h"
+#include "cli/Output.h"
+#include "cli/TerminalConsole.h"
+#include "flash/FlashEngine.h"
+#include "link/JobMode.h"
+#include "platform/Clock.h"
+
+namespace pellorin::cli {
+namespace {
+
+constexpr int kPollMs = 50;               // real ms between two looks at the jobs
+constexpr DWORD kProgressEveryMs = 1000;  // program ms between two JSON progress events
+
+enum class Style { Terminal, Plain, Json };
+
+struct Job {
+    std::string port;
+    std::string image;
+    std::unique_ptr<TerminalConsole> console;
+    bool running = false;
+    bool interrupted = false;
+    int exitStatus = -1;  // -1 while running
+    DWORD startTick = 0;
+    DWORD endTick = 0;
+    DWORD lastProgressTick = 0;
+    std::uint32_t blocks = 0;
+    std::uint32_t total = 0;
+    std::string recordPath;
+};
+
+// The numbers of a running job, as the window's display computes them but without its 8-bit
+// limits.
+struct Progress {
+    const char* stage = "connecting";
+    std::uint32_t blocks = 0;
+    std::uint32_t total = 0;
+    unsigned percent = 0;
+    unsigned speed = 0;  // blocks per second, 0 while unknown
+    unsigned elapsed = 0;
+    long remaining = -1;  // seconds, -1 while unknown
+};
+
+Progress ProgressOf(const Job& job) {
+    Progress p;
+    const FlashCounters& counters = job.console->Counters;
+    p.total = counters.TotalBlocks.load();
+    p.blocks = counters.WrittenBlocks.load();
+    if (job.console->Link().Outcome.load() != JobOutcome::None) {
+        p.stage = "closing";  // the run has ended; the port closes after its pause
+    } else if (job.console->TimerRunning(kProgramTimer)) {
+        p.stage = "programming";
+        p.percent = counters.PercentShown.load();
+        p.elapsed = (platform::timeGetTime() - counters.FlashStartTime.load()) / 1000;
+        if (p.elapsed >= 1) p.speed = p.blocks / p.elapsed;
+        if (p.speed > 0 && p.total >= p.blocks) p.remaining = (p.total - p.blocks) / p.speed;
+    } else if (job.console->TimerRunning(kEraseTimer)) {
+        p.stage = "erasing";
+        p.percent = counters.ProgressPercent.load();
+        p.blocks = 0;
+    }
+    return p;
+}
+
+std::string TargetName(int jobMode) { return jobMode == kJobDspUpdate ? "dsp" : "mcu"; }
+
+std::string DeviceOf(const std::string& portName) {
+    const std::string path = ResolvePortName(portName.c_str());
+    if (path.empty()) return portName;
+    char resolved[PATH_MAX];
+    return realpath(path.c_str(), resolved) != nullptr ? std::string(resolved) : path;
+}
+
+// Writes the update record of a finished job and returns its path; the command line has no
+// record to write yet, so it gives none.
+std::string WriteUpdateRecord(const Job&) { return {}; }
+
+class Reporter {
+public:
+    Reporter(const Options& options, std::ostream& out, std::vector<Job>& jobs)
+        : m_options(options), m_out(out), m_jobs(jobs), m_several(jobs.size() > 1) {
+        if (options.json) {
+            m_style = Style::Json;
+        } else if (isatty(STDOUT_FILENO) && &out == &std::cout) {
+            m_style = Style::Terminal;
+        }
+    }
+
+    // Any thread.
+    void Queue(std::size_t job, const std::string& line) {
+        std::lock_guard lock(m_mutex);
+        m_pending.emplace_back(job, line);
+    }
+
+    // Main thread from here on.
+    void Flush() {
+        std::vector<std::pair<std::size_t, std::string>> lines;
+        {
+            std::lock_guard lock(m_mutex);
+            lines.swap(m_pending);
+        }
+        if (lines.empty() || m_options.quiet) return;
+        ClearStatus();
+        for (const auto& [job, line] : lines) {
+            if (m_style == Style::Json) {
+                m_out << "{\"event\":\"log\",\"port\":" << JsonString(m_jobs[job].port)
+                      << ",\"line\":" << JsonString(line) << "}\n";
+            } else {
+                m_out << (m_several ? m_jobs[job].port + ": " : std::string()) << line << "\n";
+            }
+        }
+    }
+
+    void ProgressEvents() {
+        if (m_style != Style::Json || m_options.quiet) return;
+        const DWORD now = platform::GetTickCount();
+        for (Job& job : m_jobs) {
+            if (!job.running || now - job.lastProgressTick < kProgressEveryMs) continue;
+            job.lastProgressTick = now;
+            const Progress p = ProgressOf(job);
+            m_out << "{\"event\":\"progress\",\"port\":" << JsonString(job.port) << ",\"stage\":\""
+                  << p.stage << "\",\"blocks\":" << p.blocks << ",\"total\":" << p.total
+                  << ",\"percent\":" << p.percent << ",\"blocks_per_s\":" << p.speed
+                  << ",\"elapsed_s\":" << p.elapsed << ",\"remaining_s\":";
+            if (p.remaining >= 0) {
+                m_out << p.remaining;
+            } else {
+                m_out << "null";
+            }
+            m_out << "}\n";
+        }
+    }
+
+    void Result(const Job& job) {
+        if (m_style == Style::Json) {
+            Flush();
+            m_out << "{\"event\":\"result\",\"port\":" << JsonString(job.port)
+                  << ",\"target\":\"" << TargetName(m_options.jobMode) << "\",\"image\":"
+                  << JsonString(job.image) << ",\"outcome\":\"" << OutcomeName(job.exitStatus)
+                  << "\",\"exit\":" << job.exitStatus << ",\"blocks\":" << job.blocks
+                  << ",\"total\":" << job.total << ",\"duration_s\":" << Seconds(job)
+                  << ",\"record\":" << (job.recordPath.empty() ? "null" : JsonString(job.recordPath))
+                  << "}\n";
+            return;
+        }
+        if (m_several) return;  // the summary table tells it
+        Flush();
+        ClearStatus();
+        m_out << ResultLine(job) << "\n";
+    }
+
+    void Summary(int worst) {
+        Flush();
+        ClearStatus();
+        if (m_style == Style::Json) {
+            m_out << "{\"event\":\"summary\",\"ports\":" << m_jobs.size() << ",\"exit\":" << worst
+                  << ",\"outcome\":\"" << OutcomeName(worst) << "\"}\n";
+        } else if (m_several) {
+            char row[256];
+            std::snprintf(row, sizeof row, "%-14s %-6s %-14s %13s %8s %5s\n", "PORT", "TARGET", "RESULT",
+                          "BLOCKS", "TIME", "EXIT");
+            if (!m_options.quiet) m_out << "\n";
+            m_out << row;
+            for (const Job& job : m_jobs) {
+                const std::string blocks = std::to_string(job.blocks) + "/" + std::to_string(job.total);
+                std::snprintf(row, sizeof row, "%-14s %-6s %-14s %13s %8s %5d\n", job.port.c_str(),
+                              TargetName(m_options.jobMode).c_str(), OutcomeName(job.exitStatus),
+                              blocks.c_str(), MinutesSeconds(static_cast<unsigned>(Seconds(job))).c_str(),
+                              job.exitStatus);
+                m_out << row;
+            }
+            m_out << "exit status " << worst << "\n";
+        }
+        m_out.flush();
+    }
+
+    // The live status lines: one per port, below the log.
+    void Status() {
+        if (m_style != Style::Terminal || m_options.quiet) {
+            m_out.flush();
+            return;
+        }
+        ClearStatus();
+        const std::size_t width = TerminalWidth();
+        for (const Job& job : m_jobs) {
+            std::string line = StatusLine(job);
+            if (line.size() >= width) line.resize(width - 1);
+            m_out << line << "\n";
+        }
+        m_statusShown = m_jobs.size();
+        m_out.flush();
+    }
+
+private:
+    static double Seconds(const Job& job) {
+        const DWORD end = job.exitStatus < 0 ? platform::GetTickCount() : job.endTick;
+        return static_cast<double>(end - job.startTick) / 1000.0;
+    }
+
+    std::string ResultLine(const Job& job) const {
+        std::ostringstream line;
+        line << job.port << ": " << OutcomeName(job.exitStatus) << ", block " << job.blocks << " of "
+             << job.total << ", " << MinutesSeconds(static_cast<unsigned>(Seconds(job)))
+             << ", exit status " << job.exitStatus;
+        if (job.exitStatus == kExitInterrupted) line << " (port closed; a later update resumes)";
+        if (!job.recordPath.empty()) line << ", record " << job.recordPath;
+        return line.str();
+    }
+
+    std::string StatusLine(const Job& job) const {
+        std::ostringstream line;
+        line << job.port << "  " << TargetName(m_options.jobMode) << "  ";
+        if (job.exitStatus >= 0) {
+            line << OutcomeName(job.exitStatus) << "  " << job.blocks << "/" << job.total;
+            return line.str();
+        }
+        if (!job.running) return line.str() + "waiting";
+        const Progress p = ProgressOf(job);
+        line << p.stage;
+        if (std::string(p.stage) == "erasing") line << "  " << p.percent << "%";
+        if (std::string(p.stage) == "programming") {
+            line << "  " << p.blocks << "/" << p.total << " blocks  " << p.percent << "%  " << p.speed
+                 << " blocks/s  " << MinutesSeconds(p.elapsed) << "  left "
+                 << (p.remaining >= 0 ? MinutesSeconds(static_cast<unsigned>(p.remaining)) : "--:--");
+        }
+        return line.str();
+    }
+
+    void ClearStatus() {
+        if (m_statusShown == 0) return;
+        m_out << "\r";
+        for (std::size_t i = 0; i < m_statusShown; ++i) m_out << "\x1b[1A\x1b[2K";
+        m_statusShown = 0;
+    }
+
+    static std::size_t TerminalWidth() {
+        winsize size{};
+        if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 10) return size.ws_col;
+        return 80;
+    }
+
+    const Options& m_options;
+    std::ostream& m_out;
+    std::vector<Job>& m_jobs;
+    const bool m_several;
+    Style m_style = Style::Plain;
+    std::size_t m_statusShown = 0;
+    std::mutex m_mutex;
+    std::vector<std::pair<std::size_t, std::string>> m_pending;
+};
+
+bool SignalArrived(int signalFd, int timeoutMs) {
+    if (signalFd < 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(timeoutMs));
+        return false;
+    }
+    pollfd watch{signalFd, POLLIN, 0};
+    if (poll(&watch, 1, timeoutMs) <= 0) return false;
+    signalfd_siginfo info{};
+    return read(signalFd, &info, sizeof info) == static_cast<ssize_t>(sizeof info);
+}
+
+void EndJob(Job& job, int exitStatus) {
+    job.exitStatus = exitStatus;
+    job.running = false;
+    job.endTick = platform::GetTickCount();
+    if (job.console) {
+        job.blocks = job.console->Counters.WrittenBlocks.load();
+        job.total = job.console->Counters.TotalBlocks.load();
+    }
+}
+
+}  // namespace
+
+int RunUpdateCommand(const Options& options, std::ostream& out, int signalFd) {
+    // Two jobs never share a port, whatever names they give it.
+    for (std::size_t i = 0; i < options.ports.size(); ++i) {
+        for (std::size_t j = 0; j < i; ++j) {
+            if (DeviceOf(options.ports[i]) == DeviceOf(options.ports[j])) {
+                std::cerr << "pellorin-cli: " << options.ports[j] << " and " << options.ports[i]
+                          << " are the same port\n";
+                return kExitUsage;
+            }
+        }
+    }
+
+    std::vector<Job> jobs(options.ports.size());
+    Reporter reporter(options, out, jobs);
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        jobs[i].port = options.ports[i];
+        jobs[i].image = options.ImageFor(i);
+        jobs[i].startTick = platform::GetTickCount();
+    }
+
+    // Each image is checked before its job starts; a refused image stops only its own port.
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        Job& job = jobs[i];
+        ImageFacts facts = CheckImageFile(job.image);
+        if (options.jobMode == kJobDspUpdate) RequireVerificationRecord(facts);
+        if (!facts.Accepted()) {
+            for (const ImageProblem& problem : facts.problems) {
+                reporter.Queue(i, job.image + ": " +
+                                      (problem.line ? "line " + std::to_string(problem.line) + ": " : "") +
+                                      problem.reason);
+            }
+            reporter.Queue(i, job.image + ": image refused");
+            EndJob(job, kExitImage);
+            reporter.Result(job);
+            continue;
+        }
+        job.console = std::make_unique<TerminalConsole>(
+            [&reporter, i](const std::string& line) { reporter.Queue(i, line); });
+        job.console->Link().ExplicitImagePath = job.image;
+        job.console->SelectBaudIndex(options.SpeedIndex());
+        job.startTick = platform::GetTickCount();
+        job.lastProgressTick = job.startTick;
+        job.running = job.console->PressJobButton(options.jobMode, job.port);
+        if (!job.running) {
+            EndJob(job, kExitPort);
+            reporter.Result(job);
+        }
+    }
+
+    bool interrupted = false;
+    for (;;) {
+        const bool anyRunning = std::any_of(jobs.begin(), jobs.end(), [](const Job& j) { return j.running; });
+        if (!anyRunning) break;
+        if (SignalArrived(signalFd, kPollMs)) {
+            interrupted = true;
+            break;
+        }
+        reporter.Flush();
+        for (Job& job : jobs) {
+            if (!job.running || !job.console->WaitForJobEnd(0)) continue;
+            EndJob(job, ExitStatusFor(job.console->Link().Outcome.load(), false));
+            reporter.Flush();
+            job.recordPath = WriteUpdateRecord(job);
+            reporter.Result(job);
+        }
+        reporter.ProgressEvents();
+        reporter.Status();
+    }
+
+    if (interrupted) {
+        // As "Exit" in the window: every worker is told to stop, every port is closed at once and
+        // the workers are joined; the devices stay where a later run resumes them. The jobs end
+        // side by side, so many ports take no longer than one.
+        std::vector<std::thread> stoppers;
+        for (Job& job : jobs) {
+            if (job.running) stoppers.emplace_back([&job] { job.console->Exit(); });
+        }
+        for (std::thread& stopper : stoppers) stopper.join();
+        reporter.Flush();
+        for (Job& job : jobs) {
+            if (!job.running) continue;
+            job.interrupted = true;
+            EndJob(job, ExitStatusFor(job.console->Link().Outcome.load(), true));
+            reporter.Result(job);
+        }
+    }
+
+    int worst = kExitUpdated;
+    for (const Job& job : jobs) worst = std::max(worst, job.exitStatus);
+    reporter.Summary(worst);
+    for (Job& job : jobs) job.console.reset();  // the workers have ended; their sinks go next
+    return worst;
+}
+
+}  // namespace pellorin::cli

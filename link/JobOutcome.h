@@ -1,0 +1,22 @@
+// How a job ended, for front ends that must tell the cause without reading the log: set by the
+// job runner and the flash procedures at the moment they decide, read once the job has ended.
+#pragma once
+
+#include <cstdint>
+
+namespace pellorin {
+
+enum class JobOutcome : std::uint8_t {
+    None,             // still running, or the job ended without an update (Read Version, a stop)
+    Updated,          // the run finished ("Reflash  case time:")
+    PortNotOpened,    // "Cannot open serial port"
+    PortSetupFailed,  // " Setup serial port  fail!"
+    ImageMissing,     // "<image> can not found!"
+    ImageUnreadable,  // "Open image file fail!"
+    ImageRefused,     // the image check found a fault: nothing but the leave command was sent
+    ConnectFail,      // "connect fail": the device never reached its programming state
+    WriteFail,        // "Write fail!": a block was refused or the line failed
+    VerifyFail,       // "Verify flash data fail!"
+};
+
+}  // namespace pellorin

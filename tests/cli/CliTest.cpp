@@ -1,0 +1,390 @@
+// pellorin-cli as a child process against simulated inverters on pseudo-terminals, on the scaled
+// clock: the bytes on the wire, several units at once, the exit statuses, the JSON lines, the
+// interruption, and the ports and check commands.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+#include <cstdio>
+#include <map>
+#include <thread>
+
+#include "cli/CommandLine.h"
+#include "cli/HeadlessConsole.h"
+#include "flash/FlashEngine.h"
+#include "link/JobMode.h"
+#include "platform/Clock.h"
+#include "sim/HexGen.h"
+#include "sim/SimInverter.h"
+#include "tests/cli/CliRunner.h"
+#include "tests/support/SimulatedLine.h"
+
+namespace {
+
+using testing_support::CliProcess;
+using testing_support::CliRun;
+using testing_support::JsonValue;
+using testing_support::ParseJsonLines;
+using testing_support::RunCli;
+
+constexpr double kScale = 20.0;
+
+class CliTest : public ::testing::Test {
+protected:
+    sim::SimInverter& StartDevice(int comNumber, sim::Options options = {}) {
+        options.comDir = folder.Path();
+        options.comNumber = comNumber;
+        if (options.eraseTimeMs == 3000) options.eraseTimeMs = 400;
+        devices.push_back(std::make_unique<sim::SimInverter>(options));
+        EXPECT_TRUE(devices.back()->Start());
+        return *devices.back();
+    }
+
+    // A DSP image (verification record last among the data) or an MCU image.
+    std::string WriteImage(const std::string& name, int records, bool dsp, std::uint32_t seed = 1) {
+        sim::HexImageOptions options;
+        options.seed = seed;
+        options.records = records;
+        options.dataLength = 16;
+        options.startAddress = dsp ? 0x8000 : 0xFE00;  // the MCU image passes a 64 KiB boundary
+        options.verifyRecordLine = dsp ? records + 2 : 0;
+        options.crlf = !dsp;
+        EXPECT_TRUE(sim::WriteHexImage(folder.File(name), options));
+        return folder.File(name);
+    }
+
+    static std::vector<std::pair<std::string, unsigned>> Wire(const sim::SimInverter& device) {
+        std::vector<std::pair<std::string, unsigned>> wire;
+        for (const sim::TranscriptEntry& entry : device.Transcript()) {
+            wire.emplace_back(entry.received, entry.baudAtArrival);
+        }
+        return wire;
+    }
+
+    static std::vector<JsonValue> Events(const std::vector<JsonValue>& lines, const std::string& kind) {
+        std::vector<JsonValue> found;
+        for (const JsonValue& line : lines) {
+            if (line["event"].text == kind) found.push_back(line);
+        }
+        return found;
+    }
+
+    platform::ScopedClockScale scale{kScale};
+    testing_support::TempFolder folder;
+    std::vector<std::unique_ptr<sim::SimInverter>> devices;
+};
+
+// The command line drives the engine exactly as the window's buttons do: the same lines at the
+// same speeds reach the device, the MCU's speed rule included, and the sums it reports for the
+// image are the ones the device computes.
+TEST_F(CliTest, UpdatesPutTheWindowsBytesOnTheWire) {
+    struct Case {
+        const char* target;
+        int jobMode;
+        const char* baud;
+        int baudIndex;
+        const char* speedCommand;
+        unsigned workingBaud;
+    };
+    const Case cases[] = {
+        {"dsp", pellorin::kJobDspUpdate, "38400", 3, "^S008BAUD384", 38400},
+        {"mcu", pellorin::kJobMcuUpdate, "4800", 0, "^S008BAUD192", 9600},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.target);
+        const bool dsp = c.jobMode == pellorin::kJobDspUpdate;
+        const std::string image = WriteImage(dsp ? "dsp.hex" : "mcu.hex", 60, dsp);
+        sim::Options options;
+        options.expectImage = image;
+
+        sim::SimInverter& cliDevice = StartDevice(1, options);
+        const CliRun run = RunCli({"update", c.target, "--port", "COM1", "--image", image, "--baud", c.baud},
+                                  folder.Path(), kScale);
+        EXPECT_EQ(run.exitStatus, 0) << run.out << run.err;
+        EXPECT_NE(run.out.find("Com was closed"), std::string::npos) << run.out;
+        const auto cliWire = Wire(cliDevice);
+        const sim::Summary cliSummary = cliDevice.GetSummary();
+        EXPECT_TRUE(cliSummary.imageMatches);
+        cliDevice.Stop();
+        devices.clear();
+
+        // The window's way: the image beside the executable, the speed box, the button.
+        sim::SimInverter& windowDevice = StartDevice(1, options);
+        setenv("PELLORIN_COM_DIR", folder.Path().c_str(), 1);
+        {
+            pellorin::HeadlessConsole window;
+            window.Link().ModulePath = folder.File("Pellorin");
+            window.SelectBaudIndex(c.baudIndex);
+            ASSERT_TRUE(window.PressJobButton(c.jobMode, "COM1"));
+            ASSERT_TRUE(window.WaitForJobEnd(600000));
+        }
+        const auto windowWire = Wire(windowDevice);
+        EXPECT_EQ(cliWire, windowWire);
+        ASSERT_FALSE(cliWire.empty());
+        EXPECT_EQ(cliWire.front().first, c.speedCommand);
+        EXPECT_EQ(cliWire.back().second, c.workingBaud);
+
+        const CliRun check = RunCli({"check", image, "--json"}, folder.Path(), kScale);
+        EXPECT_EQ(check.exitStatus, 0) << check.out;
+        const auto facts = ParseJsonLines(check.out);
+        ASSERT_EQ(facts.size(), 1u);
+        char deviceSum[8];
+        std::snprintf(deviceSum, sizeof deviceSum, "%04X", cliSummary.deviceSum);
+        EXPECT_EQ(facts[0][dsp ? "dsp_sum" : "mcu_sum"].text, deviceSum);
+        devices.clear();
+    }
+}
+
+// Three units at once, the second refusing a block, the third with an image of its own: each port
+// has its own outcome and image, the program the worst outcome, and every JSON line carries the
+// documented fields.
+TEST_F(CliTest, ThreeUnitsAtOnceOneFaulty) {
+    const std::string image = WriteImage("dsp.hex", 120, true);
+    const std::string other = WriteImage("other.hex", 120, true, 7);
+    for (int com = 1; com <= 3; ++com) {
+        sim::Options options;
+        options.pace = true;
+        options.expectImage = com == 3 ? other : image;
+        if (com == 2) options.faults.refuseBlock = 30;
+        StartDevice(com, options);
+    }
+    const CliRun run = RunCli({"update", "dsp", "--port", "COM1", "--port", "COM2", "--port", "COM3",
+                               "--image", image, "--image", image, "--image", other, "--json"},
+                              folder.Path(), kScale);
+    EXPECT_EQ(run.exitStatus, 5) << run.out << run.err;
+    const auto lines = ParseJsonLines(run.out);
+
+    for (const JsonValue& log : Events(lines, "log")) {
+        EXPECT_EQ(log["port"].kind, JsonValue::Kind::String);
+        EXPECT_EQ(log["line"].kind, JsonValue::Kind::String);
+    }
+    const auto progress = Events(lines, "progress");
+    EXPECT_FALSE(progress.empty());
+    for (const JsonValue& p : progress) {
+        for (const char* field : {"port", "stage", "blocks", "total", "percent", "blocks_per_s", "elapsed_s",
+                                  "remaining_s"}) {
+            EXPECT_TRUE(p.Has(field)) << field;
+        }
+    }
+    std::map<std::string, JsonValue> results;
+    for (const JsonValue& result : Events(lines, "result")) results[result["port"].text] = result;
+    ASSERT_EQ(results.size(), 3u);
+    for (const char* port : {"COM1", "COM3"}) {
+        EXPECT_EQ(results[port]["outcome"].text, "updated");
+        EXPECT_EQ(results[port]["exit"].number, 0);
+        EXPECT_EQ(results[port]["blocks"].number, 122);  // every line of the image
+    }
+    EXPECT_EQ(results["COM2"]["outcome"].text, "write-failed");
+    EXPECT_EQ(results["COM2"]["exit"].number, 5);
+    EXPECT_EQ(results["COM2"]["blocks"].number, 29);
+    for (const auto& [port, result] : results) {
+        for (const char* field : {"target", "image", "total", "duration_s", "record"}) EXPECT_TRUE(result.Has(field));
+    }
+    EXPECT_EQ(results["COM3"]["image"].text, other);
+    const auto summary = Events(lines, "summary");
+    ASSERT_EQ(summary.size(), 1u);
+    EXPECT_EQ(summary[0]["exit"].number, 5);
+    EXPECT_TRUE(devices[0]->GetSummary().imageMatches);
+    EXPECT_FALSE(devices[1]->GetSummary().imageMatches);
+    EXPECT_TRUE(devices[2]->GetSummary().imageMatches);
+    // Each log line names its port, and the faulty unit's refusal is in its own lines.
+    int writeFails = 0;
+    for (const JsonValue& log : Events(lines, "log")) {
+        if (log["line"].text == "Write fail!") {
+            ++writeFails;
+            EXPECT_EQ(log["port"].text, "COM2");
+        }
+    }
+    EXPECT_EQ(writeFails, 1);
+}
+
+// On a terminal: the log, one live status line per port below it (erased and redrawn), and the
+// summary table at the end.
+TEST_F(CliTest, OnATerminalEachPortHasALiveStatusLine) {
+    const std::string image = WriteImage("dsp.hex", 150, true);
+    for (int com = 1; com <= 2; ++com) {
+        sim::Options options;
+        options.pace = true;
+        StartDevice(com, options);
+    }
+    const CliRun run = RunCli({"update", "dsp", "--port", "COM1", "--port", "COM2", "--image", image},
+                              folder.Path(), kScale, true);
+    EXPECT_EQ(run.exitStatus, 0) << run.out << run.err;
+    for (const char* text : {"COM1: Com was closed\n", "COM2: Com was closed\n", "COM1  dsp  programming  ",
+                             "COM2  dsp  programming  ", " blocks/s  ", "\x1b[1A\x1b[2K", "PORT ", "exit status 0"}) {
+        EXPECT_NE(run.out.find(text), std::string::npos) << text;
+    }
+}
+
+TEST_F(CliTest, EveryExitStatusHasItsCause) {
+    const std::string image = WriteImage("dsp.hex", 20, true);
+    const auto update = [&](const std::string& port, const std::string& imagePath, double cliScale = kScale) {
+        return RunCli({"update", "dsp", "--port", port, "--image", imagePath}, folder.Path(), cliScale);
+    };
+    {
+        SCOPED_TRACE("usage");
+        EXPECT_EQ(RunCli({"update", "dsp", "--port", "COM1"}, folder.Path()).exitStatus, 1);
+        EXPECT_EQ(RunCli({"update", "dsp", "--port", "COM1", "--port", "com1", "--image", image},
+                         folder.Path()).exitStatus, 1);
+    }
+    {
+        SCOPED_TRACE("no such port");
+        const CliRun run = update("COM9", image);
+        EXPECT_EQ(run.exitStatus, 2) << run.out;
+        EXPECT_NE(run.out.find("Cannot open serial port"), std::string::npos) << run.out;
+    }
+    {
+        SCOPED_TRACE("missing or refused image: the device hears nothing");
+        sim::SimInverter& device = StartDevice(1);
+        EXPECT_EQ(update("COM1", folder.File("none.hex")).exitStatus, 3);
+        folder.Write("broken.hex", ":10800000000102030405060708090A0B0C0D0E0F00\n:00000001FF\n");
+        const CliRun run = update("COM1", folder.File("broken.hex"));
+        EXPECT_EQ(run.exitStatus, 3);
+        EXPECT_NE(run.out.find("line 1: checksum"), std::string::npos) << run.out;
+        // An MCU image has no verification record: the DSP would never be verified with it.
+        const std::string mcuImage = WriteImage("mcu.hex", 10, false);
+        EXPECT_EQ(update("COM1", mcuImage).exitStatus, 3);
+        EXPECT_TRUE(device.Received().empty());
+        devices.clear();
+    }
+    const struct {
+        const char* name;
+        int status;
+        void (*fault)(sim::Faults&);
+        const char* line;
+        double cliScale;
+    } cases[] = {
+        {"silent device", 4, [](sim::Faults& f) { f.silentFirstLines = 100000; }, "connect fail", 100.0},
+        {"refused block", 5, [](sim::Faults& f) { f.refuseBlock = 3; }, "Write fail!", kScale},
+        {"wrong sum", 6, [](sim::Faults& f) { f.wrongChecksumTimes = -1; }, "Verify flash data fail!", kScale},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::Options options;
+        c.fault(options.faults);
+        StartDevice(1, options);
+        const CliRun run = update("COM1", image, c.cliScale);
+        EXPECT_EQ(run.exitStatus, c.status) << run.out;
+        EXPECT_NE(run.out.find(c.line), std::string::npos) << run.out;
+        devices.clear();
+    }
+}
+
+// SIGINT in mid-update ends the job as "Exit" does: the program ends with 130, and the device is
+// left where the next run resumes it without erasing.
+TEST_F(CliTest, InterruptedUpdateResumesNextTime) {
+    const std::string image = WriteImage("dsp.hex", 600, true);
+    sim::Options options;
+    options.pace = true;
+    options.stateFile = folder.File("flash.state");
+    options.expectImage = image;
+    sim::SimInverter& device = StartDevice(1, options);
+    CliProcess process({"update", "dsp", "--port", "COM1", "--image", image}, folder.Path(), kScale);
+    for (int i = 0; i < 2000 && device.GetSummary().dspBlocksStored < 40; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    process.Signal(SIGINT);
+    process.Signal(SIGINT);  // a second Ctrl-C changes nothing
+    const CliRun run = process.Finish();
+    EXPECT_EQ(run.exitStatus, 130) << run.out << run.err;
+    EXPECT_NE(run.out.find("interrupted"), std::string::npos) << run.out;
+    const int stored = device.GetSummary().dspBlocksStored;
+    EXPECT_GE(stored, 40);
+    EXPECT_LT(stored, 600);
+    device.Stop();
+    devices.clear();
+
+    sim::SimInverter& again = StartDevice(1, options);
+    const CliRun resumed = RunCli({"update", "dsp", "--port", "COM1", "--image", image}, folder.Path(), kScale);
+    EXPECT_EQ(resumed.exitStatus, 0) << resumed.out;
+    const sim::Summary summary = again.GetSummary();
+    EXPECT_TRUE(summary.imageMatches);
+    EXPECT_EQ(summary.commandCounts.count(":efh"), 0u) << "a resumed run erases nothing";
+    int blocksSent = 0;
+    for (const sim::TranscriptEntry& entry : again.Transcript()) blocksSent += entry.received.rfind("SD_", 0) == 0;
+    EXPECT_LE(blocksSent, 602 - stored);
+}
+
+TEST_F(CliTest, PortsListsThePresentPorts) {
+    StartDevice(1);
+    StartDevice(4);
+    const CliRun text = RunCli({"ports"}, folder.Path());
+    EXPECT_EQ(text.exitStatus, 0);
+    EXPECT_EQ(text.out.find("COM1  "), 0u) << text.out;
+    EXPECT_NE(text.out.find("COM4  "), std::string::npos) << text.out;
+
+    const CliRun json = RunCli({"ports", "--json"}, folder.Path());
+    const auto ports = ParseJsonLines(json.out);
+    ASSERT_EQ(ports.size(), 2u) << json.out;
+    EXPECT_EQ(ports[0]["port"].text, "COM1");
+    EXPECT_EQ(ports[1]["port"].text, "COM4");
+    char slave[PATH_MAX];
+    ASSERT_NE(realpath(devices[1]->SlavePath().c_str(), slave), nullptr);
+    EXPECT_EQ(ports[1]["device"].text, slave);
+    EXPECT_EQ(ports[1]["state"].text, "free");
+    EXPECT_EQ(ports[1]["path"].text, folder.File("com4"));
+
+    // A port another program has opened and locked, as this program's own serial layer does.
+    const int held = open(folder.File("com1").c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
+    const auto busy = ParseJsonLines(RunCli({"ports", "--json"}, folder.Path()).out);
+    close(held);
+    ASSERT_EQ(busy.size(), 2u);
+    EXPECT_EQ(busy[0]["state"].text, "in-use");
+    EXPECT_EQ(busy[0]["user"].text, "pid " + std::to_string(getpid()) + " (cli_tests)");
+}
+
+TEST_F(CliTest, CheckTellsTheImagesFactsAndFaults) {
+    sim::HexImageOptions options;
+    options.records = 300;  // 4800 bytes from 0xFC00: across the 64 KiB boundary
+    options.startAddress = 0xFC00;
+    options.verifyRecordLine = 10;
+    ASSERT_TRUE(sim::WriteHexImage(folder.File("dsp.hex"), options));
+    const CliRun run = RunCli({"check", folder.File("dsp.hex"), "--json"}, folder.Path());
+    EXPECT_EQ(run.exitStatus, 0) << run.out;
+    const auto facts = ParseJsonLines(run.out);
+    ASSERT_EQ(facts.size(), 1u);
+    EXPECT_TRUE(facts[0]["accepted"].boolean);
+    EXPECT_EQ(facts[0]["data_records"].number, 301);
+    EXPECT_EQ(facts[0]["verification_line"].number, 10);
+    const auto& ranges = facts[0]["ranges"].items;
+    ASSERT_EQ(ranges.size(), 3u);  // before the 7FFE word, the word, and the rest in one piece
+    EXPECT_EQ(ranges[0]["first"].text, "0x0000FC00");
+    EXPECT_EQ(ranges[1]["first"].text, "0x00007FFE");
+    EXPECT_EQ(ranges[2]["last"].text, "0x00010EBF");
+
+    folder.Write("bad.hex", ":020000040000FA\n:10000000000102030405060708090A0B0C0D0E0F78\n:0400000001FF\n");
+    const CliRun bad = RunCli({"check", folder.File("bad.hex")}, folder.Path());
+    EXPECT_EQ(bad.exitStatus, 3);
+    EXPECT_NE(bad.out.find("line 3:"), std::string::npos) << bad.out;
+    EXPECT_NE(bad.out.find("no end-of-file record"), std::string::npos) << bad.out;
+}
+
+TEST(CliCommandLine, ParsesOrRefuses) {
+    using pellorin::cli::ParseCommandLine;
+    const auto ok = ParseCommandLine({"update", "mcu", "-p", "COM2", "--port=/dev/ttyUSB0", "--image", "a.hex",
+                                      "--image", "b.hex", "--baud", "9600", "--json"});
+    ASSERT_TRUE(ok.ok) << ok.error;
+    EXPECT_EQ(ok.options.jobMode, pellorin::kJobMcuUpdate);
+    EXPECT_EQ(ok.options.ImageFor(1), "b.hex");
+    EXPECT_EQ(ok.options.SpeedIndex(), 1);
+    for (const std::vector<std::string>& wrong : std::vector<std::vector<std::string>>{
+             {},
+             {"update", "dsp", "--port", "COM1", "--image", "a", "--baud", "2400"},
+             {"update", "dsp", "--port", "COM1", "--port", "COM2", "--port", "COM3", "--image", "a",
+              "--image", "b"},
+             {"update", "arm", "--port", "COM1", "--image", "a"},
+             {"update", "dsp", "--image", "a", "--port"},
+             {"check"},
+             {"ports", "--image", "a"},
+             {"frobnicate"}}) {
+        EXPECT_FALSE(ParseCommandLine(wrong).ok);
+    }
+}
+
+}  // namespace
