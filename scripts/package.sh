@@ -17,7 +17,7 @@ dist=dist
 scripts/install-deps.sh
 
 # The packaging tools, installed only where missing (as install-deps.sh does for the build).
-tools=(dpkg-dev lintian file nsis zip appstream desktop-file-utils)
+tools=(dpkg-dev lintian file nsis zip unzip appstream desktop-file-utils)
 missing=()
 for package in "${tools[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
