@@ -5,7 +5,7 @@
 #   share/icons/hicolor/NxN/apps the icon at 16, 32, 48, 128 and 256 pixels, rendered at build time
 #   share/metainfo/              the AppStream metainfo
 #   share/man/man1/              the manual pages, compressed
-#   share/doc/pellorin/          copyright and changelog
+#   share/doc/pellorin/          copyright and changelog (the package's name, in lower case)
 #
 # Test programs, benchmarks and the static libraries have no install rule and stay in the build.
 include(GNUInstallDirs)
@@ -30,6 +30,7 @@ endforeach()
 
 if(pellorin_linux)
   set(pellorin_packaging_out ${CMAKE_BINARY_DIR}/packaging)
+  set(pellorin_doc_dir ${CMAKE_INSTALL_DATADIR}/doc/pellorin)
 
   # The icon, from the window's own pixel maps, by a small Qt program run at build time.
   if(TARGET Pellorin AND NOT CMAKE_CROSSCOMPILING)
@@ -97,15 +98,15 @@ if(pellorin_linux)
       if(source IN_LIST man_pages)
         install(FILES ${target_file} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
       else()
-        install(FILES ${target_file} DESTINATION ${CMAKE_INSTALL_DOCDIR})
+        install(FILES ${target_file} DESTINATION ${pellorin_doc_dir})
       endif()
     endforeach()
     add_custom_target(pellorin_compressed_docs ALL DEPENDS ${compressed})
   else()
     install(FILES ${man_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-    install(FILES ${pellorin_packaging_out}/changelog DESTINATION ${CMAKE_INSTALL_DOCDIR})
+    install(FILES ${pellorin_packaging_out}/changelog DESTINATION ${pellorin_doc_dir})
   endif()
-  install(FILES ${CMAKE_CURRENT_LIST_DIR}/linux/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  install(FILES ${CMAKE_CURRENT_LIST_DIR}/linux/copyright DESTINATION ${pellorin_doc_dir})
 endif()
 
 # The Debian package: `cpack -G DEB` in the build folder (scripts/package.sh does it all).
@@ -118,9 +119,9 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "firmware updater for the DSP and MCU of a
 set(CPACK_PACKAGE_DESCRIPTION
 "Pellorin puts new firmware into the two processors of an inverter's
 controller, a DSP and an MCU, through their serial bootloaders. The operator
-picks a serial port and a link speed and presses \"Update DSP\" or \"Update
-MCU\"; the window shows progress, elapsed time, speed and time left, with a
-log and an end sound.
+picks a serial port and a link speed and presses Update DSP or Update MCU;
+the window shows progress, elapsed time, speed and time left, with a log and
+an end sound.
 
 The package holds the window (Pellorin), the command-line updater
 (pellorin-cli), a simulated inverter to try it without hardware

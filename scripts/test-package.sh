@@ -42,7 +42,7 @@ check() {  # check NAME COMMAND...: runs the command, counts and reports the out
   fi
 }
 
-"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 install -y -qq "./${debs[0]}"
+"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 -o Dpkg::Use-Pty=0 install -y -qq "./${debs[0]}"
 
 # The installed files.
 check "programs in /usr/bin" test -x /usr/bin/Pellorin -a -x /usr/bin/pellorin-sim -a -x /usr/bin/hexgen
@@ -74,24 +74,26 @@ check "the window starts and runs" window_starts
 # A whole DSP update from the installed files.
 check "hexgen writes an image" hexgen --out "$scratch/dsp.hex" --records 300 --length 16 \
   --start 0x8000 --verify-line 290
+mkdir -p "$scratch/ports"
+pellorin-sim --com-dir "$scratch/ports" --com 1 --erase-ms 300 --image "$scratch/dsp.hex" \
+  --summary "$scratch/summary.json" >"$scratch/sim.out" 2>&1 &
+sim_pid=$!
+for _ in $(seq 100); do [ -e "$scratch/ports/com1" ] && break; sleep 0.1; done
+check "pellorin-sim publishes COM1 on a pseudo-terminal" test -c "$scratch/ports/com1"
 if command -v pellorin-cli >/dev/null; then
   check "pellorin-cli --version" pellorin-cli --version
-  mkdir -p "$scratch/ports"
-  pellorin-sim --com-dir "$scratch/ports" --com 1 --erase-ms 300 --image "$scratch/dsp.hex" \
-    --summary "$scratch/summary.json" >"$scratch/sim.out" 2>&1 &
-  sim_pid=$!
-  for _ in $(seq 100); do [ -e "$scratch/ports/com1" ] && break; sleep 0.1; done
-  check "pellorin-sim publishes COM1" test -e "$scratch/ports/com1"
   check "pellorin-cli updates the simulated DSP" env PELLORIN_COM_DIR="$scratch/ports" \
     XDG_STATE_HOME="$scratch/state" timeout 120 \
     pellorin-cli update dsp --port COM1 --image "$scratch/dsp.hex"
-  kill -TERM "$sim_pid"
-  wait "$sim_pid" || true
-  sim_pid=""
-  check "the device holds the image" grep -Eq '"imageMatches": ?true' "$scratch/summary.json"
-  check "the device saw no protocol violation" grep -Eq '"violations": ?\[\]' "$scratch/summary.json"
 else
   echo "test-package: pellorin-cli is not in the package: the simulated update is skipped"
+fi
+kill -TERM "$sim_pid"
+wait "$sim_pid" || true
+sim_pid=""
+check "the device saw no protocol violation" grep -Eq '"violations": ?\[\]' "$scratch/summary.json"
+if command -v pellorin-cli >/dev/null; then
+  check "the device holds the image" grep -Eq '"imageMatches": ?true' "$scratch/summary.json"
 fi
 
 cleanup
