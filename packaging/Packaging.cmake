@@ -21,6 +21,11 @@ if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
   set(pellorin_linux ON)
 endif()
 
+# The window tells the desktop which entry is its own.
+if(TARGET Pellorin)
+  target_compile_definitions(Pellorin PRIVATE PELLORIN_APP_ID="${PELLORIN_APP_ID}")
+endif()
+
 # The programs.
 foreach(program Pellorin pellorin-cli pellorin-sim hexgen)
   if(TARGET ${program})
@@ -48,7 +53,7 @@ if(pellorin_linux)
     add_custom_command(
       OUTPUT ${icon_files}
       COMMAND ${CMAKE_COMMAND} -E make_directory ${icon_folders}
-      COMMAND ${CMAKE_COMMAND} -E env QT_QPA_PLATFORM=offscreen
+      COMMAND ${CMAKE_COMMAND} -E env QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=0
               $<TARGET_FILE:pellorin-icon-render> ${icon_root} ${PELLORIN_APP_ID}
       DEPENDS pellorin-icon-render
               ${PROJECT_SOURCE_DIR}/app/res/pellorin16.xpm ${PROJECT_SOURCE_DIR}/app/res/pellorin32.xpm
