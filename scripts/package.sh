@@ -69,7 +69,8 @@ for entry in "$check"/usr/share/applications/*.desktop; do
 done
 lintian --fail-on error --display-info "$deb" | tee "$build/lintian.txt"
 
-echo "package: $deb ($(du -k "$deb" | cut -f1) KiB)"
+size() { echo "$(( ($(stat -c %s "$1") + 1023) / 1024 )) KiB"; }
+echo "package: $deb ($(size "$deb"))"
 
 # The Windows installer and zip, from the MinGW build of the Windows port where it is present.
 windows=${PELLORIN_WINDOWS_BUILD:-}
@@ -87,8 +88,8 @@ if [ -n "$windows" ] && [ -f "$windows/Pellorin.exe" ] && [ -f "$windows/pellori
   makensis -V2 -DVERSION="$version" -DSTAGE="$PWD/$stage" -DOUTFILE="$PWD/$setup" \
     packaging/windows/pellorin.nsi
   (cd "$build/windows" && zip -q -r -X "$OLDPWD/$zip" "Pellorin-$version")
-  echo "package: $setup ($(du -k "$setup" | cut -f1) KiB)"
-  echo "package: $zip ($(du -k "$zip" | cut -f1) KiB)"
+  echo "package: $setup ($(size "$setup"))"
+  echo "package: $zip ($(size "$zip"))"
 else
   echo "package: no MinGW build (Pellorin.exe and pellorin-cli.exe under build-windows/):" \
        "the Windows installer and zip are skipped"
