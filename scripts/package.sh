@@ -42,7 +42,8 @@ eval "$(dpkg-buildflags --export=sh)"
 CXXFLAGS="$CPPFLAGS $CXXFLAGS" cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON
 targets=(Pellorin pellorin-sim hexgen pellorin_icons pellorin_compressed_docs)
-if cmake --build "$build" --target help | grep -qx '\.\.\. pellorin-cli'; then
+build_targets=$(cmake --build "$build" --target help)  # whole, not cut short by grep -q
+if grep -qx '\.\.\. pellorin-cli' <<<"$build_targets"; then
   targets+=(pellorin-cli)
 fi
 cmake --build "$build" -j2 --target "${targets[@]}"
