@@ -10,6 +10,10 @@ CPellorinApp::CPellorinApp(int& argc, char** argv) : m_application(argc, argv) {
     QApplication::setApplicationName(QString::fromUtf8(kApplicationName));
     QApplication::setApplicationVersion(QStringLiteral("1.0.0.1"));
     QApplication::setWindowIcon(AppIcon());
+#ifdef PELLORIN_APP_ID
+    // The desktop entry's name: a Wayland desktop shows the entry's icon and name for the window.
+    QGuiApplication::setDesktopFileName(QStringLiteral(PELLORIN_APP_ID));
+#endif
 }
 
 bool CPellorinApp::InitInstance() {

@@ -1,0 +1,97 @@
+#!/usr/bin/env bash
+# Builds the release packages into dist/, from a fresh Debian 12 machine:
+#   dist/pellorin_VERSION_amd64.deb          always (Release build in build-package/, checked
+#                                            with lintian, appstreamcli and desktop-file-validate)
+#   dist/pellorin-VERSION-setup.exe          the Windows installer (NSIS) and
+#   dist/pellorin-VERSION-windows-x64.zip    the same files as a zip, both only where the MinGW
+#                                            build of the Windows port is present: Pellorin.exe and
+#                                            pellorin-cli.exe under build-windows/ (or in the folder
+#                                            named by PELLORIN_WINDOWS_BUILD)
+# Installs what it needs with apt, as root or through sudo.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+build=build-package
+dist=dist
+
+scripts/install-deps.sh
+
+# The packaging tools, installed only where missing (as install-deps.sh does for the build).
+tools=(dpkg-dev lintian file nsis zip unzip appstream desktop-file-utils)
+missing=()
+for package in "${tools[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$package")
+  fi
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  as_root=()
+  if [ "$(id -u)" -ne 0 ]; then
+    command -v sudo >/dev/null || { echo "package: need root or sudo to install: ${missing[*]}" >&2; exit 1; }
+    as_root=(sudo)
+  fi
+  echo "package: installing ${missing[*]}"
+  "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 update -qq
+  "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# Release build with Debian's hardening flags. Only what the package holds is built: the tests
+# and benchmarks are left out (CMAKE_SKIP_INSTALL_ALL_DEPENDENCY keeps cpack from building them).
+export DEB_BUILD_MAINT_OPTIONS=hardening=+all
+eval "$(dpkg-buildflags --export=sh)"
+CXXFLAGS="$CPPFLAGS $CXXFLAGS" cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON
+targets=(Pellorin pellorin-sim hexgen pellorin_icons pellorin_compressed_docs)
+build_targets=$(cmake --build "$build" --target help)  # whole, not cut short by grep -q
+if grep -qx '\.\.\. pellorin-cli' <<<"$build_targets"; then
+  targets+=(pellorin-cli)
+fi
+cmake --build "$build" -j2 --target "${targets[@]}"
+
+version=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$build/CPackConfig.cmake")
+[ -n "$version" ] || { echo "package: no version in $build/CPackConfig.cmake" >&2; exit 1; }
+
+# The Debian package.
+mkdir -p "$dist"
+rm -f "$dist"/pellorin_*.deb
+rm -rf "$build/cpack"
+cpack --config "$build/CPackConfig.cmake" -G DEB -B "$build/cpack"
+cp "$build"/cpack/pellorin_*.deb "$dist/"
+deb=$(ls "$dist"/pellorin_*.deb)
+
+# Its checks: the metainfo and the desktop entry as installed, then lintian on the package.
+check=$build/cpack/check
+rm -rf "$check" && mkdir -p "$check" && dpkg-deb -x "$deb" "$check"
+for metainfo in "$check"/usr/share/metainfo/*.xml; do
+  appstreamcli validate --no-net --pedantic "$metainfo"
+done
+for entry in "$check"/usr/share/applications/*.desktop; do
+  desktop-file-validate "$entry"
+done
+lintian --fail-on error --display-info "$deb" | tee "$build/lintian.txt"
+
+size() { echo "$(( ($(stat -c %s "$1") + 1023) / 1024 )) KiB"; }
+echo "package: $deb ($(size "$deb"))"
+
+# The Windows installer and zip, from the MinGW build of the Windows port where it is present.
+windows=${PELLORIN_WINDOWS_BUILD:-}
+if [ -z "$windows" ] && [ -d build-windows ]; then
+  exe=$(find build-windows -name Pellorin.exe -type f -print -quit)
+  [ -n "$exe" ] && windows=$(dirname "$exe")
+fi
+if [ -n "$windows" ] && [ -f "$windows/Pellorin.exe" ] && [ -f "$windows/pellorin-cli.exe" ]; then
+  stage=$build/windows/Pellorin-$version
+  rm -rf "$build/windows" && mkdir -p "$stage"
+  cp "$windows/Pellorin.exe" "$windows/pellorin-cli.exe" "$stage/"
+  setup=$dist/pellorin-$version-setup.exe
+  zip=$dist/pellorin-$version-windows-x64.zip
+  rm -f "$setup" "$zip"
+  makensis -V2 -DVERSION="$version" -DSTAGE="$PWD/$stage" -DOUTFILE="$PWD/$setup" \
+    packaging/windows/pellorin.nsi
+  (cd "$build/windows" && zip -q -r -X "$OLDPWD/$zip" "Pellorin-$version")
+  echo "package: $setup ($(size "$setup"))"
+  echo "package: $zip ($(size "$zip"))"
+else
+  echo "package: no MinGW build (Pellorin.exe and pellorin-cli.exe under build-windows/):" \
+       "the Windows installer and zip are skipped"
+fi
