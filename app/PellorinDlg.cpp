@@ -530,6 +530,7 @@ void CPellorinDlg::StartTimer(int timerId, unsigned periodMs) {
 void CPellorinDlg::StopTimer(int timerId) {
     m_windowCall.Run([this, timerId] {
         if (QTimer* timer = Timer(timerId)) timer->stop();
+        if (timerId == kProgramTimer && m_display.OnProgramTimerStopped() && m_sound) m_sound->Play();
     });
 }
 

@@ -137,8 +137,10 @@ void HeadlessConsole::StartTimer(int timerId, unsigned periodMs) {
 
 void HeadlessConsole::StopTimer(int timerId) {
     Invoke([this, timerId] {
+        const bool sound = timerId == kProgramTimer && m_display.OnProgramTimerStopped();
         std::lock_guard lock(m_mutex);
         m_timers.erase(timerId);
+        if (sound) ++m_endSounds;
     });
 }
 

@@ -49,6 +49,11 @@ bool ProgressDisplay::OnProgramTick(std::uint32_t now) {
     return false;
 }
 
+bool ProgressDisplay::OnProgramTimerStopped() {
+    std::uint8_t phase = kPhaseFinished;
+    return m_counters.FlashPhase.compare_exchange_strong(phase, kPhaseIdle);
+}
+
 std::string ProgressDisplay::PercentText() const {
     return std::to_string(m_counters.PercentShown.load()) + "%";
 }

@@ -28,6 +28,11 @@ public:
     // sound (the run has just finished); a failed run only returns the phase to idle.
     bool OnProgramTick(std::uint32_t now);
 
+    // Timer 2 is being stopped. A run that finished while no tick came (the window thread busy
+    // for the whole last second) still owes the operator its end sound: true when it must start
+    // now, and the phase returns to idle as a tick would have done.
+    bool OnProgramTimerStopped();
+
     [[nodiscard]] std::string PercentText() const;
     [[nodiscard]] std::string TotalBlocksText() const;
     [[nodiscard]] std::string WrittenBlocksText() const;

@@ -10,12 +10,14 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
 #include <fstream>
 #include <mutex>
+#include <regex>
 #include <thread>
 
 #include "platform/Clock.h"
@@ -71,6 +73,57 @@ std::string Garbage() {
     return bytes;
 }
 
+// The reply a step fault leaves (Silence is handled before the line reaches the bootloader).
+void ApplyStepFault(const StepFault& fault, Reaction& reaction) {
+    using Kind = StepFault::Kind;
+    std::string& reply = reaction.reply;
+    switch (fault.kind) {
+        case Kind::Silence:
+        case Kind::Fragments:  // SendReply cuts the reply
+            break;
+        case Kind::LostReply:
+            reaction.leadLine.clear();
+            reply.clear();
+            break;
+        case Kind::Garbage:
+            reaction.leadLine.clear();
+            reply = "\x15?#@!q\r";
+            break;
+        case Kind::WrongReply: {
+            const std::size_t end = reply.find('\r');
+            if (end == 0 || end == std::string::npos) break;
+            char& last = reply[end - 1];
+            if (last >= '0' && last <= '9')
+                last = last == '9' ? '0' : static_cast<char>(last + 1);
+            else if (last == 'Z' || last == 'z')
+                last = static_cast<char>(last - 25);
+            else
+                last = static_cast<char>(last + 1);
+            break;
+        }
+        case Kind::LowerCase:
+            for (char& c : reply) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            break;
+        case Kind::Flood:
+            reaction.leadLine.clear();
+            reply = Garbage();
+            break;
+        case Kind::Noise:
+            if (!reply.empty()) reply = kNoise + reply + kNoise;
+            break;
+        case Kind::Late:
+            reaction.busyMs += fault.lateMs;
+            break;
+        case Kind::HangUp:
+            reaction.leadLine.clear();
+            reply.clear();
+            reaction.hangUp = true;
+            break;
+    }
+    reaction.note += reaction.note.empty() ? "step fault" : "; step fault";
+}
+
+
 }  // namespace
 
 struct SimInverter::Impl {
@@ -89,7 +142,9 @@ struct SimInverter::Impl {
     void Run();
     void TakeBytes(const char* bytes, std::size_t count, std::vector<PendingLine>& complete);
     void HandleLine(const PendingLine& line);
-    std::string SendReply(const std::string& reply, unsigned rate);
+    std::string SendReply(const std::string& reply, unsigned rate, const std::vector<int>& pauses);
+    // The step fault that strikes this line, if any (counts the line for every fault it matches).
+    const StepFault* StepFaultFor(const std::string& line);
     bool WritePaced(const std::string& bytes, unsigned rate);
     bool WriteAll(const std::string& bytes);
     void WaitUntilTaken();
@@ -124,6 +179,8 @@ struct SimInverter::Impl {
     // Used by the device thread only.
     bool garbageSent = false;
     int blocksHeard = 0;
+    std::vector<std::regex> stepPatterns;
+    std::vector<int> stepMatches;
     RealTime rxClock{};
     RealTime txClock{};
 
@@ -281,11 +338,27 @@ void SimInverter::Impl::HandleLine(const PendingLine& line) {
     entry.received = line.text;
     entry.baudAtArrival = line.baud;
     entry.stopBitsAtArrival = line.stopBits;
+    const StepFault* stepFault = StepFaultFor(line.text);
+    if (stepFault && stepFault->kind == StepFault::Kind::Silence) {
+        entry.note = "not heard (step fault)";
+        {
+            std::lock_guard lock(mutex);
+            transcript.push_back(std::move(entry));
+            ++handled;
+        }
+        changed.notify_all();
+        return;
+    }
     Reaction reaction;
     {
         std::lock_guard lock(mutex);
         reaction = boot.Handle(line.text, {line.baud, line.stopBits});
     }
+    if (stepFault) ApplyStepFault(*stepFault, reaction);
+    static const std::vector<int> kSlowPieces = {300, 300};
+    const std::vector<int>& pauses =
+        stepFault && stepFault->kind == StepFault::Kind::Fragments ? kSlowPieces
+                                                                   : options.faults.fragmentPauseMs;
     const bool floodThisBlock = reaction.heard && line.text.rfind("SD_", 0) == 0 &&
                                 ++blocksHeard == options.faults.garbageAtBlock;
     if (floodThisBlock || (options.faults.garbage600 && !garbageSent && reaction.heard)) {
@@ -296,7 +369,7 @@ void SimInverter::Impl::HandleLine(const PendingLine& line) {
     }
     entry.note = reaction.note;
     if (!reaction.leadLine.empty()) {
-        entry.reply = SendReply(reaction.leadLine, reaction.lineRate);
+        entry.reply = SendReply(reaction.leadLine, reaction.lineRate, pauses);
         SleepProgramMs(options.ysjGapMs);
     }
     bool awake = true;
@@ -306,7 +379,7 @@ void SimInverter::Impl::HandleLine(const PendingLine& line) {
         awake = SleepProgramMs(reaction.busyMs);
     }
     if (awake && !reaction.reply.empty()) {
-        entry.reply += SendReply(reaction.reply, reaction.lineRate);
+        entry.reply += SendReply(reaction.reply, reaction.lineRate, pauses);
         if (options.faults.noiseBetweenReplies && WritePaced(kNoise, reaction.lineRate))
             entry.reply += kNoise;
     }
@@ -351,8 +424,24 @@ void SimInverter::Impl::WaitUntilTaken() {
     }
 }
 
-std::string SimInverter::Impl::SendReply(const std::string& reply, unsigned rate) {
-    const std::vector<int>& pauses = options.faults.fragmentPauseMs;
+const StepFault* SimInverter::Impl::StepFaultFor(const std::string& line) {
+    const std::vector<StepFault>& faults = options.faults.stepFaults;
+    if (stepPatterns.size() != faults.size()) {
+        for (const StepFault& fault : faults) stepPatterns.emplace_back(fault.pattern);
+        stepMatches.assign(faults.size(), 0);
+    }
+    const StepFault* strikes = nullptr;
+    for (std::size_t i = 0; i < faults.size(); ++i) {
+        if (!std::regex_search(line, stepPatterns[i])) continue;
+        ++stepMatches[i];
+        if (!strikes && (faults[i].occurrence == 0 || faults[i].occurrence == stepMatches[i]))
+            strikes = &faults[i];
+    }
+    return strikes;
+}
+
+std::string SimInverter::Impl::SendReply(const std::string& reply, unsigned rate,
+                                         const std::vector<int>& pauses) {
     const std::size_t pieces = std::min(pauses.size() + 1, reply.size());
     const std::size_t size = (reply.size() + pieces - 1) / pieces;
     std::string sent;

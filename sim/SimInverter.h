@@ -14,8 +14,30 @@
 
 namespace sim {
 
+// A fault at one step of the protocol: it strikes the Nth line whose text (CR stripped) matches
+// `pattern`, an ECMAScript regular expression searched in the line, or every such line.
+struct StepFault {
+    enum class Kind {
+        Silence,    // the line is not heard at all
+        LostReply,  // the line is acted on, its reply is lost
+        Garbage,    // the reply is replaced by a line of printable garbage
+        WrongReply,  // the reply's last character before the CR is changed
+        LowerCase,  // the reply goes out in lower case
+        Fragments,  // the reply goes out in slow pieces, each pause shorter than a time-out
+        Flood,      // 600 bytes without CR instead of the reply
+        Noise,      // noise bytes (no CR) before and after the reply
+        Late,       // the reply comes lateMs program ms later than it would
+        HangUp,     // the line is acted on, then the line is closed without a reply
+    };
+    std::string pattern;
+    int occurrence = 1;  // 0: every matching line
+    Kind kind = Kind::LostReply;
+    std::uint32_t lateMs = 20000;
+};
+
 // Each fault is one option; all are off by default.
 struct Faults {
+    std::vector<StepFault> stepFaults;
     int silentFirstLines = 0;              // the first N lines are not heard at all
     std::vector<std::string> neverAnswer;  // lines beginning with one of these are not heard
     int refuseBlock = 0;                   // block k is never stored nor acknowledged

@@ -91,3 +91,12 @@ TEST(EraseTicks, FillTheBarOnePercentATickAndStopAt100) {
     EXPECT_EQ(position, 100);
     EXPECT_EQ(display.PercentText(), "100%");
 }
+
+TEST_F(Ticks, ARunThatFinishedBetweenTwoTicksStillSoundsWhenTheClockStops) {
+    counters.FlashPhase = kPhaseFinished;
+    EXPECT_TRUE(display.OnProgramTimerStopped());
+    EXPECT_EQ(counters.FlashPhase.load(), kPhaseIdle);
+    EXPECT_FALSE(TickAt(3)) << "one sound a run";
+    counters.FlashPhase = kPhaseFailed;
+    EXPECT_FALSE(display.OnProgramTimerStopped());
+}
