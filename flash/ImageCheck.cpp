@@ -1,10 +1,10 @@
 // Intel HEX record check and the facts of an image gathered in the same pass.
 #include "flash/ImageCheck.h"
 
+#include <array>
 #include <cstdio>
 
 #include "flash/ImageFile.h"
-#include "flash/RecordSum.h"
 
 namespace pellorin {
 namespace {
@@ -12,14 +12,20 @@ namespace {
 constexpr std::size_t kShortestRecord = 11;  // ':' LL AAAA TT CC
 constexpr std::uint32_t kStopPollLines = 4096;
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
+// Every character's value as a hex digit, -1 for the characters that are none.
+constexpr auto kHexValues = [] {
+    std::array<signed char, 256> values{};
+    for (auto& value : values) value = -1;
+    for (int c = '0'; c <= '9'; ++c) values[static_cast<std::size_t>(c)] = static_cast<signed char>(c - '0');
+    for (int c = 'A'; c <= 'F'; ++c) values[static_cast<std::size_t>(c)] = static_cast<signed char>(c - 'A' + 10);
+    for (int c = 'a'; c <= 'f'; ++c) values[static_cast<std::size_t>(c)] = static_cast<signed char>(c - 'a' + 10);
+    return values;
+}();
 
-unsigned ByteAt(std::string_view line, std::size_t position) {
+inline int HexValue(char c) { return kHexValues[static_cast<unsigned char>(c)]; }
+
+// Two hex digits of a line whose digits have been checked.
+inline unsigned ByteAt(std::string_view line, std::size_t position) {
     return static_cast<unsigned>(HexValue(line[position]) * 16 + HexValue(line[position + 1]));
 }
 
@@ -39,6 +45,14 @@ std::string Printable(char c) {
 
 bool IsBlank(std::string_view line) {
     return line.find_first_not_of(" \t") == std::string_view::npos;
+}
+
+// RecordWordSum of a well-formed record, without a copy of the line: the data bytes in pairs as
+// big-endian 16-bit words, an odd count's last word taking the record checksum byte.
+unsigned WordSum(std::string_view record, unsigned byteCount) {
+    unsigned sum = 0;
+    for (std::size_t k = 0; k < 2u * byteCount; k += 4) sum += ByteAt(record, 9 + k) * 256 + ByteAt(record, 11 + k);
+    return sum & 0xFFFFu;
 }
 
 // The DSP's verification point, as the procedure recognises it.
@@ -136,7 +150,7 @@ void ImageChecker::AddLine(std::string_view line) {
             ++m_facts.DataRecords;
             // Summed as the procedures sum it: the DSP leaves out its verification record, the
             // MCU sums every data record (the DSP's point is taken above, before this one).
-            m_sum = (m_sum + RecordWordSum(std::string(line))) & 0xFFFFu;
+            m_sum = (m_sum + WordSum(line, check.ByteCount)) & 0xFFFFu;
             AddData(check);
             break;
         case 2: m_addressBase = static_cast<std::uint64_t>(ByteAt(line, 9) * 256 + ByteAt(line, 11)) << 4; break;
