@@ -14,6 +14,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
+#include <functional>
 
 #include "app/AboutBox.h"
 #include "app/AppIcon.h"
@@ -90,6 +91,21 @@ const char* const kBaudItems[] = {" 4800", " 9600", "19200", "38400"};
 
 QString Text(const char* text) { return QString::fromUtf8(text); }
 
+// The port field: opening its list lists the ports again first, so a port that another program
+// has let go (which no device event announces) is offered.
+class PortComboBox : public QComboBox {
+  public:
+    PortComboBox(QWidget* parent, std::function<void()> beforePopup)
+        : QComboBox(parent), m_beforePopup(std::move(beforePopup)) {}
+    void showPopup() override {
+        m_beforePopup();
+        QComboBox::showPopup();
+    }
+
+  private:
+    std::function<void()> m_beforePopup;
+};
+
 }  // namespace
 
 CPellorinDlg::CPellorinDlg(QWidget* parent)
@@ -133,7 +149,11 @@ void CPellorinDlg::CreateControls() {
         QRect rect = units.Rect(item.x, item.y, item.width, item.height);
         switch (item.kind) {
             case Kind::Combo: {
-                auto* combo = new QComboBox(this);
+                auto* combo = item.id != IDC_PORT_COMBO ? new QComboBox(this)
+                                                        : new PortComboBox(this, [this] {
+                                                              m_portsChanged = true;
+                                                              RefreshPortList();
+                                                          });
                 combo->setEditable(true);
                 combo->setInsertPolicy(QComboBox::NoInsert);
                 // The template's height is that of the drop-down list; the closed field takes

@@ -103,8 +103,8 @@ class CPellorinDlg : public QDialog, public Console, public platform::WindowObje
     void CreateControls();
     void OnInitDialog();
     void FillPortList();
-    // Lists the ports again after adapters were plugged in or out, keeping the selected adapter
-    // selected; waits while a job has the port.
+    // Lists the ports again (adapters plugged in or out, the list opened), keeping the selected
+    // adapter selected; waits while a job has the port.
     void RefreshPortList();
     // The tooltip of the port field: the selected entry's device and adapter, or why no port
     // can be offered.

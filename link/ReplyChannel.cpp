@@ -120,10 +120,11 @@ int ReplyChannel::TakeReplyBytes(char* reply, std::size_t& total) {
 }
 
 int ReplyChannel::WaitReply(char* reply, DWORD timeoutMs) {
-    if (NoticeLinkLost()) return 0;
     std::size_t total = 0;
+    // A reply that came in full before the device went is still the reply.
     int length = TakeReplyBytes(reply, total);
     if (length >= 0) return length;
+    if (NoticeLinkLost()) return 0;
     const DWORD deadline = platform::GetTickCount() + timeoutMs;
     for (;;) {
         if (m_stop.Requested() || NoticeLinkLost()) return 0;

@@ -429,8 +429,10 @@ bool PortWatch::TakeChanges() {
         for (ssize_t offset = 0; offset < length;) {
             const auto* event = reinterpret_cast<const inotify_event*>(buffer + offset);
             const std::string name = event->len ? event->name : "";
-            if (comDir || name.rfind("tty", 0) == 0 || (event->mask & IN_Q_OVERFLOW))
-                relevant = true;
+            // Only the kinds of tty that are listed: a console's tty changes owner at every login.
+            const bool serialTty = name.rfind("ttyS", 0) == 0 || name.rfind("ttyUSB", 0) == 0 ||
+                                   name.rfind("ttyACM", 0) == 0;
+            if (comDir || serialTty || (event->mask & IN_Q_OVERFLOW)) relevant = true;
             offset += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
         }
     }

@@ -369,7 +369,11 @@ void WindowTest::portListFollowsAdaptersAndSaysWhatEachIsOrWhyItIsMissing() {
     QCOMPARE(t.boxes->shown.last().second,
              QString::fromStdString("Canot find serial interface!\nCOM6 (" + com6 + " (" +
                                     line.SlavePath() + ")): " + reason));
+    // Let go: the next look at the list offers it.
     holder.Close();
+    ports->showPopup();
+    QCOMPARE(ports->currentText(), QStringLiteral("COM6"));
+    ports->hidePopup();
 }
 
 void WindowTest::everyJobButtonWithoutAPortSaysSo() {

@@ -14,6 +14,7 @@
 #include <fstream>
 
 #include "SerialLib/Serial/PortCatalog.h"
+#include "SerialLib/Serial/PortSettings.h"
 #include "sim/PseudoTerminal.h"
 #include "tests/support/SimulatedLine.h"
 
@@ -213,4 +214,26 @@ TEST_F(PortChoice, APortThisUserMayNotOpenSaysWhichGroupToJoin) {
     EXPECT_EQ(seen,
               "permission denied: the device belongs to group dialout; run: sudo usermod -aG "
               "dialout $USER, then log in again");
+}
+
+TEST(PortBindings, NumbersAreKeptAcrossStartsAndOnlyAnAbsentAdaptersNumberIsGivenAgain) {
+    TempFolder folder;
+    const std::string path = folder.File("pellorin/com-ports");
+    {
+        serial::PortBindings bindings(path);
+        ASSERT_TRUE(bindings.Load());
+        for (int i = 1; i <= 3; ++i)
+            EXPECT_EQ(bindings.Bind("usb:" + std::to_string(i), 1, 3, {}), i);
+        ASSERT_TRUE(bindings.Save());
+    }
+    folder.Write("pellorin/com-ports",
+                 "# comment\nCOM1 usb:1\nnot a binding\nCOM2 usb:2\nCOM3 usb:3\nCOM3 usb:9\n");
+    serial::PortBindings bindings(path);
+    ASSERT_TRUE(bindings.Load());
+    EXPECT_EQ(bindings.All().size(), 3u) << "a number bound twice keeps its first binding";
+    EXPECT_EQ(bindings.NumberOf("usb:2"), 2);
+    // All numbers taken: the oldest binding of an adapter that is not here is given again.
+    EXPECT_EQ(bindings.Bind("usb:4", 1, 3, {"usb:1", "usb:3"}), 2);
+    EXPECT_EQ(bindings.IdentityOf(2), "usb:4");
+    EXPECT_EQ(bindings.Bind("usb:5", 1, 3, {"usb:1", "usb:3", "usb:4"}), std::nullopt);
 }
