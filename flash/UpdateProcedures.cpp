@@ -89,6 +89,7 @@ void FlashEngine::PublishWrittenBlock(std::uint32_t block) {
 void FlashEngine::Fail(const std::string& line) {
     m_image.Close();
     m_counters.FlashPhase.store(kPhaseFailed);
+    m_link.Record.SetFlashPhase(kPhaseFailed);
     Log(line);
 }
 
@@ -149,6 +150,7 @@ bool FlashEngine::ProgramImage(const DeviceProfile& device, unsigned* checksum) 
         ReportConnectFail();
         return false;
     }
+    m_link.Record.SetResumeBlock(resumeBlock);
     BeginProgram();
     return ProgramBlocks(device, resumeBlock, checksum) == ProgramResult::Completed;
 }

@@ -9,11 +9,14 @@
 #pragma once
 
 #include <atomic>
+#include <mutex>
 #include <string>
 #include <thread>
 
 #include "SerialLib/Serial/DeviceSerial.h"
 #include "console/Console.h"
+#include "console/RecordingConsole.h"
+#include "console/UpdateRecord.h"
 #include "link/UpdateProcedures.h"
 #include "link/ReplyChannel.h"
 #include "platform/Messages.h"
@@ -57,20 +60,33 @@ public:
     std::string ImagePath;
     // Where FindImage looks: the executable's own path unless a test sets another.
     std::string ModulePath;
+    // The folder the operator chose for the images, searched when an image is not beside the
+    // executable; "" for none. Any thread; a job reads it when it looks for its image.
+    void SetImageFolder(const std::string& folder);
+    [[nodiscard]] std::string ImageFolder() const;
+
+    // Every job's update record. Front ends set its folder (or "" for no records) between jobs;
+    // Record.LastPath() is the file the last job wrote, once WaitForJob has seen it end.
+    UpdateRecord Record;
 
     CDeviceSerial Port;
     platform::StopSignal Stop;
     ReplyChannel Channel{Port, Stop};
+    // The front end's console; what the operator is shown also goes into the record.
     Console& TheConsole;
 
 private:
     void Log(const std::string& line);
+    void BeginRecord();
 
     platform::WindowObject& m_window;
     UpdateProcedures* m_procedures = nullptr;
     std::thread m_worker;
     std::atomic<bool> m_running{false};
     platform::Event m_jobEnded{true};
+    RecordingConsole m_reporting;
+    mutable std::mutex m_imageFolderMutex;
+    std::string m_imageFolder;
 };
 
 }  // namespace pellorin

@@ -21,6 +21,7 @@ long ReplyChannel::OnSerialMessage(WPARAM wParam, LPARAM /*lParam*/) {
         DWORD read = 0;
         if (m_port.Read(chunk, kReadChunk, &read, nullptr, INFINITE) != ERROR_SUCCESS) read = 0;
         chunk[read] = 0;
+        if (m_wire != nullptr) m_wire->OnBytesReceived(chunk, read);
         RxBuffer.Append(chunk, read);
         RxEvent.Set();
         if (read != kReadChunk) break;
@@ -41,7 +42,11 @@ bool ReplyChannel::SendCommand(const char* bytes, std::size_t count, DWORD first
     m_txRecord.hEvent = &TxDoneEvent;
     RxBuffer.Clear();
     DWORD written = 0;
-    if (m_port.Write(bytes, count, &written, &m_txRecord, INFINITE) != ERROR_SUCCESS) return false;
+    if (m_wire != nullptr) m_wire->OnCommandSent(bytes, count);
+    if (m_port.Write(bytes, count, &written, &m_txRecord, INFINITE) != ERROR_SUCCESS) {
+        if (m_wire != nullptr) m_wire->OnSendFailed();
+        return false;
+    }
     if (RxEvent.Wait(firstReplyWaitMs) != WAIT_OBJECT_0) return false;
     return !m_stop.Requested();
 }

@@ -10,6 +10,7 @@
 #include <cstddef>
 
 #include "SerialLib/Serial/DeviceSerial.h"
+#include "console/WireObserver.h"
 #include "link/RingBuffer.h"
 #include "platform/Event.h"
 #include "platform/StopSignal.h"
@@ -40,6 +41,10 @@ public:
     // Wakes a waiting worker so that it sees the stop request at once.
     void WakeForStop() { RxEvent.Set(); }
 
+    // The observer told of every command written and every piece of bytes read (the update
+    // record). Set once, before the port is first opened; null for none.
+    void SetWireObserver(WireObserver* observer) { m_wire = observer; }
+
     // The reply time-out of Transact in ms; the procedures set it per phase and nothing resets
     // it, so a job starts with what the previous one left.
     int ReplyTimeout = 8000;
@@ -59,6 +64,7 @@ private:
     // The record of the command write lives as long as the channel, so it stays valid however
     // long the write takes after SendCommand has returned.
     OVERLAPPED m_txRecord{};
+    WireObserver* m_wire = nullptr;
 };
 
 }  // namespace pellorin
