@@ -119,3 +119,20 @@ TEST_F(JobRunner, ExitDuringAJobEndsItPromptlyWithoutTouchingTheWindow) {
     EXPECT_TRUE(console->WaitForJobEnd(0));
     EXPECT_EQ(Log(), Lines{}) << "nothing is logged after the window closed";
 }
+
+TEST_F(JobRunner, ImagesComeFromBesideTheProgramFirstThenFromTheChosenFolder) {
+    Start();
+    DeviceLink& link = console->Link();
+    const testing_support::TempFolder chosen;
+    link.SetImageFolder(chosen.Path());
+    EXPECT_FALSE(link.FindImage("dsp.hex"));
+    EXPECT_EQ(link.ImagePath, folder.File("dsp.hex")) << "the missing image is named beside the program";
+
+    chosen.Write("dsp.hex", "chosen");
+    EXPECT_TRUE(link.FindImage("dsp.hex"));
+    EXPECT_EQ(link.ImagePath, chosen.File("dsp.hex"));
+
+    folder.Write("dsp.hex", "beside");
+    EXPECT_TRUE(link.FindImage("dsp.hex"));
+    EXPECT_EQ(link.ImagePath, folder.File("dsp.hex")) << "beside the program comes first";
+}
