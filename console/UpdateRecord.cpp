@@ -269,6 +269,7 @@ void UpdateRecord::Begin(int jobMode, const std::string& portName) {
     m_file = nullptr;
     m_path.clear();
     if (m_jobFolder.empty()) return;  // records are off
+    m_pending.reserve(2 * kFlushBytes);
     m_active.store(true);
     m_writer = std::thread(&UpdateRecord::WriterLoop, this);
 }
@@ -442,6 +443,10 @@ void UpdateRecord::OnBytesReceived(const char* bytes, std::size_t count) {
 // ---- Writer ----------------------------------------------------------------------------------
 
 void UpdateRecord::WriterLoop() {
+    // Two buffers take turns: the hooks fill one while this thread writes the other, and both
+    // keep their capacity, so the hooks do not reallocate as they fill.
+    std::string pending;
+    pending.reserve(2 * kFlushBytes);
     std::unique_lock lock(m_mutex);
     for (;;) {
         m_wake.wait(lock, [this] {
@@ -458,7 +463,7 @@ void UpdateRecord::WriterLoop() {
             if (m_facts.imagePath == path) m_facts.image = std::move(facts);
             continue;
         }
-        std::string pending;
+        pending.clear();
         pending.swap(m_pending);
         const bool finishing = m_finishing;
         Facts facts;
