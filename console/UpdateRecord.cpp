@@ -20,7 +20,12 @@
 namespace pellorin {
 namespace {
 
-constexpr std::size_t kFlushBytes = 64 * 1024;
+// Events are written once this much has gathered, and at the end of the job. A job of a few
+// thousand blocks stays below it, so its record is formatted and written after the device work
+// is done and nothing competes with the blocks for the processor; a longer job writes in bursts
+// that keep the memory bounded.
+constexpr std::size_t kFlushBytes = 4 * 1024 * 1024;
+constexpr std::size_t kBufferBytes = kFlushBytes + kFlushBytes / 4;
 // A writer that cannot keep up (a stalled disk) must not make the job's memory grow without end.
 constexpr std::size_t kMaxPendingBytes = 32 * 1024 * 1024;
 constexpr const char* kRecordSuffix = ".txt";
@@ -153,10 +158,10 @@ std::string DefaultRecordsFolder() {
     return state + "/pellorin/records";
 }
 
-std::string EscapeWireBytes(const char* bytes, std::size_t count) {
+namespace {
+
+void AppendEscaped(std::string& text, const char* bytes, std::size_t count) {
     static const char kDigits[] = "0123456789ABCDEF";
-    std::string text;
-    text.reserve(count + 8);
     for (std::size_t i = 0; i < count; ++i) {
         const auto c = static_cast<unsigned char>(bytes[i]);
         if (c == '\\') {
@@ -175,6 +180,14 @@ std::string EscapeWireBytes(const char* bytes, std::size_t count) {
             text += kDigits[c & 0xF];
         }
     }
+}
+
+}  // namespace
+
+std::string EscapeWireBytes(const char* bytes, std::size_t count) {
+    std::string text;
+    text.reserve(count + 8);
+    AppendEscaped(text, bytes, count);
     return text;
 }
 
@@ -269,7 +282,7 @@ void UpdateRecord::Begin(int jobMode, const std::string& portName) {
     m_file = nullptr;
     m_path.clear();
     if (m_jobFolder.empty()) return;  // records are off
-    m_pending.reserve(2 * kFlushBytes);
+    m_pending.reserve(kBufferBytes);
     m_active.store(true);
     m_writer = std::thread(&UpdateRecord::WriterLoop, this);
 }
@@ -446,7 +459,7 @@ void UpdateRecord::WriterLoop() {
     // Two buffers take turns: the hooks fill one while this thread writes the other, and both
     // keep their capacity, so the hooks do not reallocate as they fill.
     std::string pending;
-    pending.reserve(2 * kFlushBytes);
+    pending.reserve(kBufferBytes);
     std::unique_lock lock(m_mutex);
     for (;;) {
         m_wake.wait(lock, [this] {
@@ -564,8 +577,15 @@ std::string UpdateRecord::FormatHeader() const {
 }
 
 std::string UpdateRecord::FormatEvents(const std::string& pending) const {
+    // Tens of thousands of events a job: the columns are put together by hand, and the wall
+    // clock is broken down once a second.
     std::string out;
     out.reserve(pending.size() + pending.size() / 2);
+    const auto startMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                             m_startWall.time_since_epoch())
+                             .count();
+    std::int64_t cachedSecond = -1;
+    char secondText[16] = "";
     std::size_t position = 0;
     while (position + sizeof(EventHead) <= pending.size()) {
         EventHead head;
@@ -574,47 +594,56 @@ std::string UpdateRecord::FormatEvents(const std::string& pending) const {
         const char* bytes = pending.data() + position;
         position += head.length;
         const auto kind = static_cast<Kind>(head.kind);
-        const char* what = "";
-        std::string text;
-        bool wire = true;
+
+        // Milliseconds since the start with three decimals, right-aligned in 15 columns.
+        const std::int64_t micros = head.ns / 1000;
+        char number[32];
+        const int numberLength = std::snprintf(number, sizeof number, "%lld.%03d",
+                                               static_cast<long long>(micros / 1000),
+                                               static_cast<int>(micros % 1000));
+        if (numberLength < 15) out.append(static_cast<std::size_t>(15 - numberLength), ' ');
+        out.append(number, static_cast<std::size_t>(numberLength));
+
+        const std::int64_t wallMs = startMs + micros / 1000;
+        if (wallMs / 1000 != cachedSecond) {
+            cachedSecond = wallMs / 1000;
+            const std::tm local = LocalTime(static_cast<std::time_t>(cachedSecond));
+            std::snprintf(secondText, sizeof secondText, "%02d:%02d:%02d.", local.tm_hour,
+                          local.tm_min, local.tm_sec);
+        }
+        const int millis = static_cast<int>(wallMs % 1000);
+        out += "  ";
+        out += secondText;
+        out += static_cast<char>('0' + millis / 100);
+        out += static_cast<char>('0' + millis / 10 % 10);
+        out += static_cast<char>('0' + millis % 10);
+        out += "  ";
+
+        const bool wire = kind != Kind::Log && kind != Kind::Box;
+        static const char* const kWhat[] = {"tx  ", "tx! ", "rx  ", "cut ", "log ", "box "};
+        out += kWhat[static_cast<std::size_t>(kind)];
+        char speed[16] = "";
+        if (wire) std::snprintf(speed, sizeof speed, "%u", head.baud);
+        out += ' ';
+        out += speed;
+        out.append(8 - std::min<std::size_t>(std::strlen(speed), 6), ' ');
         switch (kind) {
             case Kind::Command:
-                what = "tx";
-                text = EscapeWireBytes(bytes, head.length);
+            case Kind::Received:
+                AppendEscaped(out, bytes, head.length);
                 break;
             case Kind::SendFailed:
-                what = "tx!";
-                text = "(the command could not be written)";
-                break;
-            case Kind::Received:
-                what = "rx";
-                text = EscapeWireBytes(bytes, head.length);
+                out += "(the command could not be written)";
                 break;
             case Kind::Flood:
-                what = "cut";
-                text = "(flood: " + std::to_string(head.a) + " bytes since the command, the last " +
+                out += "(flood: " + std::to_string(head.a) + " bytes since the command, the last " +
                        std::to_string(head.b) + " not shown)";
                 break;
             case Kind::Log:
-                what = "log";
-                text.assign(bytes, head.length);
-                wire = false;
-                break;
             case Kind::Box:
-                what = "box";
-                text.assign(bytes, head.length);
-                wire = false;
+                out.append(bytes, head.length);
                 break;
         }
-        const auto wall = m_startWall + std::chrono::duration_cast<std::chrono::system_clock::duration>(
-                                            std::chrono::nanoseconds(head.ns));
-        char speed[16] = "";
-        if (wire) std::snprintf(speed, sizeof speed, "%u", head.baud);
-        char prefix[96];
-        std::snprintf(prefix, sizeof prefix, "%15.3f  %s  %-4s %-6s  ", static_cast<double>(head.ns) / 1e6,
-                      FormatWall(wall, false).c_str(), what, speed);
-        out += prefix;
-        out += text;
         out += '\n';
     }
     return out;

@@ -5,8 +5,8 @@
 // Threads: the job's worker calls Begin, the setters and Finish; the reply channel's hooks come
 // from the worker (commands) and from the window thread (received bytes). Those hooks only copy
 // the bytes and a time stamp into memory under a short lock. A writer thread of the record's own
-// formats and writes them, once 64 KiB have gathered and at the end of the job, so no block ever
-// waits for the disk. A record that cannot be written (read-only home, disk full) costs one trace
+// formats and writes them at the end of the job (and in between each time 4 MiB have gathered),
+// so no block ever waits for the disk or for the formatting. A record that cannot be written (read-only home, disk full) costs one trace
 // line and nothing else: the job goes on as if records were off.
 #pragma once
 

@@ -71,7 +71,9 @@ unsigned DeviceLink::UpdateWorker(DeviceLink* link) {
     link->BeginRecord();
     if (!link->Stop.Requested()) link->TheConsole.EnableJobButtons(false);
     link->OpenPort(link->NegotiateBaud);
-    if (link->Port.IsOpen()) link->Record.SetSpeedInForce(static_cast<unsigned>(link->Port.GetBaudrate()));
+    if (link->Port.IsOpen()) {
+        link->Record.SetSpeedInForce(static_cast<unsigned>(link->Port.GetBaudrate()));
+    }
     if (link->Port.IsOpen() && !link->Stop.Requested()) {
         link->DeviceIndex = 0;
         link->Log("Connecting..........");
