@@ -1,16 +1,20 @@
-// The window's settings through QSettings, named explicitly so that they do not depend on the
-// application object's names.
+// The window's settings through QSettings, in a file named explicitly so that it does not depend
+// on the application object's names.
 #include "app/UserSettings.h"
 
 #include <QSettings>
+#include <QStandardPaths>
 
 namespace pellorin {
 namespace {
 
 const char* const kImageFolderKey = "ImageFolder";
 
+// An INI file at a path of our own choosing, the same however Qt names its native files.
 QSettings Settings() {
-    return QSettings(QSettings::UserScope, QStringLiteral("Pellorin"), QStringLiteral("Pellorin"));
+    return QSettings(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+                         QStringLiteral("/Pellorin/Pellorin.conf"),
+                     QSettings::IniFormat);
 }
 
 }  // namespace
