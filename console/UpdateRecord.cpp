@@ -87,23 +87,16 @@ std::tm LocalTime(std::time_t seconds) {
     return local;
 }
 
-// "2026-12-07 10:40:12.345 +0100" or, with `dateToo` false, "10:40:12.345".
-std::string FormatWall(std::chrono::system_clock::time_point when, bool dateToo) {
+// "2026-12-07 10:40:12.345 +0100": local time with its offset from UTC.
+std::string FormatWall(std::chrono::system_clock::time_point when) {
     const auto sinceEpoch = std::chrono::duration_cast<std::chrono::milliseconds>(when.time_since_epoch());
-    const std::time_t seconds = static_cast<std::time_t>(sinceEpoch.count() / 1000);
-    const int millis = static_cast<int>(sinceEpoch.count() % 1000);
-    const std::tm local = LocalTime(seconds);
+    const std::tm local = LocalTime(static_cast<std::time_t>(sinceEpoch.count() / 1000));
+    char zone[16];
+    std::strftime(zone, sizeof zone, "%z", &local);
     char text[64];
-    if (dateToo) {
-        char zone[16];
-        std::strftime(zone, sizeof zone, "%z", &local);
-        std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%03d %s", local.tm_year + 1900,
-                      local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
-                      millis, zone);
-    } else {
-        std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min,
-                      local.tm_sec, millis);
-    }
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%03d %s", local.tm_year + 1900,
+                  local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
+                  static_cast<int>(sinceEpoch.count() % 1000), zone);
     return text;
 }
 
@@ -565,7 +558,7 @@ std::string UpdateRecord::FormatHeader() const {
     AddField(out, "host", HostName());
     AddField(out, "job", std::to_string(m_jobMode) + " (" + JobName(m_jobMode) + ")");
     AddField(out, "port", m_portName);
-    AddField(out, "started", FormatWall(m_startWall, true));
+    AddField(out, "started", FormatWall(m_startWall));
     const double scale = platform::ClockScale();
     if (scale != 1.0) {
         char text[64];
