@@ -1,8 +1,11 @@
 // The operator's window: its template, initialisation, buttons, timer ticks and the Console calls.
 #include "app/PellorinDlg.h"
 
+#include <QClipboard>
 #include <QComboBox>
 #include <QContextMenuEvent>
+#include <QDir>
+#include <QGuiApplication>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -10,6 +13,7 @@
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSaveFile>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <algorithm>
@@ -20,8 +24,10 @@
 #include "app/AppIcon.h"
 #include "app/DialogUnits.h"
 #include "app/EndSound.h"
+#include "app/FileDialogs.h"
 #include "app/MessageBoxes.h"
 #include "app/PortList.h"
+#include "app/UserSettings.h"
 #include "flash/FlashEngine.h"
 #include "platform/Clock.h"
 
@@ -112,7 +118,8 @@ CPellorinDlg::CPellorinDlg(QWidget* parent)
     : QDialog(parent),
       m_serialMessage(platform::RegisterWindowMessage("CSerialWnd_DefaultComMsg")),
       m_boxes(std::make_unique<ModalMessageBoxes>()),
-      m_sound(std::make_unique<DesktopEndSound>()) {
+      m_sound(std::make_unique<DesktopEndSound>()),
+      m_dialogs(std::make_unique<DesktopFileDialogs>()) {
     // A window of its own on the task bar: caption, system menu and close box, no minimise or
     // maximise box, fixed size.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -136,6 +143,10 @@ void CPellorinDlg::SetMessageBoxes(std::unique_ptr<MessageBoxes> boxes) {
 }
 
 void CPellorinDlg::SetEndSound(std::unique_ptr<EndSound> sound) { m_sound = std::move(sound); }
+
+void CPellorinDlg::SetFileDialogs(std::unique_ptr<FileDialogs> dialogs) {
+    m_dialogs = std::move(dialogs);
+}
 
 void CPellorinDlg::CreateControls() {
     const DialogUnits units(font());
@@ -274,6 +285,7 @@ void CPellorinDlg::OnInitDialog() {
     m_engine->Link.JobMode.store(kJobMcuUpdate);
     m_baudCombo->setCurrentIndex(kBaudItem19200);
     m_baudTyped = false;
+    m_engine->Link.SetImageFolder(SavedImageFolder().toStdString());
     UpdateDisplay();
     m_portCombo->setFocus();
 }
@@ -473,9 +485,78 @@ void CPellorinDlg::OnAbout() {
 
 void CPellorinDlg::contextMenuEvent(QContextMenuEvent* event) {
     QMenu menu(this);
+    menu.setToolTipsVisible(true);
     QAction* about = menu.addAction(Text("关于 Pellorin(&A)..."));
     about->setData(kAboutCommand);
-    if (menu.exec(event->globalPos()) == about) OnAbout();
+    menu.addSeparator();
+    QAction* imageFolder = menu.addAction(Text("Image folder…"));
+    const QString folder = QString::fromStdString(m_engine->Link.ImageFolder());
+    imageFolder->setToolTip(folder.isEmpty()
+                                ? Text("None chosen: the images are looked for beside the program")
+                                : Text("Images not beside the program are looked for in ") + folder);
+    QAction* copyLog = menu.addAction(Text("Copy log"));
+    QAction* saveLog = menu.addAction(Text("Save log…"));
+    QAction* openRecords = menu.addAction(Text("Open records folder"));
+    openRecords->setToolTip(QString::fromStdString(m_engine->Link.Record.Folder()));
+    QAction* chosen = menu.exec(event->globalPos());
+    if (chosen == nullptr || m_shutDown) return;
+    if (chosen == about) OnAbout();
+    if (chosen == imageFolder) OnImageFolder();
+    if (chosen == copyLog) OnCopyLog();
+    if (chosen == saveLog) OnSaveLog();
+    if (chosen == openRecords) OnOpenRecordsFolder();
+}
+
+void CPellorinDlg::OnImageFolder() {
+    QString start = QString::fromStdString(m_engine->Link.ImageFolder());
+    if (start.isEmpty()) start = QDir::homePath();
+    const QString folder = m_dialogs->ChooseFolder(this, Text("Image folder"), start);
+    if (folder.isEmpty()) return;
+    SaveImageFolder(folder);
+    m_engine->Link.SetImageFolder(folder.toStdString());
+}
+
+QStringList CPellorinDlg::LogWithTimes() const {
+    QStringList lines;
+    const int count = m_logList->count();
+    for (int i = count - 1; i >= 0; --i) {
+        const std::size_t age = static_cast<std::size_t>(count - 1 - i);
+        const QString time = age < m_logTimes.size()
+                                 ? m_logTimes[age].toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"))
+                                 : QString();
+        lines << time + QStringLiteral("  ") + m_logList->item(i)->text();
+    }
+    return lines;
+}
+
+void CPellorinDlg::OnCopyLog() {
+    QString text;
+    for (const QString& line : LogWithTimes()) text += line + QLatin1Char('\n');
+    QGuiApplication::clipboard()->setText(text);
+}
+
+void CPellorinDlg::OnSaveLog() {
+    const QString suggested = QDir::homePath() + QStringLiteral("/pellorin-log-") +
+                              QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")) +
+                              QStringLiteral(".txt");
+    const QString path = m_dialogs->ChooseSaveFile(this, Text("Save log"), suggested);
+    if (path.isEmpty()) return;
+    QSaveFile file(path);
+    bool written = file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    for (const QString& line : LogWithTimes()) {
+        if (!written) break;
+        written = file.write((line + QLatin1Char('\n')).toUtf8()) >= 0;
+    }
+    if (written && file.commit()) return;
+    m_boxes->Inform(this, Text("The log could not be saved to ") + path, Text(kApplicationName));
+}
+
+void CPellorinDlg::OnOpenRecordsFolder() {
+    const QString folder = QString::fromStdString(m_engine->Link.Record.Folder());
+    // The folder exists once a job has run; a file manager cannot show one that does not.
+    QDir().mkpath(folder);
+    if (m_dialogs->OpenFolder(folder)) return;
+    m_boxes->Inform(this, Text("The update records are kept in ") + folder, Text(kApplicationName));
 }
 
 void CPellorinDlg::OnWindowMessage(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -521,8 +602,10 @@ void CPellorinDlg::UpdateDisplay() {
 // ---- Console ---------------------------------------------------------------------------------
 
 void CPellorinDlg::InsertLogLine(const std::string& line) {
-    m_windowCall.Run(
-        [this, text = QString::fromStdString(line)] { m_logList->insertItem(0, text); });
+    m_windowCall.Run([this, text = QString::fromStdString(line)] {
+        m_logList->insertItem(0, text);
+        m_logTimes.push_back(QDateTime::currentDateTime());
+    });
 }
 
 void CPellorinDlg::SetProgressRange(int lower, int upper) {

@@ -9,11 +9,14 @@
 // widgets go.
 #pragma once
 
+#include <QDateTime>
 #include <QDialog>
 #include <QString>
+#include <QStringList>
 #include <array>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "SerialLib/Serial/PortCatalog.h"
 #include "app/WindowMessages.h"
@@ -35,6 +38,7 @@ class QTimer;
 namespace pellorin {
 
 class EndSound;
+class FileDialogs;
 class MessageBoxes;
 class UpdateEngine;
 
@@ -51,6 +55,8 @@ class CPellorinDlg : public QDialog, public Console, public platform::WindowObje
     // Replace the message boxes and the end sound (tests answer and count them).
     void SetMessageBoxes(std::unique_ptr<MessageBoxes> boxes);
     void SetEndSound(std::unique_ptr<EndSound> sound);
+    // Replace the file dialogs and the file manager (tests answer them).
+    void SetFileDialogs(std::unique_ptr<FileDialogs> dialogs);
 
     // A control by its id (IDC_... of Console.h); nullptr for an unknown id.
     [[nodiscard]] QWidget* Control(int id) const;
@@ -64,6 +70,15 @@ class CPellorinDlg : public QDialog, public Console, public platform::WindowObje
     void OnReadVersion();
     void OnResetEeprom();
     void OnAbout();
+
+    // The context menu's entries beside About.
+    void OnImageFolder();
+    void OnCopyLog();
+    void OnSaveLog();
+    void OnOpenRecordsFolder();
+    // The log oldest line first, each after the local time it was logged at; the list itself
+    // shows the lines without times.
+    [[nodiscard]] QStringList LogWithTimes() const;
 
     // The timer tick handler, by timer id.
     void OnTimer(int timerId);
@@ -124,6 +139,7 @@ class CPellorinDlg : public QDialog, public Console, public platform::WindowObje
     UINT m_serialMessage;
     std::unique_ptr<MessageBoxes> m_boxes;
     std::unique_ptr<EndSound> m_sound;
+    std::unique_ptr<FileDialogs> m_dialogs;
     FlashCounters m_counters;
     ProgressDisplay m_display{m_counters};
 
@@ -135,6 +151,8 @@ class CPellorinDlg : public QDialog, public Console, public platform::WindowObje
     bool m_baudTyped = false;
     bool m_portTyped = false;
     bool m_shutDown = false;
+    // When each line of the log list was logged, oldest first (the list shows the newest first).
+    std::vector<QDateTime> m_logTimes;
 
     QComboBox* m_portCombo = nullptr;
     QComboBox* m_baudCombo = nullptr;

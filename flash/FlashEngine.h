@@ -96,6 +96,7 @@ public:
     UpdateEngine(Console& console, platform::WindowObject& window, FlashCounters& counters)
         : Link(console, window), Flash(Link, counters) {
         Link.SetProcedures(&Flash);
+        Link.Record.SetBlockCounters(&counters);
     }
     ~UpdateEngine() { Link.Shutdown(); }  // before Flash goes: the worker may be inside it
     UpdateEngine(const UpdateEngine&) = delete;

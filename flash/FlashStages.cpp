@@ -24,6 +24,7 @@ void FlashEngine::Log(const std::string& line) {
 FlashEngine::SumCheck FlashEngine::CheckSumWithDevice(int expectedSum) {
     bool replySeen = false;
     bool checksumReplySeen = false;
+    m_link.Record.SetToolChecksum(static_cast<unsigned>(expectedSum));
     for (int exchange = 0; exchange < kChecksumExchanges; ++exchange) {
         char reply[kReplyBufferSize] = {};
         const int length = m_channel.Transact("SUM\r", reply);
@@ -31,6 +32,7 @@ FlashEngine::SumCheck FlashEngine::CheckSumWithDevice(int expectedSum) {
         if (length >= static_cast<int>(kChecksumReplyLength) && std::strncmp(reply, "SUM", 3) == 0) {
             checksumReplySeen = true;
             const std::uint32_t deviceSum = FourHexDigits(std::string(reply, length), 3) & 0xFFFFu;
+            m_link.Record.AddDeviceChecksum(deviceSum);
             if (static_cast<int>(deviceSum) == expectedSum) return SumCheck::Confirmed;
         }
         if (m_link.Stop.Requested()) return SumCheck::Failed;
@@ -68,6 +70,7 @@ void FlashEngine::BeginProgram() {
     m_counters.FlashStartTime.store(platform::timeGetTime());
     if (!m_console.StopRequested()) m_console.StartTimer(kProgramTimer, kProgramClockMs);
     m_counters.FlashPhase.store(kPhaseProgramming);
+    m_link.Record.SetFlashPhase(kPhaseProgramming);
     m_counters.WrittenBlocks.store(0);
 }
 
@@ -75,6 +78,7 @@ void FlashEngine::FinishReflash() {
     Pause(kFinishPauseMs);
     m_link.Outcome.store(JobOutcome::Updated);
     m_counters.FlashPhase.store(kPhaseFinished);
+    m_link.Record.SetFlashPhase(kPhaseFinished);
     const DWORD reflashTime = platform::timeGetTime() - m_counters.EraseStartTime.load();
     Log("Reflash  case time:" + std::to_string(reflashTime) + "ms");
     // The programming clock keeps ticking through this pause so that one of its ticks sees the

@@ -92,6 +92,7 @@ void FlashEngine::Fail(const std::string& line, JobOutcome outcome) {
     m_link.Outcome.store(outcome);
     m_image.Close();
     m_counters.FlashPhase.store(kPhaseFailed);
+    m_link.Record.SetFlashPhase(kPhaseFailed);
     Log(line);
 }
 
@@ -206,6 +207,7 @@ bool FlashEngine::ProgramImage(const DeviceProfile& device, unsigned* checksum) 
         ReportConnectFail();
         return false;
     }
+    m_link.Record.SetResumeBlock(resumeBlock);
     BeginProgram();
     return ProgramBlocks(device, resumeBlock, checksum) == ProgramResult::Completed;
 }

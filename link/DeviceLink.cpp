@@ -3,7 +3,9 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cstdlib>
 
+#include "SerialLib/Serial/PortNames.h"
 #include "link/DeviceLink.h"
 #include "platform/Clock.h"
 
@@ -12,6 +14,7 @@ namespace {
 
 constexpr DWORD kSettleMs = 1000;   // pause between the end of a job and closing the port
 constexpr std::size_t kMaxPath = 260;  // the path buffer, with its terminating zero
+constexpr unsigned kOpeningRate = 2400;  // the rate OpenPort opens the port at
 
 std::string ExecutablePath() {
     char path[PATH_MAX] = {};
@@ -22,7 +25,8 @@ std::string ExecutablePath() {
 }  // namespace
 
 DeviceLink::DeviceLink(Console& console, platform::WindowObject& window)
-    : TheConsole(console), m_window(window) {
+    : TheConsole(m_reporting), m_window(window), m_reporting(console, Record) {
+    Channel.SetWireObserver(&Record);
     Channel.OnLinkLost = [this] { Log(PortName + " was disconnected!"); };
 }
 
@@ -71,8 +75,12 @@ bool DeviceLink::ClosePortOnce() {
 
 unsigned DeviceLink::UpdateWorker(DeviceLink* link) {
     link->JobStartTime = platform::timeGetTime();
+    link->BeginRecord();
     if (!link->Stop.Requested()) link->TheConsole.EnableJobButtons(false);
     link->OpenPort(link->NegotiateBaud);
+    if (link->Port.IsOpen()) {
+        link->Record.SetSpeedInForce(static_cast<unsigned>(link->Port.GetBaudrate()));
+    }
     if (link->Port.IsOpen() && !link->Stop.Requested()) {
         link->DeviceIndex = 0;
         link->Log("Connecting..........");
@@ -87,6 +95,7 @@ unsigned DeviceLink::UpdateWorker(DeviceLink* link) {
     } else {
         link->TheConsole.EnableJobButtons(true);
     }
+    link->Record.Finish();  // before the job counts as ended, so its path can be read then
     link->m_running.store(false);
     link->m_jobEnded.Set();
     return 0;
@@ -100,6 +109,7 @@ void DeviceLink::RunJob() {
     if (imageName == nullptr) return;
 
     if (FindImage(imageName)) {
+        Record.SetImage(ImagePath);
         if (m_procedures == nullptr) return;
         if (mode == kJobMcuUpdate) m_procedures->UpdateMcu();
         if (mode == kJobDspUpdate) m_procedures->UpdateDsp();
@@ -118,9 +128,44 @@ bool DeviceLink::FindImage(const std::string& fileName) {
     path += fileName;
     ImagePath = ExplicitImagePath.empty() ? path : ExplicitImagePath;
     // A path that does not fit the path buffer is treated as a missing image rather than cut.
-    if (ExplicitImagePath.empty() && path.size() > kMaxPath - 1) return false;
     struct stat info {};
-    return stat(ImagePath.c_str(), &info) == 0;
+    if (!ExplicitImagePath.empty()) return stat(ImagePath.c_str(), &info) == 0;
+    struct stat info {};
+    if (path.size() <= kMaxPath - 1 && stat(path.c_str(), &info) == 0) return true;
+
+    // Not beside the executable: the folder the operator chose. When that has no image either,
+    // ImagePath keeps naming the place beside the executable.
+    std::string chosen = ImageFolder();
+    if (chosen.empty()) return false;
+    if (chosen.back() != '/') chosen += '/';
+    chosen += fileName;
+    if (chosen.size() > kMaxPath - 1 || stat(chosen.c_str(), &info) != 0) return false;
+    ImagePath = chosen;
+    return true;
+}
+
+void DeviceLink::SetImageFolder(const std::string& folder) {
+    std::lock_guard lock(m_imageFolderMutex);
+    m_imageFolder = folder;
+}
+
+std::string DeviceLink::ImageFolder() const {
+    std::lock_guard lock(m_imageFolderMutex);
+    return m_imageFolder;
+}
+
+void DeviceLink::BeginRecord() {
+    Record.Begin(JobMode.load(), PortName);
+    Record.SetLineSpeed(kOpeningRate);
+    // The device behind the port's name: the name's path, and where a link leads.
+    const std::string path = ResolvePortName(PortName.c_str());
+    if (path.empty()) return;
+    char target[PATH_MAX] = {};
+    if (realpath(path.c_str(), target) != nullptr && path != target) {
+        Record.SetPortDevice(path + " -> " + target);
+    } else {
+        Record.SetPortDevice(path);
+    }
 }
 
 void DeviceLink::ClosePort() {

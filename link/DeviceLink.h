@@ -16,6 +16,8 @@
 #include "SerialLib/Serial/DeviceSerial.h"
 #include "console/Console.h"
 #include "link/JobOutcome.h"
+#include "console/RecordingConsole.h"
+#include "console/UpdateRecord.h"
 #include "link/UpdateProcedures.h"
 #include "link/ReplyChannel.h"
 #include "platform/Messages.h"
@@ -70,16 +72,26 @@ public:
     std::string ExplicitImagePath;
     // How the last job ended; reset when a job starts.
     std::atomic<JobOutcome> Outcome{JobOutcome::None};
+    // The folder the operator chose for the images, searched when an image is not beside the
+    // executable; "" for none. Any thread; a job reads it when it looks for its image.
+    void SetImageFolder(const std::string& folder);
+    [[nodiscard]] std::string ImageFolder() const;
+
+    // Every job's update record. Front ends set its folder (or "" for no records) between jobs;
+    // Record.LastPath() is the file the last job wrote, once WaitForJob has seen it end.
+    UpdateRecord Record;
 
     CDeviceSerial Port;
     platform::StopSignal Stop;
     ReplyChannel Channel{Port, Stop};
+    // The front end's console; what the operator is shown also goes into the record.
     Console& TheConsole;
 
 private:
     void Log(const std::string& line);
     // Closes the port unless it is closed already; true when this call closed it.
     bool ClosePortOnce();
+    void BeginRecord();
 
     platform::WindowObject& m_window;
     UpdateProcedures* m_procedures = nullptr;
@@ -87,6 +99,9 @@ private:
     std::mutex m_closeMutex;
     std::atomic<bool> m_running{false};
     platform::Event m_jobEnded{true};
+    RecordingConsole m_reporting;
+    mutable std::mutex m_imageFolderMutex;
+    std::string m_imageFolder;
 };
 
 }  // namespace pellorin

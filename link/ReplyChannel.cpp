@@ -62,6 +62,7 @@ long ReplyChannel::OnSerialMessage(WPARAM wParam, LPARAM /*lParam*/) {
             if (status == ERROR_DEVICE_NOT_CONNECTED) MarkLinkLost();
         }
         chunk[read] = 0;
+        if (m_wire != nullptr) m_wire->OnBytesReceived(chunk, read);
         RxBuffer.Append(chunk, read);
         RxEvent.Set();
         if (read != kReadChunk) break;
@@ -83,8 +84,10 @@ bool ReplyChannel::SendCommand(const char* bytes, std::size_t count, DWORD first
     m_txRecord.hEvent = &TxDoneEvent;
     RxBuffer.Clear();
     DWORD written = 0;
+    if (m_wire != nullptr) m_wire->OnCommandSent(bytes, count);
     const LONG status = m_port.Write(bytes, count, &written, &m_txRecord, INFINITE);
     if (status != ERROR_SUCCESS) {
+        if (m_wire != nullptr) m_wire->OnSendFailed();
         // Nothing went out, so no reply can come: the caller does not wait for one.
         if (DeviceGone(status)) MarkLinkLost();
         (void)NoticeLinkLost();

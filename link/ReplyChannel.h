@@ -12,6 +12,7 @@
 #include <functional>
 
 #include "SerialLib/Serial/DeviceSerial.h"
+#include "console/WireObserver.h"
 #include "link/RingBuffer.h"
 #include "platform/Event.h"
 #include "platform/StopSignal.h"
@@ -57,6 +58,10 @@ public:
     bool Pause(DWORD ms);
     std::function<void()> OnLinkLost;
 
+    // The observer told of every command written and every piece of bytes read (the update
+    // record). Set once, before the port is first opened; null for none.
+    void SetWireObserver(WireObserver* observer) { m_wire = observer; }
+
     // The reply time-out of Transact in ms; the procedures set it per phase and nothing resets
     // it, so a job starts with what the previous one left.
     int ReplyTimeout = 8000;
@@ -85,6 +90,7 @@ private:
     bool m_lossReported = false;  // worker only
     bool m_writeFailed = false;   // worker only: the last command never went out
     platform::Event m_interrupt;  // ends Pause: a stop request or a lost link
+    WireObserver* m_wire = nullptr;
 };
 
 }  // namespace pellorin

@@ -1,7 +1,8 @@
 // Benchmark of whole updates, headless against the simulated inverter:
 //   1. tool time per block on an unpaced pseudo-terminal, beside a plain poll() client's round
 //      trip with the same device on the same kind of line;
-//   2. paced updates at 38400 and 9600 baud beside the physical limit of the bytes on the wire;
+//   2. paced updates at 38400 and 9600 baud beside the physical limit of the bytes on the wire,
+//      with the update record off and on;
 //   3. peak memory for images of 1,000, 100,000 and 1,000,000 records (each in a fresh process);
 //   4. CPU used while the device is slow.
 // Usage: flash_bench [--blocks N]   (N blocks for the paced runs, 300 by default)
@@ -58,8 +59,9 @@ void WriteImage(const std::string& path, int records) {
 }
 
 // Runs a DSP update of the image in `folder` and returns the simulated inverter's transcript.
+// The update record goes to a folder beside the image, or nowhere when `record` is false.
 std::vector<sim::TranscriptEntry> RunUpdate(const std::string& folder, sim::Options options,
-                                           int baudIndex) {
+                                           int baudIndex, bool record = true) {
     options.comDir = folder;
     options.comNumber = 1;
     sim::SimInverter device(options);
@@ -70,6 +72,7 @@ std::vector<sim::TranscriptEntry> RunUpdate(const std::string& folder, sim::Opti
     setenv("PELLORIN_COM_DIR", folder.c_str(), 1);
     HeadlessConsole console;
     console.Link().ModulePath = folder + "/Pellorin";
+    console.Link().Record.SetFolder(record ? folder + "/records" : "");
     console.SelectBaudIndex(baudIndex);
     console.PressJobButton(kJobDspUpdate, "COM1");
     console.WaitForJobEnd(INFINITE);
@@ -162,14 +165,8 @@ LineUse MeasureLineUse(const std::vector<sim::TranscriptEntry>& transcript, unsi
     return use;
 }
 
-void UnpacedPerBlock() {
-    const ScratchFolder scratch;
-    const std::string& folder = scratch.path;
-    const int blocks = 2000;
-    WriteImage(folder + "/dsp.hex", blocks);
-    sim::Options options;
-    options.dspState = 3;  // ready for blocks: the run is all programming
-    const auto transcript = RunUpdate(folder, options, 2);
+// The median time from one block to the next in a run's transcript, in microseconds.
+double MedianBlockUs(const std::vector<sim::TranscriptEntry>& transcript) {
     std::vector<double> blockTimes;
     for (const auto& entry : transcript) {
         if (IsBlock(entry)) blockTimes.push_back(entry.timeMs);
@@ -177,11 +174,22 @@ void UnpacedPerBlock() {
     std::vector<double> gaps;
     for (std::size_t i = 1; i < blockTimes.size(); ++i) gaps.push_back(blockTimes[i] - blockTimes[i - 1]);
     std::sort(gaps.begin(), gaps.end());
-    const double toolUs = gaps.empty() ? 0 : gaps[gaps.size() / 2] * 1000.0;
+    return gaps.empty() ? 0 : gaps[gaps.size() / 2] * 1000.0;
+}
+
+void UnpacedPerBlock() {
+    const ScratchFolder scratch;
+    const std::string& folder = scratch.path;
+    const int blocks = 2000;
+    WriteImage(folder + "/dsp.hex", blocks);
+    sim::Options options;
+    options.dspState = 3;  // ready for blocks: the run is all programming
+    const double offUs = MedianBlockUs(RunUpdate(folder, options, 2, false));
+    const double toolUs = MedianBlockUs(RunUpdate(folder, options, 2, true));
     const double plainUs = RunPlainClient(folder, blocks, false).medianUs;
-    std::printf("unpaced pty, %d blocks: tool %.1f us per block (median), plain poll() client "
-                "%.1f us per round trip (median), ratio %.2f\n",
-                blocks, toolUs, plainUs, plainUs > 0 ? toolUs / plainUs : 0.0);
+    std::printf("unpaced pty, %d blocks: tool %.1f us per block (median; %.1f us with the record "
+                "off), plain poll() client %.1f us per round trip (median), ratio %.2f\n",
+                blocks, toolUs, offUs, plainUs, plainUs > 0 ? toolUs / plainUs : 0.0);
 }
 
 void PacedRun(unsigned baud, int baudIndex, const char* speedCommand, speed_t speed, int blocks) {
@@ -191,13 +199,16 @@ void PacedRun(unsigned baud, int baudIndex, const char* speedCommand, speed_t sp
     sim::Options options;
     options.dspState = 3;
     options.pace = true;
-    const LineUse tool = MeasureLineUse(RunUpdate(folder, options, baudIndex), baud);
+    const LineUse off = MeasureLineUse(RunUpdate(folder, options, baudIndex, false), baud);
+    const LineUse tool = MeasureLineUse(RunUpdate(folder, options, baudIndex, true), baud);
     const LineUse plain =
         MeasureLineUse(RunPlainClient(folder, blocks, true, speedCommand, speed).transcript, baud);
     std::printf("paced %u baud, %d blocks: tool %.0f ms against a physical limit of %.0f ms "
-                "(%.0f bytes at 10 bits): %.1f%% of the limit; plain poll() client %.1f%%\n",
+                "(%.0f bytes at 10 bits): %.1f%% of the limit (record off: %.1f%%); plain poll() "
+                "client %.1f%%\n",
                 baud, blocks, tool.actualMs, tool.limitMs, tool.wireBytes,
-                100.0 * tool.limitMs / tool.actualMs, 100.0 * plain.limitMs / plain.actualMs);
+                100.0 * tool.limitMs / tool.actualMs, 100.0 * off.limitMs / off.actualMs,
+                100.0 * plain.limitMs / plain.actualMs);
 }
 
 long PeakKiB() {
@@ -224,6 +235,7 @@ int MemoryChild(int records, const std::string& folder) {
     setenv("PELLORIN_COM_DIR", folder.c_str(), 1);
     HeadlessConsole console;
     console.Link().ModulePath = folder + "/Pellorin";
+    console.Link().Record.SetFolder(folder + "/records");
     const long before = PeakKiB();
     console.PressJobButton(kJobDspUpdate, "COM1");
     console.WaitForJobEnd(INFINITE);

@@ -1,6 +1,7 @@
 // The operator's window, driven through its controls on the offscreen platform, with the
 // simulated inverter (or a bare pseudo-terminal) behind PELLORIN_COM_DIR.
 #include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
 #include <QContextMenuEvent>
 #include <QDialogButtonBox>
@@ -12,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMap>
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
@@ -31,7 +33,9 @@
 #include "app/AboutBox.h"
 #include "app/DialogUnits.h"
 #include "app/EndSound.h"
+#include "app/FileDialogs.h"
 #include "app/MessageBoxes.h"
+#include "app/UserSettings.h"
 #include "app/PellorinDlg.h"
 #include "flash/FlashEngine.h"
 #include "platform/Clock.h"
@@ -78,6 +82,27 @@ class CountingSound : public EndSound {
     std::shared_ptr<std::atomic<int>> m_plays;
 };
 
+struct DialogLog {
+    QString folderToChoose;  // what the folder chooser answers
+    QString saveTo;          // what the save chooser answers
+    bool fileManager = true;
+    QStringList opened;  // folders shown in the file manager
+};
+
+class AnsweringDialogs : public FileDialogs {
+  public:
+    explicit AnsweringDialogs(std::shared_ptr<DialogLog> log) : m_log(std::move(log)) {}
+    QString ChooseFolder(QWidget*, const QString&, const QString&) override { return m_log->folderToChoose; }
+    QString ChooseSaveFile(QWidget*, const QString&, const QString&) override { return m_log->saveTo; }
+    bool OpenFolder(const QString& folder) override {
+        m_log->opened << folder;
+        return m_log->fileManager;
+    }
+
+  private:
+    std::shared_ptr<DialogLog> m_log;
+};
+
 // A window as the program builds it, with answered boxes and a counted end sound, looking for
 // its images in the demo image folder.
 struct TestWindow {
@@ -85,6 +110,7 @@ struct TestWindow {
         window = std::make_unique<CPellorinDlg>();
         window->SetMessageBoxes(std::make_unique<RecordingBoxes>(boxes));
         window->SetEndSound(std::make_unique<CountingSound>(sounds));
+        window->SetFileDialogs(std::make_unique<AnsweringDialogs>(dialogs));
         window->Engine().Link.ModulePath = (kImageDir + QStringLiteral("/Pellorin")).toStdString();
         window->show();
     }
@@ -113,8 +139,32 @@ struct TestWindow {
 
     std::shared_ptr<BoxLog> boxes = std::make_shared<BoxLog>();
     std::shared_ptr<std::atomic<int>> sounds = std::make_shared<std::atomic<int>>(0);
+    std::shared_ptr<DialogLog> dialogs = std::make_shared<DialogLog>();
     std::unique_ptr<CPellorinDlg> window;
 };
+
+// Opens the window's context menu and clicks the entry `text` (none for ""), from inside the
+// menu's own loop as an operator would. Returns each entry's tooltip by its text.
+QMap<QString, QString> ClickContextEntry(CPellorinDlg& w, const QString& text) {
+    QMap<QString, QString> tooltips;
+    QTimer::singleShot(0, &w, [&] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (menu == nullptr) return;
+        QAction* chosen = nullptr;
+        for (QAction* action : menu->actions()) {
+            tooltips[action->text()] = action->toolTip();
+            if (action->text() == text) chosen = action;
+        }
+        if (chosen == nullptr) {
+            menu->close();
+            return;
+        }
+        QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(chosen).center());
+    });
+    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5), w.mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(&w, &event);
+    return tooltips;
+}
 
 // True when `expected` appear in `lines` in this order (each matched as a line's beginning).
 bool InOrder(const QStringList& lines, const QStringList& expected) {
@@ -179,6 +229,8 @@ class WindowTest : public QObject {
     void workerCallsRunOnTheWindowThreadAndEndOnClose();
     void enterIsUpdateDspAndEscIsExit();
     void timerTicksShowTheDisplayAndAskForTheSoundOnce();
+    void saveAndCopyLogGiveTheLinesOldestFirstWithTheirTimes();
+    void imageFolderIsChosenRememberedAndShown();
 
   private:
     std::unique_ptr<sim::SimInverter> StartSim(sim::Options options) {
@@ -711,6 +763,60 @@ void WindowTest::timerTicksShowTheDisplayAndAskForTheSoundOnce() {
     QVERIFY(WaitUntil([&] { return c.ProgressPercent.load() >= 6; }, 5000));
     w.StopTimer(kEraseTimer);
     QVERIFY(!w.TimerActive(kEraseTimer));
+}
+
+void WindowTest::saveAndCopyLogGiveTheLinesOldestFirstWithTheirTimes() {
+    TestWindow t;
+    CPellorinDlg& w = *t.window;
+    for (const char* line : {"COM1 was opened!", "Connecting..........", "Com was closed"})
+        w.InsertLogLine(line);
+    QTemporaryDir folder;
+    t.dialogs->saveTo = folder.filePath(QStringLiteral("log.txt"));
+    ClickContextEntry(w, QStringLiteral("Save log…"));
+
+    QFile saved(t.dialogs->saveTo);
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(saved.readAll());
+    const QStringList lines = text.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 3);
+    const QRegularExpression timed(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}  (.*)$"));
+    QStringList texts;
+    for (const QString& line : lines) {
+        const auto match = timed.match(line);
+        QVERIFY2(match.hasMatch(), qPrintable(line));
+        texts << match.captured(1);
+    }
+    QCOMPARE(texts, (QStringList{"COM1 was opened!", "Connecting..........", "Com was closed"}));
+    // The list itself keeps its lines as they are, newest on top and without times.
+    QCOMPARE(t.Log(), (QStringList{"Com was closed", "Connecting..........", "COM1 was opened!"}));
+
+    ClickContextEntry(w, QStringLiteral("Copy log"));
+    QCOMPARE(QGuiApplication::clipboard()->text(), text);
+    QVERIFY(t.boxes->shown.isEmpty());
+}
+
+void WindowTest::imageFolderIsChosenRememberedAndShown() {
+    QTemporaryDir images;
+    {
+        TestWindow t;
+        t.dialogs->folderToChoose = images.path();
+        ClickContextEntry(*t.window, QStringLiteral("Image folder…"));
+        QCOMPARE(QString::fromStdString(t.window->Engine().Link.ImageFolder()), images.path());
+    }
+    TestWindow t;  // the next start of the program
+    QCOMPARE(QString::fromStdString(t.window->Engine().Link.ImageFolder()), images.path());
+    const auto tooltips = ClickContextEntry(*t.window, QString());
+    QVERIFY2(tooltips.value(QStringLiteral("Image folder…")).contains(images.path()),
+             qPrintable(tooltips.value(QStringLiteral("Image folder…"))));
+
+    // Without a file manager the window says where the records are.
+    t.dialogs->fileManager = false;
+    ClickContextEntry(*t.window, QStringLiteral("Open records folder"));
+    const QString records = QString::fromStdString(t.window->Engine().Link.Record.Folder());
+    QCOMPARE(t.dialogs->opened, QStringList{records});
+    QCOMPARE(t.boxes->shown.size(), 1);
+    QVERIFY(t.boxes->shown[0].second.contains(records));
+    SaveImageFolder(QString());
 }
 
 QTEST_MAIN(WindowTest)

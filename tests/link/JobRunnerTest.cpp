@@ -169,3 +169,20 @@ TEST_F(JobRunner, AnAdapterPulledOutBeforeProgrammingEndsTheJobWithinASecond) {
     EXPECT_TRUE(Logged("mcu.hex can not found!"));
     EXPECT_EQ(device->Received(), "^S008BAUD192\rSV\r");
 }
+
+TEST_F(JobRunner, ImagesComeFromBesideTheProgramFirstThenFromTheChosenFolder) {
+    Start();
+    DeviceLink& link = console->Link();
+    const testing_support::TempFolder chosen;
+    link.SetImageFolder(chosen.Path());
+    EXPECT_FALSE(link.FindImage("dsp.hex"));
+    EXPECT_EQ(link.ImagePath, folder.File("dsp.hex")) << "the missing image is named beside the program";
+
+    chosen.Write("dsp.hex", "chosen");
+    EXPECT_TRUE(link.FindImage("dsp.hex"));
+    EXPECT_EQ(link.ImagePath, chosen.File("dsp.hex"));
+
+    folder.Write("dsp.hex", "beside");
+    EXPECT_TRUE(link.FindImage("dsp.hex"));
+    EXPECT_EQ(link.ImagePath, folder.File("dsp.hex")) << "beside the program comes first";
+}

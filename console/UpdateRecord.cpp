@@ -1,0 +1,691 @@
+// Gathering a job's events in memory, and the writer thread that turns them into the record file.
+#include "console/UpdateRecord.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <system_error>
+
+#include "console/Sha256.h"
+#include "console/ToolVersion.h"
+#include "platform/Clock.h"
+#include "platform/Trace.h"
+
+namespace pellorin {
+namespace {
+
+// Events are written once this much has gathered, and at the end of the job. A job of a few
+// thousand blocks stays below it, so its record is formatted and written after the device work
+// is done and nothing competes with the blocks for the processor; a longer job writes in bursts
+// that keep the memory bounded.
+constexpr std::size_t kFlushBytes = 4 * 1024 * 1024;
+constexpr std::size_t kBufferBytes = kFlushBytes + kFlushBytes / 4;
+// A writer that cannot keep up (a stalled disk) must not make the job's memory grow without end.
+constexpr std::size_t kMaxPendingBytes = 32 * 1024 * 1024;
+constexpr const char* kRecordSuffix = ".txt";
+
+// The header of one event in the pending bytes; `length` bytes of the event follow it.
+struct EventHead {
+    std::int64_t ns;
+    std::uint64_t a;
+    std::uint64_t b;
+    std::uint32_t length;
+    std::uint32_t baud;
+    std::uint8_t kind;
+};
+
+std::string EnvironmentValue(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
+std::string HostName() {
+    char name[256] = {};
+    if (gethostname(name, sizeof name - 1) != 0) return "not known";
+    return name;
+}
+
+const char* JobName(int jobMode) {
+    switch (jobMode) {
+        case 1:
+            return "MCU update";
+        case 2:
+            return "DSP update";
+        case 6:
+            return "Read Version";
+        case 7:
+            return "Rest EEPROM";
+        default:
+            return "none";
+    }
+}
+
+const char* PhaseName(std::uint8_t phase) {
+    switch (phase) {
+        case kPhaseIdle:
+            return "idle";
+        case kPhaseProgramming:
+            return "programming, not finished";
+        case kPhaseFinished:
+            return "finished";
+        case kPhaseFailed:
+            return "failed";
+        default:
+            return "unknown";
+    }
+}
+
+std::tm LocalTime(std::time_t seconds) {
+    std::tm local{};
+    localtime_r(&seconds, &local);
+    return local;
+}
+
+// "2026-12-07 10:40:12.345 +0100": local time with its offset from UTC.
+std::string FormatWall(std::chrono::system_clock::time_point when) {
+    const auto sinceEpoch = std::chrono::duration_cast<std::chrono::milliseconds>(when.time_since_epoch());
+    const std::tm local = LocalTime(static_cast<std::time_t>(sinceEpoch.count() / 1000));
+    char zone[16];
+    std::strftime(zone, sizeof zone, "%z", &local);
+    char text[64];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%03d %s", local.tm_year + 1900,
+                  local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
+                  static_cast<int>(sinceEpoch.count() % 1000), zone);
+    return text;
+}
+
+// The record's file name: its start time in UTC (so that names sort by age) and the port.
+std::string RecordFileName(std::chrono::system_clock::time_point start, const std::string& port,
+                           int attempt) {
+    const auto sinceEpoch = std::chrono::duration_cast<std::chrono::milliseconds>(start.time_since_epoch());
+    const std::time_t seconds = static_cast<std::time_t>(sinceEpoch.count() / 1000);
+    std::tm utc{};
+    gmtime_r(&seconds, &utc);
+    std::string safePort;
+    for (char c : port) safePort += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+    if (safePort.empty()) safePort = "noport";
+    char text[96];
+    std::snprintf(text, sizeof text, "%04d%02d%02d-%02d%02d%02d.%03dZ-%s", utc.tm_year + 1900,
+                  utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
+                  static_cast<int>(sinceEpoch.count() % 1000), safePort.c_str());
+    std::string name = text;
+    if (attempt > 0) name += "-" + std::to_string(attempt + 1);
+    return name + kRecordSuffix;
+}
+
+bool IsRecordName(const std::string& name) {
+    return name.size() > 20 && std::isdigit(static_cast<unsigned char>(name[0])) &&
+           name.compare(name.size() - std::strlen(kRecordSuffix), std::string::npos, kRecordSuffix) == 0;
+}
+
+std::string Hex4(unsigned value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%04X", value & 0xFFFFu);
+    return text;
+}
+
+void AddField(std::string& out, const char* name, const std::string& value) {
+    char label[32];
+    std::snprintf(label, sizeof label, "%-16s", name);
+    out += label;
+    out += value;
+    out += '\n';
+}
+
+}  // namespace
+
+std::string DefaultRecordsFolder() {
+    std::string state = EnvironmentValue("XDG_STATE_HOME");
+    // A relative value is to be ignored, as the base directory rules say.
+    if (state.empty() || state[0] != '/') {
+        std::string home = EnvironmentValue("HOME");
+        if (home.empty()) home = "/tmp";
+        state = home + "/.local/state";
+    }
+    return state + "/pellorin/records";
+}
+
+namespace {
+
+void AppendEscaped(std::string& text, const char* bytes, std::size_t count) {
+    static const char kDigits[] = "0123456789ABCDEF";
+    for (std::size_t i = 0; i < count; ++i) {
+        const auto c = static_cast<unsigned char>(bytes[i]);
+        if (c == '\\') {
+            text += "\\\\";
+        } else if (c == '\r') {
+            text += "\\r";
+        } else if (c == '\n') {
+            text += "\\n";
+        } else if (c == '\t') {
+            text += "\\t";
+        } else if (c >= 0x20 && c < 0x7F) {
+            text += static_cast<char>(c);
+        } else {
+            text += "\\x";
+            text += kDigits[c >> 4];
+            text += kDigits[c & 0xF];
+        }
+    }
+}
+
+}  // namespace
+
+std::string EscapeWireBytes(const char* bytes, std::size_t count) {
+    std::string text;
+    text.reserve(count + 8);
+    AppendEscaped(text, bytes, count);
+    return text;
+}
+
+ImageFacts ReadImageFacts(const std::string& path) {
+    ImageFacts facts;
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(path, error)) return facts;
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) return facts;
+    Sha256 digest;
+    std::vector<char> buffer(64 * 1024);
+    std::size_t column = 0;  // characters of the current line so far
+    char type[2] = {};
+    bool colon = false;
+    const auto endLine = [&] {
+        ++facts.lines;
+        if (colon && type[0] == '0' && type[1] == '0') ++facts.dataRecords;
+        column = 0;
+        colon = false;
+        type[0] = type[1] = 0;
+    };
+    for (;;) {
+        const std::size_t got = std::fread(buffer.data(), 1, buffer.size(), file);
+        if (got == 0) break;
+        digest.Update(buffer.data(), got);
+        facts.size += got;
+        for (std::size_t i = 0; i < got; ++i) {
+            const char c = buffer[i];
+            if (c == '\n') {
+                endLine();
+                continue;
+            }
+            if (column == 0) colon = c == ':';
+            if (column == 7) type[0] = c;
+            if (column == 8) type[1] = c;
+            ++column;
+        }
+    }
+    const bool readError = std::ferror(file) != 0;
+    std::fclose(file);
+    if (readError) return ImageFacts{};
+    if (column > 0) endLine();  // a last line without a line end still counts
+    facts.sha256 = digest.HexDigest();
+    facts.readable = true;
+    return facts;
+}
+
+UpdateRecord::UpdateRecord() : m_folder(DefaultRecordsFolder()) {}
+
+UpdateRecord::~UpdateRecord() {
+    if (m_writer.joinable()) Finish();
+}
+
+void UpdateRecord::SetFolder(const std::string& folder) {
+    std::lock_guard lock(m_mutex);
+    m_folder = folder;
+}
+
+std::string UpdateRecord::Folder() const {
+    std::lock_guard lock(m_mutex);
+    return m_folder;
+}
+
+std::string UpdateRecord::LastPath() const {
+    std::lock_guard lock(m_mutex);
+    return m_lastPath;
+}
+
+std::int64_t UpdateRecord::NowNs() const {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - m_start)
+        .count();
+}
+
+void UpdateRecord::Begin(int jobMode, const std::string& portName) {
+    if (m_writer.joinable()) Finish();  // the previous job never finished its record
+    std::lock_guard lock(m_mutex);
+    m_lastPath.clear();
+    m_pending.clear();
+    m_facts = Facts{};
+    m_counts = Counts{};
+    m_finishing = false;
+    m_failed = false;
+    m_imageToRead.clear();
+    m_lineSpeed = 0;
+    m_rxSinceCommand = 0;
+    m_floodCut = 0;
+    m_jobMode = jobMode;
+    m_portName = portName;
+    m_jobFolder = m_folder;
+    m_start = std::chrono::steady_clock::now();
+    m_startWall = std::chrono::system_clock::now();
+    m_file = nullptr;
+    m_path.clear();
+    if (m_jobFolder.empty()) return;  // records are off
+    m_pending.reserve(kBufferBytes);
+    m_active.store(true);
+    m_writer = std::thread(&UpdateRecord::WriterLoop, this);
+}
+
+std::string UpdateRecord::Finish() {
+    {
+        std::lock_guard lock(m_mutex);
+        m_active.store(false);
+        if (!m_writer.joinable()) return "";
+        CloseFloodLocked();
+        m_facts.endNs = NowNs();
+        if (m_counters != nullptr && m_facts.imagePath) {
+            m_facts.writtenBlocks = m_counters->WrittenBlocks.load();
+            m_facts.totalBlocks = m_counters->TotalBlocks.load();
+        }
+        m_finishing = true;
+    }
+    m_wake.notify_all();
+    m_writer.join();
+    std::lock_guard lock(m_mutex);
+    m_lastPath = m_failed ? "" : m_path;
+    return m_lastPath;
+}
+
+// ---- Facts -----------------------------------------------------------------------------------
+
+void UpdateRecord::SetLineSpeed(unsigned baud) {
+    std::lock_guard lock(m_mutex);
+    m_lineSpeed = baud;
+}
+
+void UpdateRecord::SetSpeedAsked(const std::string& text) {
+    std::lock_guard lock(m_mutex);
+    m_facts.speedAsked = text;
+}
+
+void UpdateRecord::SetSpeedInForce(unsigned baud) {
+    std::lock_guard lock(m_mutex);
+    m_facts.speedInForce = baud;
+    m_lineSpeed = baud;
+}
+
+void UpdateRecord::SetPortDevice(const std::string& devicePath) {
+    std::lock_guard lock(m_mutex);
+    m_facts.portDevice = devicePath;
+}
+
+void UpdateRecord::SetAdapterDescription(const std::string& text) {
+    std::lock_guard lock(m_mutex);
+    m_facts.adapter = text;
+}
+
+void UpdateRecord::SetImage(const std::string& path) {
+    {
+        std::lock_guard lock(m_mutex);
+        m_facts.imagePath = path;
+        m_facts.image.reset();
+        if (!m_active.load()) return;
+        m_imageToRead = path;
+    }
+    m_wake.notify_all();
+}
+
+void UpdateRecord::SetImageCheck(const std::string& result) {
+    std::lock_guard lock(m_mutex);
+    m_facts.imageCheck = result;
+}
+
+void UpdateRecord::SetFlashPhase(std::uint8_t phase) {
+    std::lock_guard lock(m_mutex);
+    m_facts.phase = phase;
+}
+
+void UpdateRecord::SetResumeBlock(std::int64_t block) {
+    std::lock_guard lock(m_mutex);
+    m_facts.resumeBlock = block;
+}
+
+void UpdateRecord::SetToolChecksum(unsigned sum) {
+    std::lock_guard lock(m_mutex);
+    m_facts.toolSum = sum;
+}
+
+void UpdateRecord::AddDeviceChecksum(unsigned sum) {
+    std::lock_guard lock(m_mutex);
+    m_facts.deviceSums.push_back(sum);
+}
+
+void UpdateRecord::SetBlockCounters(const FlashCounters* counters) {
+    std::lock_guard lock(m_mutex);
+    m_counters = counters;
+}
+
+// ---- Events ----------------------------------------------------------------------------------
+
+void UpdateRecord::AddEventLocked(Kind kind, const char* bytes, std::size_t count, std::uint64_t a,
+                                  std::uint64_t b, std::int64_t ns) {
+    if (m_pending.size() > kMaxPendingBytes) {
+        ++m_counts.lost;
+        return;
+    }
+    EventHead head{};
+    head.ns = ns >= 0 ? ns : NowNs();
+    head.a = a;
+    head.b = b;
+    head.length = static_cast<std::uint32_t>(count);
+    head.baud = m_lineSpeed;
+    head.kind = static_cast<std::uint8_t>(kind);
+    const std::size_t before = m_pending.size();
+    m_pending.append(reinterpret_cast<const char*>(&head), sizeof head);
+    if (count > 0) m_pending.append(bytes, count);
+    if (before < kFlushBytes && m_pending.size() >= kFlushBytes) m_wake.notify_all();
+}
+
+void UpdateRecord::CloseFloodLocked() {
+    if (m_floodCut == 0) return;
+    ++m_counts.floods;
+    AddEventLocked(Kind::Flood, nullptr, 0, m_rxSinceCommand, m_floodCut, m_floodLastNs);
+    m_floodCut = 0;
+}
+
+void UpdateRecord::AddLogLine(const std::string& line) {
+    if (!m_active.load(std::memory_order_relaxed)) return;
+    std::lock_guard lock(m_mutex);
+    if (!m_active.load()) return;
+    CloseFloodLocked();
+    AddEventLocked(Kind::Log, line.data(), line.size());
+}
+
+void UpdateRecord::AddMessageBox(const std::string& text) {
+    if (!m_active.load(std::memory_order_relaxed)) return;
+    std::lock_guard lock(m_mutex);
+    if (!m_active.load()) return;
+    CloseFloodLocked();
+    AddEventLocked(Kind::Box, text.data(), text.size());
+}
+
+void UpdateRecord::OnCommandSent(const char* bytes, std::size_t count) {
+    if (!m_active.load(std::memory_order_relaxed)) return;
+    std::lock_guard lock(m_mutex);
+    if (!m_active.load()) return;
+    CloseFloodLocked();
+    m_rxSinceCommand = 0;
+    ++m_counts.commands;
+    AddEventLocked(Kind::Command, bytes, count);
+}
+
+void UpdateRecord::OnSendFailed() {
+    if (!m_active.load(std::memory_order_relaxed)) return;
+    std::lock_guard lock(m_mutex);
+    if (!m_active.load()) return;
+    AddEventLocked(Kind::SendFailed, nullptr, 0);
+}
+
+void UpdateRecord::OnBytesReceived(const char* bytes, std::size_t count) {
+    if (count == 0 || !m_active.load(std::memory_order_relaxed)) return;
+    std::lock_guard lock(m_mutex);
+    if (!m_active.load()) return;
+    ++m_counts.pieces;
+    const std::uint64_t before = m_rxSinceCommand;
+    m_rxSinceCommand += count;
+    const std::size_t shown =
+        before >= kFloodShown ? 0 : static_cast<std::size_t>(std::min<std::uint64_t>(count, kFloodShown - before));
+    if (shown > 0) AddEventLocked(Kind::Received, bytes, shown);
+    if (shown < count) {
+        m_floodCut += count - shown;
+        m_floodLastNs = NowNs();
+    }
+}
+
+// ---- Writer ----------------------------------------------------------------------------------
+
+void UpdateRecord::WriterLoop() {
+    // Two buffers take turns: the hooks fill one while this thread writes the other, and both
+    // keep their capacity, so the hooks do not reallocate as they fill.
+    std::string pending;
+    pending.reserve(kBufferBytes);
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        m_wake.wait(lock, [this] {
+            return m_finishing || !m_imageToRead.empty() || m_pending.size() >= kFlushBytes;
+        });
+        if (!m_imageToRead.empty()) {
+            // Read while the device is being brought into its programming state, so the digest
+            // is of the file as it was when the job took it.
+            const std::string path = std::move(m_imageToRead);
+            m_imageToRead.clear();
+            lock.unlock();
+            ImageFacts facts = ReadImageFacts(path);
+            lock.lock();
+            if (m_facts.imagePath == path) m_facts.image = std::move(facts);
+            continue;
+        }
+        pending.clear();
+        pending.swap(m_pending);
+        const bool finishing = m_finishing;
+        Facts facts;
+        Counts counts;
+        if (finishing) {
+            facts = m_facts;
+            counts = m_counts;
+        }
+        const bool failed = m_failed;
+        lock.unlock();
+        if (!failed && EnsureFile()) {
+            if (!pending.empty()) WriteText(FormatEvents(pending));
+            if (finishing) WriteText(FormatSummary(facts, counts));
+        }
+        lock.lock();
+        if (finishing) break;
+    }
+    lock.unlock();
+    if (m_file != nullptr && std::fclose(m_file) != 0) Fail("cannot finish the file");
+    m_file = nullptr;
+}
+
+void UpdateRecord::Fail(const std::string& what) {
+    const int code = errno;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_failed) return;
+        m_failed = true;
+        m_active.store(false);
+        m_pending.clear();
+    }
+    const std::string reason = code != 0 ? std::strerror(code) : "unknown error";
+    platform::Tracef("UpdateRecord - %s in %s: %s\n", what.c_str(), m_jobFolder.c_str(), reason.c_str());
+}
+
+bool UpdateRecord::EnsureFile() {
+    if (m_file != nullptr) return true;
+    std::error_code error;
+    std::filesystem::create_directories(m_jobFolder, error);
+    for (int attempt = 0; attempt < 20 && m_file == nullptr; ++attempt) {
+        m_path = m_jobFolder + "/" + RecordFileName(m_startWall, m_portName, attempt);
+        errno = 0;
+        m_file = std::fopen(m_path.c_str(), "wx");  // never over another job's record
+        if (m_file == nullptr && errno != EEXIST) break;
+    }
+    if (m_file == nullptr) {
+        if (error) errno = error.value();
+        Fail("cannot write a record");
+        return false;
+    }
+    PruneOldRecords();
+    WriteText(FormatHeader());
+    return m_file != nullptr;
+}
+
+void UpdateRecord::WriteText(const std::string& text) {
+    if (m_file == nullptr) return;
+    if (std::fwrite(text.data(), 1, text.size(), m_file) != text.size() || std::fflush(m_file) != 0) {
+        std::fclose(m_file);
+        m_file = nullptr;
+        Fail("cannot write the record " + m_path);
+    }
+}
+
+void UpdateRecord::PruneOldRecords() const {
+    std::error_code error;
+    std::vector<std::string> names;
+    for (std::filesystem::directory_iterator it(m_jobFolder, error), end; !error && it != end;
+         it.increment(error)) {
+        const std::string name = it->path().filename().string();
+        if (IsRecordName(name)) names.push_back(name);
+    }
+    if (names.size() <= kKeptRecords) return;
+    // The names begin with the start time in UTC, so the oldest sort first.
+    std::sort(names.begin(), names.end());
+    for (std::size_t i = 0; i + kKeptRecords < names.size(); ++i) {
+        std::filesystem::remove(m_jobFolder + "/" + names[i], error);
+    }
+}
+
+// ---- Formatting ------------------------------------------------------------------------------
+
+std::string UpdateRecord::FormatHeader() const {
+    std::string out = "Pellorin update record\n";
+    AddField(out, "tool", "Pellorin " + ToolVersion());
+    AddField(out, "host", HostName());
+    AddField(out, "job", std::to_string(m_jobMode) + " (" + JobName(m_jobMode) + ")");
+    AddField(out, "port", m_portName);
+    AddField(out, "started", FormatWall(m_startWall));
+    const double scale = platform::ClockScale();
+    if (scale != 1.0) {
+        char text[64];
+        std::snprintf(text, sizeof text, "runs %.3g times as fast (a test run)", scale);
+        AddField(out, "program clock", text);
+    }
+    out += "\n        time ms  wall time     what line    bytes or text\n";
+    return out;
+}
+
+std::string UpdateRecord::FormatEvents(const std::string& pending) const {
+    // Tens of thousands of events a job: the columns are put together by hand, and the wall
+    // clock is broken down once a second.
+    std::string out;
+    out.reserve(pending.size() + pending.size() / 2);
+    const auto startMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                             m_startWall.time_since_epoch())
+                             .count();
+    std::int64_t cachedSecond = -1;
+    char secondText[16] = "";
+    std::size_t position = 0;
+    while (position + sizeof(EventHead) <= pending.size()) {
+        EventHead head;
+        std::memcpy(&head, pending.data() + position, sizeof head);
+        position += sizeof head;
+        const char* bytes = pending.data() + position;
+        position += head.length;
+        const auto kind = static_cast<Kind>(head.kind);
+
+        // Milliseconds since the start with three decimals, right-aligned in 15 columns.
+        const std::int64_t micros = head.ns / 1000;
+        char number[32];
+        const int numberLength = std::snprintf(number, sizeof number, "%lld.%03d",
+                                               static_cast<long long>(micros / 1000),
+                                               static_cast<int>(micros % 1000));
+        if (numberLength < 15) out.append(static_cast<std::size_t>(15 - numberLength), ' ');
+        out.append(number, static_cast<std::size_t>(numberLength));
+
+        const std::int64_t wallMs = startMs + micros / 1000;
+        if (wallMs / 1000 != cachedSecond) {
+            cachedSecond = wallMs / 1000;
+            const std::tm local = LocalTime(static_cast<std::time_t>(cachedSecond));
+            std::snprintf(secondText, sizeof secondText, "%02d:%02d:%02d.", local.tm_hour,
+                          local.tm_min, local.tm_sec);
+        }
+        const int millis = static_cast<int>(wallMs % 1000);
+        out += "  ";
+        out += secondText;
+        out += static_cast<char>('0' + millis / 100);
+        out += static_cast<char>('0' + millis / 10 % 10);
+        out += static_cast<char>('0' + millis % 10);
+        out += "  ";
+
+        const bool wire = kind != Kind::Log && kind != Kind::Box;
+        static const char* const kWhat[] = {"tx  ", "tx! ", "rx  ", "cut ", "log ", "box "};
+        out += kWhat[static_cast<std::size_t>(kind)];
+        char speed[16] = "";
+        if (wire) std::snprintf(speed, sizeof speed, "%u", head.baud);
+        out += ' ';
+        out += speed;
+        out.append(8 - std::min<std::size_t>(std::strlen(speed), 6), ' ');
+        switch (kind) {
+            case Kind::Command:
+            case Kind::Received:
+                AppendEscaped(out, bytes, head.length);
+                break;
+            case Kind::SendFailed:
+                out += "(the command could not be written)";
+                break;
+            case Kind::Flood:
+                out += "(flood: " + std::to_string(head.a) + " bytes since the command, the last " +
+                       std::to_string(head.b) + " not shown)";
+                break;
+            case Kind::Log:
+            case Kind::Box:
+                out.append(bytes, head.length);
+                break;
+        }
+        out += '\n';
+    }
+    return out;
+}
+
+std::string UpdateRecord::FormatSummary(const Facts& facts, const Counts& counts) const {
+    const std::string unknown = "not known";
+    std::string out = "\nsummary\n";
+    AddField(out, "port device", facts.portDevice.value_or(unknown));
+    AddField(out, "adapter", facts.adapter.value_or(unknown));
+    AddField(out, "speed asked", facts.speedAsked.value_or("none"));
+    AddField(out, "speed in force",
+             facts.speedInForce ? std::to_string(*facts.speedInForce) : std::string("none"));
+    if (facts.imagePath) {
+        AddField(out, "image", *facts.imagePath);
+        if (facts.image && facts.image->readable) {
+            AddField(out, "image size", std::to_string(facts.image->size) + " bytes");
+            AddField(out, "image SHA-256", facts.image->sha256);
+            AddField(out, "image lines", std::to_string(facts.image->lines) + ", " +
+                                             std::to_string(facts.image->dataRecords) + " data records");
+        } else {
+            AddField(out, "image size", "the file could not be read");
+        }
+        AddField(out, "image check", facts.imageCheck.value_or("not made"));
+    } else {
+        AddField(out, "image", "none");
+    }
+    const std::uint8_t phase = facts.phase.value_or(kPhaseIdle);
+    AddField(out, "FlashPhase", std::to_string(phase) + " (" + PhaseName(phase) + ")");
+    if (facts.writtenBlocks && facts.totalBlocks) {
+        AddField(out, "blocks written",
+                 std::to_string(*facts.writtenBlocks) + " of " + std::to_string(*facts.totalBlocks));
+    }
+    AddField(out, "resume point", facts.resumeBlock ? std::to_string(*facts.resumeBlock) : "none");
+    std::string sums = facts.toolSum ? "tool " + Hex4(*facts.toolSum) : "not exchanged";
+    if (!facts.deviceSums.empty()) {
+        sums += ", device";
+        for (unsigned sum : facts.deviceSums) sums += " " + Hex4(sum);
+    }
+    AddField(out, "checksum", sums);
+    char duration[32];
+    std::snprintf(duration, sizeof duration, "%.3f s", static_cast<double>(facts.endNs) / 1e9);
+    AddField(out, "duration", duration);
+    std::string wire = std::to_string(counts.commands) + " commands, " + std::to_string(counts.pieces) +
+                       " pieces received";
+    if (counts.floods > 0) wire += ", " + std::to_string(counts.floods) + " floods cut";
+    if (counts.lost > 0) wire += ", " + std::to_string(counts.lost) + " events lost (the disk was too slow)";
+    AddField(out, "wire", wire);
+    return out;
+}
+
+}  // namespace pellorin
