@@ -127,10 +127,9 @@ bool DeviceLink::FindImage(const std::string& fileName) {
     if (slash != std::string::npos) path.erase(slash + 1);
     path += fileName;
     ImagePath = ExplicitImagePath.empty() ? path : ExplicitImagePath;
-    // A path that does not fit the path buffer is treated as a missing image rather than cut.
     struct stat info {};
     if (!ExplicitImagePath.empty()) return stat(ImagePath.c_str(), &info) == 0;
-    struct stat info {};
+    // A path that does not fit the path buffer is treated as a missing image rather than cut.
     if (path.size() <= kMaxPath - 1 && stat(path.c_str(), &info) == 0) return true;
 
     // Not beside the executable: the folder the operator chose. When that has no image either,

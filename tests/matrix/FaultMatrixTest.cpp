@@ -298,8 +298,17 @@ TEST_P(FaultMatrix, EndsAsExpectedLeavesNothingBehindAndALaterRunCompletes) {
     if (expected == Outcome::Updated || expected == Outcome::UpdatedUnchecked) return;
     // The device keeps what it has; the next run, on a clean line, resumes and completes.
     RunAgainWithoutFaults();
-    EXPECT_EQ(console->EndSounds(), 1) << ::testing::PrintToString(Log());
     EXPECT_TRUE(device->GetSummary().imageMatches);
+    if (Named(cell.step, "DspLastBlock") && cell.fault.kind != Kind::Silence) {
+        // The DSP stored its last block before the fault: it reports the image's last block, and
+        // past its verification point nothing can confirm that it holds this image. The run
+        // says so and lets the device leave its bootloader; it never claims a success.
+        EXPECT_TRUE(Logged("The device reports block 8, dsp.hex has 8 blocks"));
+        EXPECT_TRUE(Logged("Verify flash data fail!"));
+        EXPECT_EQ(device->ReceivedLines().back(), "SV");
+        return;
+    }
+    EXPECT_EQ(console->EndSounds(), 1) << ::testing::PrintToString(Log());
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryStepEveryFault, FaultMatrix, ::testing::ValuesIn(AllCells()),
