@@ -1,8 +1,5 @@
 // pellorin-cli: the command-line updater.
-#include <sys/signalfd.h>
 #include <unistd.h>
-
-#include <signal.h>
 
 #include <csignal>
 #include <iostream>
@@ -11,6 +8,7 @@
 
 #include "cli/Commands.h"
 #include "cli/Output.h"
+#include "platform/TerminationSignals.h"
 
 #ifndef PELLORIN_VERSION
 #define PELLORIN_VERSION "0"
@@ -43,15 +41,9 @@ int main(int argc, char** argv) {
             break;
     }
 
-    // SIGINT and SIGTERM are blocked before any thread starts, so that every thread inherits the
-    // mask and only the signal descriptor receives them: the command then ends every job as the
-    // window's "Exit" does. A second Ctrl-C finds them still blocked and changes nothing.
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-    const int signalFd = signalfd(-1, &signals, SFD_CLOEXEC);
+    // SIGINT and SIGTERM reach only the signal descriptor, taken before any job's thread starts:
+    // the command then ends every job as the window's "Exit" does.
+    const int signalFd = platform::WatchTerminationSignals();
     const int status = RunUpdateCommand(options, std::cout, signalFd);
     if (signalFd >= 0) close(signalFd);
     return status;

@@ -1,4 +1,4 @@
-// Exit statuses, outcome names and JSON strings.
+// Exit statuses and outcome names.
 #include "cli/Output.h"
 
 #include <cstdio>
@@ -39,30 +39,6 @@ const char* OutcomeName(int exitStatus) {
         case kExitInterrupted: return "interrupted";
         default: return "failed";
     }
-}
-
-std::string JsonString(const std::string& text) {
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            default:
-                if (c < 0x20 || c >= 0x7F) {
-                    // Bytes outside printable ASCII (device names, log lines) as \u00XX, so the
-                    // output is valid JSON whatever the bytes were.
-                    char escaped[8];
-                    std::snprintf(escaped, sizeof escaped, "\\u%04X", c);
-                    out += escaped;
-                } else {
-                    out += static_cast<char>(c);
-                }
-        }
-    }
-    return out + "\"";
 }
 
 std::string MinutesSeconds(unsigned seconds) {

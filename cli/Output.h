@@ -4,6 +4,7 @@
 #include <string>
 
 #include "link/JobOutcome.h"
+#include "platform/JsonText.h"
 
 namespace pellorin::cli {
 
@@ -23,8 +24,8 @@ enum ExitStatus : int {
 // A short name for the JSON "outcome" field and the summary table.
 [[nodiscard]] const char* OutcomeName(int exitStatus);
 
-// `text` as a JSON string literal, quotes included.
-[[nodiscard]] std::string JsonString(const std::string& text);
+// `text` as a JSON string literal, quotes included (platform/JsonText.h).
+using platform::JsonString;
 
 // "mm:ss" for a number of seconds.
 [[nodiscard]] std::string MinutesSeconds(unsigned seconds);

@@ -12,12 +12,13 @@
 #include <memory>
 #include <iostream>
 #include <mutex>
+#include <optional>
 #include <sstream>
 #include <thread>
 
-#include "SerialLib/Serial/PortNames.h"
+#include "SerialLib/Serial/PortCatalog.h"
 #include "cli/Commands.h"
-#include "cli/ImageFacts.h"
+#include "cli/ImageRules.h"
 #include "cli/Output.h"
 #include "cli/TerminalConsole.h"
 #include "flash/FlashEngine.h"
@@ -82,9 +83,14 @@ Progress ProgressOf(const Job& job) {
 
 std::string TargetName(int jobMode) { return jobMode == kJobDspUpdate ? "dsp" : "mcu"; }
 
+// The device a port name reaches: a COM number where the job will open it (the adapter bound to
+// it, wherever it is plugged in now), any other name as the device it leads to.
 std::string DeviceOf(const std::string& portName) {
-    const std::string path = ResolvePortName(portName.c_str());
-    if (path.empty()) return portName;
+    std::string path = portName;
+    if (const std::optional<serial::PortInfo> port = serial::LocatePort(portName)) {
+        if (port->device.empty()) return port->identity.empty() ? port->name : port->identity;
+        path = port->device;
+    }
     char resolved[PATH_MAX];
     return realpath(path.c_str(), resolved) != nullptr ? std::string(resolved) : path;
 }
@@ -313,14 +319,13 @@ int RunUpdateCommand(const Options& options, std::ostream& out, int signalFd) {
     // Each image is checked before its job starts; a refused image stops only its own port.
     for (std::size_t i = 0; i < jobs.size(); ++i) {
         Job& job = jobs[i];
-        ImageFacts facts = CheckImageFile(job.image);
+        // The engine's own check (it runs it again when the job starts), and the DSP's rule.
+        ImageCheckOptions check;
+        check.CollectDigests = false;
+        ImageFacts facts = CheckImageFile(job.image, check);
         if (options.jobMode == kJobDspUpdate) RequireVerificationRecord(facts);
-        if (!facts.Accepted()) {
-            for (const ImageProblem& problem : facts.problems) {
-                reporter.Queue(i, job.image + ": " +
-                                      (problem.line ? "line " + std::to_string(problem.line) + ": " : "") +
-                                      problem.reason);
-            }
+        if (!facts.Passed()) {
+            reporter.Queue(i, RefusalLine(job.image, facts));
             reporter.Queue(i, job.image + ": image refused");
             EndJob(job, kExitImage);
             reporter.Result(job);

@@ -107,6 +107,12 @@ LineCheck CheckImageLine(std::string_view line) {
         check.Reason = "record type " + Hex2(type) + " is not one of 00-05";
         return check;
     }
+    // An extended address record carries the two bytes of its base and nothing else; read with
+    // another length, its base would be taken from the checksum or from beyond the line.
+    if ((type == 2 || type == 4) && byteCount != 2) {
+        check.Reason = "record type " + Hex2(type) + " needs byte count 02, the record has " + Hex2(byteCount);
+        return check;
+    }
     check.Kind = LineKind::Record;
     check.Type = static_cast<std::uint8_t>(type);
     check.Address = static_cast<std::uint16_t>(ByteAt(line, 3) * 256 + ByteAt(line, 5));

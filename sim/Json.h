@@ -6,11 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "platform/JsonText.h"
+
 namespace sim {
 
-// The text as a quoted JSON string. Bytes from 0x80 up are written as \u0080..\u00FF (each byte as
-// the code point of the same value), so that non-UTF-8 input still yields valid JSON.
-std::string JsonString(const std::string& text);
+// The text as a quoted JSON string (platform/JsonText.h).
+using platform::JsonString;
 
 // Builds one JSON object member by member; nested objects and arrays are passed in as raw JSON.
 class JsonObject {

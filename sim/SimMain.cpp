@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iostream>
 
+#include "platform/TerminationSignals.h"
 #include "sim/SimCommandLine.h"
 #include "sim/SimInverter.h"
 
@@ -50,13 +51,8 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    // Block the signals before any thread starts, so that only the signalfd receives them.
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-    const int signalFd = signalfd(-1, &signals, SFD_CLOEXEC);
+    // Taken before any thread starts, so that only the descriptor receives the signals.
+    const int signalFd = platform::WatchTerminationSignals();
     if (signalFd < 0) {
         std::cerr << "pellorin-sim: cannot watch for signals\n";
         return 1;

@@ -85,11 +85,6 @@ void DiagnosePort(PortInfo& port);
 // The state as a word: "free", "in use", "permission denied", "unusable", "absent".
 [[nodiscard]] const char* StateName(PortState state);
 
-// The list as text, one port a line ("COM3  free  /dev/ttyUSB0, FTDI ..." or with the reason),
-// and as a JSON array of objects with the fields of PortInfo (for `pellorin-cli ports --json`).
-[[nodiscard]] std::string FormatPortList(const std::vector<PortInfo>& ports);
-[[nodiscard]] std::string PortListJson(const std::vector<PortInfo>& ports);
-
 // Watches for serial adapters being plugged in and out (and for changes of PELLORIN_COM_DIR),
 // through a descriptor that an event loop waits on; no thread and no polling of its own.
 class PortWatch {

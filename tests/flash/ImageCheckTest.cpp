@@ -22,6 +22,8 @@ TEST(ImageCheck, EachBadRecordIsNamedWithItsReason) {
         {":0400", "the record is cut short: 5 characters, a record has at least 11"},
         {"0400000012345678E4", "the line does not begin with ':' but with '0'"},
         {":00000006FA", "record type 06 is not one of 00-05"},
+        {":00000004FC", "record type 04 needs byte count 02, the record has 00"},
+        {":0100000200FD", "record type 02 needs byte count 02, the record has 01"},
     };
     for (const auto& [line, reason] : bad) {
         const LineCheck check = CheckImageLine(line);
