@@ -95,9 +95,9 @@ std::string DeviceOf(const std::string& portName) {
     return realpath(path.c_str(), resolved) != nullptr ? std::string(resolved) : path;
 }
 
-// Writes the update record of a finished job and returns its path; the command line has no
-// record to write yet, so it gives none.
-std::string WriteUpdateRecord(const Job&) { return {}; }
+// The update record the finished job wrote (the engine writes one for every job); "" when it
+// wrote none (records off, or the folder could not be written).
+std::string RecordPathOf(Job& job) { return job.console->Link().Record.LastPath(); }
 
 class Reporter {
 public:
@@ -357,7 +357,7 @@ int RunUpdateCommand(const Options& options, std::ostream& out, int signalFd) {
             if (!job.running || !job.console->WaitForJobEnd(0)) continue;
             EndJob(job, ExitStatusFor(job.console->Link().Outcome.load(), false));
             reporter.Flush();
-            job.recordPath = WriteUpdateRecord(job);
+            job.recordPath = RecordPathOf(job);
             reporter.Result(job);
         }
         reporter.ProgressEvents();

@@ -184,8 +184,8 @@ std::string EscapeWireBytes(const char* bytes, std::size_t count) {
     return text;
 }
 
-ImageFacts ReadImageFacts(const std::string& path) {
-    ImageFacts facts;
+ImageFileFacts ReadImageFileFacts(const std::string& path) {
+    ImageFileFacts facts;
     std::error_code error;
     if (!std::filesystem::is_regular_file(path, error)) return facts;
     std::FILE* file = std::fopen(path.c_str(), "rb");
@@ -221,7 +221,7 @@ ImageFacts ReadImageFacts(const std::string& path) {
     }
     const bool readError = std::ferror(file) != 0;
     std::fclose(file);
-    if (readError) return ImageFacts{};
+    if (readError) return ImageFileFacts{};
     if (column > 0) endLine();  // a last line without a line end still counts
     facts.sha256 = digest.HexDigest();
     facts.readable = true;
@@ -464,7 +464,7 @@ void UpdateRecord::WriterLoop() {
             const std::string path = std::move(m_imageToRead);
             m_imageToRead.clear();
             lock.unlock();
-            ImageFacts facts = ReadImageFacts(path);
+            ImageFileFacts facts = ReadImageFileFacts(path);
             lock.lock();
             if (m_facts.imagePath == path) m_facts.image = std::move(facts);
             continue;

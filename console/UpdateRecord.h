@@ -35,14 +35,14 @@ namespace pellorin {
 [[nodiscard]] std::string EscapeWireBytes(const char* bytes, std::size_t count);
 
 // What the record says about an image file, read in one pass.
-struct ImageFacts {
+struct ImageFileFacts {
     bool readable = false;
     std::uint64_t size = 0;
     std::string sha256;
     std::uint64_t lines = 0;        // as the image reader counts them
     std::uint64_t dataRecords = 0;  // lines of record type 00
 };
-[[nodiscard]] ImageFacts ReadImageFacts(const std::string& path);
+[[nodiscard]] ImageFileFacts ReadImageFileFacts(const std::string& path);
 
 class UpdateRecord : public WireObserver {
 public:
@@ -100,7 +100,7 @@ private:
         std::optional<std::string> portDevice;
         std::optional<std::string> adapter;
         std::optional<std::string> imagePath;
-        std::optional<ImageFacts> image;
+        std::optional<ImageFileFacts> image;
         std::optional<std::string> imageCheck;
         std::optional<std::uint8_t> phase;
         std::optional<std::int64_t> resumeBlock;

@@ -40,6 +40,14 @@ bool FlashEngine::CountImageBlocks() {
     if (m_facts.Opened && !m_facts.Stopped && !m_facts.Failure.empty()) {
         Log(DescribeFailure(FileName(path), m_facts));
     }
+    if (m_facts.Passed()) {
+        m_link.Record.SetImageCheck("passed: " + std::to_string(m_facts.Lines) + " lines, " +
+                                    std::to_string(m_facts.DataRecords) + " data records");
+    } else {
+        m_link.Record.SetImageCheck(!m_facts.Opened   ? "the file could not be read"
+                                    : m_facts.Stopped ? "stopped"
+                                                      : DescribeFailure(FileName(path), m_facts));
+    }
     return m_facts.Passed();
 }
 

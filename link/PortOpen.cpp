@@ -55,6 +55,7 @@ void DeviceLink::OpenPort(bool negotiateBaud) {
         port = serial::PortInfo{};
         port->name = port->path = PortName;
     }
+    Record.SetAdapterDescription(port->Description());
     if (port->state == serial::PortState::Absent ||
         Port.Open(port->path.c_str(), &m_window, 0, 0, 0, 0) != ERROR_SUCCESS) {
         // An open that failed half-way can leave the port open without its listener: close it,

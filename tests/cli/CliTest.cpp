@@ -1,6 +1,7 @@
 // pellorin-cli as a child process against simulated inverters on pseudo-terminals, on the scaled
 // clock: the bytes on the wire, several units at once, the exit statuses, the JSON lines, the
 // interruption, and the ports and check commands.
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -183,6 +184,8 @@ TEST_F(CliTest, ThreeUnitsAtOnceOneFaulty) {
     EXPECT_EQ(results["COM2"]["blocks"].number, 29);
     for (const auto& [port, result] : results) {
         for (const char* field : {"target", "image", "total", "duration_s", "record"}) EXPECT_TRUE(result.Has(field));
+        // Every job, the faulty one too, leaves its update record for support.
+        EXPECT_TRUE(std::filesystem::exists(result["record"].text)) << port << ": " << result["record"].text;
     }
     EXPECT_EQ(results["COM3"]["image"].text, other);
     const auto summary = Events(lines, "summary");
