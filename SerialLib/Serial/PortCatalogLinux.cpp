@@ -222,6 +222,30 @@ void AddHolder(std::vector<PortHolder>& holders, int pid) {
 // A file as /proc shows it: its file system and inode.
 using FileKey = std::pair<dev_t, ino_t>;
 
+// /dev/ptmx, and the majors of the pseudo-terminal slaves /dev/pts/N.
+constexpr unsigned kPtmxMajor = 5;
+constexpr unsigned kPtmxMinor = 2;
+constexpr unsigned kPtySlaveMajorFirst = 136;
+constexpr unsigned kPtySlaveMajorLast = 143;
+
+// The N of /dev/pts/N for a pseudo-terminal slave, -1 for any other file.
+int PtySlaveIndex(const struct stat& info) {
+    if (!S_ISCHR(info.st_mode)) return -1;
+    const unsigned deviceMajor = major(info.st_rdev);
+    if (deviceMajor < kPtySlaveMajorFirst || deviceMajor > kPtySlaveMajorLast) return -1;
+    return static_cast<int>((deviceMajor - kPtySlaveMajorFirst) * 256 + minor(info.st_rdev));
+}
+
+// The pseudo-terminal a /dev/ptmx descriptor is the master of, from its fdinfo; -1 if unknown.
+int MasterIndex(const std::string& fdInfoPath) {
+    std::ifstream info(fdInfoPath);
+    std::string line;
+    while (std::getline(info, line)) {
+        if (line.rfind("tty-index:", 0) == 0) return std::atoi(line.c_str() + 10);
+    }
+    return -1;
+}
+
 // Processes that hold a lock on one of the files (/proc/locks, readable by every user) or have
 // it open (/proc/<pid>/fd, readable for this user's own processes, or all of them for root), by
 // file. This process's descriptors are not counted: they belong to this program's own port
@@ -258,14 +282,26 @@ std::map<FileKey, std::vector<PortHolder>> FindHolders(const std::set<FileKey>& 
         const std::string fdDir = "/proc/" + std::string(entry->d_name) + "/fd";
         DIR* fds = opendir(fdDir.c_str());
         if (fds == nullptr) continue;  // gone, or another user's
+        std::vector<std::pair<FileKey, int>> held;  // with the pseudo-terminal's index, or -1
+        std::set<int> mastered;                      // pseudo-terminals whose master it holds
         while (const dirent* fd = readdir(fds)) {
             if (fd->d_name[0] == '.') continue;
             struct stat info {};
             if (stat((fdDir + "/" + fd->d_name).c_str(), &info) != 0) continue;
             const FileKey key{info.st_dev, info.st_ino};
-            if (files.count(key)) AddHolder(holders[key], pid);
+            if (files.count(key)) held.emplace_back(key, PtySlaveIndex(info));
+            if (S_ISCHR(info.st_mode) && major(info.st_rdev) == kPtmxMajor &&
+                minor(info.st_rdev) == kPtmxMinor) {
+                const int index = MasterIndex("/proc/" + std::string(entry->d_name) +
+                                              "/fdinfo/" + fd->d_name);
+                if (index >= 0) mastered.insert(index);
+            }
         }
         closedir(fds);
+        // The process that holds a pseudo-terminal's master is the other end of that line (the
+        // device behind it, a terminal window), not a program competing for the port.
+        for (const auto& [key, index] : held)
+            if (index < 0 || !mastered.count(index)) AddHolder(holders[key], pid);
     }
     closedir(proc);
     return holders;

@@ -237,3 +237,27 @@ TEST(PortBindings, NumbersAreKeptAcrossStartsAndOnlyAnAbsentAdaptersNumberIsGive
     EXPECT_EQ(bindings.IdentityOf(2), "usb:4");
     EXPECT_EQ(bindings.Bind("usb:5", 1, 3, {"usb:1", "usb:3", "usb:4"}), std::nullopt);
 }
+
+TEST_F(PortChoice, ADeviceProgramHoldingBothEndsOfItsLineLeavesThePortFree) {
+    // As pellorin-sim does: another process owns the pseudo-terminal and keeps its slave open.
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        sim::PseudoTerminal line;
+        const char ok = line.Ok() && line.LinkAs(folder.File("com1")) ? '1' : '0';
+        (void)!write(ready[1], &ok, 1);
+        for (;;) pause();
+    }
+    close(ready[1]);
+    char ok = '0';
+    ASSERT_EQ(read(ready[0], &ok, 1), 1);
+    close(ready[0]);
+    setenv("PELLORIN_COM_DIR", folder.Path().c_str(), 1);
+    const auto listed = serial::ListPorts();
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    ASSERT_EQ(ok, '1');
+    ASSERT_EQ(listed.size(), 1u);
+    EXPECT_EQ(listed[0].state, serial::PortState::Free) << listed[0].reason;
+}
