@@ -1,0 +1,90 @@
+#!/usr/bin/env bash
+# Builds the Windows window with a stand-in engine (win32/preview) and proves it under Wine on a
+# virtual display, driven by keys as an operator would: the port list (one pseudo-terminal mapped
+# as COM3), the speed field, "Update DSP" by Enter, the About box from the system menu, "Exit".
+# Screenshots go to build-win32-preview/shots/ (and with --docs the window after the update to
+# docs/win32-window-preview.png).
+#
+#   scripts/preview-win32-window.sh [--docs]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+build=$root/build-win32-preview
+docs=no
+[ "${1:-}" = "--docs" ] && docs=yes
+
+scripts/install-win32-window-deps.sh
+cmake -S win32/preview -B "$build" -DCMAKE_BUILD_TYPE=Release -DCMAKE_SYSTEM_NAME=Windows \
+  -DCMAKE_CXX_COMPILER=x86_64-w64-mingw32-g++-posix \
+  -DCMAKE_RC_COMPILER=x86_64-w64-mingw32-windres >/dev/null
+cmake --build "$build" -j2
+exe=$build/Pellorin.exe
+
+source scripts/wine-window-lib.sh
+pty_pid=""
+cleanup() {
+  wine_window_cleanup
+  [ -n "$pty_pid" ] && kill "$pty_pid" 2>/dev/null || true
+}
+trap cleanup EXIT
+
+# A pseudo-terminal for the port list; the stand-in engine never opens it.
+fifo=$(mktemp -u)
+mkfifo "$fifo"
+python3 -c 'import os, pty, sys, time
+master, slave = pty.openpty()
+print(os.ttyname(slave), flush=True)
+time.sleep(600)' >"$fifo" &
+pty_pid=$!
+read -r pty <"$fifo"
+rm -f "$fifo"
+
+shots=$build/shots
+mkdir -p "$shots"
+wine_window_display
+wine_window_prefix "$build/wineprefix"
+wine_window_map_ports "3=$pty"
+
+wine_window_start "$exe"
+window=$(wine_window_find Pellorin 30) || { echo "preview: the window did not appear" >&2; exit 1; }
+sleep 1
+wine_window_shot "$shots/1-start.png"
+
+# The speed field is the last tab stop: Shift+Tab from the port field, then Down: "38400".
+wine_window_keys "$window" shift+Tab Down
+# Back to the port field and Enter: the dialog's OK command, "Update DSP".
+wine_window_keys "$window" Tab Return
+sleep 2
+wine_window_shot "$shots/2-programming.png"
+sleep 6
+wine_window_shot "$shots/3-finished.png"
+[ "$docs" = yes ] && cp "$shots/3-finished.png" docs/win32-window-preview.png
+
+# The About box from the system menu: Alt+Space opens the menu, the About entry is its last item
+# (Up from the first; its mnemonic A is also taken by Wine's own "About Wine" entry).
+wine_window_keys "$window" alt+space
+sleep 0.5
+wine_window_shot "$shots/4-system-menu.png"
+wine_window_keys "$window" Up Return
+about=$(wine_window_find '关于 Pellorin' 10) || { echo "preview: no About box" >&2; exit 1; }
+sleep 1
+wine_window_shot "$shots/5-about.png"
+# Its OK button "确定" (178, 7, 50 x 14 dialog units in a box of 235 x 55) by the mouse: the box
+# takes no keys under Wine without a window manager.
+eval "$(xdotool getwindowgeometry --shell "$about" | grep -E '^(WIDTH|HEIGHT)=')"
+if ! wine_window_click_until_gone "$about" $((WIDTH * 203 / 235)) $((HEIGHT * 14 / 55)) '关于 Pellorin'; then
+  echo "preview: the About box did not close" >&2
+  exit 1
+fi
+
+# Esc is "Exit": the window closes and the program ends.
+wine_window_keys "$window" Escape
+for _ in $(seq 50); do
+  kill -0 "$WINE_WINDOW_PID" 2>/dev/null || break
+  sleep 0.1
+done
+if kill -0 "$WINE_WINDOW_PID" 2>/dev/null; then
+  echo "preview: the program did not end after Esc" >&2
+  exit 1
+fi
+echo "preview: passed; screenshots in $shots"
