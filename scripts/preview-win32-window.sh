@@ -58,32 +58,15 @@ sleep 2
 wine_window_shot "$shots/2-programming.png"
 sleep 6
 wine_window_shot "$shots/3-finished.png"
-[ "$docs" = yes ] && cp "$shots/3-finished.png" docs/win32-window-preview.png
+wine_window_shot "$shots/3-window.png" "$window"
+[ "$docs" = yes ] && cp "$shots/3-window.png" docs/win32-window-preview.png
 
-# The About box from the system menu: Alt+Space opens the menu, the About entry is its last item
-# (Up from the first; its mnemonic A is also taken by Wine's own "About Wine" entry).
-wine_window_keys "$window" alt+space
-sleep 0.5
-wine_window_shot "$shots/4-system-menu.png"
-wine_window_keys "$window" Up Return
-about=$(wine_window_find '关于 Pellorin' 10) || { echo "preview: no About box" >&2; exit 1; }
-sleep 1
-wine_window_shot "$shots/5-about.png"
-# Its OK button "确定" (178, 7, 50 x 14 dialog units in a box of 235 x 55) by the mouse: the box
-# takes no keys under Wine without a window manager.
-eval "$(xdotool getwindowgeometry --shell "$about" | grep -E '^(WIDTH|HEIGHT)=')"
-if ! wine_window_click_until_gone "$about" $((WIDTH * 203 / 235)) $((HEIGHT * 14 / 55)) '关于 Pellorin'; then
-  echo "preview: the About box did not close" >&2
-  exit 1
-fi
+# The About box from the system menu, and back.
+wine_window_about "$window" "$shots/4-about.png"
 
 # Esc is "Exit": the window closes and the program ends.
 wine_window_keys "$window" Escape
-for _ in $(seq 50); do
-  kill -0 "$WINE_WINDOW_PID" 2>/dev/null || break
-  sleep 0.1
-done
-if kill -0 "$WINE_WINDOW_PID" 2>/dev/null; then
+if ! wine_window_wait_exit "$WINE_WINDOW_PID" 5; then
   echo "preview: the program did not end after Esc" >&2
   exit 1
 fi

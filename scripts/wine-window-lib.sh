@@ -120,8 +120,37 @@ wine_window_click_until_gone() {
   return 1
 }
 
-# wine_window_shot FILE: the whole virtual screen as a PNG.
-wine_window_shot() { import -window root "$1"; }
+# wine_window_shot FILE [WIN]: the whole virtual screen, or one window, as a PNG.
+wine_window_shot() { import -window "${2:-root}" "$1"; }
+
+# wine_window_about WIN SHOT: opens the About box from the window's system menu, photographs the
+# screen into SHOT and closes the box with its OK button; fails when the box does not open or
+# close. Alt+Space opens the system menu; the About entry is its last item (Up from the first:
+# its mnemonic A is also taken by Wine's own "About Wine" entry). The box's OK button "确定"
+# (178, 7, 50 x 14 dialog units in a box of 235 x 55) is clicked: a newly opened box takes no
+# keys under Wine without a window manager.
+wine_window_about() {
+  local window=$1 shot=$2 about WIDTH HEIGHT
+  wine_window_keys "$window" alt+space Up Return
+  about=$(wine_window_find '关于 Pellorin' 10) || { echo "wine: no About box" >&2; return 1; }
+  sleep 1
+  wine_window_shot "$shot"
+  eval "$(xdotool getwindowgeometry --shell "$about" | grep -E '^(WIDTH|HEIGHT)=')"
+  if ! wine_window_click_until_gone "$about" $((WIDTH * 203 / 235)) $((HEIGHT * 14 / 55)) '关于 Pellorin'; then
+    echo "wine: the About box did not close" >&2
+    return 1
+  fi
+}
+
+# wine_window_wait_exit PID SECONDS: true when the process has ended within the time.
+wine_window_wait_exit() {
+  local pid=$1 tenths=$(($2 * 10))
+  for _ in $(seq "$tenths"); do
+    kill -0 "$pid" 2>/dev/null || return 0
+    sleep 0.1
+  done
+  ! kill -0 "$pid" 2>/dev/null
+}
 
 wine_window_cleanup() {
   if [ -n "${WINEPREFIX:-}" ]; then wineserver -k 2>/dev/null || true; fi
