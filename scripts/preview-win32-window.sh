@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Builds the Windows window with a stand-in engine (win32/preview) and proves it under Wine on a
 # virtual display, driven by keys as an operator would: the port list (one pseudo-terminal mapped
-# as COM3), the speed field, "Update DSP" by Enter, the About box from the system menu, "Exit".
-# Screenshots go to build-win32-preview/shots/ (and with --docs the window after the update to
-# docs/win32-window-preview.png).
+# as COM3), the speed field, "Update DSP" by Enter, the About box from the system menu, "Exit",
+# and the window once more at 150 %. Screenshots go to build-win32-preview/shots/ (with --docs
+# also to docs/: the window after the stand-in's update, the About box, the window at 150 %).
 #
 #   scripts/preview-win32-window.sh [--docs]
 set -euo pipefail
@@ -63,6 +63,8 @@ wine_window_shot "$shots/3-window.png" "$window"
 
 # The About box from the system menu, and back.
 wine_window_about "$window" "$shots/4-about.png"
+# The About box (411 x 96 pixels) opens over the window's top left corner.
+[ "$docs" = yes ] && convert "$shots/4-about.png" -crop 411x96+3+22 +repage docs/win32-about-preview.png
 
 # Esc is "Exit": the window closes and the program ends.
 wine_window_keys "$window" Escape
@@ -70,4 +72,17 @@ if ! wine_window_wait_exit "$WINE_WINDOW_PID" 5; then
   echo "preview: the program did not end after Esc" >&2
   exit 1
 fi
+# At 150 % (144 dots per inch) the dialog, laid out in units of its font, grows with the font.
+wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 144 /f >/dev/null
+wineserver -w
+wine_window_start "$exe"
+window=$(wine_window_find Pellorin 30) || { echo "preview: no window at 150 %" >&2; exit 1; }
+sleep 1.5
+wine_window_shot "$shots/5-window-150-percent.png" "$window"
+[ "$docs" = yes ] && cp "$shots/5-window-150-percent.png" docs/win32-window-preview-150.png
+wine_window_keys "$window" Escape
+wine_window_wait_exit "$WINE_WINDOW_PID" 5 || { echo "preview: no end after Esc at 150 %" >&2; exit 1; }
+wine reg delete 'HKCU\Control Panel\Desktop' /v LogPixels /f >/dev/null
+wineserver -w
+
 echo "preview: passed; screenshots in $shots"
