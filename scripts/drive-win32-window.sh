@@ -9,7 +9,7 @@
 # Keys only, except the About box's OK button (see wine-window-lib.sh).
 #
 #   scripts/drive-win32-window.sh [--exe build-windows/.../Pellorin.exe] [--linux-build build]
-#                                 [--work DIR] [--docs]
+#                                 [--work DIR] [--end-timeout SECONDS] [--docs]
 #
 # Pellorin.exe comes from the Windows build (scripts/test-windows.sh); the simulator and the demo
 # images from the Linux build (scripts/test.sh). --docs copies the screenshot of the window after
@@ -20,12 +20,14 @@ root=$PWD
 exe=""
 linux_build=$root/build
 work=""
+end_timeout=180
 docs=no
 while [ $# -gt 0 ]; do
   case "$1" in
     --exe) exe=$2; shift 2 ;;
     --linux-build) linux_build=$2; shift 2 ;;
     --work) work=$2; shift 2 ;;
+    --end-timeout) end_timeout=$2; shift 2 ;;
     --docs) docs=yes; shift ;;
     *) echo "drive-win32-window: unknown option $1" >&2; exit 2 ;;
   esac
@@ -61,6 +63,7 @@ cleanup() {
   stop_sim
 }
 trap cleanup EXIT
+trap 'exit 130' INT TERM
 
 rm -rf "$work/app" "$work/ports" "$work/shots" "$work"/run*
 mkdir -p "$work/app" "$work/ports" "$work/shots"
@@ -113,7 +116,7 @@ wine_window_shot "$shots/1-start.png" "$window"
 # the port field, Down: "38400"; Tab back to the port field; Enter is "Update DSP".
 wine_window_keys "$window" shift+Tab Down Tab Return
 # The leave command "SV" is the update's last; the port closes a second later.
-if ! wait_for_trace "$run" '"SV"' 1 180; then
+if ! wait_for_trace "$run" '"SV"' 1 "$end_timeout"; then
   echo "drive: the update did not reach its end; the simulator's trace is in $run/sim.log" >&2
   exit 1
 fi

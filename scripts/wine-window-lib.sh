@@ -22,6 +22,14 @@ wine_window_prefix() {
     wineserver -w
   fi
   wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 宋体 /t REG_SZ /d "WenQuanYi Micro Hei" /f >/dev/null
+  # Wine's own captions and menus (Tahoma) fall back to the same face for Chinese: the About
+  # box's title and the system menu's About entry.
+  wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' /v Tahoma \
+    /t REG_MULTI_SZ /d "wqy-microhei.ttc,WenQuanYi Micro Hei" /f >/dev/null
+  # There is no window manager on the virtual display: Wine draws the windows' captions itself
+  # (title, icon, close box) and does not wait two seconds for a window manager when a window
+  # closes.
+  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null
 }
 
 # wine_window_map_ports "N=/dev/pts/X" ...: maps the given COM numbers to their pseudo-terminals
@@ -105,38 +113,21 @@ wine_window_keys() {
   done
 }
 
-# wine_window_click_until_gone WIN X Y TITLE: clicks the point (X, Y) of the window (in its own
-# pixels) until no window with this title is shown, three times at most. Under Wine without a
-# window manager the first click on a newly opened box only activates it.
-wine_window_click_until_gone() {
-  local window=$1 x=$2 y=$3 title=$4 left top
-  eval "$(xdotool getwindowgeometry --shell "$window" | grep -E '^(X|Y)=')"
-  left=$X top=$Y
-  for _ in 1 2 3; do
-    xdotool mousemove $((left + x)) $((top + y)) click 1
-    sleep 0.7
-    xdotool search --onlyvisible --name "^${title}\$" >/dev/null 2>&1 || return 0
-  done
-  return 1
-}
-
 # wine_window_shot FILE [WIN]: the whole virtual screen, or one window, as a PNG.
 wine_window_shot() { import -window "${2:-root}" "$1"; }
 
 # wine_window_about WIN SHOT: opens the About box from the window's system menu, photographs the
-# screen into SHOT and closes the box with its OK button; fails when the box does not open or
-# close. Alt+Space opens the system menu; the About entry is its last item (Up from the first:
-# its mnemonic A is also taken by Wine's own "About Wine" entry). The box's OK button "确定"
-# (178, 7, 50 x 14 dialog units in a box of 235 x 55) is clicked: a newly opened box takes no
-# keys under Wine without a window manager.
+# box into SHOT and closes it with Enter (its OK button "确定"); fails when the box does not open
+# or close. Alt+Space opens the system menu; the About entry is its last item (Up from the first:
+# its mnemonic A is also taken by Wine's own "About Wine" entry).
 wine_window_about() {
-  local window=$1 shot=$2 about WIDTH HEIGHT
+  local window=$1 shot=$2 about
   wine_window_keys "$window" alt+space Up Return
   about=$(wine_window_find '关于 Pellorin' 10) || { echo "wine: no About box" >&2; return 1; }
   sleep 1
-  wine_window_shot "$shot"
-  eval "$(xdotool getwindowgeometry --shell "$about" | grep -E '^(WIDTH|HEIGHT)=')"
-  if ! wine_window_click_until_gone "$about" $((WIDTH * 203 / 235)) $((HEIGHT * 14 / 55)) '关于 Pellorin'; then
+  wine_window_shot "$shot" "$about"
+  wine_window_keys "$about" Return
+  if ! wine_window_wait_closed "$about" 3000 >/dev/null; then
     echo "wine: the About box did not close" >&2
     return 1
   fi
@@ -144,14 +135,28 @@ wine_window_about() {
 
 # wine_window_wait_exit PID SECONDS: true when the process has ended within the time.
 wine_window_wait_exit() {
-  local pid=$1 tenths=$(($2 * 10))
-  for _ in $(seq "$tenths"); do
-    kill -0 "$pid" 2>/dev/null || return 0
-    sleep 0.1
+  local pid=$1 deadline=$(($(date +%s%N) + $2 * 1000000000))
+  while kill -0 "$pid" 2>/dev/null; do
+    [ "$(date +%s%N)" -ge "$deadline" ] && return 1
+    sleep 0.05
   done
-  ! kill -0 "$pid" 2>/dev/null
 }
 
+# wine_window_wait_closed WIN MILLISECONDS: true when the window is no longer shown within the
+# time; prints the milliseconds it took.
+wine_window_wait_closed() {
+  local window=$1 start now
+  start=$(date +%s%N)
+  while xdotool getwindowname "$window" >/dev/null 2>&1 &&
+        xdotool search --onlyvisible --name '.*' 2>/dev/null | grep -qx "$window"; do
+    now=$(date +%s%N)
+    [ $(((now - start) / 1000000)) -ge "$2" ] && return 1
+    sleep 0.02
+  done
+  echo $((($(date +%s%N) - start) / 1000000))
+}
+
+# wine_window_cleanup: ends what this prefix runs and the virtual display, by their ids.
 wine_window_cleanup() {
   if [ -n "${WINEPREFIX:-}" ]; then wineserver -k 2>/dev/null || true; fi
   local pid
