@@ -2,7 +2,7 @@
 # Builds the Windows window with a stand-in engine (win32/preview) and proves it under Wine on a
 # virtual display, driven by keys as an operator would: the port list (one pseudo-terminal mapped
 # as COM3), the speed field, "Update DSP" by Enter, the About box from the system menu, "Exit",
-# and the window once more at 150 %. Screenshots go to build-win32-preview/shots/ (with --docs
+# and the window once more at 150 % with no port (the message box). Screenshots go to build-win32-preview/shots/ (with --docs
 # also to docs/: the window after the stand-in's update, the About box, the window at 150 %).
 #
 #   scripts/preview-win32-window.sh [--docs]
@@ -73,13 +73,21 @@ if ! wine_window_wait_exit "$WINE_WINDOW_PID" 5; then
   exit 1
 fi
 # At 150 % (144 dots per inch) the dialog, laid out in units of its font, grows with the font.
+# No port this time: Enter ("Update DSP") brings the message box, Enter closes it.
 wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 144 /f >/dev/null
-wineserver -w
+wine_window_map_ports
 wine_window_start "$exe"
 window=$(wine_window_find Pellorin 30) || { echo "preview: no window at 150 %" >&2; exit 1; }
 sleep 1.5
 wine_window_shot "$shots/5-window-150-percent.png" "$window"
 [ "$docs" = yes ] && cp "$shots/5-window-150-percent.png" docs/win32-window-preview-150.png
+wine_window_keys "$window" Return
+sleep 1
+box=$(xdotool search --onlyvisible --name '^Pellorin$' | grep -vx "$window" | head -1 || true)
+[ -n "$box" ] || { echo "preview: no message box without a port" >&2; exit 1; }
+wine_window_shot "$shots/6-no-port.png" root
+wine_window_keys "$box" Return
+wine_window_wait_closed "$box" 3000 >/dev/null || { echo "preview: the message box stayed" >&2; exit 1; }
 wine_window_keys "$window" Escape
 wine_window_wait_exit "$WINE_WINDOW_PID" 5 || { echo "preview: no end after Esc at 150 %" >&2; exit 1; }
 wine reg delete 'HKCU\Control Panel\Desktop' /v LogPixels /f >/dev/null
