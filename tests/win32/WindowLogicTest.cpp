@@ -86,11 +86,17 @@ public:
         probed.insert(number);
         return presentPorts.count(number) != 0;
     }
+    // Posted messages, delivered by Pump; like a destroyed window's, they are dropped once the
+    // dialog is gone.
     void WakeWindowThread() override {
-        Post([this] { dialog->RunPendingCalls(); });
+        Post([this] {
+            if (dialog != nullptr) dialog->RunPendingCalls();
+        });
     }
     bool PostSerialMessage(std::uintptr_t wParam, std::intptr_t lParam) noexcept override {
-        Post([this, wParam, lParam] { dialog->OnSerialMessage(wParam, lParam); });
+        Post([this, wParam, lParam] {
+            if (dialog != nullptr) dialog->OnSerialMessage(wParam, lParam);
+        });
         return true;
     }
 
@@ -116,7 +122,7 @@ public:
             }
             const auto now = Clock::now();
             for (auto& [id, timer] : std::map(timers)) {
-                if (timer.due > now || timers.count(id) == 0) continue;
+                if (timer.due > now || timers.count(id) == 0 || dialog == nullptr) continue;
                 timers[id].due = now + timer.period;
                 dialog->OnTimer(id);
             }
@@ -177,7 +183,8 @@ struct TestWindow {
     }
     ~TestWindow() {
         window.reset();
-        host.PumpFor(20);  // nothing posted late may reach the window any more
+        host.dialog = nullptr;
+        host.PumpFor(20);  // what was posted late is dropped, as for a destroyed window
     }
     bool JobEnded() { return !window->Engine().JobRunning() && host.ControlEnabled(IDC_UPDATE_DSP); }
 
