@@ -39,6 +39,9 @@ function(pellorin_win32_window target main)
   target_compile_options(${target} PRIVATE
     $<$<COMPILE_LANGUAGE:RC>:-I${CMAKE_CURRENT_BINARY_DIR}/${target}-res>
     $<$<COMPILE_LANGUAGE:RC>:-I${PELLORIN_WIN32_DIR}/res>)
+  target_compile_options(${target} PRIVATE
+    $<$<COMPILE_LANGUAGE:CXX>:-Wall -Wextra -Wpedantic -Wshadow>)
+  target_compile_features(${target} PRIVATE cxx_std_20)
   target_compile_definitions(${target} PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
     _WIN32_WINNT=0x0A00)
   # One program with no DLL beside it: the C++ runtime and winpthreads linked in.
