@@ -11,8 +11,9 @@
 #   scripts/drive-win32-window.sh [--exe build-windows/.../Pellorin.exe] [--linux-build build]
 #                                 [--work DIR] [--end-timeout SECONDS] [--docs]
 #
-# Pellorin.exe comes from the Windows build (scripts/test-windows.sh); the simulator and the demo
-# images from the Linux build (scripts/test.sh). --docs copies the screenshot of the window after
+# Pellorin.exe and pellorin-read-window.exe (beside it) come from the Windows build
+# (scripts/test-windows.sh); the simulator and the demo images from the Linux build
+# (scripts/test.sh). What the window shows is read by pellorin-read-window.exe. --docs copies the screenshot of the window after
 # the update to docs/win32-window.png.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -69,6 +70,10 @@ rm -rf "$work/app" "$work/ports" "$work/shots" "$work"/run*
 mkdir -p "$work/app" "$work/ports" "$work/shots"
 # The program looks for its images in its own folder.
 cp "$exe" "$work/app/Pellorin.exe"
+reader=$(dirname "$exe")/pellorin-read-window.exe
+[ -f "$reader" ] || { echo "drive-win32-window: no $reader beside Pellorin.exe" >&2; exit 2; }
+cp "$reader" "$work/pellorin-read-window.exe"
+reader=$work/pellorin-read-window.exe
 cp "$images/dsp.hex" "$images/mcu.hex" "$work/app/"
 shots=$work/shots
 
@@ -109,7 +114,7 @@ wait_for_trace() {
 run=$work/run1
 start_sim "$run" --erase-ms 2000
 wine_window_start "$work/app/Pellorin.exe"
-window=$(wine_window_find Pellorin 30) || { echo "drive: the window did not appear" >&2; exit 1; }
+window=$(wine_window_find Pellorin 60) || { echo "drive: the window did not appear" >&2; exit 1; }
 sleep 1
 wine_window_shot "$shots/1-start.png" "$window"
 # COM$com is the only port and is selected. The speed field is the last tab stop: Shift+Tab from
@@ -122,6 +127,15 @@ if ! wait_for_trace "$run" '"SV"' 1 "$end_timeout"; then
 fi
 sleep 3
 wine_window_shot "$shots/2-after-update.png" "$window"
+# The window's own account: the log ends as a whole update does, the fields at the image's end.
+blocks=$(grep -c '' "$images/dsp.hex")
+shown=$shots/2-after-update.txt
+wine_window_read "$reader" "$shown"
+wine_window_expect "$shown" "port: COM$com" "speed-field: 38400" "total: $blocks" \
+  "written: $blocks" "percent: 100%" "bar: $blocks of $blocks" "button-1: enabled" \
+  "log: COM$com was opened!" "log: Total blocks:$blocks" "log: Verify flash data ok!"
+[ "$(sed -n 's/^log: //p' "$shown" | head -1)" = "Com was closed" ] ||
+  { echo "drive: the log's newest line is not \"Com was closed\"" >&2; cat "$shown" >&2; exit 1; }
 [ "$docs" = yes ] && cp "$shots/2-after-update.png" docs/win32-window.png
 wine_window_about "$window" "$shots/3-about.png"
 wine_window_keys "$window" Escape
@@ -139,13 +153,15 @@ PY
 run=$work/run2
 start_sim "$run" --erase-ms 0 --block-ms 20
 wine_window_start "$work/app/Pellorin.exe"
-window=$(wine_window_find Pellorin 30) || { echo "drive: the window did not appear" >&2; exit 1; }
+window=$(wine_window_find Pellorin 60) || { echo "drive: the window did not appear" >&2; exit 1; }
 sleep 1
 wine_window_keys "$window" Return
 if ! wait_for_trace "$run" '^sim: ' 40 60; then
   echo "drive: the second update did not start writing blocks; see $run/sim.log" >&2
   exit 1
 fi
+wine_window_read "$reader" "$run/before-exit.txt"
+wine_window_expect "$run/before-exit.txt" "button-1: disabled" "button-3: disabled"
 # From the port field, Tab passes over the greyed "Update DSP" to "Exit"; Space presses it.
 wine_window_keys "$window" Tab
 xdotool key --window "$window" space 2>/dev/null || true

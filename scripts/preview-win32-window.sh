@@ -47,7 +47,7 @@ wine_window_prefix "$build/wineprefix"
 wine_window_map_ports "3=$pty"
 
 wine_window_start "$exe"
-window=$(wine_window_find Pellorin 30) || { echo "preview: the window did not appear" >&2; exit 1; }
+window=$(wine_window_find Pellorin 60) || { echo "preview: the window did not appear" >&2; exit 1; }
 sleep 1
 wine_window_shot "$shots/1-start.png"
 
@@ -57,8 +57,16 @@ wine_window_keys "$window" shift+Tab Down
 wine_window_keys "$window" Tab Return
 sleep 2
 wine_window_shot "$shots/2-programming.png"
+wine_window_read "$build/pellorin-read-window.exe" "$shots/2-programming.txt"
+wine_window_expect "$shots/2-programming.txt" "button-1: disabled" "button-3: disabled" \
+  "port: COM3" "speed-field: 38400"
 sleep 6
 wine_window_shot "$shots/3-finished.png"
+wine_window_read "$build/pellorin-read-window.exe" "$shots/3-finished.txt"
+wine_window_expect "$shots/3-finished.txt" "log: Preview: finished" "total: 600" "written: 600" \
+  "percent: 100%" "bar: 600 of 600" "button-1: enabled" "button-3: enabled"
+[ "$(sed -n 's/^log: //p' "$shots/3-finished.txt" | head -1)" = "Preview: finished" ] ||
+  { echo "preview: the newest log line is not on top" >&2; exit 1; }
 wine_window_shot "$shots/3-window.png" "$window"
 [ "$docs" = yes ] && cp "$shots/3-window.png" docs/win32-window-preview.png
 
@@ -77,7 +85,7 @@ fi
 wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 144 /f >/dev/null
 wine_window_map_ports
 wine_window_start "$exe"
-window=$(wine_window_find Pellorin 30) || { echo "preview: no window at 150 %" >&2; exit 1; }
+window=$(wine_window_find Pellorin 60) || { echo "preview: no window at 150 %" >&2; exit 1; }
 sleep 1.5
 wine_window_shot "$shots/5-window-150-percent.png" "$window"
 [ "$docs" = yes ] && cp "$shots/5-window-150-percent.png" docs/win32-window-preview-150.png

@@ -115,6 +115,19 @@ wine_window_keys() {
   done
 }
 
+# wine_window_read TOOL OUT: what the window shows ("name: value" lines, the log newest first)
+# into OUT, read by pellorin-read-window.exe.
+wine_window_read() { wine "$1" 2>/dev/null | tr -d '\r' >"$2"; }
+
+# wine_window_expect OUT LINE...: fails, naming the line, unless OUT has every LINE exactly.
+wine_window_expect() {
+  local out=$1 line
+  shift
+  for line in "$@"; do
+    grep -qxF -- "$line" "$out" || { echo "wine: the window does not show '$line':" >&2; cat "$out" >&2; return 1; }
+  done
+}
+
 # wine_window_shot FILE [WIN]: the whole virtual screen, or one window, as a PNG.
 wine_window_shot() { import -window "${2:-root}" "$1"; }
 

@@ -48,3 +48,15 @@ function(pellorin_win32_window target main)
   target_link_options(${target} PRIVATE -municode -mwindows -static)
   target_link_libraries(${target} PRIVATE pellorin_win32_logic comctl32 winmm)
 endfunction()
+
+# pellorin_win32_read_window(): pellorin-read-window.exe, which prints what a running Pellorin
+# window shows (fields, selections, bar, buttons, log), for the scripts that drive it under Wine.
+function(pellorin_win32_read_window)
+  add_executable(pellorin_read_window ${PELLORIN_WIN32_DIR}/tools/ReadWindow.cpp)
+  set_target_properties(pellorin_read_window PROPERTIES OUTPUT_NAME pellorin-read-window)
+  target_compile_options(pellorin_read_window PRIVATE -Wall -Wextra -Wpedantic -Wshadow)
+  target_compile_features(pellorin_read_window PRIVATE cxx_std_20)
+  target_compile_definitions(pellorin_read_window PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN)
+  target_link_options(pellorin_read_window PRIVATE -static)
+  target_link_libraries(pellorin_read_window PRIVATE comctl32)
+endfunction()
