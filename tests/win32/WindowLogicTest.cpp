@@ -1,0 +1,493 @@
+// The Windows window's handlers (win32/PellorinDlg) as the dialog procedure calls them, with
+// recorded controls and a message loop on the test's thread standing in for the dialog: posted
+// wake-ups and serial notifications, and the two timers. The engine is the real one, with the
+// simulated inverter (or a bare pseudo-terminal) behind PELLORIN_COM_DIR.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <set>
+#include <thread>
+
+#include "link/JobMode.h"
+#include "platform/Clock.h"
+#include "sim/PseudoTerminal.h"
+#include "sim/SimInverter.h"
+#include "win32/PellorinDlg.h"
+
+using namespace pellorin;
+using namespace pellorin::win32;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr double kClockScale = 10;    // program ms per real ms
+constexpr int kJobTimeoutMs = 15000;  // real ms; generous for sanitizer builds
+const std::string kImageDir = PELLORIN_IMAGE_DIR;
+
+// The dialog's controls as recorded values, and a message loop run by the test's thread.
+class FakeDialog : public DialogHost {
+public:
+    // Controls.
+    void SetControlText(int id, const std::string& text) override { texts[id] = text; }
+    void EnableControl(int id, bool enable) override { disabled[id] = !enable; }
+    bool ControlEnabled(int id) const override {
+        const auto it = disabled.find(id);
+        return it == disabled.end() || !it->second;
+    }
+    void InsertListLine(int, int index, const std::string& text) override {
+        log.insert(log.begin() + index, text);
+        logThreads.insert(std::this_thread::get_id());
+    }
+    void AddComboItem(int id, const std::string& text) override {
+        auto& items = combos[id];
+        items.insert(std::upper_bound(items.begin(), items.end(), text), text);  // sorted style
+    }
+    void InsertComboItem(int id, int index, const std::string& text) override {
+        combos[id].insert(combos[id].begin() + index, text);
+    }
+    int ComboCount(int id) const override {
+        const auto it = combos.find(id);
+        return it == combos.end() ? 0 : static_cast<int>(it->second.size());
+    }
+    int ComboSelection(int id) const override {
+        const auto it = selection.find(id);
+        return it == selection.end() ? -1 : it->second;
+    }
+    void SelectComboItem(int id, int index) override {
+        selection[id] = index < ComboCount(id) ? index : -1;
+    }
+    std::string ComboItemText(int id, int index) const override { return combos.at(id).at(index); }
+    void SetProgressRange(int, int lower, int upper) override { range = {lower, upper}; }
+    void SetProgressPos(int, int position) override { barPosition = position; }
+
+    // Window services.
+    void SetTimer(int timerId, unsigned periodMs) override {
+        timers[timerId] = {std::chrono::milliseconds(periodMs), Clock::now() + std::chrono::milliseconds(periodMs)};
+    }
+    void KillTimer(int timerId) override { timers.erase(timerId); }
+    void AppendAboutEntry() override { ++aboutEntries; }
+    void ShowAboutBox() override { ++aboutBoxes; }
+    bool ShowMessageBox(const std::string& text, const std::string& caption, bool yesNo) override {
+        boxes.emplace_back(caption, text);
+        return yesNo ? answerYes : true;
+    }
+    void PlayEndSound() override { ++sounds; }
+    void EndDialog(int result) override { endResult = result; }
+    bool PortPresent(int number) override {
+        probed.insert(number);
+        return presentPorts.count(number) != 0;
+    }
+    // Posted messages, delivered by Pump; like a destroyed window's, they are dropped once the
+    // dialog is gone.
+    void WakeWindowThread() override {
+        Post([this] {
+            if (dialog != nullptr) dialog->RunPendingCalls();
+        });
+    }
+    bool PostSerialMessage(std::uintptr_t wParam, std::intptr_t lParam) noexcept override {
+        Post([this, wParam, lParam] {
+            if (dialog != nullptr) dialog->OnSerialMessage(wParam, lParam);
+        });
+        return true;
+    }
+
+    // The message loop: runs posted messages and due timer ticks until `done` holds or
+    // timeoutMs (real) have passed.
+    bool Pump(const std::function<bool()>& done, int timeoutMs) {
+        const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        for (;;) {
+            if (done()) return true;
+            if (Clock::now() >= end) return false;
+            std::function<void()> message;
+            {
+                std::unique_lock lock(m_mutex);
+                m_posted.wait_for(lock, std::chrono::milliseconds(1), [this] { return !m_queue.empty(); });
+                if (!m_queue.empty()) {
+                    message = std::move(m_queue.front());
+                    m_queue.pop_front();
+                }
+            }
+            if (message) {
+                message();
+                continue;
+            }
+            const auto now = Clock::now();
+            for (auto& [id, timer] : std::map(timers)) {
+                if (timer.due > now || timers.count(id) == 0 || dialog == nullptr) continue;
+                timers[id].due = now + timer.period;
+                dialog->OnTimer(id);
+            }
+        }
+    }
+    void PumpFor(int ms) { Pump([] { return false; }, ms); }
+
+    struct Timer {
+        std::chrono::milliseconds period;
+        Clock::time_point due;
+    };
+
+    CPellorinDlg* dialog = nullptr;
+    std::set<int> presentPorts;
+    std::set<int> probed;
+    bool answerYes = false;
+
+    std::map<int, std::string> texts;
+    std::map<int, bool> disabled{{IDC_READ_VERSION, true}, {IDC_RESET_EEPROM, true}};
+    std::vector<std::string> log;  // newest first, as the list shows it
+    std::set<std::thread::id> logThreads;
+    std::map<int, std::vector<std::string>> combos;
+    std::map<int, int> selection;
+    std::pair<int, int> range{0, 100};
+    int barPosition = 0;
+    std::map<int, Timer> timers;
+    int aboutEntries = 0;
+    int aboutBoxes = 0;
+    std::vector<std::pair<std::string, std::string>> boxes;  // (caption, text)
+    int sounds = 0;
+    int endResult = 0;
+
+private:
+    void Post(std::function<void()> message) {
+        {
+            std::lock_guard lock(m_mutex);
+            m_queue.push_back(std::move(message));
+        }
+        m_posted.notify_all();
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_posted;
+    std::deque<std::function<void()>> m_queue;
+};
+
+// The window as the dialog procedure makes it at WM_INITDIALOG, with the real engine looking
+// for its images in the demo image folder.
+struct TestWindow {
+    explicit TestWindow(std::set<int> ports = {}) {
+        host.presentPorts = std::move(ports);
+        window = std::make_unique<CPellorinDlg>(
+            host, [](Console& console, FlashCounters& counters, PostSerialMessageFn post) {
+                return MakeUpdateEngine(console, counters, std::move(post), kImageDir);
+            });
+        host.dialog = window.get();
+        EXPECT_TRUE(window->OnInitDialog());
+    }
+    ~TestWindow() {
+        window.reset();
+        host.dialog = nullptr;
+        host.PumpFor(20);  // what was posted late is dropped, as for a destroyed window
+    }
+    bool JobEnded() { return !window->Engine().JobRunning() && host.ControlEnabled(IDC_UPDATE_DSP); }
+
+    FakeDialog host;
+    std::unique_ptr<CPellorinDlg> window;
+};
+
+// True when `expected` appear in `lines` in this order (each matched as a line's beginning).
+bool InOrder(const std::vector<std::string>& lines, const std::vector<std::string>& expected) {
+    std::size_t next = 0;
+    for (const std::string& line : lines)
+        if (next < expected.size() && line.rfind(expected[next], 0) == 0) ++next;
+    return next == expected.size();
+}
+
+int ImageLines(const std::string& name) {
+    std::ifstream file(kImageDir + "/" + name);
+    return static_cast<int>(std::count(std::istreambuf_iterator<char>(file), {}, '\n'));
+}
+
+class Win32WindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_comDir = std::filesystem::temp_directory_path() /
+                   ("pellorin-win32-" + std::to_string(::getpid()) + "-" +
+                    ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::remove_all(m_comDir);
+        std::filesystem::create_directories(m_comDir);
+        ::setenv("PELLORIN_COM_DIR", m_comDir.c_str(), 1);
+    }
+    void TearDown() override { std::filesystem::remove_all(m_comDir); }
+
+    std::unique_ptr<sim::SimInverter> StartSim(sim::Options options) {
+        options.comDir = m_comDir.string();
+        options.comNumber = 1;
+        auto device = std::make_unique<sim::SimInverter>(options);
+        if (!device->Start()) return nullptr;
+        return device;
+    }
+
+    std::filesystem::path m_comDir;
+};
+
+}  // namespace
+
+TEST_F(Win32WindowTest, InitialisationFillsTheFieldsAndListsPortsInNumericOrder) {
+    TestWindow t({30, 10, 2, 29, 0});
+    FakeDialog& d = t.host;
+    // Ports 0 to 29 are probed; the list keeps their numeric order, the lowest selected.
+    EXPECT_EQ(*d.probed.begin(), 0);
+    EXPECT_EQ(*d.probed.rbegin(), 29);
+    EXPECT_EQ(d.combos[IDC_PORT_COMBO], (std::vector<std::string>{"COM0", "COM2", "COM10", "COM29"}));
+    EXPECT_EQ(d.ComboSelection(IDC_PORT_COMBO), 0);
+    // The speed field's template items, added to the sorted combo, keep their order; "19200".
+    EXPECT_EQ(d.combos[IDC_BAUD_COMBO], (std::vector<std::string>{" 4800", " 9600", "19200", "38400"}));
+    EXPECT_EQ(t.window->SelectedBaudIndex(), 2);
+    // The initial displays, the About entry, the job state.
+    EXPECT_EQ(d.texts[IDC_PERCENT_TEXT], "0%");
+    EXPECT_EQ(d.texts[IDC_ELAPSED_TEXT], "00:00");
+    EXPECT_EQ(d.texts[IDC_REMAIN_TEXT], "00:00");
+    EXPECT_EQ(d.texts[IDC_SPEED_TEXT], "0 Blocks/Sec");
+    EXPECT_EQ(d.texts[IDC_TOTAL_BLOCKS], "0");
+    EXPECT_EQ(d.texts[IDC_WRITTEN_BLOCKS], "0");
+    EXPECT_EQ(d.barPosition, 0);
+    EXPECT_TRUE(d.log.empty());
+    EXPECT_EQ(d.aboutEntries, 1);
+    EXPECT_EQ(t.window->JobMode(), kJobMcuUpdate);
+    EXPECT_TRUE(d.timers.empty());
+
+    // The system menu: the About entry (whatever its low four bits) opens the box; others not.
+    EXPECT_TRUE(t.window->OnSysCommand(0x0010));
+    EXPECT_TRUE(t.window->OnSysCommand(0x0013));
+    EXPECT_FALSE(t.window->OnSysCommand(0xF060));  // SC_CLOSE: the default handling
+    EXPECT_EQ(d.aboutBoxes, 2);
+
+    // No port at all: an empty list with nothing selected.
+    TestWindow none;
+    EXPECT_EQ(none.host.ComboCount(IDC_PORT_COMBO), 0);
+    EXPECT_EQ(none.host.ComboSelection(IDC_PORT_COMBO), -1);
+}
+
+TEST_F(Win32WindowTest, JobButtonsWithoutAPortSaySoAndStartNothing) {
+    TestWindow t;
+    FakeDialog& d = t.host;
+    CPellorinDlg& w = *t.window;
+    d.SelectComboItem(IDC_BAUD_COMBO, 0);
+    const std::pair<std::string, std::string> noPort{"Pellorin", "Canot find serial interface!"};
+
+    w.OnCommand(IDC_UPDATE_DSP);
+    ASSERT_EQ(d.boxes.size(), 1u);
+    EXPECT_EQ(d.boxes.back(), noPort);
+    EXPECT_EQ(w.JobMode(), kJobDspUpdate);
+    EXPECT_TRUE(w.NegotiateBaud());
+    EXPECT_EQ(d.ComboSelection(IDC_BAUD_COMBO), 0);
+
+    // "Update MCU" still switches the speed field to "19200".
+    w.OnCommand(IDC_UPDATE_MCU);
+    EXPECT_EQ(d.boxes.back(), noPort);
+    EXPECT_EQ(w.JobMode(), kJobMcuUpdate);
+    EXPECT_EQ(d.ComboSelection(IDC_BAUD_COMBO), 2);
+
+    // The hidden buttons, reached through their commands; "Rest EEPROM" asks first, and No
+    // changes nothing.
+    w.OnCommand(IDC_READ_VERSION);
+    EXPECT_EQ(w.JobMode(), kJobReadVersion);
+    EXPECT_FALSE(w.NegotiateBaud());
+    const std::size_t shown = d.boxes.size();
+    w.OnCommand(IDC_RESET_EEPROM);
+    ASSERT_EQ(d.boxes.size(), shown + 1);
+    EXPECT_EQ(d.boxes.back().first, "This action will reset EEPROM");
+    EXPECT_EQ(d.boxes.back().second,
+              " Please do this action only inverter always report 17 fault after Update "
+              "MCU,Continue ? ");
+    EXPECT_EQ(w.JobMode(), kJobReadVersion);
+    d.answerYes = true;
+    w.OnCommand(IDC_RESET_EEPROM);
+    EXPECT_EQ(d.boxes.back(), noPort);
+    EXPECT_EQ(w.JobMode(), kJobResetEeprom);
+
+    EXPECT_FALSE(w.Engine().JobRunning());
+    EXPECT_TRUE(d.log.empty());
+    EXPECT_TRUE(d.ControlEnabled(IDC_UPDATE_DSP));
+    EXPECT_TRUE(d.ControlEnabled(IDC_UPDATE_MCU));
+}
+
+class Win32WindowUpdateTest : public Win32WindowTest,
+                              public ::testing::WithParamInterface<std::pair<const char*, int>> {};
+
+TEST_P(Win32WindowUpdateTest, FullUpdateThroughTheWindow) {
+    const auto [image, button] = GetParam();
+    sim::Options options;
+    options.eraseTimeMs = 0;
+    options.expectImage = kImageDir + "/" + image;
+    auto device = StartSim(options);
+    ASSERT_TRUE(device);
+    platform::ScopedClockScale scale(kClockScale);
+    TestWindow t({1});
+    FakeDialog& d = t.host;
+    d.SelectComboItem(IDC_BAUD_COMBO, 3);
+    const int blocks = ImageLines(image);
+    ASSERT_GT(blocks, 1000);
+    const std::string total = std::to_string(blocks);
+
+    t.window->OnCommand(button);
+    // The buttons went grey before the worker ran; "Update MCU" chose "19200".
+    EXPECT_FALSE(d.ControlEnabled(IDC_UPDATE_DSP));
+    EXPECT_FALSE(d.ControlEnabled(IDC_UPDATE_MCU));
+    EXPECT_TRUE(d.ControlEnabled(IDC_EXIT));
+    EXPECT_EQ(d.ComboSelection(IDC_BAUD_COMBO), button == IDC_UPDATE_MCU ? 2 : 3);
+    EXPECT_EQ(t.window->PortName(), "COM1");
+    ASSERT_TRUE(d.Pump([&] { return t.JobEnded(); }, kJobTimeoutMs));
+
+    // Every line was inserted on the window thread, newest on top, in the order of the run.
+    EXPECT_EQ(d.logThreads, (std::set<std::thread::id>{std::this_thread::get_id()}));
+    std::vector<std::string> oldestFirst(d.log.rbegin(), d.log.rend());
+    EXPECT_EQ(d.log.front(), "Com was closed");
+    EXPECT_EQ(d.log.back(), "COM1 was opened!");
+    EXPECT_TRUE(InOrder(oldestFirst,
+                        {"COM1 was opened!", "Connecting..........", "Total blocks:" + total,
+                         "Ereasing flash.............", "Ereased flash ok!", "Erase case time:",
+                         "Program flash..........", "Verify flash data...............",
+                         "Verify flash data ok!", "Reflash  case time:", "Com was closed"}));
+
+    // The bar and the fields at the end; the end sound once; the timers stopped.
+    EXPECT_EQ(d.range, std::make_pair(0, blocks));
+    EXPECT_EQ(d.barPosition, blocks);
+    EXPECT_EQ(d.texts[IDC_TOTAL_BLOCKS], total);
+    EXPECT_EQ(d.texts[IDC_WRITTEN_BLOCKS], total);
+    EXPECT_EQ(d.texts[IDC_PERCENT_TEXT], "100%");
+    EXPECT_EQ(d.texts[IDC_ELAPSED_TEXT].size(), 5u);
+    EXPECT_EQ(d.sounds, 1);
+    EXPECT_TRUE(d.timers.empty());
+    EXPECT_TRUE(d.boxes.empty());
+    EXPECT_FALSE(t.window->Engine().PortOpen());
+
+    const sim::Summary summary = device->GetSummary();
+    EXPECT_TRUE(summary.imageMatches);
+    EXPECT_TRUE(summary.violations.empty()) << (summary.violations.empty() ? "" : summary.violations[0]);
+}
+
+INSTANTIATE_TEST_SUITE_P(DspAndMcu, Win32WindowUpdateTest,
+                         ::testing::Values(std::make_pair("dsp.hex", int(IDC_UPDATE_DSP)),
+                                           std::make_pair("mcu.hex", int(IDC_UPDATE_MCU))),
+                         [](const auto& param) { return param.param.second == IDC_UPDATE_DSP ? "Dsp" : "Mcu"; });
+
+TEST_F(Win32WindowTest, ExitDuringProgrammingEndsTheJobAndTheDialog) {
+    sim::Options options;
+    options.eraseTimeMs = 0;
+    options.blockWriteTimeMs = 20;
+    auto device = StartSim(options);
+    ASSERT_TRUE(device);
+    platform::ScopedClockScale scale(kClockScale);
+    TestWindow t({1});
+    FakeDialog& d = t.host;
+    CPellorinDlg& w = *t.window;
+
+    w.OnCommand(IDC_UPDATE_DSP);
+    ASSERT_TRUE(d.Pump([&] { return w.Counters().WrittenBlocks.load() >= 20; }, kJobTimeoutMs));
+    ASSERT_TRUE(w.TimerActive(kProgramTimer));
+    ASSERT_TRUE(w.Engine().JobRunning());
+
+    w.OnCommand(IDC_EXIT);
+    // The dialog ended with Cancel; the worker has ended, the port is closed, the timers are off.
+    EXPECT_EQ(d.endResult, 2);
+    EXPECT_TRUE(w.Closed());
+    EXPECT_TRUE(w.StopRequested());
+    EXPECT_FALSE(w.Engine().JobRunning());
+    EXPECT_FALSE(w.Engine().PortOpen());
+    EXPECT_TRUE(d.timers.empty());
+    // Late notifications or worker calls change nothing; the job was abandoned.
+    const std::vector<std::string> log = d.log;
+    d.PumpFor(100);
+    EXPECT_EQ(d.log, log);
+    EXPECT_EQ(std::count(log.begin(), log.end(), "Com was closed"), 0);
+}
+
+TEST_F(Win32WindowTest, WorkerCallsRunOnTheWindowThreadAndEndOnClose) {
+    TestWindow t;
+    FakeDialog& d = t.host;
+    CPellorinDlg& w = *t.window;
+
+    bool done = false;
+    std::mutex doneMutex;
+    int baudIndex = -2;
+    std::thread worker([&] {
+        w.InsertLogLine("first");
+        w.InsertLogLine("second");
+        w.EnableJobButtons(false);
+        w.SetProgressRange(0, 50000);
+        w.SetProgressPos(40000);
+        w.StartTimer(kEraseTimer, 50);
+        const int index = w.SelectedBaudIndex();
+        w.ShowMessage("Cannot open serial port");
+        std::lock_guard lock(doneMutex);
+        baudIndex = index;
+        done = true;
+    });
+    ASSERT_TRUE(d.Pump([&] { std::lock_guard lock(doneMutex); return done; }, 10000));
+    worker.join();
+    EXPECT_EQ(d.logThreads, (std::set<std::thread::id>{std::this_thread::get_id()}));
+    EXPECT_EQ(d.log, (std::vector<std::string>{"second", "first"}));
+    EXPECT_FALSE(d.ControlEnabled(IDC_UPDATE_DSP));
+    EXPECT_FALSE(d.ControlEnabled(IDC_UPDATE_MCU));
+    EXPECT_FALSE(d.ControlEnabled(IDC_READ_VERSION));
+    EXPECT_TRUE(d.ControlEnabled(IDC_EXIT));
+    EXPECT_EQ(d.range, std::make_pair(0, 50000));
+    EXPECT_EQ(d.barPosition, 40000);
+    EXPECT_EQ(baudIndex, 2);
+    EXPECT_EQ(d.boxes.back(), (std::pair<std::string, std::string>{"Pellorin", "Cannot open serial port"}));
+    // Started through the contract, timer 1 ticks on its own and paces the bar.
+    EXPECT_TRUE(w.TimerActive(kEraseTimer));
+    w.Counters().ProgressPercent = 0;
+    ASSERT_TRUE(d.Pump([&] { return w.Counters().ProgressPercent.load() >= 3; }, 5000));
+    EXPECT_EQ(d.barPosition, w.Counters().ProgressPercent.load());
+
+    // A worker waiting for the window thread is released when the window closes, and no call
+    // touches the window after that.
+    std::atomic<bool> returned{false};
+    std::thread late([&] {
+        w.InsertLogLine("never shown");
+        returned = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // let it wait; nothing pumps
+    EXPECT_FALSE(returned.load());
+    w.OnCommand(IDC_EXIT);
+    late.join();  // hangs here if the close did not wake it
+    EXPECT_TRUE(returned.load());
+    w.InsertLogLine("after close");
+    d.PumpFor(20);
+    EXPECT_EQ(d.log, (std::vector<std::string>{"second", "first"}));
+    EXPECT_TRUE(d.timers.empty());
+}
+
+TEST_F(Win32WindowTest, ProgrammingTicksShowTheTimesAndAskForTheSoundOnce) {
+    TestWindow t;
+    FakeDialog& d = t.host;
+    CPellorinDlg& w = *t.window;
+    FlashCounters& c = w.Counters();
+
+    // 300 of 1200 blocks after 60 s.
+    c.TotalBlocks = 1200;
+    c.WrittenBlocks = 300;
+    c.TotalBlocksShown = 1200;
+    c.WrittenBlocksShown = 300;
+    c.PercentShown = 25;
+    c.FlashStartTime = platform::timeGetTime() - 60000;
+    c.FlashPhase = kPhaseProgramming;
+    w.OnTimer(kProgramTimer);
+    EXPECT_EQ(d.texts[IDC_ELAPSED_TEXT], "01:00");
+    EXPECT_EQ(d.texts[IDC_SPEED_TEXT], "5 Blocks/Sec");
+    EXPECT_EQ(d.texts[IDC_REMAIN_TEXT], "03:00");
+    EXPECT_EQ(d.texts[IDC_TOTAL_BLOCKS], "1200");
+    EXPECT_EQ(d.texts[IDC_WRITTEN_BLOCKS], "300");
+    EXPECT_EQ(d.texts[IDC_PERCENT_TEXT], "25%");
+    EXPECT_EQ(d.sounds, 0);
+
+    // The end: one sound on the tick that finds the finished phase, none after, none on failure.
+    c.FlashPhase = kPhaseFinished;
+    w.OnTimer(kProgramTimer);
+    w.OnTimer(kProgramTimer);
+    EXPECT_EQ(d.sounds, 1);
+    c.FlashPhase = kPhaseFailed;
+    w.OnTimer(kProgramTimer);
+    EXPECT_EQ(d.sounds, 1);
+    EXPECT_EQ(c.FlashPhase.load(), kPhaseIdle);
+}

@@ -1,0 +1,65 @@
+// DialogHost over a Win32 dialog's HWND: the controls of template 102 through their messages,
+// the window's timers, message boxes, the About box, the end sound, the port probe and the two
+// posted messages (the wake-up of the worker's calls and the serial notification).
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+
+#include "win32/DialogHost.h"
+
+namespace pellorin::win32 {
+
+// The private message that makes the window thread carry out the worker's queued calls.
+inline constexpr UINT kWakeMessage = WM_APP + 1;
+
+// UTF-8 to UTF-16 and back, for the window's texts.
+[[nodiscard]] std::wstring Widen(const std::string& text);
+[[nodiscard]] std::string Narrow(const std::wstring& text);
+
+class Win32Host : public DialogHost {
+public:
+    explicit Win32Host(HINSTANCE instance);
+
+    // WM_INITDIALOG: the dialog the calls go to from now on.
+    void Attach(HWND dialog) { m_dialog.store(dialog); }
+    [[nodiscard]] HWND Dialog() const { return m_dialog.load(); }
+    // The id of the registered message "CSerialWnd_DefaultComMsg".
+    [[nodiscard]] UINT SerialMessage() const { return m_serialMessage; }
+    [[nodiscard]] HICON Icon(bool large) const { return large ? m_largeIcon : m_smallIcon; }
+
+    void SetControlText(int id, const std::string& text) override;
+    void EnableControl(int id, bool enable) override;
+    [[nodiscard]] bool ControlEnabled(int id) const override;
+    void InsertListLine(int id, int index, const std::string& text) override;
+    void AddComboItem(int id, const std::string& text) override;
+    void InsertComboItem(int id, int index, const std::string& text) override;
+    [[nodiscard]] int ComboCount(int id) const override;
+    [[nodiscard]] int ComboSelection(int id) const override;
+    void SelectComboItem(int id, int index) override;
+    [[nodiscard]] std::string ComboItemText(int id, int index) const override;
+    void SetProgressRange(int id, int lower, int upper) override;
+    void SetProgressPos(int id, int position) override;
+    void SetTimer(int timerId, unsigned periodMs) override;
+    void KillTimer(int timerId) override;
+    void AppendAboutEntry() override;
+    void ShowAboutBox() override;
+    bool ShowMessageBox(const std::string& text, const std::string& caption, bool yesNo) override;
+    void PlayEndSound() override;
+    void EndDialog(int result) override;
+    [[nodiscard]] bool PortPresent(int number) override;
+    void WakeWindowThread() override;
+    bool PostSerialMessage(std::uintptr_t wParam, std::intptr_t lParam) noexcept override;
+
+private:
+    [[nodiscard]] HWND Item(int id) const { return GetDlgItem(m_dialog.load(), id); }
+
+    const HINSTANCE m_instance;
+    const UINT m_serialMessage;
+    std::atomic<HWND> m_dialog{nullptr};
+    HICON m_largeIcon;
+    HICON m_smallIcon;
+};
+
+}  // namespace pellorin::win32
