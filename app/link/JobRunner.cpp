@@ -1,11 +1,9 @@
 // The job runner: one worker per job, from the port opening to "Com was closed".
 #include <sys/stat.h>
-#include <unistd.h>
-
-#include <climits>
 
 #include "app/link/DeviceLink.h"
 #include "platform/Clock.h"
+#include "platform/ExecutablePath.h"
 
 namespace pellorin {
 namespace {
@@ -13,12 +11,6 @@ namespace {
 constexpr DWORD kSettleMs = 1000;   // pause between the end of a job and closing the port
 constexpr std::size_t kMaxPath = 260;  // the path buffer, with its terminating zero
 constexpr DWORD kShutdownWaitMs = 5000;
-
-std::string ExecutablePath() {
-    char path[PATH_MAX] = {};
-    const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
-    return length > 0 ? std::string(path, static_cast<std::size_t>(length)) : std::string();
-}
 
 }  // namespace
 
@@ -102,7 +94,7 @@ void DeviceLink::RunJob() {
 }
 
 bool DeviceLink::FindImage(const std::string& fileName) {
-    std::string path = ModulePath.empty() ? ExecutablePath() : ModulePath;
+    std::string path = ModulePath.empty() ? platform::ExecutablePath() : ModulePath;
     const std::size_t slash = path.find_last_of('/');
     if (slash != std::string::npos) path.erase(slash + 1);
     path += fileName;
