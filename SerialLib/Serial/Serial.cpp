@@ -338,7 +338,9 @@ LONG CSerial::Read(void* pData, size_t iLen, DWORD* pdwRead, LPOVERLAPPED lpOver
     if (iLen) std::memset(pData, 0xDC, iLen);
     if (const LONG lStatus = CheckRecord("Read", *port, lpOverlapped, dwTimeout)) return lStatus;
     const PortResult result = port->Read(pData, iLen, lpOverlapped, dwTimeout);
-    if (result.Ok()) dwRead = result.count;
+    // Bytes a failed or timed-out read already took are in the buffer: the count says so, or
+    // they would be lost (the Linux backend takes none then).
+    dwRead = result.count;
     if (result.status != ERROR_TIMEOUT) {
         switch (result.failure) {
             case PortFailure::None:
