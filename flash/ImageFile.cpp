@@ -3,6 +3,11 @@
 
 #include <sys/stat.h>
 
+#ifdef _WIN32
+// The C runtime's name for reading a byte without taking the stream's lock.
+#define getc_unlocked _getc_nolock
+#endif
+
 namespace pellorin {
 
 bool ImageFile::Open(const std::string& path) {

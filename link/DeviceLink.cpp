@@ -8,6 +8,7 @@
 #include "SerialLib/Serial/PortNames.h"
 #include "link/DeviceLink.h"
 #include "platform/Clock.h"
+#include "platform/ExecutablePath.h"
 
 namespace pellorin {
 namespace {
@@ -15,12 +16,6 @@ namespace {
 constexpr DWORD kSettleMs = 1000;   // pause between the end of a job and closing the port
 constexpr std::size_t kMaxPath = 260;  // the path buffer, with its terminating zero
 constexpr unsigned kOpeningRate = 2400;  // the rate OpenPort opens the port at
-
-std::string ExecutablePath() {
-    char path[PATH_MAX] = {};
-    const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
-    return length > 0 ? std::string(path, static_cast<std::size_t>(length)) : std::string();
-}
 
 }  // namespace
 
@@ -122,7 +117,7 @@ void DeviceLink::RunJob() {
 }
 
 bool DeviceLink::FindImage(const std::string& fileName) {
-    std::string path = ModulePath.empty() ? ExecutablePath() : ModulePath;
+    std::string path = ModulePath.empty() ? platform::ExecutablePath() : ModulePath;
     const std::size_t slash = path.find_last_of('/');
     if (slash != std::string::npos) path.erase(slash + 1);
     path += fileName;

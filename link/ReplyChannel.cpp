@@ -80,8 +80,7 @@ bool ReplyChannel::SendCommand(const char* bytes, std::size_t count, DWORD first
     }
     TxDoneEvent.Reset();
     RxEvent.Reset();
-    m_txRecord = OVERLAPPED{};
-    m_txRecord.hEvent = &TxDoneEvent;
+    m_txRecord = OverlappedFor(TxDoneEvent);
     RxBuffer.Clear();
     DWORD written = 0;
     if (m_wire != nullptr) m_wire->OnCommandSent(bytes, count);

@@ -1,5 +1,7 @@
-// Trace sink: standard error, plus the recording of an active TraceCapture.
+// Trace lines: the system's sink (TraceSink.h), plus the recording of an active TraceCapture.
 #include "platform/Trace.h"
+
+#include "platform/TraceSink.h"
 
 #include <algorithm>
 #include <cstdarg>
@@ -27,7 +29,7 @@ void Trace(const char* text) {
     if (line.empty() || line.back() != '\n') line += '\n';
     Sink& sink = TheSink();
     std::lock_guard lock(sink.mutex);
-    std::fputs(line.c_str(), stderr);
+    WriteTraceLine(line.c_str());
     if (sink.captures > 0) sink.lines.push_back(line);
 }
 

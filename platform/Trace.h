@@ -1,4 +1,5 @@
-// Diagnostic trace lines: one line per failure path, written to standard error in every build.
+// Diagnostic trace lines: one line per failure path, written in every build to standard error
+// (and, on Windows, to the debugger's output too).
 // Tests capture them with TraceCapture.
 #pragma once
 
@@ -10,7 +11,11 @@ namespace platform {
 // Writes one trace line (the text normally ends in "\n" already; one is added if it does not).
 void Trace(const char* text);
 // printf-style form for the traces that carry values.
+#if defined(__GNUC__)
 void Tracef(const char* format, ...) __attribute__((format(printf, 1, 2)));
+#else
+void Tracef(const char* format, ...);
+#endif
 
 // While one exists, every trace line is also recorded here (from every thread).
 class TraceCapture {

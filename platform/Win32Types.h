@@ -1,6 +1,19 @@
 // The handful of Win32 names the serial layer and the engine keep (types, status codes, wait
 // results), so that code written against the Windows communications API reads the same on Linux.
+// On Windows they are the system's own, from <windows.h>.
 #pragma once
+
+#ifdef _WIN32
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#else
 
 #include <cstdint>
 
@@ -44,3 +57,5 @@ constexpr LONG E_INVALIDARG = static_cast<LONG>(0x80070057u);
 constexpr int IDOK = 1;
 constexpr int IDYES = 6;
 constexpr int IDNO = 7;
+
+#endif

@@ -1,157 +1,140 @@
-// The open port behind CSerial's handle: the tty descriptor with its lock, the descriptors that
-// wake blocked waits, the driver's counter baseline, and the helper threads that finish
-// overlapped transfers.
+// The seam between CSerial's class layer and the operating system. Every OS call of the serial
+// layer is made behind this interface, by one backend per OS chosen by the build:
+// PosixPort.cpp (termios, Linux) or Win32Port.cpp (the Win32 communications API).
 //
-// Threading: any thread may run an operation on the port while holding a PortUse (a short "in
-// use" guard). Shutdown marks the port closing, wakes every wait (each blocking wait of this
-// file includes the close descriptor), waits for every guard to drop and joins the helpers; only
-// then may the object be destroyed, so no descriptor is ever closed under another thread.
+// A backend reports a status and, on failure, which step failed, so that the class layer writes
+// the operation's own trace line; backends write no traces of their own. The class layer checks
+// preconditions, refuses records on a port without overlapped mode and keeps every status code.
+//
+// Threading: any thread may run an operation while it holds a PortUse (a short "in use" guard).
+// Shutdown marks the port closing, ends every wait and pending transfer (their records complete
+// with ERROR_OPERATION_ABORTED) and waits until no guard is left; only then is the object
+// destroyed, so no handle is ever closed under another thread.
 #pragma once
 
-#include <atomic>
-#include <chrono>
 #include <condition_variable>
 #include <cstddef>
-#include <functional>
 #include <memory>
 #include <mutex>
-#include <optional>
-#include <string>
-#include <thread>
-#include <vector>
 
-#include "SerialLib/Serial/LineDriver.h"
 #include "SerialLib/Serial/SerialTypes.h"
-#include "platform/Event.h"
 #include "platform/Win32Types.h"
 
-// A point on the steady clock after which a wait gives up; none for INFINITE.
-class Deadline {
-  public:
-    // timeoutMs is in program milliseconds (platform/Clock.h scales it).
-    explicit Deadline(DWORD timeoutMs);
-    [[nodiscard]] bool Infinite() const { return !m_at.has_value(); }
-    // What poll() and epoll_wait() take: -1 for no limit, else whole real milliseconds left.
-    [[nodiscard]] int PollTimeout() const;
-    [[nodiscard]] bool Passed() const;
+class LineDriver;  // the Linux backend's seam to the tty driver (LineDriver.h)
 
-  private:
-    std::optional<std::chrono::steady_clock::time_point> m_at;
+// The step of an operation that failed.
+enum class PortFailure {
+    None,
+    Open,    // the port itself could not be opened
+    Create,  // an event could not be created
+    Obtain,  // the current settings could not be read
+    Set,     // the new settings were refused or not applied
+    Call,    // the transfer or wait call failed
+    Wait,    // the wait for a pending transfer failed
+    Result,  // the result of a completed transfer could not be taken
+};
+
+struct PortResult {
+    LONG status = ERROR_SUCCESS;
+    PortFailure failure = PortFailure::None;
+    DWORD count = 0;  // bytes moved, for Read and Write
+
+    [[nodiscard]] bool Ok() const { return status == ERROR_SUCCESS; }
+    static PortResult Success(DWORD count = 0) { return {ERROR_SUCCESS, PortFailure::None, count}; }
+    static PortResult Failed(LONG status, PortFailure failure, DWORD count = 0) {
+        return {status, failure, count};
+    }
+};
+
+// The line as the driver holds it; the Win32 values of CSerial's parameters.
+struct LineSettings {
+    LONG baudrate = -1;  // -1 for a rate that is no standard rate
+    int dataBits = -1;
+    int parity = -1;
+    int stopBits = -1;
+    bool ctsFlow = false, dsrFlow = false;
+    bool dtrHandshake = false, rtsHandshake = false;
+    bool xonXoff = false;  // both directions
+    BYTE eventChar = 0;
+};
+
+struct PortOptions {
+    bool overlapped = false;
+    std::shared_ptr<LineDriver> lineDriver;  // Linux only; null: the kernel's
 };
 
 class PortBackend {
   public:
-    ~PortBackend();
+    virtual ~PortBackend() = default;
     PortBackend(const PortBackend&) = delete;
     PortBackend& operator=(const PortBackend&) = delete;
 
-    // Opens `path` exclusively (flock and TIOCEXCL) and prepares the wake descriptors and the
-    // event wait. The line settings are left to the caller. Returns a status.
-    [[nodiscard]] static LONG Open(const std::string& path, bool overlapped,
-                                   std::shared_ptr<LineDriver> driver,
-                                   std::unique_ptr<PortBackend>& port);
-
-    [[nodiscard]] int Fd() const { return m_fd; }
-    [[nodiscard]] LineDriver& Driver() { return *m_driver; }
-    // The event of the internal overlapped record; null when the port is not overlapped.
-    [[nodiscard]] platform::Event* OverlappedEvent() { return m_overlappedEvent.get(); }
+    // Opens `name` ("COM<n>" or a device name) exclusively, and in overlapped mode creates the
+    // internal record's event. Failure Open or Create; nothing is left open on failure.
+    [[nodiscard]] static PortResult Open(const char* name, const PortOptions& options,
+                                         std::unique_ptr<PortBackend>& port);
+    // Opens `name` exclusively without overlapped mode and closes it again; the open's status.
+    [[nodiscard]] static LONG Probe(const char* name);
 
     // Guards. TryUse fails once Shutdown has begun.
     [[nodiscard]] bool TryUse();
     void EndUse();
-    // Marks the port closing, wakes every wait, completes pending helper transfers and waits
-    // until no guard and no helper is left.
     void Shutdown();
 
-    // Outcome of a wait on the port.
-    enum class Wake {
-        Arrival,
-        Writable,
-        MaskChanged,
-        Closing,
-        Cancelled,
-        HungUp,
-        TimedOut,
-        Failed
-    };
-    struct WaitResult {
-        Wake wake;
-        int error = 0;  // errno for Failed
-    };
+    // The event of the internal overlapped record; null when the port is not overlapped.
+    [[nodiscard]] virtual const void* InternalEvent() const = 0;
+    [[nodiscard]] bool Overlapped() const { return InternalEvent() != nullptr; }
+    // Receive and transmit queue sizes (both at least 16).
+    virtual PortResult SetQueues(DWORD dwInQueue, DWORD dwOutQueue) = 0;
+    // The system's default configuration of the device (Obtain or Set on failure).
+    virtual PortResult ApplyDefaultConfiguration() = 0;
+    // Rate, data bits, parity and stop bits; read back, and the old state restored when the
+    // driver did not apply them (Set, ERROR_INVALID_PARAMETER).
+    virtual PortResult Setup(DWORD dwBaudrate, BYTE bDataBits, BYTE bParity, BYTE bStopBits) = 0;
+    // CSerial::Handshake, already checked to be in range.
+    virtual PortResult SetupHandshaking(int eHandshake) = 0;
+    // CSerial::ReadTimeoutMode, already checked to be in range.
+    virtual PortResult SetupReadTimeouts(int eReadTimeoutMode) = 0;
+    virtual PortResult GetLine(LineSettings& settings) = 0;
+    virtual PortResult SetEventChar(BYTE bEventChar) = 0;
+    // Also ends a pending WaitEvent with no event bits.
+    virtual PortResult SetMask(DWORD dwMask) = 0;
 
-    // The listener's wait (edge-triggered: one wake per arrival). A pending mask change ends it
-    // with MaskChanged and is consumed; an arrival that comes with it is reported first and the
-    // mask change stays pending for the next wait.
-    [[nodiscard]] WaitResult WaitEvent(const Deadline& deadline);
-    // Registers the port in the event wait afresh. A termios change wakes the tty's readers;
-    // the wake-ups of the line setup at open must not sit in the wait's ready list, or bytes
-    // that arrive next would be reported twice.
-    void RearmEventWait();
-    // Ends the current (or next) WaitEvent with MaskChanged.
-    void SignalMaskChange();
-    void DrainMaskChange();
+    // The transfers follow the overlapped record rule: with the caller's record (lpOverlapped)
+    // a transfer that cannot finish at once returns success with count 0 and completes the
+    // record later; one that finishes at once signals the record's event before returning.
+    // Without a record in overlapped mode the backend uses its internal record and waits up to
+    // dwTimeout (ERROR_TIMEOUT cancels the port's pending transfers). `pdwEvent` receives the
+    // event bits when the wait completes (mask 0 within: none).
+    virtual PortResult WaitEvent(DWORD* pdwEvent, LPOVERLAPPED lpOverlapped, DWORD dwTimeout) = 0;
+    virtual PortResult Write(const void* pData, std::size_t iLen, LPOVERLAPPED lpOverlapped,
+                             DWORD dwTimeout) = 0;
+    virtual PortResult Read(void* pData, std::size_t iLen, LPOVERLAPPED lpOverlapped,
+                            DWORD dwTimeout) = 0;
 
-    // Waits until `count` bytes can be read without waiting (edge-triggered per arrival, so a
-    // partial count causes no busy loop). cancelFd (or -1) ends the wait with Cancelled.
-    [[nodiscard]] WaitResult WaitReadable(std::size_t count, const Deadline& deadline,
-                                          int cancelFd = -1);
-    // Waits until the port takes more output.
-    [[nodiscard]] WaitResult WaitWritable(const Deadline& deadline, int cancelFd = -1);
-    // True when the other side has hung up (a read of 0 bytes then means that, not "nothing").
-    [[nodiscard]] bool HungUp();
-    // Bytes the driver holds for reading; -1 with errno on failure.
-    [[nodiscard]] long Available();
+    virtual PortResult Purge() = 0;
+    virtual PortResult SetBreak(bool on) = 0;
+    // The CE_ bits since the last call; clears the port's error state.
+    virtual PortResult ClearCommError(DWORD& dwErrors) = 0;
+    // The MS_ bits of the modem input lines.
+    virtual PortResult GetModemStatus(DWORD& dwStatus) = 0;
+    // Ends the transfers pending on the port (their records complete with 995).
+    virtual void CancelIo() = 0;
+    // Forgets a mask change that no wait has taken.
+    virtual void ForgetMaskChange() {}
 
-    // Counter bookkeeping. NoteCounters compares the driver's counters with the baseline and
-    // returns the EV_BREAK / EV_ERR bits of the increase; the matching CE_ bits are kept until
-    // TakeErrors. Both return an errno through `error` (0 when the counters were read; ENOTTY or
-    // EINVAL when the driver keeps none, which is not a failure).
-    DWORD NoteCounters(int& error);
-    DWORD TakeErrors(int& error);
-
-    // Per-port settings that termios has no place for.
-    std::atomic<int> m_readMode{0};  // CSerial::ReadTimeoutMode
-    std::atomic<BYTE> m_eventChar{0};
-
-    // Runs `work` on a helper thread that holds a guard on this port until it returns. `work`
-    // gets a descriptor that CancelHelpers signals. Returns false (nothing started) when the
-    // port is closing or no thread could be started.
-    [[nodiscard]] bool StartHelper(std::function<void(int cancelFd)> work);
-    void CancelHelpers();
+  protected:
+    PortBackend() = default;
+    // Ends every wait and pending transfer of the port; called once, by Shutdown.
+    virtual void WakeAll() = 0;
+    // After the last guard has dropped: joins whatever helpers the backend runs.
+    virtual void AfterLastUse() {}
 
   private:
-    PortBackend() = default;
-
-    struct Helper {
-        std::thread thread;
-        int cancelFd = -1;
-        std::shared_ptr<std::atomic<bool>> done;
-    };
-    void ReapHelpers(bool all);
-
-    int m_fd = -1;
-    int m_closeFd = -1;  // eventfd, written once by Shutdown and never drained
-    int m_maskFd = -1;   // eventfd, written by SignalMaskChange, drained by WaitEvent
-    int m_epollFd = -1;  // the listener's edge-triggered set: port, close, mask
-    bool m_locked = false;
-    bool m_exclusive = false;
-    std::shared_ptr<LineDriver> m_driver;
-    std::unique_ptr<platform::Event> m_overlappedEvent;
-
     std::mutex m_useMutex;
     std::condition_variable m_useDropped;
     int m_users = 0;
     bool m_closing = false;
-    std::atomic<bool> m_hungUp{false};
-
-    std::mutex m_counterMutex;
-    LineCounters m_baseline;
-    bool m_haveBaseline = false;
-    int m_noCounters = 0;  // the error of a driver that keeps none; not asked again
-    DWORD m_pendingErrors = 0;
-
-    std::mutex m_helperMutex;
-    std::vector<Helper> m_helpers;
 };
 
 // Holds a guard on the port for the length of one operation.

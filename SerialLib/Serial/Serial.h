@@ -1,10 +1,12 @@
-// CSerial: one serial port over termios, with the status codes of the Win32 communications API.
+// CSerial: one serial port, with the status codes of the Win32 communications API. This class
+// layer (statuses, preconditions, traces, the record rule) is the same on every system; the OS
+// calls are made by the backend the build chose (PortBackend.h).
 //
 // Every operation that acts on the port returns a status (ERROR_SUCCESS or an error code) and
 // leaves the same value in m_lError; the getters return their value and leave the status there.
 // Each failure path writes one trace line naming the class and method. Nothing throws.
 //
-// Status codes. The class produces 1 (a record or a finite time-out on a port opened without
+// Status codes on Linux (on Windows they are the system's own). The class produces 1 (a record or a finite time-out on a port opened without
 // overlapped mode), 6 (an operation on a closed port), 87 (a line setting the driver did not
 // apply, or 1.5 stop bits, which Linux does not have), 1247 (Open on an open object), 1460 (a
 // wait on the internal record ran out), 1167 (the other side hung up: a USB adapter pulled out,
@@ -14,9 +16,10 @@
 // else -> 5, EBADF -> 6, EINVAL -> 87, EIO -> 1117, ENOTTY -> 50, ENOMEM -> 8, EMFILE/ENFILE
 // -> 4, anything else -> 31.
 //
-// Names. Open takes a device path, or "COM<n>" (any case), which PortNames.h maps to a device.
+// Names. Open takes a device path, or "COM<n>" (any case). On Linux PortNames.h maps the number
+// to a device; on Windows the name is opened as \\.\COM<n>, so that COM10 and above work.
 //
-// The line. Open sets the port raw: 8-bit clean, no echo, no line editing, no CR/LF
+// The line on Linux. Open sets the port raw: 8-bit clean, no echo, no line editing, no CR/LF
 // translation, no signals, CLOCAL (the carrier line is ignored), receiver on, flow control off,
 // reads that never wait in the driver (VMIN = VTIME = 0; waits are done with poll/epoll).
 // HUPCL stays set on purpose: as on Windows, the modem lines drop when the last user closes the
@@ -31,8 +34,9 @@
 // into the caller's buffer, which must stay valid until the record completes or the port is
 // closed. The record and its event must stay valid until then, too.
 //
-// WaitEvent given the caller's record (as the listener does) waits on the calling thread and
-// signals the record's event before it returns; Windows would return at once and signal later.
+// WaitEvent given the caller's record (as the listener does) waits on the calling thread on
+// Linux and signals the record's event before it returns; on Windows it returns at once and the
+// system signals the event later.
 //
 // Threads. Write and Setup may run on one thread, Read on a second, WaitEvent on a third, and
 // Close on any of them while the others are inside an operation: each operation holds a short
@@ -45,7 +49,6 @@
 #include <memory>
 #include <mutex>
 
-#include "SerialLib/Serial/LineDriver.h"
 #include "SerialLib/Serial/PortBackend.h"
 #include "SerialLib/Serial/SerialTypes.h"
 #include "platform/Event.h"
@@ -69,8 +72,8 @@ class CSerial {
     CSerial(const CSerial&) = delete;
     CSerial& operator=(const CSerial&) = delete;
 
-    // The driver seam for the next Open; null restores the kernel's. Tests use it for what a
-    // pseudo-terminal cannot show.
+    // The Linux driver seam for the next Open; null restores the kernel's. Tests use it for
+    // what a pseudo-terminal cannot show. The Windows backend has no such seam and ignores it.
     void SetLineDriver(std::shared_ptr<LineDriver> pDriver);
 
     virtual LONG Open(const char* lpszDevice, DWORD dwInQueue = 0, DWORD dwOutQueue = 0,
@@ -78,8 +81,8 @@ class CSerial {
     virtual LONG Close();
     virtual LONG Setup(DWORD dwBaudrate = 9600, BYTE bDataBits = 8, BYTE bParity = NOPARITY,
                        BYTE bStopBits = ONESTOPBIT);
-    // Linux cannot look into the receive queue without taking the bytes, so EV_RXFLAG is never
-    // reported; the character is kept for GetEventChar.
+    // Linux cannot look into the receive queue without taking the bytes, so there EV_RXFLAG is
+    // never reported; the character is kept for GetEventChar.
     virtual LONG SetEventChar(BYTE bEventChar, bool fAdjustMask = true);
     // Also ends a pending WaitEvent with no event bits; if no wait is pending, the next one ends
     // at once that way.
@@ -140,10 +143,12 @@ class CSerial {
 
     std::atomic<LONG> m_lError{ERROR_SUCCESS};
     std::unique_ptr<PortBackend> m_hPort;  // guarded by m_mtxPort
-    std::atomic<DWORD> m_dwEvent{0};
+    // Written by the port's wait when it completes (by the system, on Windows, while the wait
+    // is pending) and read by the waiting thread afterwards.
+    DWORD m_dwEvent = 0;
     std::atomic<DWORD> m_dwMask{0};
     // The internal record's event while the port is open in overlapped mode (owned by m_hPort).
-    std::atomic<platform::Event*> m_hevtOverlapped{nullptr};
+    std::atomic<const void*> m_hevtOverlapped{nullptr};
 
   private:
     // A guard on the open port, or an empty one when it is closed or closing.
@@ -154,15 +159,12 @@ class CSerial {
     PortUse PortFor(const char* pszMethod);
     // The first steps of the record rule, shared by WaitEvent, Write and Read. Without overlapped
     // mode a record or a finite time-out is refused (the method's "Overlapped I/O is disabled"
-    // trace, ERROR_INVALID_FUNCTION). In overlapped mode the transfer completes a record, the
-    // caller's or `internal` on the port's own event, marked pending here.
-    LONG PickRecord(const char* pszMethod, PortBackend& port, LPOVERLAPPED lpOverlapped,
-                    DWORD dwTimeout, OVERLAPPED& internal, OVERLAPPED*& pRecord);
-    // Raw line, receiver on, no flow control; traces, never fails the open.
-    void ApplyDefaultConfiguration(PortBackend& port);
-    int ReadSetting(const char* pszMethod, termios& settings);
-    bool ModemLine(const char* pszMethod, int iLine);
-
+    // trace, ERROR_INVALID_FUNCTION); in overlapped mode the caller's record must not be in use.
+    LONG CheckRecord(const char* pszMethod, PortBackend& port, LPOVERLAPPED lpOverlapped,
+                     DWORD dwTimeout);
+    // The line settings for a getter; false (with the trace and the status) on failure.
+    bool ReadLine(const char* pszMethod, LineSettings& settings);
+    bool ModemLine(const char* pszMethod, DWORD dwLine);
     mutable std::mutex m_mtxPort;
     std::mutex m_mtxOpenClose;
     std::shared_ptr<LineDriver> m_pLineDriver;

@@ -1,9 +1,7 @@
-// errno to status mapping and the precondition trace.
+// errno to status mapping: the Linux backend's errors, and a failed thread start everywhere.
 #include "SerialLib/Serial/SerialErrors.h"
 
 #include <cerrno>
-
-#include "platform/Trace.h"
 
 LONG StatusFromErrno(int error) {
     switch (error) {
@@ -34,9 +32,4 @@ LONG StatusFromErrno(int error) {
         default:
             return ERROR_GEN_FAILURE;
     }
-}
-
-bool SerialCheck(bool condition, const char* text) {
-    if (!condition) platform::Tracef("Assertion failed: %s\n", text);
-    return condition;
 }

@@ -1,5 +1,5 @@
-// The one place where a system error number becomes a status of the serial port classes, and
-// the precondition check that reports a broken precondition as a trace line instead of aborting.
+// The one place where a Linux error number becomes a status of the serial port classes, and the
+// precondition check that reports a broken precondition as a trace line instead of aborting.
 #pragma once
 
 #include "platform/Win32Types.h"

@@ -6,6 +6,11 @@
 #include "SerialLib/Serial/SerialErrors.h"
 #include "platform/Trace.h"
 
+namespace {
+// How long a stop waits for the listener before it sets the mask again.
+constexpr DWORD STOP_RETRY_MS = 50;
+}  // namespace
+
 CSerialEx::~CSerialEx() {
     if (HasListener()) {
         platform::Trace("CSerialEx::~CSerialEx - Serial port not closed\n");
@@ -25,6 +30,13 @@ LONG CSerialEx::Open(const char* lpszDevice, DWORD dwInQueue, DWORD dwOutQueue,
     {
         std::lock_guard lock(m_mtxListener);
         m_hevtListener = std::make_unique<platform::Event>();
+        if (!m_hevtListener->Valid()) {
+            const LONG lStatus = static_cast<LONG>(m_hevtListener->CreationError());
+            m_hevtListener.reset();
+            platform::Trace("CSerialEx::Open - Unable to create event\n");
+            CSerial::Close();
+            return Done(lStatus);
+        }
     }
     if (fStartListener) {
         const LONG lStarted = StartListener();
@@ -48,8 +60,12 @@ LONG CSerialEx::StartListener() {
     SerialCheck(!m_fStopping.load(), "!m_fStopping");
     if (!m_hevtListener) m_hevtListener = std::make_unique<platform::Event>();
     platform::Event* pEvent = m_hevtListener.get();
+    m_evtListenerEnded.Reset();
     try {
-        m_hListener = std::thread([this, pEvent] { ThreadProc(*pEvent); });
+        m_hListener = std::thread([this, pEvent] {
+            ThreadProc(*pEvent);
+            m_evtListenerEnded.Set();
+        });
     } catch (const std::system_error& failure) {
         platform::Trace("CSerialEx::StartListener - Unable to start COMM watcher thread\n");
         return Done(StatusFromErrno(failure.code().value()));
@@ -66,7 +82,12 @@ LONG CSerialEx::StopListener(DWORD /*dwTimeout*/) {
             return Done(ERROR_SUCCESS);
         }
         m_fStopping.store(true);
-        SetMask(GetEventMask());
+        // Setting the mask again ends the listener's pending wait. A listener that is between
+        // two waits misses that on Windows, where a mask change ends only a wait that already
+        // runs: the change is repeated until the listener has ended.
+        do {
+            SetMask(GetEventMask());
+        } while (m_evtListenerEnded.Wait(STOP_RETRY_MS) != WAIT_OBJECT_0);
         m_hListener.join();
         m_fStopping.store(false);
         // The listener may have ended before its wait took the change.
@@ -78,7 +99,7 @@ LONG CSerialEx::StopListener(DWORD /*dwTimeout*/) {
 LONG CSerialEx::ThreadProc(platform::Event& evtListener) {
     for (;;) {
         platform::ResetEvent(evtListener);
-        OVERLAPPED record{0, 0, 0, 0, &evtListener};
+        OVERLAPPED record = OverlappedFor(evtListener);
         const LONG lWait = WaitEvent(&record, INFINITE);
         if (lWait != ERROR_SUCCESS) {
             // A device that has gone ends the listener; its owner learns of it the way it learns

@@ -3,8 +3,9 @@
 //
 // The listener calls only WaitEvent, GetEventType, ClearCommError and OnComEvent; it never
 // waits for another thread, so Close may run on any thread but the listener's own. A stop is
-// never missed: StopListener's mask change ends the listener's wait, and if the listener is
-// between two waits at that moment the change stays pending and ends the next wait at once.
+// never missed: StopListener's mask change ends the listener's wait; if the listener is between
+// two waits at that moment, the change stays pending on Linux and ends the next wait at once,
+// and on Windows StopListener repeats it until the listener has ended.
 // The listener makes virtual calls on the object, so the most derived class must stop it at the
 // start of its own destructor (CDeviceSerial does); a base destructor would run too late.
 #pragma once
@@ -47,4 +48,5 @@ class CSerialEx : public CSerial {
 
   private:
     std::mutex m_mtxListener;
+    platform::Event m_evtListenerEnded;  // set when ThreadProc has returned
 };

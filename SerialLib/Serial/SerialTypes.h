@@ -1,5 +1,6 @@
 // The Win32 communications names the serial port classes keep: event and error bits, line
 // parameter values, modem status bits and the overlapped record with its completion test.
+// On Windows they are the system's own (and the record is the system's OVERLAPPED).
 #pragma once
 
 #include <atomic>
@@ -7,6 +8,17 @@
 
 #include "platform/Event.h"
 #include "platform/Win32Types.h"
+
+#ifdef _WIN32
+
+// The byte count of a completed record (what GetOverlappedResult reports).
+inline DWORD GetOverlappedCount(const OVERLAPPED* lpOverlapped) {
+    return static_cast<DWORD>(lpOverlapped->InternalHigh);
+}
+// The Win32 status of a completed record (ERROR_SUCCESS, or why the transfer ended early).
+LONG GetOverlappedStatus(const OVERLAPPED* lpOverlapped);
+
+#else
 
 // Port events (the mask of SetMask, the bits of WaitEvent).
 constexpr DWORD EV_RXCHAR = 0x0001;  // a byte arrived
@@ -67,4 +79,14 @@ inline DWORD GetOverlappedCount(const OVERLAPPED* lpOverlapped) {
 inline LONG GetOverlappedStatus(const OVERLAPPED* lpOverlapped) {
     auto& internal = const_cast<std::uintptr_t&>(lpOverlapped->Internal);
     return static_cast<LONG>(std::atomic_ref<std::uintptr_t>(internal).load());
+}
+
+#endif
+
+// A fresh record whose completion signals `event`; the record and the event must outlive the
+// transfer.
+inline OVERLAPPED OverlappedFor(platform::Event& event) {
+    OVERLAPPED record{};
+    record.hEvent = event.Handle();
+    return record;
 }

@@ -206,7 +206,7 @@ class ProgramPath {
     double Exchange() {
         const char command[OUT_BYTES] = {};
         m_window.Expect(BACK_BYTES);
-        OVERLAPPED record{0, 0, 0, 0, &m_txDone};
+        OVERLAPPED record = OverlappedFor(m_txDone);
         DWORD written = 0;
         const auto start = Clock::now();
         m_port.Write(command, sizeof command, &written, &record, INFINITE);

@@ -22,12 +22,12 @@ TEST(ManualResetEvent, StaysSignalledUntilReset) {
 TEST(ManualResetEvent, TimedWaitRunsOutAndASetFromAnotherThreadWakesIt) {
     ScopedClockScale scale(20);
     Event event;
-    const DWORD start = GetTickCount();
+    const DWORD start = platform::GetTickCount();
     EXPECT_EQ(event.Wait(200), WAIT_TIMEOUT);
-    EXPECT_GE(GetTickCount() - start, 200u);
+    EXPECT_GE(platform::GetTickCount() - start, 200u);
 
     std::thread setter([&] {
-        Sleep(50);
+        platform::Sleep(50);
         event.Set();
     });
     EXPECT_EQ(event.Wait(INFINITE), WAIT_OBJECT_0);
@@ -38,12 +38,12 @@ TEST(StopSignal, APauseEndsEarlyOnAStopRequest) {
     ScopedClockScale scale(1);
     StopSignal stop;
     std::thread stopper([&] {
-        Sleep(20);
+        platform::Sleep(20);
         stop.Request();
     });
-    const DWORD start = GetTickCount();
+    const DWORD start = platform::GetTickCount();
     EXPECT_FALSE(stop.Pause(60000));
-    EXPECT_LT(GetTickCount() - start, 30000u);
+    EXPECT_LT(platform::GetTickCount() - start, 30000u);
     stopper.join();
     EXPECT_TRUE(stop.Requested());
     EXPECT_FALSE(stop.Pause(1000)) << "a stopped signal never pauses again";

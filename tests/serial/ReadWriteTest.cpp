@@ -59,7 +59,7 @@ TEST_F(OverlappedPort, AnImmediateReadOfNothingReturnsAtOnceWithTheBufferFilled)
 
 TEST_F(OverlappedPort, AWriteTheKernelTakesAtOnceSignalsTheCallersEventBeforeReturning) {
     Event done;
-    OVERLAPPED record{0, 0, 0, 0, &done};
+    OVERLAPPED record = OverlappedFor(done);
     DWORD written = 0;
     ASSERT_EQ(port.Write("hello", &written, &record, INFINITE), ERROR_SUCCESS);
     EXPECT_EQ(written, 5u);
@@ -73,7 +73,7 @@ TEST_F(OverlappedPort, AWriteThatMustWaitCompletesOnTheCallersEventWhenTheLineDr
     const std::string data = Pattern(1 << 20);  // far more than a tty buffers
     std::string buffer = data;
     Event done;
-    OVERLAPPED record{0, 0, 0, 0, &done};
+    OVERLAPPED record = OverlappedFor(done);
     DWORD written = 123;
     ASSERT_EQ(port.Write(buffer.data(), buffer.size(), &written, &record, INFINITE), ERROR_SUCCESS);
     EXPECT_EQ(written, 0u);
@@ -94,7 +94,7 @@ TEST_F(OverlappedPort, AWriteThatMustWaitCompletesOnTheCallersEventWhenTheLineDr
 TEST_F(OverlappedPort, ClosingEndsAPendingWriteAndSignalsItsRecord) {
     const std::string data = Pattern(1 << 20);
     Event done;
-    OVERLAPPED record{0, 0, 0, 0, &done};
+    OVERLAPPED record = OverlappedFor(done);
     DWORD written = 0;
     ASSERT_EQ(port.Write(data.data(), data.size(), &written, &record, INFINITE), ERROR_SUCCESS);
     ASSERT_FALSE(done.IsSet());
@@ -116,7 +116,7 @@ TEST(OverlappedPortCancel, CancellingEndsPendingTransfersButLeavesThePortOpen) {
     ASSERT_EQ(port.Open(pty.SlavePath().c_str(), 0, 0, true), ERROR_SUCCESS);
     const std::string data = Pattern(1 << 20);
     Event done;
-    OVERLAPPED record{0, 0, 0, 0, &done};
+    OVERLAPPED record = OverlappedFor(done);
     DWORD written = 0;
     ASSERT_EQ(port.Write(data.data(), data.size(), &written, &record, INFINITE), ERROR_SUCCESS);
     ASSERT_FALSE(done.IsSet());
@@ -156,7 +156,7 @@ TEST_F(OverlappedPort, ABlockingReadOnTheCallersRecordCompletesWhenTheBytesAreIn
     ASSERT_EQ(port.SetupReadTimeouts(CSerial::ReadTimeoutBlocking), ERROR_SUCCESS);
     char buffer[6];
     Event done;
-    OVERLAPPED record{0, 0, 0, 0, &done};
+    OVERLAPPED record = OverlappedFor(done);
     DWORD count = 9;
     ASSERT_EQ(port.Read(buffer, sizeof buffer, &count, &record, INFINITE), ERROR_SUCCESS);
     EXPECT_EQ(count, 0u);
@@ -196,7 +196,7 @@ TEST(PortWithoutOverlappedMode, RefusesRecordsAndFiniteTimeOuts) {
     ASSERT_EQ(port.Open(pty.SlavePath().c_str()), ERROR_SUCCESS);
     TraceCapture traces;
     Event event;
-    OVERLAPPED record{0, 0, 0, 0, &event};
+    OVERLAPPED record = OverlappedFor(event);
     char buffer[4];
     DWORD count = 0;
     EXPECT_EQ(port.Read(buffer, sizeof buffer, &count, &record), ERROR_INVALID_FUNCTION);

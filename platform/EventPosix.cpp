@@ -6,6 +6,13 @@
 
 namespace platform {
 
+Event::Event(bool initiallySet) : m_set(initiallySet) {}
+Event::~Event() = default;
+
+bool Event::Valid() const { return true; }
+DWORD Event::CreationError() const { return 0; }
+EventHandle Event::Handle() { return this; }
+
 void Event::Set() {
     // Notified under the lock: a waiter that destroys the event as soon as its wait returns
     // cannot do so while Set still touches the condition variable.

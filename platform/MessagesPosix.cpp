@@ -1,4 +1,4 @@
-// Message posting and the process-wide registry of named message ids.
+// Message posting and the process-wide registry of named message ids (no window system).
 #include "platform/Messages.h"
 
 #include <map>

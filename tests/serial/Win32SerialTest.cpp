@@ -1,0 +1,451 @@
+// The serial layer's Windows backend on a real COM port (under Wine, a pseudo-terminal joined to
+// the peer port by a null-modem relay): statuses and traces, line setup with its read-back,
+// immediate reads, writes on the caller's record, event waits, the listener and its window
+// messages, closing while it waits, and port discovery through a made-up system view.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <tuple>
+#include <vector>
+
+#include "SerialLib/Serial/DeviceSerial.h"
+#include "SerialLib/Serial/SystemPorts.h"
+#include "Win32TestPorts.h"
+#include "platform/Clock.h"
+#include "platform/Trace.h"
+
+using platform::TraceCapture;
+using serialtest::PeerPort;
+using serialtest::PortUnderTest;
+
+namespace {
+
+const auto* const safePorts = ::testing::AddGlobalTestEnvironment(new serialtest::SafePortsCheck);
+
+// A "window" that records every posted message; its owner waits for them.
+class RecordingTarget : public platform::MessageTarget, public platform::WindowObject {
+  public:
+    using Message = std::tuple<UINT, WPARAM, LPARAM>;
+    bool Post(UINT message, WPARAM wParam, LPARAM lParam) noexcept override {
+        {
+            std::lock_guard lock(m_mutex);
+            m_messages.emplace_back(message, wParam, lParam);
+        }
+        m_changed.notify_all();
+        return true;
+    }
+    platform::HWND GetSafeHwnd() override { return this; }
+    // The window object, as the console hands it to CDeviceSerial::Open.
+    platform::WindowObject* Object() { return this; }
+    std::size_t WaitFor(std::size_t count, int timeoutMs = 5000) {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                           [&] { return m_messages.size() >= count; });
+        return m_messages.size();
+    }
+    std::vector<Message> Messages() {
+        std::lock_guard lock(m_mutex);
+        return m_messages;
+    }
+
+  private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::vector<Message> m_messages;
+};
+using Message = RecordingTarget::Message;
+
+constexpr int QUIET_MS = 150;
+
+// The device's end of the line, opened without overlapped mode.
+class Peer {
+  public:
+    Peer() {
+        m_opened = m_port.Open(PeerPort().c_str()) == ERROR_SUCCESS &&
+                   m_port.Setup(19200, 8, NOPARITY, ONESTOPBIT) == ERROR_SUCCESS;
+    }
+    [[nodiscard]] bool Ok() const { return m_opened; }
+    bool Send(const std::string& bytes) {
+        DWORD written = 0;
+        return m_port.Write(bytes.data(), bytes.size(), &written) == ERROR_SUCCESS &&
+               written == bytes.size();
+    }
+    // What arrives within timeoutMs (real), stopping once `until` bytes are there.
+    std::string Receive(std::size_t until, int timeoutMs = 5000) {
+        std::string got;
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (got.size() < until && std::chrono::steady_clock::now() < end) {
+            char buffer[256];
+            DWORD count = 0;
+            if (m_port.Read(buffer, sizeof buffer, &count) != ERROR_SUCCESS) break;
+            got.append(buffer, count);
+            if (count == 0) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        return got;
+    }
+
+  private:
+    CSerial m_port;
+    bool m_opened = false;
+};
+
+class Win32Port : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(peer.Ok());
+        ASSERT_EQ(port.Open(PortUnderTest().c_str(), 0, 0, true), ERROR_SUCCESS);
+        ASSERT_EQ(port.Setup(19200, 8, NOPARITY, ONESTOPBIT), ERROR_SUCCESS);
+        // Whatever an earlier case left on the line is gone.
+        (void)peer.Receive(1u << 20, 50);
+        ASSERT_EQ(port.Purge(), ERROR_SUCCESS);
+    }
+    Peer peer;
+    CSerial port;
+};
+
+}  // namespace
+
+TEST_F(Win32Port, OpensClosesAndReopensWithTheDocumentedStatuses) {
+    TraceCapture traces;
+    EXPECT_TRUE(port.IsOpen());
+    EXPECT_EQ(port.GetEventMask(), DWORD{EV_RXCHAR | EV_BREAK | EV_ERR});
+    EXPECT_EQ(port.Open(PortUnderTest().c_str(), 0, 0, true), ERROR_ALREADY_INITIALIZED);
+    EXPECT_TRUE(traces.Contains("CSerial::Open - Port already opened\n"));
+    EXPECT_EQ(port.GetBaudrate(), 19200);
+    EXPECT_EQ(port.Close(), ERROR_SUCCESS);
+    EXPECT_EQ(port.Close(), ERROR_SUCCESS);
+    EXPECT_EQ(traces.Count("CSerial::Close - Method called when device is not open\n"), 1);
+    // The lower-case name and queue sizes (SetupComm) work too.
+    std::string lower = PortUnderTest();
+    std::transform(lower.begin(), lower.end(), lower.begin(), [](char c) { return std::tolower(c); });
+    ASSERT_EQ(port.Open(lower.c_str(), 4096, 4096, true), ERROR_SUCCESS);
+    EXPECT_FALSE(traces.Contains("CSerial::Open - Unable to setup the COM-port\n"));
+}
+
+TEST(Win32PortOpen, AMissingDeviceGivesFileNotFoundAndStaysClosed) {
+    TraceCapture traces;
+    CSerial port;
+    EXPECT_EQ(port.Open("\\\\.\\PELLORIN-NO-SUCH-PORT"), ERROR_FILE_NOT_FOUND);
+    EXPECT_FALSE(port.IsOpen());
+    EXPECT_TRUE(traces.Contains("CSerial::Open - Unable to open port\n"));
+    EXPECT_EQ(CSerial::ProbePort("\\\\.\\PELLORIN-NO-SUCH-PORT"), 1);
+}
+
+TEST(Win32PortOpen, ASecondOpenOfAHeldPortIsRefused) {
+    if (serialtest::UnderWine())
+        GTEST_SKIP() << "Wine does not enforce exclusive open; this holds on Windows only";
+    CSerial first, second;
+    ASSERT_EQ(first.Open(PortUnderTest().c_str(), 0, 0, true), ERROR_SUCCESS);
+    EXPECT_EQ(second.Open(PortUnderTest().c_str()), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(CSerial::ProbePort(PortUnderTest().c_str()), 2);
+}
+
+TEST(Win32PortOpen, EveryOperationOnAClosedPortGivesInvalidHandle) {
+    TraceCapture traces;
+    CSerial port;
+    char buffer[4];
+    DWORD count = 7;
+    EXPECT_EQ(port.Setup(2400, 8, NOPARITY, ONESTOPBIT), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(port.Read(buffer, sizeof buffer, &count), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(count, 0u);
+    EXPECT_EQ(port.SetupReadTimeouts(CSerial::ReadTimeoutBlocking), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(port.GetBaudrate(), -1);
+    EXPECT_TRUE(traces.Contains("CSerial::Setup - Device is not opened\n"));
+    EXPECT_TRUE(traces.Contains("CSerial::SetupReadTimeouts - Device is not opened\n"));
+}
+
+TEST_F(Win32Port, LineSettingsAreReadBackAndARefusedOneLeavesTheLineAsItWas) {
+    for (DWORD rate : {2400u, 4800u, 9600u, 19200u, 38400u}) {
+        ASSERT_EQ(port.Setup(rate, 8, NOPARITY, ONESTOPBIT), ERROR_SUCCESS) << rate;
+        EXPECT_EQ(port.GetBaudrate(), static_cast<LONG>(rate));
+        EXPECT_EQ(port.GetDataBits(), 8);
+        EXPECT_EQ(port.GetParity(), NOPARITY);
+    }
+    TraceCapture traces;
+    // A UART takes 7 bits with even parity; a pseudo-terminal forces 8 bits without parity,
+    // which only the read-back shows: then the call is refused and the line stays as it was.
+    const LONG status = port.Setup(9600, 7, EVENPARITY, ONESTOPBIT);
+    if (status == ERROR_SUCCESS) {
+        EXPECT_EQ(port.GetDataBits(), 7);
+        EXPECT_EQ(port.GetParity(), EVENPARITY);
+    } else {
+        EXPECT_EQ(status, ERROR_INVALID_PARAMETER);
+        EXPECT_TRUE(traces.Contains("CSerial::Setup - Unable to set DCB information\n"));
+        EXPECT_EQ(port.GetBaudrate(), 38400);
+        EXPECT_EQ(port.GetDataBits(), 8);
+    }
+    EXPECT_EQ(port.SetupReadTimeouts(static_cast<CSerial::ReadTimeoutMode>(7)), E_INVALIDARG);
+    EXPECT_EQ(port.SetupHandshaking(static_cast<CSerial::Handshake>(7)), E_INVALIDARG);
+    EXPECT_EQ(traces.Count("Assertion failed: false\n"), 2);
+}
+
+TEST_F(Win32Port, AnImmediateReadReturnsAtOnceWithWhatIsThere) {
+    unsigned char buffer[128];
+    DWORD count = 99;
+    EXPECT_EQ(port.Read(buffer, sizeof buffer, &count), ERROR_SUCCESS);
+    EXPECT_EQ(count, 0u);
+    EXPECT_TRUE(std::all_of(std::begin(buffer), std::end(buffer), [](auto b) { return b == 0xDC; }));
+
+    ASSERT_TRUE(peer.Send("abc"));
+    std::string got;
+    for (int tries = 0; got.size() < 3 && tries < 1000; ++tries) {
+        ASSERT_EQ(port.Read(buffer, sizeof buffer, &count), ERROR_SUCCESS);
+        got.append(reinterpret_cast<char*>(buffer), count);
+        if (count == 0) platform::Sleep(5);
+    }
+    EXPECT_EQ(got, "abc");
+}
+
+TEST_F(Win32Port, AWriteOnTheCallersRecordSignalsItsEventAndReachesTheLine) {
+    platform::Event done;
+    OVERLAPPED record = OverlappedFor(done);
+    DWORD written = 0;
+    ASSERT_EQ(port.Write("hello", &written, &record, INFINITE), ERROR_SUCCESS);
+    ASSERT_EQ(done.Wait(5000), WAIT_OBJECT_0);
+    EXPECT_TRUE(HasOverlappedIoCompleted(&record));
+    EXPECT_EQ(GetOverlappedCount(&record), 5u);
+    EXPECT_EQ(GetOverlappedStatus(&record), ERROR_SUCCESS);
+    EXPECT_EQ(peer.Receive(5), "hello");
+
+    // On the internal record the write waits until the bytes are out.
+    ASSERT_EQ(port.Write("world", &written, nullptr, 5000), ERROR_SUCCESS);
+    EXPECT_EQ(written, 5u);
+    EXPECT_EQ(peer.Receive(5), "world");
+}
+
+TEST_F(Win32Port, AnEventWaitRunsOutOrEndsOnArrival) {
+    if (serialtest::UnderWine()) {
+        // Wine's wait on a pseudo-terminal gives up at once when it cannot read the modem lines,
+        // completing with no bits; the listener then simply waits again.
+        EXPECT_EQ(port.WaitEvent(nullptr, 100), ERROR_SUCCESS);
+        EXPECT_EQ(port.GetEventType() & ~DWORD{EV_RXCHAR}, 0u);
+    } else {
+        EXPECT_EQ(port.WaitEvent(nullptr, 100), ERROR_TIMEOUT);
+    }
+    ASSERT_TRUE(peer.Send("x"));
+    DWORD dwEvent = 0;
+    for (int tries = 0; dwEvent == 0 && tries < 100; ++tries) {
+        ASSERT_EQ(port.WaitEvent(nullptr, 5000), ERROR_SUCCESS);
+        dwEvent = port.GetEventType();
+    }
+    EXPECT_EQ(dwEvent, DWORD{EV_RXCHAR});
+}
+
+TEST(Win32PortWithoutOverlappedMode, RefusesRecordsAndFiniteTimeOuts) {
+    CSerial port;
+    ASSERT_EQ(port.Open(PortUnderTest().c_str()), ERROR_SUCCESS);
+    TraceCapture traces;
+    platform::Event event;
+    OVERLAPPED record = OverlappedFor(event);
+    char buffer[4];
+    DWORD count = 0;
+    EXPECT_EQ(port.Read(buffer, sizeof buffer, &count, &record), ERROR_INVALID_FUNCTION);
+    EXPECT_EQ(port.Write("ab", &count, nullptr, 100), ERROR_INVALID_FUNCTION);
+    EXPECT_EQ(port.WaitEvent(&record), ERROR_INVALID_FUNCTION);
+    EXPECT_TRUE(traces.Contains(
+        "CSerial::Read - Overlapped I/O is disabled, specified parameters are illegal.\n"));
+    EXPECT_EQ(port.Write("ab", &count), ERROR_SUCCESS);
+    EXPECT_EQ(count, 2u);
+}
+
+TEST_F(Win32Port, ModemLinesOfAPseudoTerminalAreNotSupportedUnderWine) {
+    if (!serialtest::UnderWine()) GTEST_SKIP() << "a real port has modem lines";
+    TraceCapture traces;
+    EXPECT_FALSE(port.GetCTS());
+    EXPECT_EQ(port.GetLastError(), ERROR_NOT_SUPPORTED);
+    EXPECT_TRUE(traces.Contains("CSerial::GetCTS - Unable to obtain the modem status\n"));
+}
+
+namespace {
+
+class Listener : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(peer.Ok());
+        (void)peer.Receive(1u << 20, 50);
+    }
+    Peer peer;
+    RecordingTarget window;
+    CDeviceSerial port;
+};
+
+}  // namespace
+
+TEST_F(Listener, AnArrivalPostsTheDefaultMessageWithTheEventInTheLowWord) {
+    ASSERT_EQ(port.Open(PortUnderTest().c_str(), window.Object(), 0, 0, 0, 0), ERROR_SUCCESS);
+    ASSERT_EQ(port.Setup(19200, 8, NOPARITY, ONESTOPBIT), ERROR_SUCCESS);
+    ASSERT_TRUE(peer.Send("ab"));
+    ASSERT_GE(window.WaitFor(1), 1u);
+    for (const Message& message : window.Messages())
+        EXPECT_EQ(message, Message(CSerialWnd::DefaultComMsg, 0x00000001, 0));
+    EXPECT_EQ(CSerialWnd::DefaultComMsg, ::RegisterWindowMessageA("CSerialWnd_DefaultComMsg"));
+    EXPECT_EQ(port.Close(), ERROR_SUCCESS);
+}
+
+TEST_F(Listener, AGivenIdAndValueAreUsedAndASecondOpenChangesNothing) {
+    ASSERT_EQ(port.Open(PortUnderTest().c_str(), window.Object(), 0x8123, 77), ERROR_SUCCESS);
+    RecordingTarget other;
+    EXPECT_EQ(port.Open(PortUnderTest().c_str(), other.Object(), 0x9000, 5), ERROR_ALREADY_INITIALIZED);
+    ASSERT_TRUE(peer.Send("z"));
+    ASSERT_GE(window.WaitFor(1), 1u);
+    EXPECT_EQ(window.Messages()[0], Message(0x8123, 0x00000001, 77));
+    EXPECT_EQ(other.WaitFor(1, QUIET_MS), 0u);
+    port.Close();
+}
+
+TEST_F(Listener, CloseWhileTheListenerWaitsEndsItAndPostsNothingMore) {
+    ASSERT_EQ(port.Open(PortUnderTest().c_str(), window.Object()), ERROR_SUCCESS);
+    platform::Sleep(20);
+    EXPECT_EQ(port.Close(), ERROR_SUCCESS);
+    EXPECT_FALSE(port.IsOpen());
+    // Bytes an earlier case left unread may have been reported before the close; nothing after.
+    const std::size_t before = window.Messages().size();
+    ASSERT_TRUE(peer.Send("late"));
+    EXPECT_EQ(window.WaitFor(before + 1, QUIET_MS), before);
+}
+
+TEST_F(Listener, DestroyingAListeningPortTracesOnceAndClosesIt) {
+    TraceCapture traces;
+    {
+        CDeviceSerial local;
+        ASSERT_EQ(local.Open(PortUnderTest().c_str(), window.Object()), ERROR_SUCCESS);
+    }
+    EXPECT_EQ(traces.Count("CSerialWnd::~CSerialWnd - Serial port not closed\n"), 1);
+    EXPECT_EQ(traces.Count("CSerialEx::~CSerialEx - Serial port not closed\n"), 0);
+    EXPECT_EQ(traces.Count("CSerial::~CSerial - Serial port not closed\n"), 0);
+}
+
+// The program's pattern: a device that keeps talking, a window thread that reads whenever told,
+// and the port closed and opened again and again from a third thread.
+TEST_F(Listener, OpenCloseCyclesWithTrafficNeverHangOrLoseAStop) {
+    std::atomic<bool> running{true};
+    std::thread device([&] {
+        while (running.load()) {
+            peer.Send("0123456789");
+            (void)peer.Receive(1u << 16, 1);
+        }
+    });
+    std::atomic<long> bytesRead{0};
+    std::thread windowThread([&] {
+        std::size_t handled = 0;
+        while (running.load()) {
+            if (window.WaitFor(handled + 1, 20) <= handled) continue;
+            ++handled;
+            char buffer[128];
+            DWORD count = 0;
+            do {
+                if (port.Read(buffer, sizeof buffer, &count) != ERROR_SUCCESS) break;
+                bytesRead += count;
+            } while (count == sizeof buffer);
+        }
+    });
+    for (int cycle = 0; cycle < 40; ++cycle) {
+        ASSERT_EQ(port.Open(PortUnderTest().c_str(), window.Object()), ERROR_SUCCESS) << cycle;
+        platform::Sleep(cycle % 3 == 0 ? 5 : 0);
+        ASSERT_EQ(port.Close(), ERROR_SUCCESS);
+    }
+    running.store(false);
+    device.join();
+    windowThread.join();
+    EXPECT_GT(window.Messages().size(), 0u);
+    EXPECT_GT(bytesRead.load(), 0);
+}
+
+namespace {
+
+// A port whose listener can be held just before its second wait, so that a stop request falls
+// between two waits: after the listener's last look at the stop flag and before its wait.
+class GatedPort : public CDeviceSerial {
+  public:
+    ~GatedPort() override { CloseOnDestruction(); }
+    LONG WaitEvent(LPOVERLAPPED lpOverlapped, DWORD dwTimeout) override {
+        if (++m_waits == 2) {
+            atGate.Set();
+            (void)gateOpen.Wait(INFINITE);
+        }
+        return CDeviceSerial::WaitEvent(lpOverlapped, dwTimeout);
+    }
+    LONG SetMask(DWORD dwMask) override {
+        const LONG lStatus = CDeviceSerial::SetMask(dwMask);
+        if (m_waits.load() >= 2) maskSet.Set();
+        return lStatus;
+    }
+    platform::Event atGate, gateOpen, maskSet;
+
+  private:
+    std::atomic<int> m_waits{0};
+};
+
+}  // namespace
+
+TEST(Win32ListenerStop, AStopBetweenTwoWaitsIsNotMissed) {
+    Peer peer;
+    ASSERT_TRUE(peer.Ok());
+    RecordingTarget window;
+    GatedPort port;
+    ASSERT_EQ(port.Open(PortUnderTest().c_str(), window.Object()), ERROR_SUCCESS);
+    ASSERT_TRUE(peer.Send("a"));
+    ASSERT_EQ(port.atGate.Wait(5000), WAIT_OBJECT_0);
+    platform::Event closed;
+    std::thread closer([&] {
+        port.Close();
+        closed.Set();
+    });
+    ASSERT_EQ(port.maskSet.Wait(5000), WAIT_OBJECT_0);
+    port.gateOpen.Set();
+    const bool fPrompt = closed.Wait(5000) == WAIT_OBJECT_0;
+    if (!fPrompt) peer.Send("b");
+    closer.join();
+    EXPECT_TRUE(fPrompt);
+}
+
+namespace {
+
+class FakeSystem : public SystemPortView {
+  public:
+    bool serialCommReadable = true;
+    std::vector<std::pair<std::string, std::string>> serialComm;
+    std::vector<std::string> dosDevices;
+    bool SerialComm(std::vector<std::pair<std::string, std::string>>& values) override {
+        values = serialComm;
+        return serialCommReadable;
+    }
+    bool DosDevices(std::vector<std::string>& names) override {
+        names = dosDevices;
+        return true;
+    }
+};
+
+std::vector<std::pair<int, std::string>> Listed(FakeSystem& system) {
+    std::vector<std::pair<int, std::string>> result;
+    for (const SystemPort& port : ListSystemPorts(system)) result.emplace_back(port.number, port.device);
+    return result;
+}
+
+}  // namespace
+
+TEST(Win32PortDiscovery, TheRegistryListGivesNumbersZeroToTwentyNineInOrderWithTheirDevices) {
+    FakeSystem system;
+    system.serialComm = {{"\\Device\\VCP0", "COM10"}, {"\\Device\\Serial0", "COM2"},
+                         {"\\Device\\Serial1", "com0"}, {"\\Device\\Serial2", "COM30"},
+                         {"\\Device\\Parallel0", "LPT1"}, {"\\Device\\Serial3", "COMX"}};
+    system.dosDevices = {"COM7"};
+    EXPECT_EQ(Listed(system), (std::vector<std::pair<int, std::string>>{
+                                  {0, "\\Device\\Serial1"}, {2, "\\Device\\Serial0"},
+                                  {10, "\\Device\\VCP0"}}));
+}
+
+TEST(Win32PortDiscovery, WithoutTheRegistryListTheDosDeviceNamesAreUsed) {
+    FakeSystem system;
+    system.serialCommReadable = false;
+    system.dosDevices = {"C:", "COM3", "NUL", "COM1", "COM29", "COM31", "COM3"};
+    EXPECT_EQ(Listed(system),
+              (std::vector<std::pair<int, std::string>>{{1, ""}, {3, ""}, {29, ""}}));
+    system.dosDevices.clear();
+    EXPECT_TRUE(Listed(system).empty());
+}
