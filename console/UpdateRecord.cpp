@@ -46,9 +46,14 @@ std::string EnvironmentValue(const char* name) {
 }
 
 std::string HostName() {
+#ifdef _WIN32
+    const std::string name = EnvironmentValue("COMPUTERNAME");
+    return name.empty() ? "not known" : name;
+#else
     char name[256] = {};
     if (gethostname(name, sizeof name - 1) != 0) return "not known";
     return name;
+#endif
 }
 
 const char* JobName(int jobMode) {
@@ -83,7 +88,11 @@ const char* PhaseName(std::uint8_t phase) {
 
 std::tm LocalTime(std::time_t seconds) {
     std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &seconds);
+#else
     localtime_r(&seconds, &local);
+#endif
     return local;
 }
 
@@ -106,7 +115,11 @@ std::string RecordFileName(std::chrono::system_clock::time_point start, const st
     const auto sinceEpoch = std::chrono::duration_cast<std::chrono::milliseconds>(start.time_since_epoch());
     const std::time_t seconds = static_cast<std::time_t>(sinceEpoch.count() / 1000);
     std::tm utc{};
+#ifdef _WIN32
+    gmtime_s(&utc, &seconds);
+#else
     gmtime_r(&seconds, &utc);
+#endif
     std::string safePort;
     for (char c : port) safePort += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
     if (safePort.empty()) safePort = "noport";
@@ -141,6 +154,11 @@ void AddField(std::string& out, const char* name, const std::string& value) {
 }  // namespace
 
 std::string DefaultRecordsFolder() {
+#ifdef _WIN32
+    // Windows keeps a user's program data in %LOCALAPPDATA%.
+    const std::string local = EnvironmentValue("LOCALAPPDATA");
+    if (!local.empty()) return local + "\\Pellorin\\records";
+#endif
     std::string state = EnvironmentValue("XDG_STATE_HOME");
     // A relative value is to be ignored, as the base directory rules say.
     if (state.empty() || state[0] != '/') {
