@@ -3,8 +3,6 @@
 // model of the framing says (the newest notification of the sending state, then everything later,
 // up to the last carriage return of the first batch that holds one), never overrunning the
 // caller's 512 bytes.
-#include <fuzzer/FuzzedDataProvider.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
@@ -23,6 +21,27 @@ namespace {
 
 constexpr std::size_t kNotificationBytes = 128;  // one read of the handler: appended at once
 constexpr std::size_t kRing = 511;               // what the receive buffer holds unread
+
+// Reads the fuzzer's bytes as the script: small numbers from one byte each, then byte strings.
+class Script {
+public:
+    Script(const std::uint8_t* data, std::size_t size) : m_data(data), m_size(size) {}
+    [[nodiscard]] bool Empty() const { return m_at >= m_size; }
+    std::size_t Number(std::size_t limit) {  // 0 to limit
+        return Empty() ? 0 : m_data[m_at++] * (limit + 1) / 256;
+    }
+    std::string Bytes(std::size_t count) {
+        count = std::min(count, m_size - m_at);
+        std::string bytes(reinterpret_cast<const char*>(m_data + m_at), count);
+        m_at += count;
+        return bytes;
+    }
+
+private:
+    const std::uint8_t* m_data;
+    std::size_t m_size;
+    std::size_t m_at = 0;
+};
 
 struct Notification {
     bool rxChar = true;
@@ -82,7 +101,7 @@ int ModelReply(const std::vector<std::string>& batches, std::string& reply) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    FuzzedDataProvider input(data, size);
+    Script input(data, size);
     ScriptedPort port;
     platform::StopSignal stop;
     ReplyChannel channel(port, stop);
@@ -90,20 +109,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // While the command is being sent every notification reads what the driver holds, after
     // emptying the receive buffer; any length, the buffer keeps the newest 511 bytes.
-    const int sending = input.ConsumeIntegralInRange(0, 3);
-    for (int i = 0; i < sending; ++i) {
-        const auto length = input.ConsumeIntegralInRange<std::size_t>(0, 700);
-        port.duringSend.push_back({true, input.ConsumeBytesAsString(length)});
+    const std::size_t sending = input.Number(3);
+    for (std::size_t i = 0; i < sending; ++i) {
+        const std::size_t length = input.Number(255) * 3;  // up to 765 bytes
+        port.duringSend.push_back({true, input.Bytes(length)});
     }
     // Once it is out, notifications of at most one read each, some without EV_RXCHAR (their bytes
     // wait in the driver for the next one that reads).
     std::vector<Notification> later;
     std::size_t queued = 0;
-    while (input.remaining_bytes() > 0 && later.size() < 40) {
+    while (!input.Empty() && later.size() < 40) {
         Notification n;
-        n.rxChar = input.ConsumeIntegralInRange(0, 7) != 0;
-        const auto length = input.ConsumeIntegralInRange<std::size_t>(0, kNotificationBytes);
-        n.bytes = input.ConsumeBytesAsString(std::min(length, kNotificationBytes - queued));
+        n.rxChar = input.Number(7) != 0;
+        const std::size_t length = input.Number(kNotificationBytes);
+        n.bytes = input.Bytes(std::min(length, kNotificationBytes - queued));
         queued = n.rxChar ? 0 : queued + n.bytes.size();
         later.push_back(std::move(n));
     }
