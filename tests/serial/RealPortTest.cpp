@@ -135,11 +135,15 @@ TEST_F(PELLORIN_TEST_PORT2, LoopbackExchangeAtEverySpeedOfTheTool) {
     CSerial first;
     CSerial second;
     ASSERT_EQ(first.Open(path.c_str()), ERROR_SUCCESS) << path;
-    if (!plug) ASSERT_EQ(second.Open(other.c_str()), ERROR_SUCCESS) << other;
+    if (!plug) {
+        ASSERT_EQ(second.Open(other.c_str()), ERROR_SUCCESS) << other;
+    }
     CSerial& far = plug ? first : second;
     for (const DWORD rate : {2400u, 4800u, 9600u, 19200u, 38400u}) {
         ASSERT_EQ(first.Setup(rate, 8, NOPARITY, ONESTOPBIT), ERROR_SUCCESS);
-        if (!plug) ASSERT_EQ(second.Setup(rate, 8, NOPARITY, ONESTOPBIT), ERROR_SUCCESS);
+        if (!plug) {
+            ASSERT_EQ(second.Setup(rate, 8, NOPARITY, ONESTOPBIT), ERROR_SUCCESS);
+        }
         (void)first.Purge();
         if (!plug) (void)far.Purge();
         const std::string command = "^S008BAUD192\r";
