@@ -1,7 +1,6 @@
 // Reading the numbers out of the bootloaders' state and checksum replies.
 #include "flash/StateReply.h"
 
-#include <cerrno>
 #include <climits>
 #include <cstdlib>
 
@@ -18,7 +17,6 @@ bool StartsWith(const std::string& text, const char* prefix) {
 // the first non-digit), within the line only, saturating at the limits of long long.
 long long DecimalAt(const std::string& line, std::size_t position) {
     if (position >= line.size()) return 0;
-    errno = 0;
     return std::strtoll(line.c_str() + position, nullptr, 10);  // saturates, where atoll is undefined
 }
 
