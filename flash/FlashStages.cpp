@@ -3,13 +3,12 @@
 #include <cstring>
 
 #include "flash/FlashEngine.h"
-#include "flash/RecordSum.h"
+#include "flash/StateReply.h"
 #include "platform/Clock.h"
 
 namespace pellorin {
 namespace {
 constexpr int kChecksumExchanges = 8;
-constexpr std::size_t kChecksumReplyLength = 7;  // "SUM" and four hex digits
 constexpr DWORD kProgramClockMs = 1000;
 constexpr DWORD kFinishPauseMs = 1000;
 }  // namespace
@@ -29,11 +28,10 @@ FlashEngine::SumCheck FlashEngine::CheckSumWithDevice(int expectedSum) {
         char reply[kReplyBufferSize] = {};
         const int length = m_channel.Transact("SUM\r", reply);
         if (length >= 1) replySeen = true;
-        if (length >= static_cast<int>(kChecksumReplyLength) && std::strncmp(reply, "SUM", 3) == 0) {
+        if (const auto deviceSum = ParseSumReply(std::string(reply, length > 0 ? length : 0))) {
             checksumReplySeen = true;
-            const std::uint32_t deviceSum = FourHexDigits(std::string(reply, length), 3) & 0xFFFFu;
-            m_link.Record.AddDeviceChecksum(deviceSum);
-            if (static_cast<int>(deviceSum) == expectedSum) return SumCheck::Confirmed;
+            m_link.Record.AddDeviceChecksum(static_cast<std::uint32_t>(*deviceSum));
+            if (*deviceSum == expectedSum) return SumCheck::Confirmed;
         }
         if (m_link.Stop.Requested()) return SumCheck::Failed;
     }

@@ -1,9 +1,8 @@
 // Reading the bootloader's state reply: "ST<state>_<block>".
-#include <cstdlib>
 #include <cstring>
 
 #include "flash/FlashEngine.h"
-#include "flash/RecordSum.h"
+#include "flash/StateReply.h"
 #include "platform/Trace.h"
 
 namespace pellorin {
@@ -14,12 +13,6 @@ constexpr DWORD kQueryPauseMs = 2000;
 
 bool StartsWith(const std::string& text, const char* prefix) {
     return text.compare(0, std::strlen(prefix), prefix) == 0;
-}
-
-// The number at `position` read as the C library's atoi does, within the reply only: a reply never
-// borrows digits from bytes that lie behind its end in the buffer.
-long long DecimalAt(const std::string& reply, std::size_t position) {
-    return position < reply.size() ? std::atoll(reply.c_str() + position) : 0;
 }
 
 // The text after the first line of a reply that holds two lines, "" when it holds one.
@@ -45,9 +38,9 @@ int FlashEngine::QueryDspState(const char* command, std::int64_t* resumeBlock) {
                 reply.assign(buffer, static_cast<std::size_t>(length));
             }
         }
-        if (!reply.empty() && StartsWith(reply, "ST")) {
-            *resumeBlock = DecimalAt(reply, 4);
-            return static_cast<int>(DecimalAt(reply, 2));
+        if (const auto parsed = ParseDspStateReply(reply)) {
+            *resumeBlock = parsed->resumeBlock;
+            return parsed->state;
         }
         Pause(kQueryPauseMs);
     }
@@ -60,12 +53,10 @@ int FlashEngine::QueryMcuState(const char* command, std::int64_t* resumeBlock) {
         char buffer[kReplyBufferSize] = {};
         const int length = m_channel.Transact(command, buffer);
         const std::string reply(buffer, static_cast<std::size_t>(length));
-        if (length > 0 && StartsWith(reply, "ST")) {
-            // Four hex digits; a missing or non-hex character counts 35, so a bare "ST3" gives
-            // block 152915.
-            *resumeBlock = FourHexDigits(reply, 4);
+        if (const auto parsed = ParseMcuStateReply(reply)) {
             platform::Trace(reply.c_str());
-            return static_cast<int>(DecimalAt(reply, 2));
+            *resumeBlock = parsed->resumeBlock;
+            return parsed->state;
         }
         Pause(kQueryPauseMs);
     }

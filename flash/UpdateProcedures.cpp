@@ -19,12 +19,6 @@ constexpr DWORD kFailPauseMs = 50;
 // Said instead of "Verify flash data ok!" when the device answered SUM without its sum.
 constexpr const char* kSumNotChecked = "Verify flash data not checked: the device did not send its sum";
 
-std::string Format(const char* format, unsigned value) {
-    char text[32];
-    std::snprintf(text, sizeof text, format, value);
-    return text;
-}
-
 // The DSP's verification point: the record whose address field (characters 3-6) is "7FFE".
 bool IsSentinelRecord(const std::string& line) {
     return line.size() >= 7 && line.compare(3, 4, "7FFE") == 0;
@@ -38,7 +32,7 @@ bool IsDataRecord(const std::string& line) { return line.size() > 8 && line[8] =
 
 int FlashEngine::EnterProgrammingState(const DeviceProfile& device, std::int64_t* resumeBlock) {
     char command[16] = {};
-    std::snprintf(command, sizeof command, device.firstEntryFormat, m_link.DeviceIndex + 1, 13);
+    std::snprintf(command, sizeof command, "%s", device.firstEntry(m_link.DeviceIndex + 1).c_str());
     int state = 0;
     *resumeBlock = 0;
     bool eraseStarted = false;
@@ -180,8 +174,8 @@ FlashEngine::ProgramResult FlashEngine::ProgramBlocks(const DeviceProfile& devic
                 return ProgramResult::Failed;
             }
         }
-        const std::string command = Format(device.blockFormat, block) + line;
-        if (!m_channel.TransactExpect(command.c_str(), Format(device.ackFormat, block).c_str())) {
+        const std::string command = device.blockPrefix(block) + line;
+        if (!m_channel.TransactExpect(command.c_str(), device.blockAck(block).c_str())) {
             Fail("Write fail!", JobOutcome::WriteFail);
             return ProgramResult::Failed;
         }

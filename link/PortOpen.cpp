@@ -1,15 +1,15 @@
 // Opening the port at the contact speed and moving the link to the working speed.
-#include <cstring>
+#include <iterator>
 
 #include "SerialLib/Serial/PortCatalog.h"
 #include "link/DeviceLink.h"
+#include "link/SpeedAck.h"
 
 namespace pellorin {
 namespace {
 
 constexpr DWORD kContactBaud = 2400;
 constexpr int kSpeedAttempts = 3;
-constexpr char kSpeedAck[] = "^D006ACK";
 
 // The speed commands: fixed byte strings, the digits in them are never built or parsed.
 struct LinkBaudRate {
@@ -77,10 +77,7 @@ void DeviceLink::OpenPort(bool negotiateBaud) {
     const LinkBaudRate rate = ChooseLinkRate(JobMode.load(), TheConsole.SelectedBaudIndex());
     char reply[kReplyBufferSize] = {};
     for (int attempt = 0; attempt < kSpeedAttempts && !Stop.Requested(); ++attempt) {
-        if (Channel.Transact(rate.command, reply) > 0 &&
-            std::strncmp(reply, kSpeedAck, std::strlen(kSpeedAck)) == 0) {
-            break;
-        }
+        if (IsSpeedAcknowledgement(reply, Channel.Transact(rate.command, reply))) break;
     }
     // The device may have moved although its acknowledgement was lost: change speed in any case.
     if (Port.Setup(rate.baud, 8, NOPARITY, ONESTOPBIT) == ERROR_SUCCESS) {

@@ -3,6 +3,7 @@
 // numbers, SUM over every data record, CHKS/CHKF).
 #include "sim/Bootloader.h"
 
+#include <cstdarg>
 #include <cstdio>
 
 #include "platform/Clock.h"
@@ -62,9 +63,12 @@ bool IsMcuEntry(const std::string& command) {
     return command == ":mcu" || command == std::string(":mcu\x01") || command == ":mcu001";
 }
 
-std::string Format(const char* format, std::uint32_t value) {
+[[gnu::format(printf, 1, 2)]] std::string Format(const char* format, ...) {
     char text[32];
-    std::snprintf(text, sizeof text, format, static_cast<unsigned>(value));
+    va_list values;
+    va_start(values, format);
+    std::vsnprintf(text, sizeof text, format, values);
+    va_end(values);
     return text;
 }
 

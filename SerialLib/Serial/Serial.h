@@ -76,20 +76,20 @@ class CSerial {
     // what a pseudo-terminal cannot show. The Windows backend has no such seam and ignores it.
     void SetLineDriver(std::shared_ptr<LineDriver> pDriver);
 
-    virtual LONG Open(const char* lpszDevice, DWORD dwInQueue = 0, DWORD dwOutQueue = 0,
+    [[nodiscard]] virtual LONG Open(const char* lpszDevice, DWORD dwInQueue = 0, DWORD dwOutQueue = 0,
                       bool fOverlapped = false);
     virtual LONG Close();
-    virtual LONG Setup(DWORD dwBaudrate = 9600, BYTE bDataBits = 8, BYTE bParity = NOPARITY,
+    [[nodiscard]] virtual LONG Setup(DWORD dwBaudrate = 9600, BYTE bDataBits = 8, BYTE bParity = NOPARITY,
                        BYTE bStopBits = ONESTOPBIT);
     // Linux cannot look into the receive queue without taking the bytes, so there EV_RXFLAG is
     // never reported; the character is kept for GetEventChar.
-    virtual LONG SetEventChar(BYTE bEventChar, bool fAdjustMask = true);
+    [[nodiscard]] virtual LONG SetEventChar(BYTE bEventChar, bool fAdjustMask = true);
     // Also ends a pending WaitEvent with no event bits; if no wait is pending, the next one ends
     // at once that way.
-    virtual LONG SetMask(DWORD dwMask = EV_BREAK | EV_ERR | EV_RXCHAR);
-    virtual LONG WaitEvent(LPOVERLAPPED lpOverlapped = nullptr, DWORD dwTimeout = INFINITE);
-    virtual LONG SetupHandshaking(Handshake eHandshake);
-    virtual LONG SetupReadTimeouts(ReadTimeoutMode eReadTimeoutMode);
+    [[nodiscard]] virtual LONG SetMask(DWORD dwMask = EV_BREAK | EV_ERR | EV_RXCHAR);
+    [[nodiscard]] virtual LONG WaitEvent(LPOVERLAPPED lpOverlapped = nullptr, DWORD dwTimeout = INFINITE);
+    [[nodiscard]] virtual LONG SetupHandshaking(Handshake eHandshake);
+    [[nodiscard]] virtual LONG SetupReadTimeouts(ReadTimeoutMode eReadTimeoutMode);
 
     // Line settings as the driver holds them; -1 on failure.
     virtual LONG GetBaudrate();
@@ -100,12 +100,12 @@ class CSerial {
     virtual DWORD GetEventMask();  // 0 on failure
     virtual BYTE GetEventChar();   // 0 on failure
 
-    virtual LONG Write(const char* pString, DWORD* pdwWritten = nullptr,
+    [[nodiscard]] virtual LONG Write(const char* pString, DWORD* pdwWritten = nullptr,
                        LPOVERLAPPED lpOverlapped = nullptr, DWORD dwTimeout = INFINITE);
-    virtual LONG Write(const void* pData, size_t iLen, DWORD* pdwWritten = nullptr,
+    [[nodiscard]] virtual LONG Write(const void* pData, size_t iLen, DWORD* pdwWritten = nullptr,
                        LPOVERLAPPED lpOverlapped = nullptr, DWORD dwTimeout = INFINITE);
     // Fills all iLen bytes with 0xDC first; bytes past the count hold that fill.
-    virtual LONG Read(void* pData, size_t iLen, DWORD* pdwRead = nullptr,
+    [[nodiscard]] virtual LONG Read(void* pData, size_t iLen, DWORD* pdwRead = nullptr,
                       LPOVERLAPPED lpOverlapped = nullptr, DWORD dwTimeout = INFINITE);
 
     [[nodiscard]] bool IsOpen() const;

@@ -86,7 +86,7 @@ LONG CSerialEx::StopListener(DWORD /*dwTimeout*/) {
         // two waits misses that on Windows, where a mask change ends only a wait that already
         // runs: the change is repeated until the listener has ended.
         do {
-            SetMask(GetEventMask());
+            (void)SetMask(GetEventMask());
         } while (m_evtListenerEnded.Wait(STOP_RETRY_MS) != WAIT_OBJECT_0);
         m_hListener.join();
         m_fStopping.store(false);

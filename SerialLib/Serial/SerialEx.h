@@ -24,12 +24,12 @@ class CSerialEx : public CSerial {
     ~CSerialEx() override;
 
     // Opens in overlapped mode; starts the listener when fStartListener is true.
-    LONG Open(const char* lpszDevice, DWORD dwInQueue = 0, DWORD dwOutQueue = 0,
+    [[nodiscard]] LONG Open(const char* lpszDevice, DWORD dwInQueue = 0, DWORD dwOutQueue = 0,
               bool fStartListener = false) override;
     // Stops the listener, then closes the port.
     LONG Close() override;
 
-    virtual LONG StartListener();
+    [[nodiscard]] virtual LONG StartListener();
     // Ends the listener and waits for its thread. The wait is not cut short by dwTimeout: the
     // listener ends promptly on every stop, and a thread left running would outlive the object.
     virtual LONG StopListener(DWORD dwTimeout = INFINITE);

@@ -1,0 +1,171 @@
+// Reply framing: the bytes of a device's answer, split at random into port notifications, some
+// arriving while the command is still being sent, must come out of WaitReply exactly as a plain
+// model of the framing says (the newest notification of the sending state, then everything later,
+// up to the last carriage return of the first batch that holds one), never overrunning the
+// caller's 512 bytes.
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "link/ReplyChannel.h"
+
+using namespace pellorin;
+
+namespace {
+
+constexpr std::size_t kNotificationBytes = 128;  // one read of the handler: appended at once
+constexpr std::size_t kRing = 511;               // what the receive buffer holds unread
+
+// Reads the fuzzer's bytes as the script: small numbers from one byte each, then byte strings.
+class Script {
+public:
+    Script(const std::uint8_t* data, std::size_t size) : m_data(data), m_size(size) {}
+    [[nodiscard]] bool Empty() const { return m_at >= m_size; }
+    std::size_t Number(std::size_t limit) {  // 0 to limit
+        return Empty() ? 0 : m_data[m_at++] * (limit + 1) / 256;
+    }
+    std::string Bytes(std::size_t count) {
+        count = std::min(count, m_size - m_at);
+        std::string bytes(reinterpret_cast<const char*>(m_data + m_at), count);
+        m_at += count;
+        return bytes;
+    }
+
+private:
+    const std::uint8_t* m_data;
+    std::size_t m_size;
+    std::size_t m_at = 0;
+};
+
+struct Notification {
+    bool rxChar = true;
+    std::string bytes;
+};
+
+// A port whose driver holds scripted bytes: a notification adds bytes to the driver's queue and,
+// with EV_RXCHAR, makes the handler read them. The write completes at once, after the
+// notifications of the sending state.
+class ScriptedPort : public CDeviceSerial {
+public:
+    using CDeviceSerial::Read;
+    using CDeviceSerial::Write;
+
+    LONG Read(void* pData, size_t iLen, DWORD* pdwRead, LPOVERLAPPED, DWORD) override {
+        const std::size_t n = std::min(iLen, queue.size());
+        std::memcpy(pData, queue.data(), n);
+        queue.erase(0, n);
+        if (pdwRead != nullptr) *pdwRead = static_cast<DWORD>(n);
+        return ERROR_SUCCESS;
+    }
+    LONG Write(const void*, size_t iLen, DWORD* pdwWritten, LPOVERLAPPED lpOverlapped,
+               DWORD) override {
+        for (const Notification& n : duringSend) Notify(n);
+        if (pdwWritten != nullptr) *pdwWritten = static_cast<DWORD>(iLen);
+        lpOverlapped->Internal = ERROR_SUCCESS;
+        lpOverlapped->InternalHigh = iLen;
+        lpOverlapped->hEvent->Set();
+        return ERROR_SUCCESS;
+    }
+    void Notify(const Notification& n) {
+        queue += n.bytes;
+        channel->OnSerialMessage(n.rxChar ? EV_RXCHAR : EV_BREAK, 0);
+    }
+
+    std::string queue;
+    std::vector<Notification> duringSend;
+    ReplyChannel* channel = nullptr;
+};
+
+// What the worker should see: each batch it takes, in order.
+int ModelReply(const std::vector<std::string>& batches, std::string& reply) {
+    std::string taken;
+    for (const std::string& batch : batches) {
+        const std::string piece = batch.substr(0, kRing - taken.size());
+        const std::size_t cr = piece.rfind('\r');
+        if (cr != std::string::npos) {
+            reply = taken + piece.substr(0, cr);
+            return static_cast<int>(reply.size());
+        }
+        taken += piece;
+        if (taken.size() >= kRing) return 0;
+    }
+    return 0;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    Script input(data, size);
+    ScriptedPort port;
+    platform::StopSignal stop;
+    ReplyChannel channel(port, stop);
+    port.channel = &channel;
+
+    // While the command is being sent every notification reads what the driver holds, after
+    // emptying the receive buffer; any length, the buffer keeps the newest 511 bytes.
+    const std::size_t sending = input.Number(3);
+    for (std::size_t i = 0; i < sending; ++i) {
+        const std::size_t length = input.Number(255) * 3;  // up to 765 bytes
+        port.duringSend.push_back({true, input.Bytes(length)});
+    }
+    // Once it is out, notifications of at most one read each, some without EV_RXCHAR (their bytes
+    // wait in the driver for the next one that reads).
+    std::vector<Notification> later;
+    std::size_t queued = 0;
+    while (!input.Empty() && later.size() < 40) {
+        Notification n;
+        n.rxChar = input.Number(7) != 0;
+        const std::size_t length = input.Number(kNotificationBytes);
+        n.bytes = input.Bytes(std::min(length, kNotificationBytes - queued));
+        queued = n.rxChar ? 0 : queued + n.bytes.size();
+        later.push_back(std::move(n));
+    }
+
+    std::vector<std::string> batches;
+    if (!port.duringSend.empty()) {
+        const std::string& last = port.duringSend.back().bytes;
+        batches.push_back(last.size() > kRing ? last.substr(last.size() - kRing) : last);
+    }
+    std::string pending;
+    for (const Notification& n : later) {
+        pending += n.bytes;
+        if (n.rxChar) batches.push_back(std::exchange(pending, std::string()));
+    }
+    std::string expected;
+    const int expectedLength = ModelReply(batches, expected);
+
+    // The worker sends and waits; a second thread plays the window thread, handing over the next
+    // notification once the worker has taken the previous one.
+    (void)channel.SendCommand("SUM\r", 4, 0);
+    std::atomic<bool> done{false};
+    std::thread window([&] {
+        auto takenOrDone = [&] {
+            while (channel.RxBuffer.Unread() != 0 && !done.load()) std::this_thread::yield();
+        };
+        for (const Notification& n : later) {
+            takenOrDone();
+            if (done.load()) return;
+            port.Notify(n);
+        }
+        takenOrDone();
+        stop.Request();
+        channel.WakeForStop();
+    });
+    auto reply = std::make_unique<char[]>(kReplyBufferSize);  // zeroed, and exactly 512 bytes
+    const int length = channel.WaitReply(reply.get(), 600000);
+    done.store(true);
+    window.join();
+
+    if (length != expectedLength) std::abort();
+    if (reply[kReplyBufferSize - 1] != 0) std::abort();
+    if (length > 0 && (reply[length] != 0 || std::memcmp(reply.get(), expected.data(), expected.size()) != 0)) {
+        std::abort();
+    }
+    return 0;
+}
