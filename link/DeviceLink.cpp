@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <filesystem>
 #include <cstdlib>
 
 #include "SerialLib/Serial/PortNames.h"
@@ -154,8 +155,9 @@ void DeviceLink::BeginRecord() {
     // The device behind the port's name: the name's path, and where a link leads.
     const std::string path = ResolvePortName(PortName.c_str());
     if (path.empty()) return;
-    char target[PATH_MAX] = {};
-    if (realpath(path.c_str(), target) != nullptr && path != target) {
+    std::error_code error;
+    const std::string target = std::filesystem::canonical(path, error).string();
+    if (!error && path != target) {
         Record.SetPortDevice(path + " -> " + target);
     } else {
         Record.SetPortDevice(path);

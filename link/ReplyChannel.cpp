@@ -125,6 +125,7 @@ int ReplyChannel::WaitReply(char* reply, DWORD timeoutMs) {
     std::size_t total = 0;
     // A reply that came in full before the device went is still the reply.
     int length = TakeReplyBytes(reply, total);
+    while (length < 0 && RxBuffer.Unread() != 0) length = TakeReplyBytes(reply, total);
     if (length >= 0) return length;
     if (NoticeLinkLost()) return 0;
     const DWORD deadline = platform::GetTickCount() + timeoutMs;
@@ -136,8 +137,12 @@ int ReplyChannel::WaitReply(char* reply, DWORD timeoutMs) {
         if (static_cast<std::int32_t>(left) <= 0) return 0;
         (void)RxEvent.Wait(left);
         RxEvent.Reset();
-        length = TakeReplyBytes(reply, total);
-        if (length >= 0) return length;
+        // Bytes that did not fit the reply buffer in one take (a flood cut down to its newest
+        // half) are taken at once: the CR may be among them, and no notification comes for them.
+        do {
+            length = TakeReplyBytes(reply, total);
+            if (length >= 0) return length;
+        } while (RxBuffer.Unread() != 0);
     }
 }
 

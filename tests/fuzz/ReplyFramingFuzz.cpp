@@ -84,16 +84,21 @@ public:
 
 // What the worker should see: each batch it takes, in order.
 int ModelReply(const std::vector<std::string>& batches, std::string& reply) {
+    // The worker takes what fits its buffer, up to the last CR of each take; a buffer filled
+    // without a CR keeps its newest half and goes on waiting for the CR (a flood).
     std::string taken;
     for (const std::string& batch : batches) {
-        const std::string piece = batch.substr(0, kRing - taken.size());
-        const std::size_t cr = piece.rfind('\r');
-        if (cr != std::string::npos) {
-            reply = taken + piece.substr(0, cr);
-            return static_cast<int>(reply.size());
+        for (std::size_t at = 0; at < batch.size();) {
+            const std::string piece = batch.substr(at, kRing - taken.size());
+            at += piece.size();
+            const std::size_t cr = piece.rfind('\r');
+            if (cr != std::string::npos) {
+                reply = taken + piece.substr(0, cr);
+                return static_cast<int>(reply.size());
+            }
+            taken += piece;
+            if (taken.size() >= kRing) taken = taken.substr(taken.size() - kReplyBufferSize / 2);
         }
-        taken += piece;
-        if (taken.size() >= kRing) return 0;
     }
     return 0;
 }

@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "SerialLib/Serial/LineDriver.h"
 #include "SerialLib/Serial/Serial.h"
 #include "platform/Clock.h"
 
