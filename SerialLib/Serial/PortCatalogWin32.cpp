@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "SerialLib/Serial/PortCatalog.h"
+#include "SerialLib/Serial/PortNames.h"
 #include "SerialLib/Serial/SystemPorts.h"
 
 namespace serial {
@@ -67,3 +68,10 @@ ScopedSystemRoot::ScopedSystemRoot(std::string root) : m_previous(std::move(root
 ScopedSystemRoot::~ScopedSystemRoot() = default;
 
 }  // namespace serial
+
+// The device a port name opens: a COM name is the system's \\.\COMn, anything else as given.
+std::string ResolvePortName(const char* name) {
+    const std::string text = name != nullptr ? name : "";
+    if (serial::LocatePort(text)) return "\\\\.\\" + text;
+    return text;
+}
