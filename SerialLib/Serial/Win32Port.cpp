@@ -9,7 +9,10 @@
 #include "SerialLib/Serial/PortBackend.h"
 #include "platform/Event.h"
 
+// After windows.h (from the headers above), which it needs.
+// clang-format off
 #include <winternl.h>
+// clang-format on
 
 namespace {
 

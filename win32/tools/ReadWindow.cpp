@@ -3,8 +3,10 @@
 // log (newest line first). One "name: value" line each, UTF-8; exit status 1 when no window.
 //
 //   wine pellorin-read-window.exe
+// clang-format off: commctrl.h needs windows.h first
 #include <windows.h>
 #include <commctrl.h>
+// clang-format on
 
 #include <cstdio>
 #include <string>
