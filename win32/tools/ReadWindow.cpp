@@ -3,7 +3,8 @@
 // log (newest line first). One "name: value" line each, UTF-8; exit status 1 when no window.
 //
 //   wine pellorin-read-window.exe
-// clang-format off: commctrl.h needs windows.h first
+// commctrl.h needs windows.h first.
+// clang-format off
 #include <windows.h>
 #include <commctrl.h>
 // clang-format on
