@@ -7,7 +7,8 @@
 
 namespace pellorin {
 
-QString DesktopFileDialogs::ChooseFolder(QWidget* owner, const QString& caption, const QString& start) {
+QString DesktopFileDialogs::ChooseFolder(QWidget* owner, const QString& caption,
+                                         const QString& start) {
     return QFileDialog::getExistingDirectory(owner, caption, start);
 }
 

@@ -24,7 +24,8 @@ class FileDialogs {
 class DesktopFileDialogs : public FileDialogs {
   public:
     QString ChooseFolder(QWidget* owner, const QString& caption, const QString& start) override;
-    QString ChooseSaveFile(QWidget* owner, const QString& caption, const QString& suggested) override;
+    QString ChooseSaveFile(QWidget* owner, const QString& caption,
+                           const QString& suggested) override;
     bool OpenFolder(const QString& folder) override;
 };
 

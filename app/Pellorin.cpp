@@ -50,9 +50,12 @@ void PrintHelp() {
         "  QT_QPA_PLATFORM       Qt's platform plugin (offscreen runs without a display)\n"
         "\n"
         "Update records (the newest 100 are kept):\n"
-        "  " + DefaultRecordsFolder() + "\n"
+        "  " +
+        DefaultRecordsFolder() +
+        "\n"
         "Settings:\n"
-        "  " + UserSettingsFile().toStdString() + "\n";
+        "  " +
+        UserSettingsFile().toStdString() + "\n";
     std::fputs(text.c_str(), stdout);
 }
 

@@ -5,8 +5,8 @@
 #include <QComboBox>
 #include <QContextMenuEvent>
 #include <QDir>
-#include <QGuiApplication>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -297,7 +297,8 @@ void CPellorinDlg::FillPortList() {
     int index = 0;
     for (const serial::PortInfo& port : m_ports) {
         m_portCombo->insertItem(index, QString::fromStdString(pellorin::PortName(port.number)));
-        m_portCombo->setItemData(index, QString::fromStdString(port.Description()), Qt::ToolTipRole);
+        m_portCombo->setItemData(index, QString::fromStdString(port.Description()),
+                                 Qt::ToolTipRole);
         ++index;
     }
     // Item 0 selected; with no port the list is empty, nothing is selected and the field is empty.
@@ -491,9 +492,9 @@ void CPellorinDlg::contextMenuEvent(QContextMenuEvent* event) {
     menu.addSeparator();
     QAction* imageFolder = menu.addAction(Text("Image folder…"));
     const QString folder = QString::fromStdString(m_engine->Link.ImageFolder());
-    imageFolder->setToolTip(folder.isEmpty()
-                                ? Text("None chosen: the images are looked for beside the program")
-                                : Text("Images not beside the program are looked for in ") + folder);
+    imageFolder->setToolTip(
+        folder.isEmpty() ? Text("None chosen: the images are looked for beside the program")
+                         : Text("Images not beside the program are looked for in ") + folder);
     QAction* copyLog = menu.addAction(Text("Copy log"));
     QAction* saveLog = menu.addAction(Text("Save log…"));
     QAction* openRecords = menu.addAction(Text("Open records folder"));
@@ -521,9 +522,10 @@ QStringList CPellorinDlg::LogWithTimes() const {
     const int count = m_logList->count();
     for (int i = count - 1; i >= 0; --i) {
         const std::size_t age = static_cast<std::size_t>(count - 1 - i);
-        const QString time = age < m_logTimes.size()
-                                 ? m_logTimes[age].toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"))
-                                 : QString();
+        const QString time =
+            age < m_logTimes.size()
+                ? m_logTimes[age].toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"))
+                : QString();
         lines << time + QStringLiteral("  ") + m_logList->item(i)->text();
     }
     return lines;
@@ -536,9 +538,10 @@ void CPellorinDlg::OnCopyLog() {
 }
 
 void CPellorinDlg::OnSaveLog() {
-    const QString suggested = QDir::homePath() + QStringLiteral("/pellorin-log-") +
-                              QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")) +
-                              QStringLiteral(".txt");
+    const QString suggested =
+        QDir::homePath() + QStringLiteral("/pellorin-log-") +
+        QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")) +
+        QStringLiteral(".txt");
     const QString path = m_dialogs->ChooseSaveFile(this, Text("Save log"), suggested);
     if (path.isEmpty()) return;
     QSaveFile file(path);
@@ -633,7 +636,8 @@ void CPellorinDlg::StartTimer(int timerId, unsigned periodMs) {
 void CPellorinDlg::StopTimer(int timerId) {
     m_windowCall.Run([this, timerId] {
         if (QTimer* timer = Timer(timerId)) timer->stop();
-        if (timerId == kProgramTimer && m_display.OnProgramTimerStopped() && m_sound) m_sound->Play();
+        if (timerId == kProgramTimer && m_display.OnProgramTimerStopped() && m_sound)
+            m_sound->Play();
     });
 }
 

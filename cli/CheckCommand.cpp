@@ -46,9 +46,9 @@ int RunCheckCommand(const Options& options, std::ostream& out) {
     const std::vector<ImageProblem> problems = ProblemsOf(facts);
 
     if (options.json) {
-        out << "{\"image\":" << JsonString(path) << ",\"accepted\":" << (accepted ? "true" : "false")
-            << ",\"lines\":" << facts.Lines << ",\"data_records\":" << facts.DataRecords
-            << ",\"ranges\":[";
+        out << "{\"image\":" << JsonString(path)
+            << ",\"accepted\":" << (accepted ? "true" : "false") << ",\"lines\":" << facts.Lines
+            << ",\"data_records\":" << facts.DataRecords << ",\"ranges\":[";
         for (std::size_t i = 0; i < facts.Ranges.size(); ++i) {
             out << (i ? "," : "") << "{\"first\":\"0x" << Hex(facts.Ranges[i].First, 8)
                 << "\",\"last\":\"0x" << Hex(facts.Ranges[i].End - 1, 8) << "\"}";
@@ -60,7 +60,8 @@ int RunCheckCommand(const Options& options, std::ostream& out) {
             out << "null";
         }
         // Without a verification record the DSP is never asked for a sum.
-        out << ",\"dsp_sum\":" << (facts.VerifyLine != 0 ? "\"" + Hex(facts.SumAtVerifyLine, 4) + "\"" : "null")
+        out << ",\"dsp_sum\":"
+            << (facts.VerifyLine != 0 ? "\"" + Hex(facts.SumAtVerifyLine, 4) + "\"" : "null")
             << ",\"mcu_sum\":\"" << Hex(facts.WholeSum, 4) << "\",\"problems\":[";
         for (std::size_t i = 0; i < problems.size(); ++i) {
             out << (i ? "," : "") << "{\"line\":" << problems[i].line

@@ -87,7 +87,8 @@ ParseResult ParseCommandLine(const std::vector<std::string>& arguments) {
         } else if (word == "--quiet" || word == "-q") {
             options.quiet = true;
         } else if (word == "--port" || word == "-p") {
-            if (!takeValue() || value.empty()) return Fail("--port needs a port (COMn or a device path)");
+            if (!takeValue() || value.empty())
+                return Fail("--port needs a port (COMn or a device path)");
             options.ports.push_back(value);
         } else if (word == "--image" || word == "-i") {
             if (!takeValue() || value.empty()) return Fail("--image needs a file");
@@ -99,7 +100,8 @@ ParseResult ParseCommandLine(const std::vector<std::string>& arguments) {
             }
             speedGiven = true;
         } else if (word == "--") {
-            words.insert(words.end(), arguments.begin() + static_cast<long>(i) + 1, arguments.end());
+            words.insert(words.end(), arguments.begin() + static_cast<long>(i) + 1,
+                         arguments.end());
             break;
         } else if (word.size() > 1 && word[0] == '-') {
             return Fail("unknown option '" + word + "'");

@@ -130,7 +130,8 @@ void HeadlessConsole::SetProgressPos(int position) {
 void HeadlessConsole::StartTimer(int timerId, unsigned periodMs) {
     Invoke([this, timerId, periodMs] {
         std::lock_guard lock(m_mutex);
-        m_timers[timerId] = Timer{periodMs, std::chrono::steady_clock::now() + platform::RealDuration(periodMs)};
+        m_timers[timerId] =
+            Timer{periodMs, std::chrono::steady_clock::now() + platform::RealDuration(periodMs)};
     });
     m_wake.notify_all();
 }
@@ -194,7 +195,9 @@ bool HeadlessConsole::PressJobButton(int jobMode, const std::string& portName) {
     return *started;
 }
 
-bool HeadlessConsole::WaitForJobEnd(DWORD timeoutMs) { return m_engine->Link.WaitForJob(timeoutMs); }
+bool HeadlessConsole::WaitForJobEnd(DWORD timeoutMs) {
+    return m_engine->Link.WaitForJob(timeoutMs);
+}
 
 std::vector<std::string> HeadlessConsole::LogOldestFirst() const {
     std::lock_guard lock(m_mutex);

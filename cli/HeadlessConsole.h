@@ -28,7 +28,7 @@ class DeviceLink;
 class HeadlessConsole : public Console,
                         public platform::WindowObject,
                         public platform::MessageTarget {
-public:
+  public:
     HeadlessConsole();
     ~HeadlessConsole() override;
     HeadlessConsole(const HeadlessConsole&) = delete;
@@ -82,7 +82,7 @@ public:
     platform::HWND GetSafeHwnd() override { return this; }
     bool Post(UINT message, WPARAM wParam, LPARAM lParam) noexcept override;
 
-private:
+  private:
     struct Timer {
         unsigned periodMs;
         std::chrono::steady_clock::time_point due;

@@ -5,7 +5,8 @@ namespace pellorin::cli {
 
 void RequireVerificationRecord(ImageFacts& facts) {
     if (facts.Passed() && facts.VerifyLine == 0) {
-        facts.Failure = "no verification record (address 7FFE): the DSP would never be asked for its sum";
+        facts.Failure =
+            "no verification record (address 7FFE): the DSP would never be asked for its sum";
         facts.FailureLine = 0;
     }
 }

@@ -18,7 +18,8 @@ int main(int argc, char** argv) {
     using namespace pellorin::cli;
     const ParseResult parsed = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
     if (!parsed.ok) {
-        std::cerr << "pellorin-cli: " << parsed.error << "\n(pellorin-cli --help lists the commands)\n";
+        std::cerr << "pellorin-cli: " << parsed.error
+                  << "\n(pellorin-cli --help lists the commands)\n";
         return kExitUsage;
     }
     const Options& options = parsed.options;
@@ -27,7 +28,8 @@ int main(int argc, char** argv) {
 
     switch (options.command) {
         case Command::Help:
-            std::cout << "pellorin-cli " PELLORIN_VERSION ": updates the DSP or MCU of Pellorin inverters\n\n"
+            std::cout << "pellorin-cli " PELLORIN_VERSION
+                         ": updates the DSP or MCU of Pellorin inverters\n\n"
                       << UsageText();
             return kExitUpdated;
         case Command::Version:

@@ -29,15 +29,24 @@ int ExitStatusFor(JobOutcome outcome, bool interrupted) {
 
 const char* OutcomeName(int exitStatus) {
     switch (exitStatus) {
-        case kExitUpdated: return "updated";
-        case kExitUsage: return "usage";
-        case kExitPort: return "port-failed";
-        case kExitImage: return "image-refused";
-        case kExitNoAnswer: return "no-answer";
-        case kExitWriteFail: return "write-failed";
-        case kExitVerifyFail: return "verify-failed";
-        case kExitInterrupted: return "interrupted";
-        default: return "failed";
+        case kExitUpdated:
+            return "updated";
+        case kExitUsage:
+            return "usage";
+        case kExitPort:
+            return "port-failed";
+        case kExitImage:
+            return "image-refused";
+        case kExitNoAnswer:
+            return "no-answer";
+        case kExitWriteFail:
+            return "write-failed";
+        case kExitVerifyFail:
+            return "verify-failed";
+        case kExitInterrupted:
+            return "interrupted";
+        default:
+            return "failed";
     }
 }
 

@@ -11,11 +11,16 @@ namespace {
 // The state as one word for scripts.
 const char* StateWord(serial::PortState state) {
     switch (state) {
-        case serial::PortState::Free: return "free";
-        case serial::PortState::InUse: return "in-use";
-        case serial::PortState::NotPermitted: return "permission-denied";
-        case serial::PortState::Unusable: return "unusable";
-        case serial::PortState::Absent: break;
+        case serial::PortState::Free:
+            return "free";
+        case serial::PortState::InUse:
+            return "in-use";
+        case serial::PortState::NotPermitted:
+            return "permission-denied";
+        case serial::PortState::Unusable:
+            return "unusable";
+        case serial::PortState::Absent:
+            break;
     }
     return "absent";
 }
@@ -36,13 +41,18 @@ int RunPortsCommand(const Options& options, std::ostream& out) {
     const std::vector<serial::PortInfo> ports = serial::ListPorts();
     for (const serial::PortInfo& port : ports) {
         if (options.json) {
-            const std::string remedy = port.state == serial::PortState::NotPermitted ? port.reason : "";
+            const std::string remedy =
+                port.state == serial::PortState::NotPermitted ? port.reason : "";
             out << "{\"port\":" << JsonString(port.name) << ",\"number\":" << port.number
-                << ",\"identity\":" << JsonString(port.identity) << ",\"path\":" << JsonString(port.path)
-                << ",\"device\":" << JsonString(port.device) << ",\"maker\":" << JsonString(port.maker)
-                << ",\"product\":" << JsonString(port.product) << ",\"serial\":" << JsonString(port.serialNumber)
-                << ",\"state\":\"" << StateWord(port.state) << "\",\"user\":" << JsonString(HoldersOf(port))
-                << ",\"remedy\":" << JsonString(remedy) << ",\"reason\":" << JsonString(port.reason) << "}\n";
+                << ",\"identity\":" << JsonString(port.identity)
+                << ",\"path\":" << JsonString(port.path)
+                << ",\"device\":" << JsonString(port.device)
+                << ",\"maker\":" << JsonString(port.maker)
+                << ",\"product\":" << JsonString(port.product)
+                << ",\"serial\":" << JsonString(port.serialNumber) << ",\"state\":\""
+                << StateWord(port.state) << "\",\"user\":" << JsonString(HoldersOf(port))
+                << ",\"remedy\":" << JsonString(remedy) << ",\"reason\":" << JsonString(port.reason)
+                << "}\n";
             continue;
         }
         std::string adapter = port.maker;

@@ -10,9 +10,10 @@
 namespace pellorin::cli {
 
 class TerminalConsole : public HeadlessConsole {
-public:
+  public:
     // `sink` receives each line on the job's worker thread; it must not block for long.
-    explicit TerminalConsole(std::function<void(const std::string&)> sink) : m_sink(std::move(sink)) {}
+    explicit TerminalConsole(std::function<void(const std::string&)> sink)
+        : m_sink(std::move(sink)) {}
     // The worker ends before the sink goes.
     ~TerminalConsole() override { Exit(); }
 
@@ -26,7 +27,7 @@ public:
         if (!StopRequested()) m_sink(text);
     }
 
-private:
+  private:
     std::function<void(const std::string&)> m_sink;
 };
 

@@ -9,8 +9,8 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
 #include <iostream>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <sstream>
@@ -100,7 +100,7 @@ std::string DeviceOf(const std::string& portName) {
 std::string RecordPathOf(Job& job) { return job.console->Link().Record.LastPath(); }
 
 class Reporter {
-public:
+  public:
     Reporter(const Options& options, std::ostream& out, std::vector<Job>& jobs)
         : m_options(options), m_out(out), m_jobs(jobs), m_several(jobs.size() > 1) {
         if (options.json) {
@@ -158,13 +158,13 @@ public:
     void Result(const Job& job) {
         if (m_style == Style::Json) {
             Flush();
-            m_out << "{\"event\":\"result\",\"port\":" << JsonString(job.port)
-                  << ",\"target\":\"" << TargetName(m_options.jobMode) << "\",\"image\":"
-                  << JsonString(job.image) << ",\"outcome\":\"" << OutcomeName(job.exitStatus)
+            m_out << "{\"event\":\"result\",\"port\":" << JsonString(job.port) << ",\"target\":\""
+                  << TargetName(m_options.jobMode) << "\",\"image\":" << JsonString(job.image)
+                  << ",\"outcome\":\"" << OutcomeName(job.exitStatus)
                   << "\",\"exit\":" << job.exitStatus << ",\"blocks\":" << job.blocks
                   << ",\"total\":" << job.total << ",\"duration_s\":" << Seconds(job)
-                  << ",\"record\":" << (job.recordPath.empty() ? "null" : JsonString(job.recordPath))
-                  << "}\n";
+                  << ",\"record\":"
+                  << (job.recordPath.empty() ? "null" : JsonString(job.recordPath)) << "}\n";
             return;
         }
         if (m_several) return;  // the summary table tells it
@@ -181,15 +181,17 @@ public:
                   << ",\"outcome\":\"" << OutcomeName(worst) << "\"}\n";
         } else if (m_several) {
             char row[256];
-            std::snprintf(row, sizeof row, "%-14s %-6s %-14s %13s %8s %5s\n", "PORT", "TARGET", "RESULT",
-                          "BLOCKS", "TIME", "EXIT");
+            std::snprintf(row, sizeof row, "%-14s %-6s %-14s %13s %8s %5s\n", "PORT", "TARGET",
+                          "RESULT", "BLOCKS", "TIME", "EXIT");
             if (!m_options.quiet) m_out << "\n";
             m_out << row;
             for (const Job& job : m_jobs) {
-                const std::string blocks = std::to_string(job.blocks) + "/" + std::to_string(job.total);
+                const std::string blocks =
+                    std::to_string(job.blocks) + "/" + std::to_string(job.total);
                 std::snprintf(row, sizeof row, "%-14s %-6s %-14s %13s %8s %5d\n", job.port.c_str(),
                               TargetName(m_options.jobMode).c_str(), OutcomeName(job.exitStatus),
-                              blocks.c_str(), MinutesSeconds(static_cast<unsigned>(Seconds(job))).c_str(),
+                              blocks.c_str(),
+                              MinutesSeconds(static_cast<unsigned>(Seconds(job))).c_str(),
                               job.exitStatus);
                 m_out << row;
             }
@@ -215,7 +217,7 @@ public:
         m_out.flush();
     }
 
-private:
+  private:
     static double Seconds(const Job& job) {
         const DWORD end = job.exitStatus < 0 ? platform::GetTickCount() : job.endTick;
         return static_cast<double>(end - job.startTick) / 1000.0;
@@ -223,8 +225,8 @@ private:
 
     std::string ResultLine(const Job& job) const {
         std::ostringstream line;
-        line << job.port << ": " << OutcomeName(job.exitStatus) << ", block " << job.blocks << " of "
-             << job.total << ", " << MinutesSeconds(static_cast<unsigned>(Seconds(job)))
+        line << job.port << ": " << OutcomeName(job.exitStatus) << ", block " << job.blocks
+             << " of " << job.total << ", " << MinutesSeconds(static_cast<unsigned>(Seconds(job)))
              << ", exit status " << job.exitStatus;
         if (job.exitStatus == kExitInterrupted) line << " (port closed; a later update resumes)";
         if (!job.recordPath.empty()) line << ", record " << job.recordPath;
@@ -243,9 +245,10 @@ private:
         line << p.stage;
         if (std::string(p.stage) == "erasing") line << "  " << p.percent << "%";
         if (std::string(p.stage) == "programming") {
-            line << "  " << p.blocks << "/" << p.total << " blocks  " << p.percent << "%  " << p.speed
-                 << " blocks/s  " << MinutesSeconds(p.elapsed) << "  left "
-                 << (p.remaining >= 0 ? MinutesSeconds(static_cast<unsigned>(p.remaining)) : "--:--");
+            line << "  " << p.blocks << "/" << p.total << " blocks  " << p.percent << "%  "
+                 << p.speed << " blocks/s  " << MinutesSeconds(p.elapsed) << "  left "
+                 << (p.remaining >= 0 ? MinutesSeconds(static_cast<unsigned>(p.remaining))
+                                      : "--:--");
         }
         return line.str();
     }
@@ -346,7 +349,8 @@ int RunUpdateCommand(const Options& options, std::ostream& out, int signalFd) {
 
     bool interrupted = false;
     for (;;) {
-        const bool anyRunning = std::any_of(jobs.begin(), jobs.end(), [](const Job& j) { return j.running; });
+        const bool anyRunning =
+            std::any_of(jobs.begin(), jobs.end(), [](const Job& j) { return j.running; });
         if (!anyRunning) break;
         if (SignalArrived(signalFd, kPollMs)) {
             interrupted = true;

@@ -35,7 +35,7 @@ constexpr int kEraseTimer = 1;    // erase pacing
 constexpr int kProgramTimer = 2;  // programming clock
 
 class Console {
-public:
+  public:
     virtual ~Console() = default;
 
     // Inserts a line at the top of LogList (index 0): the newest line stands first.

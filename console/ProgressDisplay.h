@@ -16,7 +16,7 @@ namespace pellorin {
 [[nodiscard]] std::string FormatTimeText(std::uint32_t minutes, std::uint32_t seconds);
 
 class ProgressDisplay {
-public:
+  public:
     explicit ProgressDisplay(FlashCounters& counters) : m_counters(counters) {}
 
     // Timer 1 (erase pacing): raises ProgressPercent by one up to 100 and shows it. Returns the
@@ -40,7 +40,7 @@ public:
     [[nodiscard]] const std::string& RemainText() const { return m_remain; }
     [[nodiscard]] const std::string& SpeedText() const { return m_speed; }
 
-private:
+  private:
     FlashCounters& m_counters;
     std::string m_elapsed = "00:00";
     std::string m_remain = "00:00";

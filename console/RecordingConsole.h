@@ -8,8 +8,9 @@
 namespace pellorin {
 
 class RecordingConsole : public Console {
-public:
-    RecordingConsole(Console& console, UpdateRecord& record) : m_console(console), m_record(record) {}
+  public:
+    RecordingConsole(Console& console, UpdateRecord& record)
+        : m_console(console), m_record(record) {}
 
     void InsertLogLine(const std::string& line) override {
         m_record.AddLogLine(line);
@@ -26,14 +27,18 @@ public:
                                                        : "none (text typed into the speed box)");
         return index;
     }
-    void SetProgressRange(int lower, int upper) override { m_console.SetProgressRange(lower, upper); }
+    void SetProgressRange(int lower, int upper) override {
+        m_console.SetProgressRange(lower, upper);
+    }
     void SetProgressPos(int position) override { m_console.SetProgressPos(position); }
-    void StartTimer(int timerId, unsigned periodMs) override { m_console.StartTimer(timerId, periodMs); }
+    void StartTimer(int timerId, unsigned periodMs) override {
+        m_console.StartTimer(timerId, periodMs);
+    }
     void StopTimer(int timerId) override { m_console.StopTimer(timerId); }
     void EnableJobButtons(bool enable) override { m_console.EnableJobButtons(enable); }
     [[nodiscard]] bool StopRequested() const override { return m_console.StopRequested(); }
 
-private:
+  private:
     Console& m_console;
     UpdateRecord& m_record;
 };

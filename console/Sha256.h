@@ -9,14 +9,14 @@
 namespace pellorin {
 
 class Sha256 {
-public:
+  public:
     Sha256();
     // Adds bytes; may be called any number of times.
     void Update(const void* data, std::size_t length);
     // The digest as 64 lower-case hex digits. The object is spent afterwards.
     [[nodiscard]] std::string HexDigest();
 
-private:
+  private:
     void Compress(const std::uint8_t* block);
 
     std::array<std::uint32_t, 8> m_state{};

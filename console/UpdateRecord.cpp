@@ -98,7 +98,8 @@ std::tm LocalTime(std::time_t seconds) {
 
 // "2026-12-07 10:40:12.345 +0100": local time with its offset from UTC.
 std::string FormatWall(std::chrono::system_clock::time_point when) {
-    const auto sinceEpoch = std::chrono::duration_cast<std::chrono::milliseconds>(when.time_since_epoch());
+    const auto sinceEpoch =
+        std::chrono::duration_cast<std::chrono::milliseconds>(when.time_since_epoch());
     const std::tm local = LocalTime(static_cast<std::time_t>(sinceEpoch.count() / 1000));
     char zone[16];
     std::strftime(zone, sizeof zone, "%z", &local);
@@ -112,7 +113,8 @@ std::string FormatWall(std::chrono::system_clock::time_point when) {
 // The record's file name: its start time in UTC (so that names sort by age) and the port.
 std::string RecordFileName(std::chrono::system_clock::time_point start, const std::string& port,
                            int attempt) {
-    const auto sinceEpoch = std::chrono::duration_cast<std::chrono::milliseconds>(start.time_since_epoch());
+    const auto sinceEpoch =
+        std::chrono::duration_cast<std::chrono::milliseconds>(start.time_since_epoch());
     const std::time_t seconds = static_cast<std::time_t>(sinceEpoch.count() / 1000);
     std::tm utc{};
 #ifdef _WIN32
@@ -134,7 +136,8 @@ std::string RecordFileName(std::chrono::system_clock::time_point start, const st
 
 bool IsRecordName(const std::string& name) {
     return name.size() > 20 && std::isdigit(static_cast<unsigned char>(name[0])) &&
-           name.compare(name.size() - std::strlen(kRecordSuffix), std::string::npos, kRecordSuffix) == 0;
+           name.compare(name.size() - std::strlen(kRecordSuffix), std::string::npos,
+                        kRecordSuffix) == 0;
 }
 
 std::string Hex4(unsigned value) {
@@ -268,7 +271,8 @@ std::string UpdateRecord::LastPath() const {
 }
 
 std::int64_t UpdateRecord::NowNs() const {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - m_start)
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() -
+                                                                m_start)
         .count();
 }
 
@@ -456,7 +460,9 @@ void UpdateRecord::OnBytesReceived(const char* bytes, std::size_t count) {
     const std::uint64_t before = m_rxSinceCommand;
     m_rxSinceCommand += count;
     const std::size_t shown =
-        before >= kFloodShown ? 0 : static_cast<std::size_t>(std::min<std::uint64_t>(count, kFloodShown - before));
+        before >= kFloodShown
+            ? 0
+            : static_cast<std::size_t>(std::min<std::uint64_t>(count, kFloodShown - before));
     if (shown > 0) AddEventLocked(Kind::Received, bytes, shown);
     if (shown < count) {
         m_floodCut += count - shown;
@@ -520,7 +526,8 @@ void UpdateRecord::Fail(const std::string& what) {
         m_pending.clear();
     }
     const std::string reason = code != 0 ? std::strerror(code) : "unknown error";
-    platform::Tracef("UpdateRecord - %s in %s: %s\n", what.c_str(), m_jobFolder.c_str(), reason.c_str());
+    platform::Tracef("UpdateRecord - %s in %s: %s\n", what.c_str(), m_jobFolder.c_str(),
+                     reason.c_str());
 }
 
 bool UpdateRecord::EnsureFile() {
@@ -545,7 +552,8 @@ bool UpdateRecord::EnsureFile() {
 
 void UpdateRecord::WriteText(const std::string& text) {
     if (m_file == nullptr) return;
-    if (std::fwrite(text.data(), 1, text.size(), m_file) != text.size() || std::fflush(m_file) != 0) {
+    if (std::fwrite(text.data(), 1, text.size(), m_file) != text.size() ||
+        std::fflush(m_file) != 0) {
         std::fclose(m_file);
         m_file = nullptr;
         Fail("cannot write the record " + m_path);
@@ -592,9 +600,9 @@ std::string UpdateRecord::FormatEvents(const std::string& pending) const {
     // clock is broken down once a second.
     std::string out;
     out.reserve(pending.size() + pending.size() / 2);
-    const auto startMs = std::chrono::duration_cast<std::chrono::milliseconds>(
-                             m_startWall.time_since_epoch())
-                             .count();
+    const auto startMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(m_startWall.time_since_epoch())
+            .count();
     std::int64_t cachedSecond = -1;
     char secondText[16] = "";
     std::size_t position = 0;
@@ -609,9 +617,9 @@ std::string UpdateRecord::FormatEvents(const std::string& pending) const {
         // Milliseconds since the start with three decimals, right-aligned in 15 columns.
         const std::int64_t micros = head.ns / 1000;
         char number[32];
-        const int numberLength = std::snprintf(number, sizeof number, "%lld.%03d",
-                                               static_cast<long long>(micros / 1000),
-                                               static_cast<int>(micros % 1000));
+        const int numberLength =
+            std::snprintf(number, sizeof number, "%lld.%03d", static_cast<long long>(micros / 1000),
+                          static_cast<int>(micros % 1000));
         if (numberLength < 15) out.append(static_cast<std::size_t>(15 - numberLength), ' ');
         out.append(number, static_cast<std::size_t>(numberLength));
 
@@ -673,8 +681,9 @@ std::string UpdateRecord::FormatSummary(const Facts& facts, const Counts& counts
         if (facts.image && facts.image->readable) {
             AddField(out, "image size", std::to_string(facts.image->size) + " bytes");
             AddField(out, "image SHA-256", facts.image->sha256);
-            AddField(out, "image lines", std::to_string(facts.image->lines) + ", " +
-                                             std::to_string(facts.image->dataRecords) + " data records");
+            AddField(out, "image lines",
+                     std::to_string(facts.image->lines) + ", " +
+                         std::to_string(facts.image->dataRecords) + " data records");
         } else {
             AddField(out, "image size", "the file could not be read");
         }
@@ -685,8 +694,9 @@ std::string UpdateRecord::FormatSummary(const Facts& facts, const Counts& counts
     const std::uint8_t phase = facts.phase.value_or(kPhaseIdle);
     AddField(out, "FlashPhase", std::to_string(phase) + " (" + PhaseName(phase) + ")");
     if (facts.writtenBlocks && facts.totalBlocks) {
-        AddField(out, "blocks written",
-                 std::to_string(*facts.writtenBlocks) + " of " + std::to_string(*facts.totalBlocks));
+        AddField(
+            out, "blocks written",
+            std::to_string(*facts.writtenBlocks) + " of " + std::to_string(*facts.totalBlocks));
     }
     AddField(out, "resume point", facts.resumeBlock ? std::to_string(*facts.resumeBlock) : "none");
     std::string sums = facts.toolSum ? "tool " + Hex4(*facts.toolSum) : "not exchanged";
@@ -698,10 +708,11 @@ std::string UpdateRecord::FormatSummary(const Facts& facts, const Counts& counts
     char duration[32];
     std::snprintf(duration, sizeof duration, "%.3f s", static_cast<double>(facts.endNs) / 1e9);
     AddField(out, "duration", duration);
-    std::string wire = std::to_string(counts.commands) + " commands, " + std::to_string(counts.pieces) +
-                       " pieces received";
+    std::string wire = std::to_string(counts.commands) + " commands, " +
+                       std::to_string(counts.pieces) + " pieces received";
     if (counts.floods > 0) wire += ", " + std::to_string(counts.floods) + " floods cut";
-    if (counts.lost > 0) wire += ", " + std::to_string(counts.lost) + " events lost (the disk was too slow)";
+    if (counts.lost > 0)
+        wire += ", " + std::to_string(counts.lost) + " events lost (the disk was too slow)";
     AddField(out, "wire", wire);
     return out;
 }

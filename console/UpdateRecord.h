@@ -6,8 +6,9 @@
 // from the worker (commands) and from the window thread (received bytes). Those hooks only copy
 // the bytes and a time stamp into memory under a short lock. A writer thread of the record's own
 // formats and writes them at the end of the job (and in between each time 4 MiB have gathered),
-// so no block ever waits for the disk or for the formatting. A record that cannot be written (read-only home, disk full) costs one trace
-// line and nothing else: the job goes on as if records were off.
+// so no block ever waits for the disk or for the formatting. A record that cannot be written
+// (read-only home, disk full) costs one trace line and nothing else: the job goes on as if records
+// were off.
 #pragma once
 
 #include <atomic>
@@ -45,7 +46,7 @@ struct ImageFileFacts {
 [[nodiscard]] ImageFileFacts ReadImageFileFacts(const std::string& path);
 
 class UpdateRecord : public WireObserver {
-public:
+  public:
     static constexpr std::size_t kKeptRecords = 100;
     // Bytes received since the last command beyond this many are only counted: a flood.
     static constexpr std::size_t kFloodShown = 512;
@@ -92,7 +93,7 @@ public:
     void OnSendFailed() override;
     void OnBytesReceived(const char* bytes, std::size_t count) override;
 
-private:
+  private:
     enum class Kind : std::uint8_t { Command, SendFailed, Received, Flood, Log, Box };
     struct Facts {
         std::optional<std::string> speedAsked;

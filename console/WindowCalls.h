@@ -21,7 +21,7 @@
 namespace pellorin {
 
 class WindowCalls {
-public:
+  public:
     // `wakeWindow` asks the window thread to call RunPending soon; it must not block.
     explicit WindowCalls(std::function<void()> wakeWindow) : m_wakeWindow(std::move(wakeWindow)) {}
     WindowCalls(const WindowCalls&) = delete;
@@ -40,7 +40,7 @@ public:
     void Close();
     [[nodiscard]] bool Closing() const;
 
-private:
+  private:
     struct Pending {
         std::function<void()> call;
         bool done = false;

@@ -11,7 +11,7 @@
 namespace pellorin {
 
 class WireObserver {
-public:
+  public:
     virtual ~WireObserver() = default;
     // Just before the bytes are written, so that the reply is never noted before its command.
     virtual void OnCommandSent(const char* bytes, std::size_t count) = 0;

@@ -15,7 +15,7 @@
 namespace pellorin {
 
 class CheckedImageReader {
-public:
+  public:
     enum class Result { Line, End, Changed };
 
     // Opens the image; `facts` (kept by the caller until Close) holds the digests and line count
@@ -30,15 +30,15 @@ public:
     [[nodiscard]] std::uint32_t ChangedFrom() const { return m_chunkFirst; }
     [[nodiscard]] std::uint32_t ChangedTo() const { return m_chunkFirst + kDigestChunkLines - 1; }
 
-private:
+  private:
     bool ReadChunk();
 
     ImageFile m_file;
     const ImageFacts* m_facts = nullptr;
     std::vector<std::string> m_chunk;
-    std::size_t m_next = 0;         // the next line of m_chunk to hand out
-    std::size_t m_chunkIndex = 0;   // chunks read so far
-    std::uint32_t m_chunkFirst = 1; // line number of m_chunk's first line
+    std::size_t m_next = 0;          // the next line of m_chunk to hand out
+    std::size_t m_chunkIndex = 0;    // chunks read so far
+    std::uint32_t m_chunkFirst = 1;  // line number of m_chunk's first line
     bool m_atEnd = false;
 };
 

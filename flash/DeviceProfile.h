@@ -12,13 +12,13 @@ namespace pellorin {
 
 struct FlashEngine::DeviceProfile {
     std::string (*firstEntry)(int deviceNumber);  // the first entry command, for DeviceIndex + 1
-    const char* secondEntry;        // the entry command every later pass uses
+    const char* secondEntry;                      // the entry command every later pass uses
     int (FlashEngine::*queryState)(const char*, std::int64_t*);
-    int eraseTimeoutMs;             // ReplyTimeout for the erase command
-    int afterEraseTimeoutMs;        // ReplyTimeout for the end-of-erase query after an erase
+    int eraseTimeoutMs;       // ReplyTimeout for the erase command
+    int afterEraseTimeoutMs;  // ReplyTimeout for the end-of-erase query after an erase
     std::string (*blockPrefix)(std::uint32_t block);  // goes before the record line
     std::string (*blockAck)(std::uint32_t block);     // the acknowledgement of one block
-    bool verifyAtSentinel;          // verify before the 7FFE record (DSP) or after the last block
+    bool verifyAtSentinel;  // verify before the 7FFE record (DSP) or after the last block
 };
 
 namespace device_commands {
@@ -34,7 +34,9 @@ namespace device_commands {
 }
 
 // The DSP: the device number in three digits; decimal block numbers of at least four digits.
-inline std::string DspFirstEntry(int deviceNumber) { return Formatted(":dsp%03d%c", deviceNumber, 13); }
+inline std::string DspFirstEntry(int deviceNumber) {
+    return Formatted(":dsp%03d%c", deviceNumber, 13);
+}
 inline std::string DspBlockPrefix(std::uint32_t block) { return Formatted("SD_%04u", block); }
 inline std::string DspBlockAck(std::uint32_t block) { return Formatted("ST4_%04u", block); }
 
@@ -49,14 +51,26 @@ inline std::string McuBlockAck(std::uint32_t block) { return Formatted("ST4_%04X
 
 // The DSP: decimal block numbers, verification before the record at address 7FFE.
 inline const FlashEngine::DeviceProfile kDspProfile = {
-    device_commands::DspFirstEntry, ":dsp\r", &FlashEngine::QueryDspState, 16000, 12000,
-    device_commands::DspBlockPrefix, device_commands::DspBlockAck, true,
+    device_commands::DspFirstEntry,
+    ":dsp\r",
+    &FlashEngine::QueryDspState,
+    16000,
+    12000,
+    device_commands::DspBlockPrefix,
+    device_commands::DspBlockAck,
+    true,
 };
 
 // The MCU: hexadecimal block numbers, verification after the last block.
 inline const FlashEngine::DeviceProfile kMcuProfile = {
-    device_commands::McuFirstEntry, ":mcu\r", &FlashEngine::QueryMcuState, 12000, 8000,
-    device_commands::McuBlockPrefix, device_commands::McuBlockAck, false,
+    device_commands::McuFirstEntry,
+    ":mcu\r",
+    &FlashEngine::QueryMcuState,
+    12000,
+    8000,
+    device_commands::McuBlockPrefix,
+    device_commands::McuBlockAck,
+    false,
 };
 
 }  // namespace pellorin

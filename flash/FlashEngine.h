@@ -19,7 +19,7 @@
 namespace pellorin {
 
 class FlashEngine : public UpdateProcedures {
-public:
+  public:
     FlashEngine(DeviceLink& link, FlashCounters& counters);
 
     void UpdateDsp() override;
@@ -44,7 +44,9 @@ public:
     };
     SumCheck CheckSumWithDevice(int expectedSum);
     // True unless the sum Failed: a device that answers SUM with other lines is let through.
-    bool VerifyChecksum(int expectedSum) { return CheckSumWithDevice(expectedSum) != SumCheck::Failed; }
+    bool VerifyChecksum(int expectedSum) {
+        return CheckSumWithDevice(expectedSum) != SumCheck::Failed;
+    }
 
     // Stage steps.
     void BeginErase(DWORD pacingPeriodMs);
@@ -54,7 +56,7 @@ public:
 
     struct DeviceProfile;
 
-private:
+  private:
     enum class ProgramResult { Completed, Failed };
 
     // The entry and erase phase; returns the state reached (3 or more: ready for blocks).
@@ -92,7 +94,7 @@ private:
 };
 
 class UpdateEngine {
-public:
+  public:
     UpdateEngine(Console& console, platform::WindowObject& window, FlashCounters& counters)
         : Link(console, window), Flash(Link, counters) {
         Link.SetProcedures(&Flash);

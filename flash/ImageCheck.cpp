@@ -16,9 +16,12 @@ constexpr std::uint32_t kStopPollLines = 4096;
 constexpr auto kHexValues = [] {
     std::array<signed char, 256> values{};
     for (auto& value : values) value = -1;
-    for (int c = '0'; c <= '9'; ++c) values[static_cast<std::size_t>(c)] = static_cast<signed char>(c - '0');
-    for (int c = 'A'; c <= 'F'; ++c) values[static_cast<std::size_t>(c)] = static_cast<signed char>(c - 'A' + 10);
-    for (int c = 'a'; c <= 'f'; ++c) values[static_cast<std::size_t>(c)] = static_cast<signed char>(c - 'a' + 10);
+    for (int c = '0'; c <= '9'; ++c)
+        values[static_cast<std::size_t>(c)] = static_cast<signed char>(c - '0');
+    for (int c = 'A'; c <= 'F'; ++c)
+        values[static_cast<std::size_t>(c)] = static_cast<signed char>(c - 'A' + 10);
+    for (int c = 'a'; c <= 'f'; ++c)
+        values[static_cast<std::size_t>(c)] = static_cast<signed char>(c - 'a' + 10);
     return values;
 }();
 
@@ -51,12 +54,15 @@ bool IsBlank(std::string_view line) {
 // big-endian 16-bit words, an odd count's last word taking the record checksum byte.
 unsigned WordSum(std::string_view record, unsigned byteCount) {
     unsigned sum = 0;
-    for (std::size_t k = 0; k < 2u * byteCount; k += 4) sum += ByteAt(record, 9 + k) * 256 + ByteAt(record, 11 + k);
+    for (std::size_t k = 0; k < 2u * byteCount; k += 4)
+        sum += ByteAt(record, 9 + k) * 256 + ByteAt(record, 11 + k);
     return sum & 0xFFFFu;
 }
 
 // The DSP's verification point, as the procedure recognises it.
-bool IsVerifyRecord(std::string_view line) { return line.size() >= 7 && line.substr(3, 4) == "7FFE"; }
+bool IsVerifyRecord(std::string_view line) {
+    return line.size() >= 7 && line.substr(3, 4) == "7FFE";
+}
 
 }  // namespace
 
@@ -72,8 +78,8 @@ LineCheck CheckImageLine(std::string_view line) {
     }
     for (std::size_t i = 1; i < line.size(); ++i) {
         if (HexValue(line[i]) < 0) {
-            check.Reason = Printable(line[i]) + " at column " + std::to_string(i + 1) +
-                           " is not a hex digit";
+            check.Reason =
+                Printable(line[i]) + " at column " + std::to_string(i + 1) + " is not a hex digit";
             return check;
         }
     }
@@ -99,7 +105,8 @@ LineCheck CheckImageLine(std::string_view line) {
     const unsigned expectedChecksum = (0x100u - (sum & 0xFFu)) & 0xFFu;
     const unsigned checksum = ByteAt(line, line.size() - 2);
     if (checksum != expectedChecksum) {
-        check.Reason = "record checksum is " + Hex2(checksum) + ", expected " + Hex2(expectedChecksum);
+        check.Reason =
+            "record checksum is " + Hex2(checksum) + ", expected " + Hex2(expectedChecksum);
         return check;
     }
     const unsigned type = ByteAt(line, 7);
@@ -110,7 +117,8 @@ LineCheck CheckImageLine(std::string_view line) {
     // An extended address record carries the two bytes of its base and nothing else; read with
     // another length, its base would be taken from the checksum or from beyond the line.
     if ((type == 2 || type == 4) && byteCount != 2) {
-        check.Reason = "record type " + Hex2(type) + " needs byte count 02, the record has " + Hex2(byteCount);
+        check.Reason =
+            "record type " + Hex2(type) + " needs byte count 02, the record has " + Hex2(byteCount);
         return check;
     }
     check.Kind = LineKind::Record;
@@ -159,9 +167,16 @@ void ImageChecker::AddLine(std::string_view line) {
             m_sum = (m_sum + WordSum(line, check.ByteCount)) & 0xFFFFu;
             AddData(check);
             break;
-        case 2: m_addressBase = static_cast<std::uint64_t>(ByteAt(line, 9) * 256 + ByteAt(line, 11)) << 4; break;
-        case 4: m_addressBase = static_cast<std::uint64_t>(ByteAt(line, 9) * 256 + ByteAt(line, 11)) << 16; break;
-        default: break;
+        case 2:
+            m_addressBase = static_cast<std::uint64_t>(ByteAt(line, 9) * 256 + ByteAt(line, 11))
+                            << 4;
+            break;
+        case 4:
+            m_addressBase = static_cast<std::uint64_t>(ByteAt(line, 9) * 256 + ByteAt(line, 11))
+                            << 16;
+            break;
+        default:
+            break;
     }
 }
 
@@ -196,7 +211,8 @@ ImageFacts CheckImageText(std::string_view text, const ImageCheckOptions& option
     while (!text.empty()) {
         const std::size_t end = text.find('\n');
         std::string_view line = text.substr(0, end);
-        if (end != std::string_view::npos && !line.empty() && line.back() == '\r') line.remove_suffix(1);
+        if (end != std::string_view::npos && !line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
         checker.AddLine(line);
         if (end == std::string_view::npos) break;
         text.remove_prefix(end + 1);

@@ -43,9 +43,9 @@ struct AddressRange {
 };
 
 struct ImageFacts {
-    bool Opened = true;           // false: the file could not be opened (nothing else is set)
-    bool Stopped = false;         // the check ended early on a stop request
-    std::uint32_t Lines = 0;      // every line, blank ones included: the image's blocks
+    bool Opened = true;       // false: the file could not be opened (nothing else is set)
+    bool Stopped = false;     // the check ended early on a stop request
+    std::uint32_t Lines = 0;  // every line, blank ones included: the image's blocks
     std::uint32_t DataRecords = 0;
     std::uint32_t FailureLine = 0;  // the first bad line, 0 when the failure is not one line's
     std::string Failure;            // "" when the image passed
@@ -76,14 +76,14 @@ constexpr std::uint64_t kDigestStart = 0xCBF29CE484222325ull;
 
 // Feeds an image line by line; Facts() is complete after Finish().
 class ImageChecker {
-public:
+  public:
     explicit ImageChecker(ImageCheckOptions options = {});
     void AddLine(std::string_view line);
     void Finish();
     [[nodiscard]] const ImageFacts& Facts() const { return m_facts; }
     [[nodiscard]] ImageFacts TakeFacts() { return std::move(m_facts); }
 
-private:
+  private:
     void AddData(const LineCheck& record);
 
     ImageCheckOptions m_options;
@@ -96,9 +96,11 @@ private:
 
 // Checks an image held in a buffer, lines split as the image reader splits them (LF or CR LF
 // ends a line, a last line without its line end counts, a final line end adds no line).
-[[nodiscard]] ImageFacts CheckImageText(std::string_view text, const ImageCheckOptions& options = {});
+[[nodiscard]] ImageFacts CheckImageText(std::string_view text,
+                                        const ImageCheckOptions& options = {});
 // Checks the image file at `path`, reading it once.
-[[nodiscard]] ImageFacts CheckImageFile(const std::string& path, const ImageCheckOptions& options = {});
+[[nodiscard]] ImageFacts CheckImageFile(const std::string& path,
+                                        const ImageCheckOptions& options = {});
 
 // The line an operator reads when the check failed, e.g.
 // "dsp.hex line 1207: record checksum is 3C, expected 4A"; "" when the image passed.

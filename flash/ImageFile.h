@@ -10,7 +10,7 @@
 namespace pellorin {
 
 class ImageFile {
-public:
+  public:
     ImageFile() = default;
     ~ImageFile() { Close(); }
     ImageFile(const ImageFile&) = delete;
@@ -24,7 +24,7 @@ public:
     void Close();
     [[nodiscard]] bool IsOpen() const { return m_file != nullptr; }
 
-private:
+  private:
     std::FILE* m_file = nullptr;
 };
 

@@ -12,8 +12,10 @@ std::uint8_t DigitAt(const std::string& line, std::size_t position) {
 
 std::uint8_t HexDigitValue(char character) {
     if (character >= '0' && character <= '9') return static_cast<std::uint8_t>(character - '0');
-    if (character >= 'A' && character <= 'F') return static_cast<std::uint8_t>(character - 'A' + 10);
-    if (character >= 'a' && character <= 'f') return static_cast<std::uint8_t>(character - 'a' + 10);
+    if (character >= 'A' && character <= 'F')
+        return static_cast<std::uint8_t>(character - 'A' + 10);
+    if (character >= 'a' && character <= 'f')
+        return static_cast<std::uint8_t>(character - 'a' + 10);
     return 35;
 }
 

@@ -9,15 +9,14 @@
 namespace pellorin {
 namespace {
 
-bool StartsWith(const std::string& text, const char* prefix) {
-    return text.rfind(prefix, 0) == 0;
-}
+bool StartsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
 
 // The number at `position` read as the C library's atoi does (blanks, a sign, then digits up to
 // the first non-digit), within the line only, saturating at the limits of long long.
 long long DecimalAt(const std::string& line, std::size_t position) {
     if (position >= line.size()) return 0;
-    return std::strtoll(line.c_str() + position, nullptr, 10);  // saturates, where atoll is undefined
+    return std::strtoll(line.c_str() + position, nullptr,
+                        10);  // saturates, where atoll is undefined
 }
 
 // The state is an int: a reply such as ST4294967299 must not wrap round into state 3.

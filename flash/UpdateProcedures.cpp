@@ -17,7 +17,8 @@ constexpr int kStageTimeoutMs = 2000;
 constexpr int kLeaveAfterFailTimeoutMs = 1000;
 constexpr DWORD kFailPauseMs = 50;
 // Said instead of "Verify flash data ok!" when the device answered SUM without its sum.
-constexpr const char* kSumNotChecked = "Verify flash data not checked: the device did not send its sum";
+constexpr const char* kSumNotChecked =
+    "Verify flash data not checked: the device did not send its sum";
 
 // The DSP's verification point: the record whose address field (characters 3-6) is "7FFE".
 bool IsSentinelRecord(const std::string& line) {
@@ -78,7 +79,8 @@ void FlashEngine::PublishWrittenBlock(std::uint32_t block) {
     m_counters.WrittenBlocksShown.store(block);
     // The image may have changed since it was counted: never divide by zero, never pass 100%.
     const std::uint64_t total = m_counters.TotalBlocks.load();
-    const std::uint64_t percent = total == 0 ? 100 : std::min<std::uint64_t>(block * 100ull / total, 100);
+    const std::uint64_t percent =
+        total == 0 ? 100 : std::min<std::uint64_t>(block * 100ull / total, 100);
     m_counters.PercentShown.store(static_cast<std::uint32_t>(percent));
 }
 
@@ -104,9 +106,14 @@ void FlashEngine::RefuseImage() {
 
 bool FlashEngine::ReportSumCheck(SumCheck result) {
     switch (result) {
-        case SumCheck::Confirmed: Log("Verify flash data ok!"); return true;
-        case SumCheck::NotChecked: Log(kSumNotChecked); return true;
-        case SumCheck::Failed: break;
+        case SumCheck::Confirmed:
+            Log("Verify flash data ok!");
+            return true;
+        case SumCheck::NotChecked:
+            Log(kSumNotChecked);
+            return true;
+        case SumCheck::Failed:
+            break;
     }
     return false;
 }
@@ -121,7 +128,8 @@ void FlashEngine::FailVerification() {
 }
 
 FlashEngine::ProgramResult FlashEngine::ProgramBlocks(const DeviceProfile& device,
-                                                      std::int64_t resumeBlock, unsigned* checksum) {
+                                                      std::int64_t resumeBlock,
+                                                      unsigned* checksum) {
     if (!m_image.Open(m_link.ImagePath, m_facts)) {
         Fail("Open image file fail!", JobOutcome::ImageUnreadable);
         return ProgramResult::Failed;
@@ -152,8 +160,8 @@ FlashEngine::ProgramResult FlashEngine::ProgramBlocks(const DeviceProfile& devic
         if (read == CheckedImageReader::Result::End) break;
         if (read == CheckedImageReader::Result::Changed) {
             Log(ImageName() + " changed after it was checked (lines " +
-                std::to_string(m_image.ChangedFrom()) + " to " + std::to_string(m_image.ChangedTo()) +
-                "): no changed line is sent");
+                std::to_string(m_image.ChangedFrom()) + " to " +
+                std::to_string(m_image.ChangedTo()) + "): no changed line is sent");
             Fail("Write fail!", JobOutcome::WriteFail);
             return ProgramResult::Failed;
         }

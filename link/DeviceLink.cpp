@@ -1,21 +1,22 @@
 // The job runner: one worker per job, from the port opening to "Com was closed".
+#include "link/DeviceLink.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <climits>
-#include <filesystem>
 #include <cstdlib>
+#include <filesystem>
 
 #include "SerialLib/Serial/PortNames.h"
-#include "link/DeviceLink.h"
 #include "platform/Clock.h"
 #include "platform/ExecutablePath.h"
 
 namespace pellorin {
 namespace {
 
-constexpr DWORD kSettleMs = 1000;   // pause between the end of a job and closing the port
-constexpr std::size_t kMaxPath = 260;  // the path buffer, with its terminating zero
+constexpr DWORD kSettleMs = 1000;        // pause between the end of a job and closing the port
+constexpr std::size_t kMaxPath = 260;    // the path buffer, with its terminating zero
 constexpr unsigned kOpeningRate = 2400;  // the rate OpenPort opens the port at
 
 }  // namespace
@@ -47,9 +48,7 @@ bool DeviceLink::StartJob(int jobMode, bool negotiateBaud, const std::string& po
     return true;
 }
 
-bool DeviceLink::WaitForJob(DWORD timeoutMs) {
-    return m_jobEnded.Wait(timeoutMs) == WAIT_OBJECT_0;
-}
+bool DeviceLink::WaitForJob(DWORD timeoutMs) { return m_jobEnded.Wait(timeoutMs) == WAIT_OBJECT_0; }
 
 void DeviceLink::Shutdown() {
     Stop.Request();

@@ -15,18 +15,18 @@
 
 #include "SerialLib/Serial/DeviceSerial.h"
 #include "console/Console.h"
-#include "link/JobOutcome.h"
 #include "console/RecordingConsole.h"
 #include "console/UpdateRecord.h"
-#include "link/UpdateProcedures.h"
+#include "link/JobOutcome.h"
 #include "link/ReplyChannel.h"
+#include "link/UpdateProcedures.h"
 #include "platform/Messages.h"
 #include "platform/StopSignal.h"
 
 namespace pellorin {
 
 class DeviceLink {
-public:
+  public:
     DeviceLink(Console& console, platform::WindowObject& window);
     ~DeviceLink();
     DeviceLink(const DeviceLink&) = delete;
@@ -46,7 +46,9 @@ public:
     // The window is closing: the worker stops at its next step and touches neither the window
     // nor the port again; the port is closed; returns once the worker has ended.
     void Shutdown();
-    long OnSerialMessage(WPARAM wParam, LPARAM lParam) { return Channel.OnSerialMessage(wParam, lParam); }
+    long OnSerialMessage(WPARAM wParam, LPARAM lParam) {
+        return Channel.OnSerialMessage(wParam, lParam);
+    }
 
     // The job's steps (worker thread; public for the tests that drive them one by one).
     void OpenPort(bool negotiateBaud);
@@ -87,7 +89,7 @@ public:
     // The front end's console; what the operator is shown also goes into the record.
     Console& TheConsole;
 
-private:
+  private:
     void Log(const std::string& line);
     // Closes the port unless it is closed already; true when this call closed it.
     bool ClosePortOnce();

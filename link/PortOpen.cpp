@@ -62,7 +62,8 @@ void DeviceLink::OpenPort(bool negotiateBaud) {
         // so that no job runs after the message.
         ClosePortOnce();
         Outcome.store(JobOutcome::PortNotOpened);
-        if (!Stop.Requested()) TheConsole.ShowMessage("Cannot open serial port\n" + WhyNotOpened(*port));
+        if (!Stop.Requested())
+            TheConsole.ShowMessage("Cannot open serial port\n" + WhyNotOpened(*port));
         return;
     }
     Channel.ResetLinkLost();

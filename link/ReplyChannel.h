@@ -23,8 +23,9 @@ namespace pellorin {
 constexpr std::size_t kReplyBufferSize = 512;
 
 class ReplyChannel {
-public:
-    ReplyChannel(CDeviceSerial& port, const platform::StopSignal& stop) : m_port(port), m_stop(stop) {}
+  public:
+    ReplyChannel(CDeviceSerial& port, const platform::StopSignal& stop)
+        : m_port(port), m_stop(stop) {}
 
     // Window thread: the handler of the port's notification message. Returns 0.
     long OnSerialMessage(WPARAM wParam, LPARAM lParam);
@@ -70,7 +71,7 @@ public:
     platform::Event TxDoneEvent;
     platform::Event RxEvent;
 
-private:
+  private:
     // Moves new bytes from RxBuffer behind `total` bytes of the reply. Returns the reply length
     // when the new bytes hold a carriage return, -1 when they do not (a full buffer then keeps
     // only its newest bytes).

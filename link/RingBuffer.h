@@ -8,7 +8,7 @@
 namespace pellorin {
 
 class RingBuffer {
-public:
+  public:
     static constexpr int kSize = 512;
 
     // Zeroes the storage and empties the buffer.
@@ -21,7 +21,7 @@ public:
     std::size_t TakeAll(char* destination, std::size_t capacity = kSize - 1);
     [[nodiscard]] std::size_t Unread() const;
 
-private:
+  private:
     // One lock per operation: the window thread appends and clears, the worker clears and takes.
     mutable std::mutex m_mutex;
     char Data[kSize] = {};

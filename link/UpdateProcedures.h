@@ -7,7 +7,7 @@
 namespace pellorin {
 
 class UpdateProcedures {
-public:
+  public:
     virtual ~UpdateProcedures() = default;
     virtual void UpdateDsp() = 0;
     virtual void UpdateMcu() = 0;

@@ -4,7 +4,6 @@
 // window's icon and not a blurred copy of it.
 #include <QImage>
 #include <QString>
-
 #include <cstdio>
 
 #include "app/res/pellorin16.xpm"
@@ -29,11 +28,12 @@ int main(int argc, char** argv) {
     };
     const Size sizes[] = {{16, small}, {32, large}, {48, small}, {128, large}, {256, large}};
     for (const Size& size : sizes) {
-        const QImage image = size.source
-                                 .scaled(size.pixels, size.pixels, Qt::IgnoreAspectRatio,
-                                         Qt::FastTransformation)
-                                 .convertToFormat(QImage::Format_ARGB32);
-        const QString path = QStringLiteral("%1/%2x%2/apps/%3.png").arg(out).arg(size.pixels).arg(name);
+        const QImage image =
+            size.source
+                .scaled(size.pixels, size.pixels, Qt::IgnoreAspectRatio, Qt::FastTransformation)
+                .convertToFormat(QImage::Format_ARGB32);
+        const QString path =
+            QStringLiteral("%1/%2x%2/apps/%3.png").arg(out).arg(size.pixels).arg(name);
         if (!image.save(path, "PNG")) {
             std::fprintf(stderr, "icon-render: cannot write %s\n", qPrintable(path));
             return 1;

@@ -33,13 +33,13 @@ void SetTickCountForTest(DWORD ticks);
 
 // Sets the scale for a scope and restores the previous one afterwards.
 class ScopedClockScale {
-public:
+  public:
     explicit ScopedClockScale(double scale) : m_previous(ClockScale()) { SetClockScale(scale); }
     ~ScopedClockScale() { SetClockScale(m_previous); }
     ScopedClockScale(const ScopedClockScale&) = delete;
     ScopedClockScale& operator=(const ScopedClockScale&) = delete;
 
-private:
+  private:
     double m_previous;
 };
 

@@ -22,7 +22,7 @@ using EventHandle = Event*;
 #endif
 
 class Event {
-public:
+  public:
     explicit Event(bool initiallySet = false);
     ~Event();
     Event(const Event&) = delete;
@@ -42,7 +42,7 @@ public:
     // WAIT_OBJECT_0 when the event is signalled, WAIT_TIMEOUT when the time ran out.
     [[nodiscard]] DWORD Wait(DWORD timeoutMs) const;
 
-private:
+  private:
 #ifdef _WIN32
     HANDLE m_handle;
     DWORD m_creationError;
@@ -54,7 +54,9 @@ private:
 };
 
 // The Win32 spelling, for code that reads better with it.
-inline DWORD WaitForSingleObject(const Event& event, DWORD timeoutMs) { return event.Wait(timeoutMs); }
+inline DWORD WaitForSingleObject(const Event& event, DWORD timeoutMs) {
+    return event.Wait(timeoutMs);
+}
 inline void SetEvent(Event& event) { event.Set(); }
 inline void ResetEvent(Event& event) { event.Reset(); }
 

@@ -1,8 +1,7 @@
 // Manual-reset event over a mutex and a condition variable; every wait has a predicate, so a
 // wake-up is never lost and a spurious one is never taken for a signal.
-#include "platform/Event.h"
-
 #include "platform/Clock.h"
+#include "platform/Event.h"
 
 namespace platform {
 

@@ -1,10 +1,9 @@
 // Manual-reset event over a Win32 event object, so that an overlapped transfer's record can
 // carry its handle and the system signals it.
-#include "platform/Event.h"
-
 #include <chrono>
 
 #include "platform/Clock.h"
+#include "platform/Event.h"
 
 namespace platform {
 
@@ -28,7 +27,9 @@ void Event::Reset() {
     if (m_handle) ::ResetEvent(m_handle);
 }
 
-bool Event::IsSet() const { return m_handle && ::WaitForSingleObject(m_handle, 0) == WAIT_OBJECT_0; }
+bool Event::IsSet() const {
+    return m_handle && ::WaitForSingleObject(m_handle, 0) == WAIT_OBJECT_0;
+}
 
 DWORD Event::Wait(DWORD timeoutMs) const {
     if (!m_handle) return WAIT_FAILED;

@@ -20,7 +20,7 @@
 namespace platform {
 
 class MessageTarget {
-public:
+  public:
     virtual ~MessageTarget() = default;
     // Queues the message for the target's thread and returns at once; false when it was dropped
     // (the target no longer takes messages).
@@ -30,7 +30,7 @@ public:
 using HWND = MessageTarget*;
 
 class WindowObject {
-public:
+  public:
     virtual ~WindowObject() = default;
     [[nodiscard]] virtual HWND GetSafeHwnd() = 0;
 };
@@ -45,12 +45,12 @@ bool PostMessage(HWND target, UINT message, WPARAM wParam, LPARAM lParam) noexce
 // A real window as a target: Post is PostMessageA, which queues the message for the window's
 // thread and never waits for it.
 class NativeWindowTarget : public MessageTarget {
-public:
+  public:
     explicit NativeWindowTarget(::HWND window) : m_window(window) {}
     bool Post(UINT message, WPARAM wParam, LPARAM lParam) noexcept override;
     [[nodiscard]] ::HWND Window() const { return m_window; }
 
-private:
+  private:
     ::HWND m_window;
 };
 #endif

@@ -1,8 +1,8 @@
 // Message posting and the process-wide registry of named message ids (no window system).
-#include "platform/Messages.h"
-
 #include <map>
 #include <mutex>
+
+#include "platform/Messages.h"
 
 namespace platform {
 

@@ -9,7 +9,7 @@
 namespace platform {
 
 class StopSignal {
-public:
+  public:
     void Request() {
         m_requested.store(true);
         m_event.Set();
@@ -22,7 +22,7 @@ public:
         return !Requested();
     }
 
-private:
+  private:
     std::atomic<bool> m_requested{false};
     Event m_event;
 };

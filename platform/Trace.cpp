@@ -1,12 +1,12 @@
 // Trace lines: the system's sink (TraceSink.h), plus the recording of an active TraceCapture.
 #include "platform/Trace.h"
 
-#include "platform/TraceSink.h"
-
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
+
+#include "platform/TraceSink.h"
 
 namespace platform {
 namespace {

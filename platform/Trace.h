@@ -19,7 +19,7 @@ void Tracef(const char* format, ...);
 
 // While one exists, every trace line is also recorded here (from every thread).
 class TraceCapture {
-public:
+  public:
     TraceCapture();
     ~TraceCapture();
     TraceCapture(const TraceCapture&) = delete;

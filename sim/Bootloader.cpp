@@ -182,7 +182,8 @@ Reaction Bootloader::Handle(const std::string& line, const LineArrival& arrival)
                 // Busy until the erase is done, then the query is answered.
                 const int index = static_cast<int>(current);
                 const std::uint32_t elapsed = platform::GetTickCount() - m_eraseStart[index];
-                reaction.busyMs = m_options.eraseTimeMs > elapsed ? m_options.eraseTimeMs - elapsed : 0;
+                reaction.busyMs =
+                    m_options.eraseTimeMs > elapsed ? m_options.eraseTimeMs - elapsed : 0;
                 m_erasing[index] = false;
                 m_flash.SetState(current, 3);
                 reaction.reply = "ST3\r";

@@ -7,7 +7,7 @@
 namespace sim {
 
 class PseudoTerminal {
-public:
+  public:
     // Opens a pair with the slave set raw (8 bits, no echo, no translation). Check Ok().
     PseudoTerminal();
     ~PseudoTerminal();
@@ -37,7 +37,7 @@ public:
     // Creates (or replaces) a symbolic link `linkPath` to the slave.
     bool LinkAs(const std::string& linkPath) const;
 
-private:
+  private:
     int m_master = -1;
     int m_slave = -1;
     std::string m_slavePath;

@@ -21,11 +21,11 @@
 #include <thread>
 
 #include "platform/Clock.h"
-#include "sim/PseudoTerminal.h"
 #include "platform/Trace.h"
 #include "sim/Bootloader.h"
 #include "sim/FlashModel.h"
 #include "sim/Json.h"
+#include "sim/PseudoTerminal.h"
 
 namespace sim {
 namespace {
@@ -102,7 +102,8 @@ void ApplyStepFault(const StepFault& fault, Reaction& reaction) {
             break;
         }
         case Kind::LowerCase:
-            for (char& c : reply) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            for (char& c : reply)
+                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
             break;
         case Kind::Flood:
             reaction.leadLine.clear();
@@ -122,7 +123,6 @@ void ApplyStepFault(const StepFault& fault, Reaction& reaction) {
     }
     reaction.note += reaction.note.empty() ? "step fault" : "; step fault";
 }
-
 
 }  // namespace
 
@@ -356,9 +356,9 @@ void SimInverter::Impl::HandleLine(const PendingLine& line) {
     }
     if (stepFault) ApplyStepFault(*stepFault, reaction);
     static const std::vector<int> kSlowPieces = {300, 300};
-    const std::vector<int>& pauses =
-        stepFault && stepFault->kind == StepFault::Kind::Fragments ? kSlowPieces
-                                                                   : options.faults.fragmentPauseMs;
+    const std::vector<int>& pauses = stepFault && stepFault->kind == StepFault::Kind::Fragments
+                                         ? kSlowPieces
+                                         : options.faults.fragmentPauseMs;
     const bool floodThisBlock = reaction.heard && line.text.rfind("SD_", 0) == 0 &&
                                 ++blocksHeard == options.faults.garbageAtBlock;
     if (floodThisBlock || (options.faults.garbage600 && !garbageSent && reaction.heard)) {

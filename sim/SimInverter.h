@@ -18,16 +18,16 @@ namespace sim {
 // `pattern`, an ECMAScript regular expression searched in the line, or every such line.
 struct StepFault {
     enum class Kind {
-        Silence,    // the line is not heard at all
-        LostReply,  // the line is acted on, its reply is lost
-        Garbage,    // the reply is replaced by a line of printable garbage
+        Silence,     // the line is not heard at all
+        LostReply,   // the line is acted on, its reply is lost
+        Garbage,     // the reply is replaced by a line of printable garbage
         WrongReply,  // the reply's last character before the CR is changed
-        LowerCase,  // the reply goes out in lower case
-        Fragments,  // the reply goes out in slow pieces, each pause shorter than a time-out
-        Flood,      // 600 bytes without CR instead of the reply
-        Noise,      // noise bytes (no CR) before and after the reply
-        Late,       // the reply comes lateMs program ms later than it would
-        HangUp,     // the line is acted on, then the line is closed without a reply
+        LowerCase,   // the reply goes out in lower case
+        Fragments,   // the reply goes out in slow pieces, each pause shorter than a time-out
+        Flood,       // 600 bytes without CR instead of the reply
+        Noise,       // noise bytes (no CR) before and after the reply
+        Late,        // the reply comes lateMs program ms later than it would
+        HangUp,      // the line is acted on, then the line is closed without a reply
     };
     std::string pattern;
     int occurrence = 1;  // 0: every matching line
@@ -68,8 +68,11 @@ struct Options {
     // but ST3 as a failed pass, so a device that answers ST2 at once runs it out of passes. By
     // default the bootloader, busy erasing, answers ST3 the moment the erase is done; it can
     // also stay silent (the query is lost) or answer ST2 at once.
-    enum class BeforeErased { AnswerWhenErased, AnswerSt2, Silent } stBeforeErased =
-        BeforeErased::AnswerWhenErased;
+    enum class BeforeErased {
+        AnswerWhenErased,
+        AnswerSt2,
+        Silent
+    } stBeforeErased = BeforeErased::AnswerWhenErased;
     bool ysjLine = false;  // DSP: a "YSJ..." line goes before the state line
     // Program ms between the "YSJ..." line and the state line, so that they normally reach the
     // tool as two separate replies (0: both in one write).

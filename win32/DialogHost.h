@@ -14,7 +14,7 @@
 namespace pellorin::win32 {
 
 class DialogHost {
-public:
+  public:
     virtual ~DialogHost() = default;
 
     // Edit and static controls.
@@ -50,7 +50,8 @@ public:
     virtual void ShowAboutBox() = 0;
     // A message box owned by the window, no icon. `yesNo` gives Yes and No buttons, else OK.
     // Returns true for Yes (or OK).
-    virtual bool ShowMessageBox(const std::string& text, const std::string& caption, bool yesNo) = 0;
+    virtual bool ShowMessageBox(const std::string& text, const std::string& caption,
+                                bool yesNo) = 0;
     // Starts the end-of-update sound and returns at once; nothing when it cannot be played.
     virtual void PlayEndSound() = 0;
     // Ends the modal run of the dialog with the given result (2: Cancel).

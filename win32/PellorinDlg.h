@@ -40,11 +40,11 @@ inline constexpr int kFirstPortNumber = 0;
 inline constexpr int kLastPortNumber = 29;
 
 // Makes the engine once the window's console exists.
-using EngineFactory = std::function<std::unique_ptr<WindowEngine>(Console&, FlashCounters&,
-                                                                  PostSerialMessageFn)>;
+using EngineFactory =
+    std::function<std::unique_ptr<WindowEngine>(Console&, FlashCounters&, PostSerialMessageFn)>;
 
 class CPellorinDlg : public Console {
-public:
+  public:
     // The host must outlive the window; the engine is made at once by `makeEngine`.
     CPellorinDlg(DialogHost& host, const EngineFactory& makeEngine);
     ~CPellorinDlg() override;
@@ -56,11 +56,11 @@ public:
     bool OnInitDialog();
     // WM_COMMAND with a control's or a command's id.
     void OnCommand(int id);
-    void OnOK();         // 1 "Update DSP"
-    void OnCancel();     // 2 "Exit", Esc, the close box
-    void OnUpdateMcu();  // 3
-    void OnReadVersion();   // 1035 (hidden)
-    void OnResetEeprom();   // 1036 (hidden)
+    void OnOK();           // 1 "Update DSP"
+    void OnCancel();       // 2 "Exit", Esc, the close box
+    void OnUpdateMcu();    // 3
+    void OnReadVersion();  // 1035 (hidden)
+    void OnResetEeprom();  // 1036 (hidden)
     // WM_SYSCOMMAND: true when it was the About entry (the box has been shown and closed).
     bool OnSysCommand(unsigned command);
     // WM_TIMER.
@@ -96,7 +96,7 @@ public:
     void ShowMessage(const std::string& text) override;
     [[nodiscard]] bool StopRequested() const override { return m_calls.Closing(); }
 
-private:
+  private:
     void FillPortList();
     // The steps shared by the job buttons once the button's own settings are made.
     void StartJobFromButton(int jobMode, bool negotiateBaud);

@@ -12,7 +12,7 @@ namespace pellorin::win32 {
 namespace {
 
 class SerialMessageTarget : public platform::WindowObject, public platform::MessageTarget {
-public:
+  public:
     explicit SerialMessageTarget(PostSerialMessageFn post)
         : m_message(platform::RegisterWindowMessage("CSerialWnd_DefaultComMsg")),
           m_post(std::move(post)) {}
@@ -27,13 +27,13 @@ public:
         }
     }
 
-private:
+  private:
     const UINT m_message;
     const PostSerialMessageFn m_post;
 };
 
 class UpdateEngineAdapter : public WindowEngine {
-public:
+  public:
     UpdateEngineAdapter(Console& console, FlashCounters& counters, PostSerialMessageFn post,
                         const std::string& imageFolder)
         : m_target(std::move(post)), m_engine(console, m_target, counters) {
@@ -56,12 +56,12 @@ public:
     void CountImageBlocks() override { m_engine.Flash.CountImageBlocks(); }
     std::uint32_t Now() const override { return platform::timeGetTime(); }
     unsigned RealPeriodMs(unsigned periodMs) const override {
-        const auto real = std::chrono::duration_cast<std::chrono::milliseconds>(
-            platform::RealDuration(periodMs));
+        const auto real =
+            std::chrono::duration_cast<std::chrono::milliseconds>(platform::RealDuration(periodMs));
         return static_cast<unsigned>(real.count());
     }
 
-private:
+  private:
     SerialMessageTarget m_target;
     UpdateEngine m_engine;  // after the target it posts to; destroyed (and shut down) first
 };

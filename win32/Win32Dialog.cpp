@@ -84,9 +84,8 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
 
 INT_PTR RunMainWindow(HINSTANCE instance, const EngineFactory& makeEngine) {
     MainWindow main{Win32Host(instance), makeEngine, nullptr};
-    const INT_PTR result =
-        DialogBoxParamW(instance, MAKEINTRESOURCEW(kMainDialogTemplate), nullptr, MainDialogProc,
-                        reinterpret_cast<LPARAM>(&main));
+    const INT_PTR result = DialogBoxParamW(instance, MAKEINTRESOURCEW(kMainDialogTemplate), nullptr,
+                                           MainDialogProc, reinterpret_cast<LPARAM>(&main));
     main.dialog.reset();
     return result;
 }

@@ -13,13 +13,13 @@ INT_PTR RunMainWindow(HINSTANCE instance, const EngineFactory& makeEngine);
 
 // The application object: start-up runs the main window modally, and the program ends with it.
 class CPellorinApp {
-public:
+  public:
     CPellorinApp(HINSTANCE instance, EngineFactory makeEngine)
         : m_instance(instance), m_makeEngine(std::move(makeEngine)) {}
     // Returns false: no message loop of its own follows the window.
     bool InitInstance();
 
-private:
+  private:
     HINSTANCE m_instance;
     EngineFactory m_makeEngine;
 };

@@ -41,8 +41,8 @@ HICON LoadIconSized(HINSTANCE instance, int metricX, int metricY) {
 
 std::wstring Widen(const std::string& text) {
     if (text.empty()) return {};
-    const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                           nullptr, 0);
+    const int length =
+        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
     std::wstring wide(static_cast<std::size_t>(length), L'\0');
     MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(),
                         length);
@@ -70,12 +70,14 @@ void Win32Host::SetControlText(int id, const std::string& text) {
     const std::wstring wide = Widen(text);
     // Unchanged texts are not set again: a read-only field would flicker once a second.
     std::wstring current(static_cast<std::size_t>(GetWindowTextLengthW(item)) + 1, L'\0');
-    current.resize(static_cast<std::size_t>(GetWindowTextW(item, current.data(),
-                                                           static_cast<int>(current.size()))));
+    current.resize(static_cast<std::size_t>(
+        GetWindowTextW(item, current.data(), static_cast<int>(current.size()))));
     if (current != wide) SetWindowTextW(item, wide.c_str());
 }
 
-void Win32Host::EnableControl(int id, bool enable) { EnableWindow(Item(id), enable ? TRUE : FALSE); }
+void Win32Host::EnableControl(int id, bool enable) {
+    EnableWindow(Item(id), enable ? TRUE : FALSE);
+}
 
 bool Win32Host::ControlEnabled(int id) const { return IsWindowEnabled(Item(id)) != FALSE; }
 
@@ -183,8 +185,8 @@ bool Win32Host::PortPresent(int number) {
     // No access asked for: only whether the device exists and may be opened now, without
     // touching the line. A serial device is a character device; Wine opens a device object for
     // every COM number it knows, also one whose device is missing, and tells them apart only here.
-    const HANDLE port = CreateFileA(path, 0, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                                    nullptr);
+    const HANDLE port =
+        CreateFileA(path, 0, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (port == INVALID_HANDLE_VALUE) return false;
     const bool present = GetFileType(port) == FILE_TYPE_CHAR;
     CloseHandle(port);
@@ -195,9 +197,8 @@ void Win32Host::WakeWindowThread() { PostMessageW(m_dialog.load(), kWakeMessage,
 
 bool Win32Host::PostSerialMessage(std::uintptr_t wParam, std::intptr_t lParam) noexcept {
     const HWND dialog = m_dialog.load();
-    return dialog != nullptr &&
-           PostMessageW(dialog, m_serialMessage, static_cast<WPARAM>(wParam),
-                        static_cast<LPARAM>(lParam)) != FALSE;
+    return dialog != nullptr && PostMessageW(dialog, m_serialMessage, static_cast<WPARAM>(wParam),
+                                             static_cast<LPARAM>(lParam)) != FALSE;
 }
 
 }  // namespace pellorin::win32

@@ -19,7 +19,7 @@ inline constexpr UINT kWakeMessage = WM_APP + 1;
 [[nodiscard]] std::string Narrow(const std::wstring& text);
 
 class Win32Host : public DialogHost {
-public:
+  public:
     explicit Win32Host(HINSTANCE instance);
 
     // WM_INITDIALOG: the dialog the calls go to from now on.
@@ -52,7 +52,7 @@ public:
     void WakeWindowThread() override;
     bool PostSerialMessage(std::uintptr_t wParam, std::intptr_t lParam) noexcept override;
 
-private:
+  private:
     [[nodiscard]] HWND Item(int id) const { return GetDlgItem(m_dialog.load(), id); }
 
     const HINSTANCE m_instance;

@@ -18,7 +18,7 @@
 namespace pellorin::win32 {
 
 class WindowEngine {
-public:
+  public:
     virtual ~WindowEngine() = default;
 
     // Starts the worker for a job; false (nothing started) while a job runs or after Shutdown.

@@ -14,6 +14,7 @@ class CDeviceSerial : public CSerialWnd {
 
     using CSerialWnd::Open;
     // Posts to pWnd->GetSafeHwnd(); the other arguments go to CSerialWnd::Open unchanged.
-    [[nodiscard]] virtual LONG Open(const char* lpszDevice, platform::WindowObject* pWnd, UINT nComMsg = 0,
-                      LPARAM lParam = 0, DWORD dwInQueue = 0, DWORD dwOutQueue = 0);
+    [[nodiscard]] virtual LONG Open(const char* lpszDevice, platform::WindowObject* pWnd,
+                                    UINT nComMsg = 0, LPARAM lParam = 0, DWORD dwInQueue = 0,
+                                    DWORD dwOutQueue = 0);
 };

@@ -88,7 +88,7 @@ void DiagnosePort(PortInfo& port);
 // Watches for serial adapters being plugged in and out (and for changes of PELLORIN_COM_DIR),
 // through a descriptor that an event loop waits on; no thread and no polling of its own.
 class PortWatch {
-public:
+  public:
     PortWatch();
     ~PortWatch();
     PortWatch(const PortWatch&) = delete;
@@ -99,20 +99,20 @@ public:
     // Takes what is pending; true when it concerns serial ports.
     bool TakeChanges();
 
-private:
+  private:
     int m_fd = -1;
 };
 
 // For tests: discovery reads <root>/sys/class/tty and <root>/dev instead of the system's, as long
 // as the object lives.
 class ScopedSystemRoot {
-public:
+  public:
     explicit ScopedSystemRoot(std::string root);
     ~ScopedSystemRoot();
     ScopedSystemRoot(const ScopedSystemRoot&) = delete;
     ScopedSystemRoot& operator=(const ScopedSystemRoot&) = delete;
 
-private:
+  private:
     std::string m_previous;
 };
 

@@ -62,7 +62,8 @@ std::string ReadAttribute(const fs::path& file) {
     std::ifstream in(file);
     std::string value;
     std::getline(in, value);
-    while (!value.empty() && std::isspace(static_cast<unsigned char>(value.back()))) value.pop_back();
+    while (!value.empty() && std::isspace(static_cast<unsigned char>(value.back())))
+        value.pop_back();
     return value;
 }
 
@@ -96,11 +97,13 @@ void DescribeFromSysfs(const fs::path& classDir, const std::string& name, PortIn
         const std::size_t colon = where.find(':');
         if (colon != std::string::npos) where.erase(0, colon + 1);
         // A multi-port adapter may carry several ports on one interface.
-        const std::string portNumber = ReadAttribute(node.parent_path().parent_path() / "port_number");
+        const std::string portNumber =
+            ReadAttribute(node.parent_path().parent_path() / "port_number");
         if (!portNumber.empty() && portNumber != "0") where += "." + portNumber;
-        port.identity = port.serialNumber.empty()
-                            ? "usb-port:" + dir.filename().string() + ":" + where
-                            : "usb:" + vendor + ":" + productId + ":" + port.serialNumber + ":" + where;
+        port.identity =
+            port.serialNumber.empty()
+                ? "usb-port:" + dir.filename().string() + ":" + where
+                : "usb:" + vendor + ":" + productId + ":" + port.serialNumber + ":" + where;
         port.identity = Word(port.identity);
         return;
     }
@@ -139,7 +142,7 @@ std::vector<PortInfo> PresentPorts(const std::string& root) {
 // An advisory lock on the settings, so that the window and pellorin-cli never give one number
 // to two adapters.
 class BindingsLock {
-public:
+  public:
     explicit BindingsLock(const std::string& path) {
         if (path.empty()) return;
         std::error_code error;
@@ -155,7 +158,7 @@ public:
     BindingsLock(const BindingsLock&) = delete;
     BindingsLock& operator=(const BindingsLock&) = delete;
 
-private:
+  private:
     int m_fd = -1;
 };
 
@@ -281,9 +284,9 @@ std::map<FileKey, std::vector<PortHolder>> FindHolders(const std::set<FileKey>& 
         if (pid <= 0 || pid == self) continue;
         const std::string fdDir = "/proc/" + std::string(entry->d_name) + "/fd";
         DIR* fds = opendir(fdDir.c_str());
-        if (fds == nullptr) continue;  // gone, or another user's
+        if (fds == nullptr) continue;               // gone, or another user's
         std::vector<std::pair<FileKey, int>> held;  // with the pseudo-terminal's index, or -1
-        std::set<int> mastered;                      // pseudo-terminals whose master it holds
+        std::set<int> mastered;                     // pseudo-terminals whose master it holds
         while (const dirent* fd = readdir(fds)) {
             if (fd->d_name[0] == '.') continue;
             struct stat info {};
@@ -292,8 +295,8 @@ std::map<FileKey, std::vector<PortHolder>> FindHolders(const std::set<FileKey>& 
             if (files.count(key)) held.emplace_back(key, PtySlaveIndex(info));
             if (S_ISCHR(info.st_mode) && major(info.st_rdev) == kPtmxMajor &&
                 minor(info.st_rdev) == kPtmxMinor) {
-                const int index = MasterIndex("/proc/" + std::string(entry->d_name) +
-                                              "/fdinfo/" + fd->d_name);
+                const int index =
+                    MasterIndex("/proc/" + std::string(entry->d_name) + "/fdinfo/" + fd->d_name);
                 if (index >= 0) mastered.insert(index);
             }
         }
@@ -323,8 +326,9 @@ void NotPermitted(PortInfo& port, const struct stat& info) {
     if (info.st_gid == 0 || (info.st_mode & S_IRWXG) != (S_IRGRP | S_IWGRP)) {
         char mode[8];
         std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
-        port.reason = "permission denied: the device has mode " + std::string(mode) + " and group " +
-                      port.group + "; a udev rule must let the group dialout use it";
+        port.reason = "permission denied: the device has mode " + std::string(mode) +
+                      " and group " + port.group +
+                      "; a udev rule must let the group dialout use it";
     } else {
         port.reason = "permission denied: the device belongs to group " + port.group +
                       "; run: sudo usermod -aG " + port.group + " $USER, then log in again";
@@ -430,8 +434,7 @@ std::optional<PortInfo> LocatePort(const std::string& name, const std::string& i
     absent.name = ComName(*number);
     absent.identity = wanted;
     absent.state = PortState::Absent;
-    absent.reason = wanted.empty() ? "no such port"
-                                   : "not plugged in (the port of " + wanted + ")";
+    absent.reason = wanted.empty() ? "no such port" : "not plugged in (the port of " + wanted + ")";
     return absent;
 }
 

@@ -38,7 +38,8 @@ bool PortBindings::Load() {
         std::string name, identity;
         if (!(fields >> name >> identity)) continue;
         if (name.size() < 4 || name.compare(0, 3, "COM") != 0) continue;
-        if (name.find_first_not_of("0123456789", 3) != std::string::npos || name.size() > 6) continue;
+        if (name.find_first_not_of("0123456789", 3) != std::string::npos || name.size() > 6)
+            continue;
         const int number = std::atoi(name.c_str() + 3);
         // A number or an identity bound twice keeps its first binding.
         if (IdentityOf(number) || NumberOf(identity)) continue;

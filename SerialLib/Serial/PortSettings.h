@@ -17,7 +17,7 @@ struct PortBinding {
 };
 
 class PortBindings {
-public:
+  public:
     // The file above; "" when neither XDG_CONFIG_HOME nor HOME is set.
     [[nodiscard]] static std::string DefaultPath();
 
@@ -40,7 +40,7 @@ public:
     [[nodiscard]] const std::vector<PortBinding>& All() const { return m_bindings; }
     [[nodiscard]] const std::string& Path() const { return m_path; }
 
-private:
+  private:
     std::string m_path;
     std::vector<PortBinding> m_bindings;
 };

@@ -13,9 +13,8 @@
 
 #include <cerrno>
 #include <cstdint>
-#include <system_error>
-
 #include <cstring>
+#include <system_error>
 #include <vector>
 
 #include "SerialLib/Serial/PortNames.h"
@@ -156,7 +155,8 @@ PosixPort::WaitResult PosixPort::WaitPortEvent(const Deadline& deadline) {
     if (m_hungUp.load()) return {Wake::HungUp};
     for (;;) {
         epoll_event events[4];
-        const int n = WaitUntil(deadline, [&](int ms) { return epoll_wait(m_epollFd, events, 4, ms); });
+        const int n =
+            WaitUntil(deadline, [&](int ms) { return epoll_wait(m_epollFd, events, 4, ms); });
         if (n < 0) return {Wake::Failed, -n};
         if (n == 0) return {Wake::TimedOut};
         bool arrival = false, hungUp = false, closing = false, mask = false;
@@ -193,7 +193,7 @@ void PosixPort::SignalMaskChange() { Signal(m_maskFd); }
 void PosixPort::DrainMaskChange() { Drain(m_maskFd); }
 
 PosixPort::WaitResult PosixPort::WaitReadable(std::size_t count, const Deadline& deadline,
-                                                  int cancelFd) {
+                                              int cancelFd) {
     EpollFd set;
     if (set.fd < 0) return {Wake::Failed, errno};
     int error = AddToEpoll(set.fd, m_fd, EPOLLIN | EPOLLET);
@@ -206,7 +206,8 @@ PosixPort::WaitResult PosixPort::WaitReadable(std::size_t count, const Deadline&
         if (available < 0) return {Wake::Failed, errno};
         if (static_cast<std::size_t>(available) >= count) return {Wake::Arrival};
         epoll_event events[3];
-        const int n = WaitUntil(deadline, [&](int ms) { return epoll_wait(set.fd, events, 3, ms); });
+        const int n =
+            WaitUntil(deadline, [&](int ms) { return epoll_wait(set.fd, events, 3, ms); });
         if (n < 0) return {Wake::Failed, -n};
         if (n == 0) return {Wake::TimedOut};
         for (int i = 0; i < n; ++i) {
@@ -617,8 +618,8 @@ PortResult PosixPort::WaitEvent(DWORD* pdwEvent, LPOVERLAPPED lpOverlapped, DWOR
         if (wait.wake == Wake::MaskChanged) break;
         if (wait.wake != Wake::Arrival) {
             const LONG status = WaitStatus(wait);
-            result = PortResult::Failed(status, status == ERROR_TIMEOUT ? PortFailure::Wait
-                                                                        : PortFailure::Call);
+            result = PortResult::Failed(
+                status, status == ERROR_TIMEOUT ? PortFailure::Wait : PortFailure::Call);
             break;
         }
         int error = 0;
@@ -653,23 +654,23 @@ PortResult PosixPort::Write(const void* pData, std::size_t iLen, LPOVERLAPPED lp
         // The rest goes out on a helper thread with a copy of its own, so the caller's buffer
         // is free at once; the caller's record tells when the bytes are out.
         std::vector<BYTE> rest(pBytes + done, pBytes + iLen);
-        const bool fStarted = StartHelper([this, rest = std::move(rest), lpOverlapped,
-                                           already = done](int cancelFd) {
-            std::size_t sent = 0;
-            LONG status = ERROR_SUCCESS;
-            while (sent < rest.size()) {
-                const auto wait = WaitWritable(Deadline(INFINITE), cancelFd);
-                if (wait.wake != Wake::Writable) {
-                    status = WaitStatus(wait);
-                    break;
+        const bool fStarted =
+            StartHelper([this, rest = std::move(rest), lpOverlapped, already = done](int cancelFd) {
+                std::size_t sent = 0;
+                LONG status = ERROR_SUCCESS;
+                while (sent < rest.size()) {
+                    const auto wait = WaitWritable(Deadline(INFINITE), cancelFd);
+                    if (wait.wake != Wake::Writable) {
+                        status = WaitStatus(wait);
+                        break;
+                    }
+                    if (const int error = WriteAvailable(m_fd, rest.data(), rest.size(), sent)) {
+                        status = TransferStatus(*this, error);
+                        break;
+                    }
                 }
-                if (const int error = WriteAvailable(m_fd, rest.data(), rest.size(), sent)) {
-                    status = TransferStatus(*this, error);
-                    break;
-                }
-            }
-            FinishRecord(lpOverlapped, status, static_cast<DWORD>(already + sent), true);
-        });
+                FinishRecord(lpOverlapped, status, static_cast<DWORD>(already + sent), true);
+            });
         if (!fStarted) return failed(ERROR_OPERATION_ABORTED, PortFailure::Call);
         return PortResult::Success(0);
     }

@@ -6,14 +6,15 @@
 // leaves the same value in m_lError; the getters return their value and leave the status there.
 // Each failure path writes one trace line naming the class and method. Nothing throws.
 //
-// Status codes on Linux (on Windows they are the system's own). The class produces 1 (a record or a finite time-out on a port opened without
-// overlapped mode), 6 (an operation on a closed port), 87 (a line setting the driver did not
-// apply, or 1.5 stop bits, which Linux does not have), 1247 (Open on an open object), 1460 (a
-// wait on the internal record ran out), 1167 (the other side hung up: a USB adapter pulled out,
-// a pseudo-terminal's master closed), 995 (a transfer ended by Close or CancelPendingIo) and
-// 0x80070057 (a mode outside its enumeration). System errors are mapped in one place
-// (SerialErrors.h): ENOENT/ENODEV/ENXIO -> 2, EACCES/EPERM/EBUSY and a lock held by someone
-// else -> 5, EBADF -> 6, EINVAL -> 87, EIO -> 1117, ENOTTY -> 50, ENOMEM -> 8, EMFILE/ENFILE
+// Status codes on Linux (on Windows they are the system's own). The class produces 1 (a record or a
+// finite time-out on a port opened without overlapped mode), 6 (an operation on a closed port), 87
+// (a line setting the driver did not apply, or 1.5 stop bits, which Linux does not have), 1247
+// (Open on an open object), 1460 (a wait on the internal record ran out), 1167 (the other side hung
+// up: a USB adapter pulled out, a pseudo-terminal's master closed), 995 (a transfer ended by Close
+// or CancelPendingIo) and 0x80070057 (a mode outside its enumeration). System errors are mapped in
+// one place (SerialErrors.h): ENOENT/ENODEV/ENXIO -> 2, EACCES/EPERM/EBUSY and a lock held by
+// someone else -> 5, EBADF -> 6, EINVAL -> 87, EIO -> 1117, ENOTTY -> 50, ENOMEM -> 8,
+// EMFILE/ENFILE
 // -> 4, anything else -> 31.
 //
 // Names. Open takes a device path, or "COM<n>" (any case). On Linux PortNames.h maps the number
@@ -76,18 +77,19 @@ class CSerial {
     // what a pseudo-terminal cannot show. The Windows backend has no such seam and ignores it.
     void SetLineDriver(std::shared_ptr<LineDriver> pDriver);
 
-    [[nodiscard]] virtual LONG Open(const char* lpszDevice, DWORD dwInQueue = 0, DWORD dwOutQueue = 0,
-                      bool fOverlapped = false);
+    [[nodiscard]] virtual LONG Open(const char* lpszDevice, DWORD dwInQueue = 0,
+                                    DWORD dwOutQueue = 0, bool fOverlapped = false);
     virtual LONG Close();
-    [[nodiscard]] virtual LONG Setup(DWORD dwBaudrate = 9600, BYTE bDataBits = 8, BYTE bParity = NOPARITY,
-                       BYTE bStopBits = ONESTOPBIT);
+    [[nodiscard]] virtual LONG Setup(DWORD dwBaudrate = 9600, BYTE bDataBits = 8,
+                                     BYTE bParity = NOPARITY, BYTE bStopBits = ONESTOPBIT);
     // Linux cannot look into the receive queue without taking the bytes, so there EV_RXFLAG is
     // never reported; the character is kept for GetEventChar.
     [[nodiscard]] virtual LONG SetEventChar(BYTE bEventChar, bool fAdjustMask = true);
     // Also ends a pending WaitEvent with no event bits; if no wait is pending, the next one ends
     // at once that way.
     [[nodiscard]] virtual LONG SetMask(DWORD dwMask = EV_BREAK | EV_ERR | EV_RXCHAR);
-    [[nodiscard]] virtual LONG WaitEvent(LPOVERLAPPED lpOverlapped = nullptr, DWORD dwTimeout = INFINITE);
+    [[nodiscard]] virtual LONG WaitEvent(LPOVERLAPPED lpOverlapped = nullptr,
+                                         DWORD dwTimeout = INFINITE);
     [[nodiscard]] virtual LONG SetupHandshaking(Handshake eHandshake);
     [[nodiscard]] virtual LONG SetupReadTimeouts(ReadTimeoutMode eReadTimeoutMode);
 
@@ -101,12 +103,15 @@ class CSerial {
     virtual BYTE GetEventChar();   // 0 on failure
 
     [[nodiscard]] virtual LONG Write(const char* pString, DWORD* pdwWritten = nullptr,
-                       LPOVERLAPPED lpOverlapped = nullptr, DWORD dwTimeout = INFINITE);
+                                     LPOVERLAPPED lpOverlapped = nullptr,
+                                     DWORD dwTimeout = INFINITE);
     [[nodiscard]] virtual LONG Write(const void* pData, size_t iLen, DWORD* pdwWritten = nullptr,
-                       LPOVERLAPPED lpOverlapped = nullptr, DWORD dwTimeout = INFINITE);
+                                     LPOVERLAPPED lpOverlapped = nullptr,
+                                     DWORD dwTimeout = INFINITE);
     // Fills all iLen bytes with 0xDC first; bytes past the count hold that fill.
     [[nodiscard]] virtual LONG Read(void* pData, size_t iLen, DWORD* pdwRead = nullptr,
-                      LPOVERLAPPED lpOverlapped = nullptr, DWORD dwTimeout = INFINITE);
+                                    LPOVERLAPPED lpOverlapped = nullptr,
+                                    DWORD dwTimeout = INFINITE);
 
     [[nodiscard]] bool IsOpen() const;
     // The bits of the last completed wait within the mask; clears them.

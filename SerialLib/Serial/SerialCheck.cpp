@@ -1,6 +1,5 @@
 // The precondition trace of the serial classes.
 #include "SerialLib/Serial/SerialErrors.h"
-
 #include "platform/Trace.h"
 
 bool SerialCheck(bool condition, const char* text) {

@@ -25,7 +25,7 @@ class CSerialEx : public CSerial {
 
     // Opens in overlapped mode; starts the listener when fStartListener is true.
     [[nodiscard]] LONG Open(const char* lpszDevice, DWORD dwInQueue = 0, DWORD dwOutQueue = 0,
-              bool fStartListener = false) override;
+                            bool fStartListener = false) override;
     // Stops the listener, then closes the port.
     LONG Close() override;
 

@@ -23,8 +23,9 @@ class CSerialWnd : public CSerialEx {
     using CSerialEx::Open;
     // Opens the port and starts the listener once the destination is set, so the first event
     // already has it. nComMsg 0 selects DefaultComMsg.
-    [[nodiscard]] virtual LONG Open(const char* lpszDevice, platform::HWND hwndDest, UINT nComMsg = 0,
-                      LPARAM lParam = 0, DWORD dwInQueue = 0, DWORD dwOutQueue = 0);
+    [[nodiscard]] virtual LONG Open(const char* lpszDevice, platform::HWND hwndDest,
+                                    UINT nComMsg = 0, LPARAM lParam = 0, DWORD dwInQueue = 0,
+                                    DWORD dwOutQueue = 0);
 
   protected:
     // What the destructor does when the listener still runs: the trace and a full close. The

@@ -27,7 +27,9 @@ bool IsComName(const std::string& name) {
            });
 }
 
-std::string DevicePath(const std::string& name) { return IsComName(name) ? "\\\\.\\" + name : name; }
+std::string DevicePath(const std::string& name) {
+    return IsComName(name) ? "\\\\.\\" + name : name;
+}
 
 // The name GetDefaultCommConfigA knows the port by: "COM<n>" without the device prefix.
 std::string ConfigName(const std::string& name) {
@@ -47,15 +49,17 @@ class Win32Port final : public PortBackend {
                                  std::unique_ptr<PortBackend>& port) {
         std::unique_ptr<Win32Port> self(new Win32Port);
         self->m_name = name;
-        self->m_port = ::CreateFileA(DevicePath(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
-                                     nullptr, OPEN_EXISTING, overlapped ? FILE_FLAG_OVERLAPPED : 0,
-                                     nullptr);
-        if (self->m_port == INVALID_HANDLE_VALUE) return PortResult::Failed(LastError(), PortFailure::Open);
+        self->m_port =
+            ::CreateFileA(DevicePath(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                          OPEN_EXISTING, overlapped ? FILE_FLAG_OVERLAPPED : 0, nullptr);
+        if (self->m_port == INVALID_HANDLE_VALUE)
+            return PortResult::Failed(LastError(), PortFailure::Open);
         if (overlapped) {
             self->m_overlappedEvent = std::make_unique<platform::Event>();
             if (!self->m_overlappedEvent->Valid())
-                return PortResult::Failed(static_cast<LONG>(self->m_overlappedEvent->CreationError()),
-                                          PortFailure::Create);
+                return PortResult::Failed(
+                    static_cast<LONG>(self->m_overlappedEvent->CreationError()),
+                    PortFailure::Create);
         }
         port = std::move(self);
         return PortResult::Success();
@@ -64,7 +68,8 @@ class Win32Port final : public PortBackend {
     [[nodiscard]] const void* InternalEvent() const override { return m_overlappedEvent.get(); }
 
     PortResult SetQueues(DWORD dwInQueue, DWORD dwOutQueue) override {
-        if (!::SetupComm(m_port, dwInQueue, dwOutQueue)) return PortResult::Failed(LastError(), PortFailure::Call);
+        if (!::SetupComm(m_port, dwInQueue, dwOutQueue))
+            return PortResult::Failed(LastError(), PortFailure::Call);
         return PortResult::Success();
     }
 
@@ -74,14 +79,16 @@ class Win32Port final : public PortBackend {
         DWORD size = sizeof config;
         if (!::GetDefaultCommConfigA(ConfigName(m_name).c_str(), &config, &size))
             return PortResult::Failed(LastError(), PortFailure::Obtain);
-        if (!::SetCommConfig(m_port, &config, size)) return PortResult::Failed(LastError(), PortFailure::Set);
+        if (!::SetCommConfig(m_port, &config, size))
+            return PortResult::Failed(LastError(), PortFailure::Set);
         return PortResult::Success();
     }
 
     PortResult Setup(DWORD dwBaudrate, BYTE bDataBits, BYTE bParity, BYTE bStopBits) override {
         DCB before{};
         before.DCBlength = sizeof before;
-        if (!::GetCommState(m_port, &before)) return PortResult::Failed(LastError(), PortFailure::Obtain);
+        if (!::GetCommState(m_port, &before))
+            return PortResult::Failed(LastError(), PortFailure::Obtain);
         DCB wanted = before;
         wanted.BaudRate = dwBaudrate;
         wanted.ByteSize = bDataBits;
@@ -97,7 +104,8 @@ class Win32Port final : public PortBackend {
     PortResult SetupHandshaking(int eHandshake) override {
         DCB before{};
         before.DCBlength = sizeof before;
-        if (!::GetCommState(m_port, &before)) return PortResult::Failed(LastError(), PortFailure::Obtain);
+        if (!::GetCommState(m_port, &before))
+            return PortResult::Failed(LastError(), PortFailure::Obtain);
         DCB wanted = before;
         const bool hardware = eHandshake == 1, software = eHandshake == 2;
         wanted.fOutxCtsFlow = hardware;
@@ -115,12 +123,14 @@ class Win32Port final : public PortBackend {
 
     PortResult SetupReadTimeouts(int eReadTimeoutMode) override {
         COMMTIMEOUTS timeouts{};
-        if (!::GetCommTimeouts(m_port, &timeouts)) return PortResult::Failed(LastError(), PortFailure::Obtain);
+        if (!::GetCommTimeouts(m_port, &timeouts))
+            return PortResult::Failed(LastError(), PortFailure::Obtain);
         const bool immediate = eReadTimeoutMode == 0;
         timeouts.ReadIntervalTimeout = immediate ? MAXDWORD : 0;
         timeouts.ReadTotalTimeoutMultiplier = 0;
         timeouts.ReadTotalTimeoutConstant = 0;
-        if (!::SetCommTimeouts(m_port, &timeouts)) return PortResult::Failed(LastError(), PortFailure::Set);
+        if (!::SetCommTimeouts(m_port, &timeouts))
+            return PortResult::Failed(LastError(), PortFailure::Set);
         m_immediateReads = immediate;
         return PortResult::Success();
     }
@@ -128,7 +138,8 @@ class Win32Port final : public PortBackend {
     PortResult GetLine(LineSettings& line) override {
         DCB dcb{};
         dcb.DCBlength = sizeof dcb;
-        if (!::GetCommState(m_port, &dcb)) return PortResult::Failed(LastError(), PortFailure::Obtain);
+        if (!::GetCommState(m_port, &dcb))
+            return PortResult::Failed(LastError(), PortFailure::Obtain);
         line.baudrate = static_cast<LONG>(dcb.BaudRate);
         line.dataBits = dcb.ByteSize;
         line.parity = dcb.fParity ? dcb.Parity : NOPARITY;
@@ -145,15 +156,18 @@ class Win32Port final : public PortBackend {
     PortResult SetEventChar(BYTE bEventChar) override {
         DCB before{};
         before.DCBlength = sizeof before;
-        if (!::GetCommState(m_port, &before)) return PortResult::Failed(LastError(), PortFailure::Obtain);
+        if (!::GetCommState(m_port, &before))
+            return PortResult::Failed(LastError(), PortFailure::Obtain);
         DCB wanted = before;
         wanted.EvtChar = static_cast<char>(bEventChar);
-        if (!::SetCommState(m_port, &wanted)) return PortResult::Failed(LastError(), PortFailure::Set);
+        if (!::SetCommState(m_port, &wanted))
+            return PortResult::Failed(LastError(), PortFailure::Set);
         return PortResult::Success();
     }
 
     PortResult SetMask(DWORD dwMask) override {
-        if (!::SetCommMask(m_port, dwMask)) return PortResult::Failed(LastError(), PortFailure::Call);
+        if (!::SetCommMask(m_port, dwMask))
+            return PortResult::Failed(LastError(), PortFailure::Call);
         return PortResult::Success();
     }
 
@@ -197,7 +211,8 @@ class Win32Port final : public PortBackend {
     }
 
     PortResult Purge() override {
-        if (!::PurgeComm(m_port, PURGE_TXCLEAR | PURGE_RXCLEAR)) return PortResult::Failed(LastError(), PortFailure::Call);
+        if (!::PurgeComm(m_port, PURGE_TXCLEAR | PURGE_RXCLEAR))
+            return PortResult::Failed(LastError(), PortFailure::Call);
         return PortResult::Success();
     }
 
@@ -218,7 +233,8 @@ class Win32Port final : public PortBackend {
     }
 
     PortResult GetModemStatus(DWORD& dwStatus) override {
-        if (!::GetCommModemStatus(m_port, &dwStatus)) return PortResult::Failed(LastError(), PortFailure::Obtain);
+        if (!::GetCommModemStatus(m_port, &dwStatus))
+            return PortResult::Failed(LastError(), PortFailure::Obtain);
         return PortResult::Success();
     }
 
@@ -255,7 +271,8 @@ class Win32Port final : public PortBackend {
     PortResult Pending(OVERLAPPED* record, LPOVERLAPPED lpOverlapped, DWORD dwTimeout,
                        bool takeCount) {
         const LONG error = LastError();
-        if (error != ERROR_IO_PENDING || !record) return PortResult::Failed(error, PortFailure::Call);
+        if (error != ERROR_IO_PENDING || !record)
+            return PortResult::Failed(error, PortFailure::Call);
         if (lpOverlapped) return PortResult::Success(0);
         const DWORD waited = m_overlappedEvent->Wait(dwTimeout);
         if (waited == WAIT_OBJECT_0) {
@@ -272,14 +289,14 @@ class Win32Port final : public PortBackend {
         ::CancelIoEx(m_port, record);
         DWORD count = 0;
         (void)::GetOverlappedResult(m_port, record, &count, TRUE);
-        return PortResult::Failed(waitError, PortFailure::Wait,
-                                  takeCount ? count : 0);
+        return PortResult::Failed(waitError, PortFailure::Wait, takeCount ? count : 0);
     }
 
     template <typename Check>
     PortResult SetState(const DCB& before, const DCB& wanted, Check applied) {
         DCB copy = wanted;
-        if (!::SetCommState(m_port, &copy)) return PortResult::Failed(LastError(), PortFailure::Set);
+        if (!::SetCommState(m_port, &copy))
+            return PortResult::Failed(LastError(), PortFailure::Set);
         // A driver may take the call and still not apply a setting; only the read-back tells.
         DCB now{};
         now.DCBlength = sizeof now;

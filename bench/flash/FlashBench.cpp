@@ -61,7 +61,7 @@ void WriteImage(const std::string& path, int records) {
 // Runs a DSP update of the image in `folder` and returns the simulated inverter's transcript.
 // The update record goes to a folder beside the image, or nowhere when `record` is false.
 std::vector<sim::TranscriptEntry> RunUpdate(const std::string& folder, sim::Options options,
-                                           int baudIndex, bool record = true) {
+                                            int baudIndex, bool record = true) {
     options.comDir = folder;
     options.comNumber = 1;
     sim::SimInverter device(options);
@@ -172,7 +172,8 @@ double MedianBlockUs(const std::vector<sim::TranscriptEntry>& transcript) {
         if (IsBlock(entry)) blockTimes.push_back(entry.timeMs);
     }
     std::vector<double> gaps;
-    for (std::size_t i = 1; i < blockTimes.size(); ++i) gaps.push_back(blockTimes[i] - blockTimes[i - 1]);
+    for (std::size_t i = 1; i < blockTimes.size(); ++i)
+        gaps.push_back(blockTimes[i] - blockTimes[i - 1]);
     std::sort(gaps.begin(), gaps.end());
     return gaps.empty() ? 0 : gaps[gaps.size() / 2] * 1000.0;
 }
@@ -187,9 +188,10 @@ void UnpacedPerBlock() {
     const double offUs = MedianBlockUs(RunUpdate(folder, options, 2, false));
     const double toolUs = MedianBlockUs(RunUpdate(folder, options, 2, true));
     const double plainUs = RunPlainClient(folder, blocks, false).medianUs;
-    std::printf("unpaced pty, %d blocks: tool %.1f us per block (median; %.1f us with the record "
-                "off), plain poll() client %.1f us per round trip (median), ratio %.2f\n",
-                blocks, toolUs, offUs, plainUs, plainUs > 0 ? toolUs / plainUs : 0.0);
+    std::printf(
+        "unpaced pty, %d blocks: tool %.1f us per block (median; %.1f us with the record "
+        "off), plain poll() client %.1f us per round trip (median), ratio %.2f\n",
+        blocks, toolUs, offUs, plainUs, plainUs > 0 ? toolUs / plainUs : 0.0);
 }
 
 void PacedRun(unsigned baud, int baudIndex, const char* speedCommand, speed_t speed, int blocks) {
@@ -203,12 +205,13 @@ void PacedRun(unsigned baud, int baudIndex, const char* speedCommand, speed_t sp
     const LineUse tool = MeasureLineUse(RunUpdate(folder, options, baudIndex, true), baud);
     const LineUse plain =
         MeasureLineUse(RunPlainClient(folder, blocks, true, speedCommand, speed).transcript, baud);
-    std::printf("paced %u baud, %d blocks: tool %.0f ms against a physical limit of %.0f ms "
-                "(%.0f bytes at 10 bits): %.1f%% of the limit (record off: %.1f%%); plain poll() "
-                "client %.1f%%\n",
-                baud, blocks, tool.actualMs, tool.limitMs, tool.wireBytes,
-                100.0 * tool.limitMs / tool.actualMs, 100.0 * off.limitMs / off.actualMs,
-                100.0 * plain.limitMs / plain.actualMs);
+    std::printf(
+        "paced %u baud, %d blocks: tool %.0f ms against a physical limit of %.0f ms "
+        "(%.0f bytes at 10 bits): %.1f%% of the limit (record off: %.1f%%); plain poll() "
+        "client %.1f%%\n",
+        baud, blocks, tool.actualMs, tool.limitMs, tool.wireBytes,
+        100.0 * tool.limitMs / tool.actualMs, 100.0 * off.limitMs / off.actualMs,
+        100.0 * plain.limitMs / plain.actualMs);
 }
 
 long PeakKiB() {
@@ -248,11 +251,12 @@ int MemoryChild(int records, const std::string& folder) {
 void Memory(const char* self) {
     for (int records : {1000, 100000, 1000000}) {
         const ScratchFolder scratch;
-    const std::string& folder = scratch.path;
+        const std::string& folder = scratch.path;
         WriteImage(folder + "/dsp.hex", records);
         const std::string count = std::to_string(records);
         char* args[] = {const_cast<char*>(self), const_cast<char*>("--memory-child"),
-                        const_cast<char*>(count.c_str()), const_cast<char*>(folder.c_str()), nullptr};
+                        const_cast<char*>(count.c_str()), const_cast<char*>(folder.c_str()),
+                        nullptr};
         pid_t child = 0;
         if (posix_spawn(&child, self, nullptr, nullptr, args, environ) == 0) {
             int status = 0;
@@ -276,10 +280,12 @@ void CpuWhileWaiting() {
     rusage after{};
     getrusage(RUSAGE_SELF, &after);
     auto ms = [](const timeval& t) { return t.tv_sec * 1000.0 + t.tv_usec / 1000.0; };
-    const double cpuMs = ms(after.ru_utime) - ms(before.ru_utime) + ms(after.ru_stime) - ms(before.ru_stime);
-    std::printf("slow device (500 ms a block), %.1f s: %.1f ms CPU in all, %.2f ms per second "
-                "(tool and simulated device together)\n",
-                wallS, cpuMs, cpuMs / wallS);
+    const double cpuMs =
+        ms(after.ru_utime) - ms(before.ru_utime) + ms(after.ru_stime) - ms(before.ru_stime);
+    std::printf(
+        "slow device (500 ms a block), %.1f s: %.1f ms CPU in all, %.2f ms per second "
+        "(tool and simulated device together)\n",
+        wallS, cpuMs, cpuMs / wallS);
 }
 
 }  // namespace

@@ -2,10 +2,10 @@
 // scaled clock, a third of them with one fault injected at a random step. After every run the
 // verdict must be right: the run ends in success exactly when the simulated flash holds the image.
 // After a failed run the device keeps its flash (a state file), so the next run may resume what
-// was written; after a successful one it starts empty, so that no run finds the image in place. At the end the process's descriptors, threads and resident memory must be where
-// they were after the first runs.
-// Usage: flash_soak [--runs N] [--seed S] [--scale X] [--records N]
-// Exit status 0 when every verdict was right and nothing grew, 1 otherwise.
+// was written; after a successful one it starts empty, so that no run finds the image in place. At
+// the end the process's descriptors, threads and resident memory must be where they were after the
+// first runs. Usage: flash_soak [--runs N] [--seed S] [--scale X] [--records N] Exit status 0 when
+// every verdict was right and nothing grew, 1 otherwise.
 #include <unistd.h>
 
 #include <chrono>
@@ -44,7 +44,8 @@ struct ProcessFigures {
 
 ProcessFigures Measure() {
     ProcessFigures figures;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    for ([[maybe_unused]] const auto& entry :
+         std::filesystem::directory_iterator("/proc/self/fd")) {
         ++figures.descriptors;
     }
     std::ifstream status("/proc/self/status");
@@ -63,28 +64,56 @@ struct Fault {
 };
 
 Fault InjectFault(std::mt19937& random, sim::Options& options, sim::Target target, int blocks) {
-    auto pick = [&random](int count) { return static_cast<int>(random() % static_cast<unsigned>(count)); };
+    auto pick = [&random](int count) {
+        return static_cast<int>(random() % static_cast<unsigned>(count));
+    };
     const int block = 1 + pick(blocks);
     sim::Faults& f = options.faults;
     switch (pick(14)) {
-        case 0: f.ackOnAttempt = 0; return {"speed", "never acknowledged"};
-        case 1: f.ackOverride = "^D006AC"; return {"speed", "short acknowledgement"};
-        case 2: f.silentFirstLines = 1 + pick(6); return {"entry", "first lines unheard"};
-        case 3: options.stateReplyOverride = pick(2) ? "XYZ" : "ST"; return {"entry", "garbage state reply"};
-        case 4: f.neverAnswer = {":efh"}; return {"erase", "silence"};
-        case 5: f.neverAnswer = {":st"}; return {"end of erase", "silence"};
-        case 6: f.refuseBlock = block; return {"block " + std::to_string(block), "refused"};
+        case 0:
+            f.ackOnAttempt = 0;
+            return {"speed", "never acknowledged"};
+        case 1:
+            f.ackOverride = "^D006AC";
+            return {"speed", "short acknowledgement"};
+        case 2:
+            f.silentFirstLines = 1 + pick(6);
+            return {"entry", "first lines unheard"};
+        case 3:
+            options.stateReplyOverride = pick(2) ? "XYZ" : "ST";
+            return {"entry", "garbage state reply"};
+        case 4:
+            f.neverAnswer = {":efh"};
+            return {"erase", "silence"};
+        case 5:
+            f.neverAnswer = {":st"};
+            return {"end of erase", "silence"};
+        case 6:
+            f.refuseBlock = block;
+            return {"block " + std::to_string(block), "refused"};
         case 7:
             f.misAckBlock = block;
             f.misAckReply = pick(2) ? "ST4_00" : "st4_" + std::to_string(block);
             return {"block " + std::to_string(block), "wrong acknowledgement"};
-        case 8: f.stopAfterBlock = block; return {"block " + std::to_string(block), "silent from here"};
-        case 9: f.hangUpAfterBlock = block; return {"block " + std::to_string(block), "hang-up"};
-        case 10: f.wrongChecksumTimes = pick(2) ? -1 : 1 + pick(8); return {"SUM", "wrong sum"};
-        case 11: f.neverAnswer = {target == sim::Target::Mcu ? "CHKS" : "SV"}; return {"leave", "silence"};
-        case 12: f.fragmentPauseMs = {1, 5, 30}; f.noiseBetweenReplies = pick(2) != 0;
+        case 8:
+            f.stopAfterBlock = block;
+            return {"block " + std::to_string(block), "silent from here"};
+        case 9:
+            f.hangUpAfterBlock = block;
+            return {"block " + std::to_string(block), "hang-up"};
+        case 10:
+            f.wrongChecksumTimes = pick(2) ? -1 : 1 + pick(8);
+            return {"SUM", "wrong sum"};
+        case 11:
+            f.neverAnswer = {target == sim::Target::Mcu ? "CHKS" : "SV"};
+            return {"leave", "silence"};
+        case 12:
+            f.fragmentPauseMs = {1, 5, 30};
+            f.noiseBetweenReplies = pick(2) != 0;
             return {"every reply", "fragments and noise"};
-        default: f.garbage600 = true; return {"first reply", "600 bytes without CR"};
+        default:
+            f.garbage600 = true;
+            return {"first reply", "600 bytes without CR"};
     }
 }
 
@@ -104,12 +133,17 @@ int main(int argc, char** argv) {
     Settings settings;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string option = argv[i];
-        if (option == "--runs") settings.runs = std::atoi(argv[i + 1]);
-        else if (option == "--seed") settings.seed = static_cast<unsigned>(std::atol(argv[i + 1]));
-        else if (option == "--scale") settings.scale = std::atof(argv[i + 1]);
-        else if (option == "--records") settings.records = std::atoi(argv[i + 1]);
+        if (option == "--runs")
+            settings.runs = std::atoi(argv[i + 1]);
+        else if (option == "--seed")
+            settings.seed = static_cast<unsigned>(std::atol(argv[i + 1]));
+        else if (option == "--scale")
+            settings.scale = std::atof(argv[i + 1]);
+        else if (option == "--records")
+            settings.records = std::atoi(argv[i + 1]);
         else {
-            std::fprintf(stderr, "usage: flash_soak [--runs N] [--seed S] [--scale X] [--records N]\n");
+            std::fprintf(stderr,
+                         "usage: flash_soak [--runs N] [--seed S] [--scale X] [--records N]\n");
             return 2;
         }
     }
@@ -148,7 +182,8 @@ int main(int argc, char** argv) {
         if (random() % 3 == 0) {
             fault = InjectFault(random, options, target, static_cast<int>(lines.size()));
             ++faulted;
-            ++faultCounts[fault.step.rfind("block", 0) == 0 ? "block: " + fault.what : fault.step + ": " + fault.what];
+            ++faultCounts[fault.step.rfind("block", 0) == 0 ? "block: " + fault.what
+                                                            : fault.step + ": " + fault.what];
         }
 
         bool success = false;
@@ -185,35 +220,43 @@ int main(int argc, char** argv) {
             } else {
                 ++conservative;
             }
-            std::printf("run %d (%s, fault: %s at %s): %s, flash %s the image (%zu of %zu records)\n", run,
-                        mcu ? "MCU" : "DSP", fault.what.empty() ? "none" : fault.what.c_str(),
-                        fault.step.empty() ? "-" : fault.step.c_str(), success ? "success" : "failure",
-                        flashHoldsImage ? "holds" : "does not hold", stored.size(), lines.size());
+            std::printf(
+                "run %d (%s, fault: %s at %s): %s, flash %s the image (%zu of %zu records)\n", run,
+                mcu ? "MCU" : "DSP", fault.what.empty() ? "none" : fault.what.c_str(),
+                fault.step.empty() ? "-" : fault.step.c_str(), success ? "success" : "failure",
+                flashHoldsImage ? "holds" : "does not hold", stored.size(), lines.size());
             const std::size_t from = log.size() > 4 ? log.size() - 4 : 0;
-            for (std::size_t i = from; i < log.size(); ++i) std::printf("    | %s\n", log[i].c_str());
+            for (std::size_t i = from; i < log.size(); ++i)
+                std::printf("    | %s\n", log[i].c_str());
         }
         if (run == baselineRun) baseline = Measure();
         if (run % 100 == 0) {
             const ProcessFigures now = Measure();
-            std::printf("after %4d runs: %d successes, %d failures, %d wrong; fds %d, threads %d, RSS %ld KiB, %.0f s\n",
-                        run, successes, failures, wrong, now.descriptors, now.threads, now.rssKiB,
-                        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+            std::printf(
+                "after %4d runs: %d successes, %d failures, %d wrong; fds %d, threads %d, RSS %ld "
+                "KiB, %.0f s\n",
+                run, successes, failures, wrong, now.descriptors, now.threads, now.rssKiB,
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
             std::fflush(stdout);
         }
     }
 
     const ProcessFigures end = Measure();
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::printf("\n%d runs in %.0f s (clock scale %.0f, %d-record images, seed %u): %d successes, %d failures, "
-                "%d with a fault\n",
-                settings.runs, seconds, settings.scale, settings.records, settings.seed, successes, failures,
-                faulted);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::printf(
+        "\n%d runs in %.0f s (clock scale %.0f, %d-record images, seed %u): %d successes, %d "
+        "failures, "
+        "%d with a fault\n",
+        settings.runs, seconds, settings.scale, settings.records, settings.seed, successes,
+        failures, faulted);
     for (const auto& [what, count] : faultCounts) std::printf("    %4d  %s\n", count, what.c_str());
     std::printf("wrong verdicts (success, flash differs): %d\n", wrong);
     std::printf("failure with the image in place: %d\n", conservative);
-    std::printf("after run %d / at the end: descriptors %d / %d, threads %d / %d, RSS %ld / %ld KiB\n",
-                baselineRun, baseline.descriptors, end.descriptors, baseline.threads, end.threads,
-                baseline.rssKiB, end.rssKiB);
+    std::printf(
+        "after run %d / at the end: descriptors %d / %d, threads %d / %d, RSS %ld / %ld KiB\n",
+        baselineRun, baseline.descriptors, end.descriptors, baseline.threads, end.threads,
+        baseline.rssKiB, end.rssKiB);
     std::error_code ignored;
     std::filesystem::remove_all(folder, ignored);
     const bool flat = end.descriptors <= baseline.descriptors && end.threads <= baseline.threads &&

@@ -209,7 +209,8 @@ class ProgramPath {
         OVERLAPPED record = OverlappedFor(m_txDone);
         DWORD written = 0;
         const auto start = Clock::now();
-        if (m_port.Write(command, sizeof command, &written, &record, INFINITE) != ERROR_SUCCESS) return -1;
+        if (m_port.Write(command, sizeof command, &written, &record, INFINITE) != ERROR_SUCCESS)
+            return -1;
         (void)m_txDone.Wait(INFINITE);
         if (m_window.ReplyIn().Wait(5000) != WAIT_OBJECT_0) return -1;
         const auto end = Clock::now();

@@ -1,5 +1,7 @@
 // The operator's window, driven through its controls on the offscreen platform, with the
 // simulated inverter (or a bare pseudo-terminal) behind PELLORIN_COM_DIR.
+#include <unistd.h>
+
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
@@ -21,8 +23,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-#include <unistd.h>
-
 #include <atomic>
 #include <filesystem>
 #include <functional>
@@ -35,8 +35,8 @@
 #include "app/EndSound.h"
 #include "app/FileDialogs.h"
 #include "app/MessageBoxes.h"
-#include "app/UserSettings.h"
 #include "app/PellorinDlg.h"
+#include "app/UserSettings.h"
 #include "flash/FlashEngine.h"
 #include "platform/Clock.h"
 #include "sim/PseudoTerminal.h"
@@ -92,8 +92,12 @@ struct DialogLog {
 class AnsweringDialogs : public FileDialogs {
   public:
     explicit AnsweringDialogs(std::shared_ptr<DialogLog> log) : m_log(std::move(log)) {}
-    QString ChooseFolder(QWidget*, const QString&, const QString&) override { return m_log->folderToChoose; }
-    QString ChooseSaveFile(QWidget*, const QString&, const QString&) override { return m_log->saveTo; }
+    QString ChooseFolder(QWidget*, const QString&, const QString&) override {
+        return m_log->folderToChoose;
+    }
+    QString ChooseSaveFile(QWidget*, const QString&, const QString&) override {
+        return m_log->saveTo;
+    }
     bool OpenFolder(const QString& folder) override {
         m_log->opened << folder;
         return m_log->fileManager;
@@ -779,7 +783,8 @@ void WindowTest::saveAndCopyLogGiveTheLinesOldestFirstWithTheirTimes() {
     const QString text = QString::fromUtf8(saved.readAll());
     const QStringList lines = text.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     QCOMPARE(lines.size(), 3);
-    const QRegularExpression timed(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}  (.*)$"));
+    const QRegularExpression timed(
+        QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}  (.*)$"));
     QStringList texts;
     for (const QString& line : lines) {
         const auto match = timed.match(line);

@@ -1,13 +1,12 @@
 // The child-process runner and the JSON reader of the command-line tests.
 #include "tests/cli/CliRunner.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <fcntl.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -23,7 +22,8 @@ CliProcess::CliProcess(const std::vector<std::string>& arguments, const std::str
     std::vector<std::string> env;
     for (char** entry = environ; *entry != nullptr; ++entry) {
         const std::string text = *entry;
-        if (text.rfind("PELLORIN_COM_DIR=", 0) == 0 || text.rfind("PELLORIN_CLOCK_SCALE=", 0) == 0) continue;
+        if (text.rfind("PELLORIN_COM_DIR=", 0) == 0 || text.rfind("PELLORIN_CLOCK_SCALE=", 0) == 0)
+            continue;
         env.push_back(text);
     }
     env.push_back("PELLORIN_COM_DIR=" + comDir);
@@ -136,8 +136,8 @@ CliRun CliProcess::Finish(int timeoutMs) {
     return run;
 }
 
-CliRun RunCli(const std::vector<std::string>& arguments, const std::string& comDir, double clockScale,
-              bool onTerminal) {
+CliRun RunCli(const std::vector<std::string>& arguments, const std::string& comDir,
+              double clockScale, bool onTerminal) {
     CliProcess process(arguments, comDir, clockScale, onTerminal);
     return process.Finish();
 }
@@ -153,7 +153,7 @@ const JsonValue& JsonValue::operator[](const std::string& key) const {
 namespace {
 
 class JsonReader {
-public:
+  public:
     explicit JsonReader(const std::string& text) : m_text(text) {}
 
     bool Document(JsonValue& value) {
@@ -162,7 +162,7 @@ public:
         return m_at == m_text.size();
     }
 
-private:
+  private:
     void Space() {
         while (m_at < m_text.size() && std::strchr(" \t\r\n", m_text[m_at]) != nullptr) ++m_at;
     }
@@ -186,20 +186,36 @@ private:
             if (m_at >= m_text.size()) return false;
             const char escape = m_text[m_at++];
             switch (escape) {
-                case '"': case '\\': case '/': out += escape; break;
-                case 'n': out += '\n'; break;
-                case 'r': out += '\r'; break;
-                case 't': out += '\t'; break;
-                case 'b': out += '\b'; break;
-                case 'f': out += '\f'; break;
+                case '"':
+                case '\\':
+                case '/':
+                    out += escape;
+                    break;
+                case 'n':
+                    out += '\n';
+                    break;
+                case 'r':
+                    out += '\r';
+                    break;
+                case 't':
+                    out += '\t';
+                    break;
+                case 'b':
+                    out += '\b';
+                    break;
+                case 'f':
+                    out += '\f';
+                    break;
                 case 'u': {
                     if (m_at + 4 > m_text.size()) return false;
-                    const unsigned code = static_cast<unsigned>(std::stoul(m_text.substr(m_at, 4), nullptr, 16));
+                    const unsigned code =
+                        static_cast<unsigned>(std::stoul(m_text.substr(m_at, 4), nullptr, 16));
                     m_at += 4;
                     out += static_cast<char>(code & 0xFF);
                     break;
                 }
-                default: return false;
+                default:
+                    return false;
             }
         }
         return false;
@@ -222,7 +238,10 @@ private:
                 if (!Value(value.members[key])) return false;
                 Space();
                 if (m_at >= m_text.size()) return false;
-                if (m_text[m_at] == ',') { ++m_at; continue; }
+                if (m_text[m_at] == ',') {
+                    ++m_at;
+                    continue;
+                }
                 if (m_text[m_at] == '}') return ++m_at, true;
                 return false;
             }
@@ -237,7 +256,10 @@ private:
                 if (!Value(value.items.back())) return false;
                 Space();
                 if (m_at >= m_text.size()) return false;
-                if (m_text[m_at] == ',') { ++m_at; continue; }
+                if (m_text[m_at] == ',') {
+                    ++m_at;
+                    continue;
+                }
                 if (m_text[m_at] == ']') return ++m_at, true;
                 return false;
             }
@@ -246,8 +268,15 @@ private:
             value.kind = JsonValue::Kind::String;
             return String(value.text);
         }
-        if (Literal("true")) { value.kind = JsonValue::Kind::Bool; value.boolean = true; return true; }
-        if (Literal("false")) { value.kind = JsonValue::Kind::Bool; return true; }
+        if (Literal("true")) {
+            value.kind = JsonValue::Kind::Bool;
+            value.boolean = true;
+            return true;
+        }
+        if (Literal("false")) {
+            value.kind = JsonValue::Kind::Bool;
+            return true;
+        }
         if (Literal("null")) return true;
         const char* begin = m_text.c_str() + m_at;
         char* end = nullptr;

@@ -19,12 +19,12 @@ struct CliRun {
 };
 
 class CliProcess {
-public:
+  public:
     // Starts the program with `arguments`; PELLORIN_COM_DIR and PELLORIN_CLOCK_SCALE are set from
     // the arguments, the rest of the environment is inherited.
     // With `onTerminal` its standard output is a pseudo-terminal, as when run by hand.
-    CliProcess(const std::vector<std::string>& arguments, const std::string& comDir, double clockScale,
-               bool onTerminal = false);
+    CliProcess(const std::vector<std::string>& arguments, const std::string& comDir,
+               double clockScale, bool onTerminal = false);
     ~CliProcess();
     CliProcess(const CliProcess&) = delete;
     CliProcess& operator=(const CliProcess&) = delete;
@@ -36,7 +36,7 @@ public:
     // The standard output read so far (Finish() reads the rest).
     std::string OutputSoFar();
 
-private:
+  private:
     void Pump(int timeoutMs);
     std::unique_ptr<sim::PseudoTerminal> m_terminal;
     pid_t m_pid = -1;

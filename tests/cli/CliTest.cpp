@@ -1,16 +1,16 @@
 // pellorin-cli as a child process against simulated inverters on pseudo-terminals, on the scaled
 // clock: the bytes on the wire, several units at once, the exit statuses, the JSON lines, the
 // interruption, and the ports and check commands.
-#include <filesystem>
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <unistd.h>
 
 #include <climits>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <thread>
 
@@ -35,7 +35,7 @@ using testing_support::RunCli;
 constexpr double kScale = 20.0;
 
 class CliTest : public ::testing::Test {
-protected:
+  protected:
     sim::SimInverter& StartDevice(int comNumber, sim::Options options = {}) {
         options.comDir = folder.Path();
         options.comNumber = comNumber;
@@ -66,7 +66,8 @@ protected:
         return wire;
     }
 
-    static std::vector<JsonValue> Events(const std::vector<JsonValue>& lines, const std::string& kind) {
+    static std::vector<JsonValue> Events(const std::vector<JsonValue>& lines,
+                                         const std::string& kind) {
         std::vector<JsonValue> found;
         for (const JsonValue& line : lines) {
             if (line["event"].text == kind) found.push_back(line);
@@ -103,8 +104,9 @@ TEST_F(CliTest, UpdatesPutTheWindowsBytesOnTheWire) {
         options.expectImage = image;
 
         sim::SimInverter& cliDevice = StartDevice(1, options);
-        const CliRun run = RunCli({"update", c.target, "--port", "COM1", "--image", image, "--baud", c.baud},
-                                  folder.Path(), kScale);
+        const CliRun run =
+            RunCli({"update", c.target, "--port", "COM1", "--image", image, "--baud", c.baud},
+                   folder.Path(), kScale);
         EXPECT_EQ(run.exitStatus, 0) << run.out << run.err;
         EXPECT_NE(run.out.find("Com was closed"), std::string::npos) << run.out;
         const auto cliWire = Wire(cliDevice);
@@ -153,9 +155,10 @@ TEST_F(CliTest, ThreeUnitsAtOnceOneFaulty) {
         if (com == 2) options.faults.refuseBlock = 30;
         StartDevice(com, options);
     }
-    const CliRun run = RunCli({"update", "dsp", "--port", "COM1", "--port", "COM2", "--port", "COM3",
-                               "--image", image, "--image", image, "--image", other, "--json"},
-                              folder.Path(), kScale);
+    const CliRun run =
+        RunCli({"update", "dsp", "--port", "COM1", "--port", "COM2", "--port", "COM3", "--image",
+                image, "--image", image, "--image", other, "--json"},
+               folder.Path(), kScale);
     EXPECT_EQ(run.exitStatus, 5) << run.out << run.err;
     const auto lines = ParseJsonLines(run.out);
 
@@ -166,8 +169,8 @@ TEST_F(CliTest, ThreeUnitsAtOnceOneFaulty) {
     const auto progress = Events(lines, "progress");
     EXPECT_FALSE(progress.empty());
     for (const JsonValue& p : progress) {
-        for (const char* field : {"port", "stage", "blocks", "total", "percent", "blocks_per_s", "elapsed_s",
-                                  "remaining_s"}) {
+        for (const char* field : {"port", "stage", "blocks", "total", "percent", "blocks_per_s",
+                                  "elapsed_s", "remaining_s"}) {
             EXPECT_TRUE(p.Has(field)) << field;
         }
     }
@@ -183,9 +186,11 @@ TEST_F(CliTest, ThreeUnitsAtOnceOneFaulty) {
     EXPECT_EQ(results["COM2"]["exit"].number, 5);
     EXPECT_EQ(results["COM2"]["blocks"].number, 29);
     for (const auto& [port, result] : results) {
-        for (const char* field : {"target", "image", "total", "duration_s", "record"}) EXPECT_TRUE(result.Has(field));
+        for (const char* field : {"target", "image", "total", "duration_s", "record"})
+            EXPECT_TRUE(result.Has(field));
         // Every job, the faulty one too, leaves its update record for support.
-        EXPECT_TRUE(std::filesystem::exists(result["record"].text)) << port << ": " << result["record"].text;
+        EXPECT_TRUE(std::filesystem::exists(result["record"].text))
+            << port << ": " << result["record"].text;
     }
     EXPECT_EQ(results["COM3"]["image"].text, other);
     const auto summary = Events(lines, "summary");
@@ -214,25 +219,31 @@ TEST_F(CliTest, OnATerminalEachPortHasALiveStatusLine) {
         options.pace = true;
         StartDevice(com, options);
     }
-    const CliRun run = RunCli({"update", "dsp", "--port", "COM1", "--port", "COM2", "--image", image},
-                              folder.Path(), kScale, true);
+    const CliRun run =
+        RunCli({"update", "dsp", "--port", "COM1", "--port", "COM2", "--image", image},
+               folder.Path(), kScale, true);
     EXPECT_EQ(run.exitStatus, 0) << run.out << run.err;
-    for (const char* text : {"COM1: Com was closed\n", "COM2: Com was closed\n", "COM1  dsp  programming  ",
-                             "COM2  dsp  programming  ", " blocks/s  ", "\x1b[1A\x1b[2K", "PORT ", "exit status 0"}) {
+    for (const char* text :
+         {"COM1: Com was closed\n", "COM2: Com was closed\n", "COM1  dsp  programming  ",
+          "COM2  dsp  programming  ", " blocks/s  ", "\x1b[1A\x1b[2K", "PORT ", "exit status 0"}) {
         EXPECT_NE(run.out.find(text), std::string::npos) << text;
     }
 }
 
 TEST_F(CliTest, EveryExitStatusHasItsCause) {
     const std::string image = WriteImage("dsp.hex", 20, true);
-    const auto update = [&](const std::string& port, const std::string& imagePath, double cliScale = kScale) {
-        return RunCli({"update", "dsp", "--port", port, "--image", imagePath}, folder.Path(), cliScale);
+    const auto update = [&](const std::string& port, const std::string& imagePath,
+                            double cliScale = kScale) {
+        return RunCli({"update", "dsp", "--port", port, "--image", imagePath}, folder.Path(),
+                      cliScale);
     };
     {
         SCOPED_TRACE("usage");
         EXPECT_EQ(RunCli({"update", "dsp", "--port", "COM1"}, folder.Path()).exitStatus, 1);
         EXPECT_EQ(RunCli({"update", "dsp", "--port", "COM1", "--port", "com1", "--image", image},
-                         folder.Path()).exitStatus, 1);
+                         folder.Path())
+                      .exitStatus,
+                  1);
     }
     {
         SCOPED_TRACE("no such port");
@@ -247,7 +258,8 @@ TEST_F(CliTest, EveryExitStatusHasItsCause) {
         folder.Write("broken.hex", ":10800000000102030405060708090A0B0C0D0E0F00\n:00000001FF\n");
         const CliRun run = update("COM1", folder.File("broken.hex"));
         EXPECT_EQ(run.exitStatus, 3);
-        EXPECT_NE(run.out.find("broken.hex line 1: record checksum is 00, expected F8"), std::string::npos)
+        EXPECT_NE(run.out.find("broken.hex line 1: record checksum is 00, expected F8"),
+                  std::string::npos)
             << run.out;
         // An MCU image has no verification record: the DSP would never be verified with it.
         const std::string mcuImage = WriteImage("mcu.hex", 10, false);
@@ -264,9 +276,11 @@ TEST_F(CliTest, EveryExitStatusHasItsCause) {
         const char* line;
         double cliScale;
     } cases[] = {
-        {"silent device", 4, [](sim::Faults& f) { f.silentFirstLines = 100000; }, "connect fail", 100.0},
+        {"silent device", 4, [](sim::Faults& f) { f.silentFirstLines = 100000; }, "connect fail",
+         100.0},
         {"refused block", 5, [](sim::Faults& f) { f.refuseBlock = 3; }, "Write fail!", kScale},
-        {"wrong sum", 6, [](sim::Faults& f) { f.wrongChecksumTimes = -1; }, "Verify flash data fail!", kScale},
+        {"wrong sum", 6, [](sim::Faults& f) { f.wrongChecksumTimes = -1; },
+         "Verify flash data fail!", kScale},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -289,7 +303,8 @@ TEST_F(CliTest, InterruptedUpdateResumesNextTime) {
     options.stateFile = folder.File("flash.state");
     options.expectImage = image;
     sim::SimInverter& device = StartDevice(1, options);
-    CliProcess process({"update", "dsp", "--port", "COM1", "--image", image}, folder.Path(), kScale);
+    CliProcess process({"update", "dsp", "--port", "COM1", "--image", image}, folder.Path(),
+                       kScale);
     for (int i = 0; i < 2000 && device.GetSummary().dspBlocksStored < 40; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
@@ -305,13 +320,15 @@ TEST_F(CliTest, InterruptedUpdateResumesNextTime) {
     devices.clear();
 
     sim::SimInverter& again = StartDevice(1, options);
-    const CliRun resumed = RunCli({"update", "dsp", "--port", "COM1", "--image", image}, folder.Path(), kScale);
+    const CliRun resumed =
+        RunCli({"update", "dsp", "--port", "COM1", "--image", image}, folder.Path(), kScale);
     EXPECT_EQ(resumed.exitStatus, 0) << resumed.out;
     const sim::Summary summary = again.GetSummary();
     EXPECT_TRUE(summary.imageMatches);
     EXPECT_EQ(summary.commandCounts.count(":efh"), 0u) << "a resumed run erases nothing";
     int blocksSent = 0;
-    for (const sim::TranscriptEntry& entry : again.Transcript()) blocksSent += entry.received.rfind("SD_", 0) == 0;
+    for (const sim::TranscriptEntry& entry : again.Transcript())
+        blocksSent += entry.received.rfind("SD_", 0) == 0;
     EXPECT_LE(blocksSent, 602 - stored);
 }
 
@@ -319,7 +336,7 @@ TEST_F(CliTest, InterruptedUpdateResumesNextTime) {
 // device side is open in no process (a simulated inverter keeps its device side open, and the
 // port list rightly calls such a port in use).
 class QuietPort {
-public:
+  public:
     explicit QuietPort(const std::string& link) {
         m_master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
         if (m_master >= 0 && grantpt(m_master) == 0 && unlockpt(m_master) == 0) {
@@ -334,7 +351,7 @@ public:
     QuietPort& operator=(const QuietPort&) = delete;
     [[nodiscard]] const std::string& Device() const { return m_device; }
 
-private:
+  private:
     int m_master = -1;
     std::string m_device;
 };
@@ -348,7 +365,8 @@ TEST_F(CliTest, PortsListsThePresentPorts) {
     const CliRun text = RunCli({"ports"}, folder.Path());
     EXPECT_EQ(text.exitStatus, 0);
     EXPECT_EQ(text.out.find("COM1  "), 0u) << text.out;
-    EXPECT_NE(text.out.find("COM4  " + com4.Device() + "  -  free\n"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("COM4  " + com4.Device() + "  -  free\n"), std::string::npos)
+        << text.out;
 
     const CliRun json = RunCli({"ports", "--json"}, folder.Path());
     const auto ports = ParseJsonLines(json.out);
@@ -374,7 +392,8 @@ TEST_F(CliTest, PortsListsThePresentPorts) {
     EXPECT_EQ(busy[0]["user"].text, "pid " + self + " (cli_tests)");
     EXPECT_EQ(busy[1]["state"].text, "free");
     // In the window's words.
-    EXPECT_NE(busyText.out.find("  in use by cli_tests (PID " + self + ")\n"), std::string::npos) << busyText.out;
+    EXPECT_NE(busyText.out.find("  in use by cli_tests (PID " + self + ")\n"), std::string::npos)
+        << busyText.out;
 }
 
 TEST_F(CliTest, CheckTellsTheImagesFactsAndFaults) {
@@ -396,10 +415,12 @@ TEST_F(CliTest, CheckTellsTheImagesFactsAndFaults) {
     EXPECT_EQ(ranges[1]["first"].text, "0x00007FFE");
     EXPECT_EQ(ranges[2]["last"].text, "0x00010EBF");
 
-    folder.Write("bad.hex", ":020000040000FA\n:10000000000102030405060708090A0B0C0D0E0F78\n:0400000001FF\n");
+    folder.Write("bad.hex",
+                 ":020000040000FA\n:10000000000102030405060708090A0B0C0D0E0F78\n:0400000001FF\n");
     const CliRun bad = RunCli({"check", folder.File("bad.hex")}, folder.Path());
     EXPECT_EQ(bad.exitStatus, 3);
-    EXPECT_NE(bad.out.find("line 3: byte count 04 needs 19 characters, the line has 13"), std::string::npos)
+    EXPECT_NE(bad.out.find("line 3: byte count 04 needs 19 characters, the line has 13"),
+              std::string::npos)
         << bad.out;
 
     // The check refuses what the engine refuses, and only that: a blank line is a block like any
@@ -410,13 +431,15 @@ TEST_F(CliTest, CheckTellsTheImagesFactsAndFaults) {
     const auto looseFacts = ParseJsonLines(loose.out);
     ASSERT_EQ(looseFacts.size(), 1u);
     EXPECT_EQ(looseFacts[0]["lines"].number, 2);
-    EXPECT_EQ(looseFacts[0]["dsp_sum"].kind, JsonValue::Kind::Null) << "the DSP is asked for no sum";
+    EXPECT_EQ(looseFacts[0]["dsp_sum"].kind, JsonValue::Kind::Null)
+        << "the DSP is asked for no sum";
 }
 
 TEST(CliCommandLine, ParsesOrRefuses) {
     using pellorin::cli::ParseCommandLine;
-    const auto ok = ParseCommandLine({"update", "mcu", "-p", "COM2", "--port=/dev/ttyUSB0", "--image", "a.hex",
-                                      "--image", "b.hex", "--baud", "9600", "--json"});
+    const auto ok =
+        ParseCommandLine({"update", "mcu", "-p", "COM2", "--port=/dev/ttyUSB0", "--image", "a.hex",
+                          "--image", "b.hex", "--baud", "9600", "--json"});
     ASSERT_TRUE(ok.ok) << ok.error;
     EXPECT_EQ(ok.options.jobMode, pellorin::kJobMcuUpdate);
     EXPECT_EQ(ok.options.ImageFor(1), "b.hex");

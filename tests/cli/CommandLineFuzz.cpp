@@ -25,7 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const pellorin::cli::Options& options = result.options;
     if (options.command == pellorin::cli::Command::Update) {
         if (options.ports.empty()) std::abort();
-        if (options.images.size() != 1 && options.images.size() != options.ports.size()) std::abort();
+        if (options.images.size() != 1 && options.images.size() != options.ports.size())
+            std::abort();
         for (std::size_t i = 0; i < options.ports.size(); ++i) {
             if (options.ImageFor(i).empty()) std::abort();
             for (std::size_t j = 0; j < i; ++j) {
@@ -34,6 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         if (options.SpeedIndex() < 0 || options.SpeedIndex() > 3) std::abort();
     }
-    if (options.command == pellorin::cli::Command::Check && options.images.size() != 1) std::abort();
+    if (options.command == pellorin::cli::Command::Check && options.images.size() != 1)
+        std::abort();
     return 0;
 }

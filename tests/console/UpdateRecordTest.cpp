@@ -158,7 +158,7 @@ TEST(UpdateRecordFile, ShowsControlBytesEscapedAndCutsAFloodWithItsLength) {
 }
 
 class UpdateRecordOfAJob : public SimulatedLine {
-protected:
+  protected:
     void StartDsp() {
         folder.Write("dsp.hex", MakeHexImage(40, 16, 30));
         sim::Options options;
@@ -239,6 +239,7 @@ TEST_F(UpdateRecordOfAJob, AnUnwritableStateFolderCostsOneTraceLineAndNothingEls
     EXPECT_EQ(log.back(), "Com was closed");
     EXPECT_EQ(console->Link().Record.LastPath(), "");
     int recordTraces = 0;
-    for (const std::string& line : traces.Lines()) recordTraces += line.rfind("UpdateRecord - ", 0) == 0;
+    for (const std::string& line : traces.Lines())
+        recordTraces += line.rfind("UpdateRecord - ", 0) == 0;
     EXPECT_EQ(recordTraces, 1);
 }

@@ -13,7 +13,7 @@ using namespace pellorin;
 namespace {
 
 class ChecksumExchange : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(line.Ok());
         console.Link().PortName = line.SlavePath();

@@ -17,9 +17,8 @@ bool IsTimeLine(const std::string& line, const std::string& prefix) {
     return digits.find_first_not_of("0123456789") == std::string::npos;
 }
 
-
 class DspUpdate : public SimulatedLine {
-protected:
+  protected:
     // 40 data records with the 7FFE record after the 30th, and the end-of-file record.
     void WriteImage(int records = 40, int sentinelAfter = 30) {
         folder.Write("dsp.hex", MakeHexImage(records, 16, sentinelAfter));

@@ -35,10 +35,12 @@ TEST(ImageCheck, EachBadRecordIsNamedWithItsReason) {
 }
 
 TEST(ImageCheck, AnImageIsRefusedAtItsFirstBadLineOrWhenItHoldsNoData) {
-    const ImageFacts facts = CheckImageText(":0400000012345678E8\r\n\r\n:04000400123G5678E0\n:0F\n");
+    const ImageFacts facts =
+        CheckImageText(":0400000012345678E8\r\n\r\n:04000400123G5678E0\n:0F\n");
     EXPECT_EQ(facts.Lines, 4u);
     EXPECT_EQ(facts.FailureLine, 3u) << "the first failure; a blank line is no failure";
-    EXPECT_EQ(DescribeFailure("dsp.hex", facts), "dsp.hex line 3: 'G' at column 13 is not a hex digit");
+    EXPECT_EQ(DescribeFailure("dsp.hex", facts),
+              "dsp.hex line 3: 'G' at column 13 is not a hex digit");
     EXPECT_EQ(DescribeFailure("dsp.hex", CheckImageText("")), "dsp.hex: the image is empty");
     EXPECT_EQ(DescribeFailure("mcu.hex", CheckImageText(":00000001FF\n")),
               "mcu.hex: the image holds no data record");

@@ -9,7 +9,7 @@ namespace {
 using Lines = std::vector<std::string>;
 
 class ImageCount : public ::testing::Test {
-protected:
+  protected:
     // Counts `content` saved under `name` and returns the "Total blocks:" line it logged.
     std::string Count(const std::string& content, const std::string& name = "dsp.hex") {
         folder.Write(name, content);

@@ -11,9 +11,8 @@ using testing_support::SimulatedLine;
 namespace {
 using Lines = std::vector<std::string>;
 
-
 class McuUpdate : public SimulatedLine {
-protected:
+  protected:
     sim::Options Options(int records = 30) {
         folder.Write("mcu.hex", MakeHexImage(records, 16, records / 2));
         sim::Options options;

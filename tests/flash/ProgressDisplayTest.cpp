@@ -7,7 +7,7 @@ using namespace pellorin;
 
 namespace {
 class Ticks : public ::testing::Test {
-protected:
+  protected:
     // A programming tick `seconds` after programming began (the clock close to its wrap).
     bool TickAt(std::uint32_t seconds) {
         return display.OnProgramTick(kStart + seconds * 1000u + 400u);

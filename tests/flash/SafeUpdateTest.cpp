@@ -16,7 +16,8 @@ using testing_support::SimulatedLine;
 namespace {
 using Lines = std::vector<std::string>;
 
-constexpr const char* kNotChecked = "Verify flash data not checked: the device did not send its sum";
+constexpr const char* kNotChecked =
+    "Verify flash data not checked: the device did not send its sum";
 
 // The image's lines (CR LF ends), with line `number` (from 1) replaced.
 std::string WithLine(const std::string& image, int number, const std::string& replacement) {
@@ -31,7 +32,7 @@ std::string WithLine(const std::string& image, int number, const std::string& re
 }
 
 class SafeUpdate : public SimulatedLine {
-protected:
+  protected:
     void Restart(const sim::Options& options) {
         console.reset();
         device.reset();
@@ -62,8 +63,8 @@ TEST_F(SafeUpdate, ARefusedImageSendsNothingButTheLeaveCommandOnce) {
     } cases[] = {
         {"dsp.hex", WithLine(good, 5, ":10004000" + std::string(34, '0')), "Total blocks:11",
          "dsp.hex line 5: record checksum is 00, expected B0"},
-        {"dsp.hex", WithLine(good, 3, ":10002000" + std::string(31, '0') + "g00"), "Total blocks:11",
-         "dsp.hex line 3: 'g' at column 41 is not a hex digit"},
+        {"dsp.hex", WithLine(good, 3, ":10002000" + std::string(31, '0') + "g00"),
+         "Total blocks:11", "dsp.hex line 3: 'g' at column 41 is not a hex digit"},
         {"dsp.hex", WithLine(good, 4, ":1100300000"), "Total blocks:11",
          "dsp.hex line 4: byte count 11 needs 45 characters, the line has 11"},
         {"dsp.hex", good.substr(0, good.find("\r\n", good.size() / 2) - 7), "Total blocks:6",
@@ -78,7 +79,8 @@ TEST_F(SafeUpdate, ARefusedImageSendsNothingButTheLeaveCommandOnce) {
         folder.Write(c.file, c.content);
         Restart({});
         RunJob(std::string(c.file) == "dsp.hex" ? kJobDspUpdate : kJobMcuUpdate);
-        EXPECT_EQ(Sent(), (Lines{"^S008BAUD192", "SV"})) << "no entry, no erase: the device keeps its firmware";
+        EXPECT_EQ(Sent(), (Lines{"^S008BAUD192", "SV"}))
+            << "no entry, no erase: the device keeps its firmware";
         EXPECT_EQ(LoggedAfter(c.total), c.reason);
         EXPECT_EQ(Log().back(), "Com was closed");
         EXPECT_FALSE(console->PhaseSeen(kPhaseProgramming));
@@ -112,7 +114,8 @@ TEST_F(SafeUpdate, AnImageChangedAfterItsCheckIsNoticedBeforeAChangedLineGoesOut
     ASSERT_TRUE(console->WaitForJobEnd(600000));
     EXPECT_EQ(CountPrefix(Sent(), "SD_"), 256);
     EXPECT_EQ(CountPrefix(Sent(), "SD_0257"), 0);
-    EXPECT_TRUE(Logged("dsp.hex changed after it was checked (lines 257 to 512): no changed line is sent"));
+    EXPECT_TRUE(
+        Logged("dsp.hex changed after it was checked (lines 257 to 512): no changed line is sent"));
     EXPECT_TRUE(Logged("Write fail!"));
 }
 
@@ -145,10 +148,14 @@ TEST_F(SafeUpdate, AResumePointPastTheImageEndSucceedsOnlyOnAMatchingDeviceSum) 
         const char* reported;
         bool succeeds;
     } cases[] = {
-        {kJobMcuUpdate, "ST3", "ST3", "The device reports block 152915, mcu.hex has 32 blocks", false},
-        {kJobMcuUpdate, "ST3_0020", "", "The device reports block 32, mcu.hex has 32 blocks", false},
-        {kJobMcuUpdate, "ST3_FFFF", matching, "The device reports block 65535, mcu.hex has 32 blocks", true},
-        {kJobDspUpdate, "ST3_9999", matching, "The device reports block 9999, dsp.hex has 32 blocks", false},
+        {kJobMcuUpdate, "ST3", "ST3", "The device reports block 152915, mcu.hex has 32 blocks",
+         false},
+        {kJobMcuUpdate, "ST3_0020", "", "The device reports block 32, mcu.hex has 32 blocks",
+         false},
+        {kJobMcuUpdate, "ST3_FFFF", matching,
+         "The device reports block 65535, mcu.hex has 32 blocks", true},
+        {kJobDspUpdate, "ST3_9999", matching,
+         "The device reports block 9999, dsp.hex has 32 blocks", false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.state);
@@ -190,7 +197,8 @@ TEST_F(SafeUpdate, AFloodWithoutCarriageReturnCostsOneRetryNotTheUpdate) {
 TEST_F(SafeUpdate, TheEraseTimeOfAResumedJobCountsFromThatJobsStart) {
     folder.Write("dsp.hex", MakeHexImage(40, 16, 30));
     sim::Options options;
-    options.faults.refuseBlock = 5;  // the first job erases and stops at block 5, so does the second
+    options.faults.refuseBlock =
+        5;  // the first job erases and stops at block 5, so does the second
     Restart(options);
     RunJob(kJobDspUpdate);
     RunJob(kJobDspUpdate);  // the device reports state 3: no erase in this job

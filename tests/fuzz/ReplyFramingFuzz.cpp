@@ -24,7 +24,7 @@ constexpr std::size_t kRing = 511;               // what the receive buffer hold
 
 // Reads the fuzzer's bytes as the script: small numbers from one byte each, then byte strings.
 class Script {
-public:
+  public:
     Script(const std::uint8_t* data, std::size_t size) : m_data(data), m_size(size) {}
     [[nodiscard]] bool Empty() const { return m_at >= m_size; }
     std::size_t Number(std::size_t limit) {  // 0 to limit
@@ -37,7 +37,7 @@ public:
         return bytes;
     }
 
-private:
+  private:
     const std::uint8_t* m_data;
     std::size_t m_size;
     std::size_t m_at = 0;
@@ -52,7 +52,7 @@ struct Notification {
 // with EV_RXCHAR, makes the handler read them. The write completes at once, after the
 // notifications of the sending state.
 class ScriptedPort : public CDeviceSerial {
-public:
+  public:
     using CDeviceSerial::Read;
     using CDeviceSerial::Write;
 
@@ -169,7 +169,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     if (length != expectedLength) std::abort();
     if (reply[kReplyBufferSize - 1] != 0) std::abort();
-    if (length > 0 && (reply[length] != 0 || std::memcmp(reply.get(), expected.data(), expected.size()) != 0)) {
+    if (length > 0 &&
+        (reply[length] != 0 || std::memcmp(reply.get(), expected.data(), expected.size()) != 0)) {
         std::abort();
     }
     return 0;

@@ -16,19 +16,23 @@ using Lines = std::vector<std::string>;
 
 // The kernel's driver, except that it refuses to set one line rate.
 class RefusingDriver : public LineDriver {
-public:
+  public:
     explicit RefusingDriver(speed_t refused) : m_refused(refused) {}
-    int GetAttributes(int fd, termios& settings) override { return m_kernel->GetAttributes(fd, settings); }
+    int GetAttributes(int fd, termios& settings) override {
+        return m_kernel->GetAttributes(fd, settings);
+    }
     int SetAttributes(int fd, const termios& settings) override {
         return cfgetospeed(&settings) == m_refused ? EINVAL : m_kernel->SetAttributes(fd, settings);
     }
-    int GetCounters(int fd, LineCounters& counters) override { return m_kernel->GetCounters(fd, counters); }
+    int GetCounters(int fd, LineCounters& counters) override {
+        return m_kernel->GetCounters(fd, counters);
+    }
     int GetModemLines(int fd, int& lines) override { return m_kernel->GetModemLines(fd, lines); }
     int SetBreak(int fd, bool on) override { return m_kernel->SetBreak(fd, on); }
     int RequestLowLatency(int fd) override { return m_kernel->RequestLowLatency(fd); }
     int GetPortType(int fd, int& type) override { return m_kernel->GetPortType(fd, type); }
 
-private:
+  private:
     speed_t m_refused;
     std::shared_ptr<LineDriver> m_kernel = KernelLineDriver();
 };
@@ -176,7 +180,8 @@ TEST_F(JobRunner, ImagesComeFromBesideTheProgramFirstThenFromTheChosenFolder) {
     const testing_support::TempFolder chosen;
     link.SetImageFolder(chosen.Path());
     EXPECT_FALSE(link.FindImage("dsp.hex"));
-    EXPECT_EQ(link.ImagePath, folder.File("dsp.hex")) << "the missing image is named beside the program";
+    EXPECT_EQ(link.ImagePath, folder.File("dsp.hex"))
+        << "the missing image is named beside the program";
 
     chosen.Write("dsp.hex", "chosen");
     EXPECT_TRUE(link.FindImage("dsp.hex"));

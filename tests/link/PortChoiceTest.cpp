@@ -29,7 +29,7 @@ using Lines = std::vector<std::string>;
 // A made-up /sys and /dev with USB adapters whose nodes lead to pseudo-terminals, and a settings
 // folder of its own.
 class FakeSystem {
-public:
+  public:
     FakeSystem() : m_root(m_folder.Path()), m_guard(m_folder.Path()) {
         fs::create_directories(m_root / "sys/class/tty");
         fs::create_directories(m_root / "dev");
@@ -57,13 +57,15 @@ public:
         fs::remove(m_root / "dev" / node);
         fs::remove_all(m_root / "sys/devices/pci0000:00/usb1" / socket);
     }
-    [[nodiscard]] std::string Dev(const std::string& node) const { return (m_root / "dev" / node).string(); }
+    [[nodiscard]] std::string Dev(const std::string& node) const {
+        return (m_root / "dev" / node).string();
+    }
     [[nodiscard]] std::string Settings() const {
         std::ifstream file(m_root / "config/pellorin/com-ports");
         return {std::istreambuf_iterator<char>(file), {}};
     }
 
-private:
+  private:
     TempFolder m_folder;
     fs::path m_root;
     serial::ScopedSystemRoot m_guard;
@@ -71,7 +73,7 @@ private:
 
 // A child process named "holder" that opens `path` and holds a lock on it until it is killed.
 class LockHolder {
-public:
+  public:
     explicit LockHolder(const std::string& path) {
         int ready[2];
         if (pipe(ready) != 0) return;
@@ -97,7 +99,7 @@ public:
     [[nodiscard]] bool Locked() const { return m_locked; }
     [[nodiscard]] int Pid() const { return m_pid; }
 
-private:
+  private:
     pid_t m_pid = -1;
     bool m_locked = false;
 };
@@ -139,7 +141,8 @@ TEST_F(PortChoice, ANumberStaysWithItsAdapterWhenAReplugRenumbersTheNodes) {
     EXPECT_EQ(listed[0].name, "COM1");
     EXPECT_EQ(listed[1].name, "COM2");
     EXPECT_EQ(listed[1].state, serial::PortState::Free);
-    EXPECT_EQ(listed[1].Description(), system.Dev("ttyUSB1") + ", FTDI FT232R USB UART, serial BBB2");
+    EXPECT_EQ(listed[1].Description(),
+              system.Dev("ttyUSB1") + ", FTDI FT232R USB UART, serial BBB2");
 
     // Between listing and pressing the button, the first adapter is pulled out and the second one
     // replugged: it is ttyUSB0 now.

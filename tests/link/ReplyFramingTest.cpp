@@ -15,7 +15,7 @@ using namespace pellorin;
 namespace {
 
 class ReplyFraming : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(line.Ok());
         link().PortName = line.SlavePath();

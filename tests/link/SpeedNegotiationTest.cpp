@@ -64,7 +64,8 @@ TEST_F(SpeedNegotiation, AnAcknowledgementOnTheSecondAttemptEndsTheExchange) {
     ExpectRates(*device, 2400, 19200);
 }
 
-TEST_F(SpeedNegotiation, WithoutAcknowledgementThreeAttemptsRunTheirTimeOutsAndTheSpeedStillChanges) {
+TEST_F(SpeedNegotiation,
+       WithoutAcknowledgementThreeAttemptsRunTheirTimeOutsAndTheSpeedStillChanges) {
     sim::Options options;
     options.faults.ackOnAttempt = 0;
     Start(options);

@@ -20,12 +20,12 @@ using Kind = sim::StepFault::Kind;
 namespace {
 
 enum class Outcome {
-    Updated,            // the image is in and verified; the end sound played
-    UpdatedUnchecked,   // the image is in; the device answered SUM with other lines
-    ConnectFail,        // "connect fail": the device never reached its programming state
-    WriteFail,          // "Write fail!": a block (or the line) failed while programming
-    VerifyFail,         // "Verify flash data fail!"
-    SetupFail,          // " Setup serial port  fail!": the line went away before the new speed
+    Updated,           // the image is in and verified; the end sound played
+    UpdatedUnchecked,  // the image is in; the device answered SUM with other lines
+    ConnectFail,       // "connect fail": the device never reached its programming state
+    WriteFail,         // "Write fail!": a block (or the line) failed while programming
+    VerifyFail,        // "Verify flash data fail!"
+    SetupFail,         // " Setup serial port  fail!": the line went away before the new speed
     // Either way is honest: the DSP's late sum replies, answered one by one to the tries that
     // queued up meanwhile, may still be arriving when the next block goes out.
     UpdatedOrWriteFail,
@@ -203,7 +203,7 @@ std::vector<Cell> AllCells() {
 }
 
 class FaultMatrix : public SimulatedLine, public ::testing::WithParamInterface<Cell> {
-protected:
+  protected:
     // Program ms a job may take at most: the slowest way through is three unanswered speed
     // commands (27 s) and six passes that each wait out two erase commands (2 x 17 s).
     static constexpr DWORD kJobBoundMs = 240000;
@@ -239,7 +239,8 @@ TEST_P(FaultMatrix, EndsAsExpectedLeavesNothingBehindAndALaterRunCompletes) {
     Outcome expected = Expected(cell.step, cell.fault);
 
     sim::Options options = DeviceOptions();
-    options.faults.stepFaults.push_back({cell.step.pattern, cell.fault.occurrence, cell.fault.kind});
+    options.faults.stepFaults.push_back(
+        {cell.step.pattern, cell.fault.occurrence, cell.fault.kind});
     if (cell.step.setupPattern)
         options.faults.stepFaults.push_back({cell.step.setupPattern, 0, cell.step.setupKind});
     if (cell.step.wrongSum) options.faults.wrongChecksumTimes = -1;
@@ -276,8 +277,8 @@ TEST_P(FaultMatrix, EndsAsExpectedLeavesNothingBehindAndALaterRunCompletes) {
     }
     EXPECT_FALSE(console->Link().Port.IsOpen());
     if (const char* closing = ClosingLine(expected)) {
-        EXPECT_TRUE(Logged(closing)) << "expected " << closing << " in "
-                                     << ::testing::PrintToString(log);
+        EXPECT_TRUE(Logged(closing))
+            << "expected " << closing << " in " << ::testing::PrintToString(log);
         EXPECT_FALSE(Logged("Verify flash data ok!") && expected == Outcome::VerifyFail);
         EXPECT_EQ(console->EndSounds(), 0);
         if (expected == Outcome::WriteFail || expected == Outcome::VerifyFail) {

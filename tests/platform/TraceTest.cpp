@@ -13,7 +13,8 @@ TEST(TraceLines, AreCapturedWithTheirLineEnd) {
     Tracef("CSerial::GetEventType - Event %08Xh not within mask %08Xh.\n", 0u, 0xC1u);
     std::thread([] { Trace("from another thread"); }).join();
     EXPECT_TRUE(capture.Contains("CSerial::Close - Method called when device is not open\n"));
-    EXPECT_TRUE(capture.Contains("CSerial::GetEventType - Event 00000000h not within mask 000000C1h.\n"));
+    EXPECT_TRUE(
+        capture.Contains("CSerial::GetEventType - Event 00000000h not within mask 000000C1h.\n"));
     EXPECT_TRUE(capture.Contains("from another thread\n"));
     EXPECT_EQ(capture.Lines().size(), 3u);
 }

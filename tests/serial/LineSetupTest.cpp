@@ -10,12 +10,12 @@
 #include "SerialLib/Serial/Serial.h"
 #include "SerialTestSupport.h"
 #include "platform/Clock.h"
-#include "sim/PseudoTerminal.h"
 #include "platform/Trace.h"
+#include "sim/PseudoTerminal.h"
 
-using sim::PseudoTerminal;
 using platform::TraceCapture;
 using serialtest::FakeLineDriver;
+using sim::PseudoTerminal;
 
 namespace {
 

@@ -12,13 +12,13 @@
 #include "SerialLib/Serial/DeviceSerial.h"
 #include "SerialTestSupport.h"
 #include "platform/Clock.h"
-#include "sim/PseudoTerminal.h"
 #include "platform/Trace.h"
+#include "sim/PseudoTerminal.h"
 
-using sim::PseudoTerminal;
 using platform::TraceCapture;
 using serialtest::FakeLineDriver;
 using serialtest::RecordingTarget;
+using sim::PseudoTerminal;
 using Message = RecordingTarget::Message;
 
 namespace {

@@ -8,13 +8,13 @@
 #include "SerialLib/Serial/PortNames.h"
 #include "SerialLib/Serial/Serial.h"
 #include "SerialTestSupport.h"
-#include "sim/PseudoTerminal.h"
 #include "platform/Trace.h"
+#include "sim/PseudoTerminal.h"
 
-using sim::PseudoTerminal;
 using platform::TraceCapture;
 using serialtest::ComDirectory;
 using serialtest::InChildProcess;
+using sim::PseudoTerminal;
 
 TEST(PortOpenClose, OpensClosesAndReopensWithTheDocumentedStatuses) {
     PseudoTerminal pty;

@@ -11,12 +11,12 @@
 #include "SerialLib/Serial/Serial.h"
 #include "platform/Clock.h"
 #include "platform/Event.h"
-#include "sim/PseudoTerminal.h"
 #include "platform/Trace.h"
+#include "sim/PseudoTerminal.h"
 
 using platform::Event;
-using sim::PseudoTerminal;
 using platform::TraceCapture;
+using sim::PseudoTerminal;
 
 namespace {
 

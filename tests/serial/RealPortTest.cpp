@@ -26,11 +26,15 @@ std::string FromEnvironment(const char* name) {
 // Forwards to the kernel's driver and notes whether low latency was asked for and granted.
 class NotingDriver : public LineDriver {
   public:
-    int GetAttributes(int fd, termios& settings) override { return m_kernel->GetAttributes(fd, settings); }
+    int GetAttributes(int fd, termios& settings) override {
+        return m_kernel->GetAttributes(fd, settings);
+    }
     int SetAttributes(int fd, const termios& settings) override {
         return m_kernel->SetAttributes(fd, settings);
     }
-    int GetCounters(int fd, LineCounters& counters) override { return m_kernel->GetCounters(fd, counters); }
+    int GetCounters(int fd, LineCounters& counters) override {
+        return m_kernel->GetCounters(fd, counters);
+    }
     int GetModemLines(int fd, int& lines) override { return m_kernel->GetModemLines(fd, lines); }
     int SetBreak(int fd, bool on) override { return m_kernel->SetBreak(fd, on); }
     int RequestLowLatency(int fd) override {
@@ -38,7 +42,8 @@ class NotingDriver : public LineDriver {
         lowLatencyResult = m_kernel->RequestLowLatency(fd);
         if (lowLatencyResult == 0) {
             serial_struct serial{};
-            lowLatencyReadBack = ioctl(fd, TIOCGSERIAL, &serial) == 0 && (serial.flags & ASYNC_LOW_LATENCY);
+            lowLatencyReadBack =
+                ioctl(fd, TIOCGSERIAL, &serial) == 0 && (serial.flags & ASYNC_LOW_LATENCY);
         }
         return lowLatencyResult;
     }
@@ -68,7 +73,8 @@ class PELLORIN_TEST_PORT2 : public PELLORIN_TEST_PORT {
         if (IsSkipped()) return;
         other = FromEnvironment("PELLORIN_TEST_PORT2");
         if (other.empty()) {
-            GTEST_SKIP() << "PELLORIN_TEST_PORT2 names neither the other end of a cable nor \"loopback\"";
+            GTEST_SKIP()
+                << "PELLORIN_TEST_PORT2 names neither the other end of a cable nor \"loopback\"";
         }
     }
     std::string other;
@@ -81,7 +87,8 @@ std::string Exchange(CSerial& from, CSerial& to, const std::string& text) {
     EXPECT_EQ(written, text.size());
     std::string received;
     const DWORD deadline = platform::GetTickCount() + 3000;
-    while (received.size() < text.size() && static_cast<std::int32_t>(deadline - platform::GetTickCount()) > 0) {
+    while (received.size() < text.size() &&
+           static_cast<std::int32_t>(deadline - platform::GetTickCount()) > 0) {
         char buffer[256];
         DWORD count = 0;
         if (to.Read(buffer, sizeof buffer, &count) != ERROR_SUCCESS) break;
@@ -127,7 +134,8 @@ TEST_F(PELLORIN_TEST_PORT, AsksForLowLatency) {
     } else {
         // Some drivers do not know the flag; the port works all the same, a little slower.
         RecordProperty("low_latency", "refused by the driver");
-        std::printf("note: %s refuses low latency (errno %d)\n", path.c_str(), driver->lowLatencyResult);
+        std::printf("note: %s refuses low latency (errno %d)\n", path.c_str(),
+                    driver->lowLatencyResult);
     }
 }
 
@@ -150,7 +158,8 @@ TEST_F(PELLORIN_TEST_PORT2, LoopbackExchangeAtEverySpeedOfTheTool) {
         const std::string command = "^S008BAUD192\r";
         EXPECT_EQ(Exchange(first, far, command), command) << rate;
         if (!plug) {
-            const std::string reply = std::string("^D006ACK\r") + std::string(100, '\x55') + std::string("\xff\0\r", 3);
+            const std::string reply =
+                std::string("^D006ACK\r") + std::string(100, '\x55') + std::string("\xff\0\r", 3);
             EXPECT_EQ(Exchange(second, first, reply), reply) << "8-bit clean, both ways, " << rate;
         }
     }

@@ -122,7 +122,8 @@ TEST_F(Win32Port, OpensClosesAndReopensWithTheDocumentedStatuses) {
     EXPECT_EQ(traces.Count("CSerial::Close - Method called when device is not open\n"), 1);
     // The lower-case name and queue sizes (SetupComm) work too.
     std::string lower = PortUnderTest();
-    std::transform(lower.begin(), lower.end(), lower.begin(), [](char c) { return std::tolower(c); });
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](char c) { return std::tolower(c); });
     ASSERT_EQ(port.Open(lower.c_str(), 4096, 4096, true), ERROR_SUCCESS);
     EXPECT_FALSE(traces.Contains("CSerial::Open - Unable to setup the COM-port\n"));
 }
@@ -189,7 +190,8 @@ TEST_F(Win32Port, AnImmediateReadReturnsAtOnceWithWhatIsThere) {
     DWORD count = 99;
     EXPECT_EQ(port.Read(buffer, sizeof buffer, &count), ERROR_SUCCESS);
     EXPECT_EQ(count, 0u);
-    EXPECT_TRUE(std::all_of(std::begin(buffer), std::end(buffer), [](auto b) { return b == 0xDC; }));
+    EXPECT_TRUE(
+        std::all_of(std::begin(buffer), std::end(buffer), [](auto b) { return b == 0xDC; }));
 
     ASSERT_TRUE(peer.Send("abc"));
     std::string got;
@@ -290,7 +292,8 @@ TEST_F(Listener, AnArrivalPostsTheDefaultMessageWithTheEventInTheLowWord) {
 TEST_F(Listener, AGivenIdAndValueAreUsedAndASecondOpenChangesNothing) {
     ASSERT_EQ(port.Open(PortUnderTest().c_str(), window.Object(), 0x8123, 77), ERROR_SUCCESS);
     RecordingTarget other;
-    EXPECT_EQ(port.Open(PortUnderTest().c_str(), other.Object(), 0x9000, 5), ERROR_ALREADY_INITIALIZED);
+    EXPECT_EQ(port.Open(PortUnderTest().c_str(), other.Object(), 0x9000, 5),
+              ERROR_ALREADY_INITIALIZED);
     ASSERT_TRUE(peer.Send("z"));
     ASSERT_GE(window.WaitFor(1), 1u);
     EXPECT_EQ(window.Messages()[0], Message(0x8123, 0x00000001, 77));
@@ -423,7 +426,8 @@ class FakeSystem : public SystemPortView {
 
 std::vector<std::pair<int, std::string>> Listed(FakeSystem& system) {
     std::vector<std::pair<int, std::string>> result;
-    for (const SystemPort& port : ListSystemPorts(system)) result.emplace_back(port.number, port.device);
+    for (const SystemPort& port : ListSystemPorts(system))
+        result.emplace_back(port.number, port.device);
     return result;
 }
 
@@ -431,13 +435,13 @@ std::vector<std::pair<int, std::string>> Listed(FakeSystem& system) {
 
 TEST(Win32PortDiscovery, TheRegistryListGivesNumbersZeroToTwentyNineInOrderWithTheirDevices) {
     FakeSystem system;
-    system.serialComm = {{"\\Device\\VCP0", "COM10"}, {"\\Device\\Serial0", "COM2"},
-                         {"\\Device\\Serial1", "com0"}, {"\\Device\\Serial2", "COM30"},
+    system.serialComm = {{"\\Device\\VCP0", "COM10"},     {"\\Device\\Serial0", "COM2"},
+                         {"\\Device\\Serial1", "com0"},   {"\\Device\\Serial2", "COM30"},
                          {"\\Device\\Parallel0", "LPT1"}, {"\\Device\\Serial3", "COMX"}};
     system.dosDevices = {"COM7"};
-    EXPECT_EQ(Listed(system), (std::vector<std::pair<int, std::string>>{
-                                  {0, "\\Device\\Serial1"}, {2, "\\Device\\Serial0"},
-                                  {10, "\\Device\\VCP0"}}));
+    EXPECT_EQ(Listed(system),
+              (std::vector<std::pair<int, std::string>>{
+                  {0, "\\Device\\Serial1"}, {2, "\\Device\\Serial0"}, {10, "\\Device\\VCP0"}}));
 }
 
 TEST(Win32PortDiscovery, WithoutTheRegistryListTheDosDeviceNamesAreUsed) {

@@ -17,14 +17,14 @@ namespace testing_support {
 
 // A scratch folder, removed with everything in it at the end of the test.
 class TempFolder {
-public:
+  public:
     TempFolder();
     ~TempFolder();
     [[nodiscard]] const std::string& Path() const { return m_path; }
     [[nodiscard]] std::string File(const std::string& name) const { return m_path + "/" + name; }
     void Write(const std::string& name, const std::string& content) const;
 
-private:
+  private:
     std::string m_path;
 };
 
@@ -37,7 +37,7 @@ std::string MakeHexImage(int count, int dataBytes = 16, int sentinelAfter = 0);
 int CountPrefix(const std::vector<std::string>& lines, const std::string& prefix);
 
 class SimulatedLine : public ::testing::Test {
-protected:
+  protected:
     static constexpr double kClockScale = 20.0;
 
     // Starts the simulated inverter with these options (its COM folder filled in) and the

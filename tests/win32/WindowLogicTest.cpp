@@ -35,7 +35,7 @@ const std::string kImageDir = PELLORIN_IMAGE_DIR;
 
 // The dialog's controls as recorded values, and a message loop run by the test's thread.
 class FakeDialog : public DialogHost {
-public:
+  public:
     // Controls.
     void SetControlText(int id, const std::string& text) override { texts[id] = text; }
     void EnableControl(int id, bool enable) override { disabled[id] = !enable; }
@@ -71,7 +71,8 @@ public:
 
     // Window services.
     void SetTimer(int timerId, unsigned periodMs) override {
-        timers[timerId] = {std::chrono::milliseconds(periodMs), Clock::now() + std::chrono::milliseconds(periodMs)};
+        timers[timerId] = {std::chrono::milliseconds(periodMs),
+                           Clock::now() + std::chrono::milliseconds(periodMs)};
     }
     void KillTimer(int timerId) override { timers.erase(timerId); }
     void AppendAboutEntry() override { ++aboutEntries; }
@@ -110,7 +111,8 @@ public:
             std::function<void()> message;
             {
                 std::unique_lock lock(m_mutex);
-                m_posted.wait_for(lock, std::chrono::milliseconds(1), [this] { return !m_queue.empty(); });
+                m_posted.wait_for(lock, std::chrono::milliseconds(1),
+                                  [this] { return !m_queue.empty(); });
                 if (!m_queue.empty()) {
                     message = std::move(m_queue.front());
                     m_queue.pop_front();
@@ -128,7 +130,9 @@ public:
             }
         }
     }
-    void PumpFor(int ms) { Pump([] { return false; }, ms); }
+    void PumpFor(int ms) {
+        Pump([] { return false; }, ms);
+    }
 
     struct Timer {
         std::chrono::milliseconds period;
@@ -155,7 +159,7 @@ public:
     int sounds = 0;
     int endResult = 0;
 
-private:
+  private:
     void Post(std::function<void()> message) {
         {
             std::lock_guard lock(m_mutex);
@@ -186,7 +190,9 @@ struct TestWindow {
         host.dialog = nullptr;
         host.PumpFor(20);  // what was posted late is dropped, as for a destroyed window
     }
-    bool JobEnded() { return !window->Engine().JobRunning() && host.ControlEnabled(IDC_UPDATE_DSP); }
+    bool JobEnded() {
+        return !window->Engine().JobRunning() && host.ControlEnabled(IDC_UPDATE_DSP);
+    }
 
     FakeDialog host;
     std::unique_ptr<CPellorinDlg> window;
@@ -206,7 +212,7 @@ int ImageLines(const std::string& name) {
 }
 
 class Win32WindowTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         m_comDir = std::filesystem::temp_directory_path() /
                    ("pellorin-win32-" + std::to_string(::getpid()) + "-" +
@@ -236,10 +242,12 @@ TEST_F(Win32WindowTest, InitialisationFillsTheFieldsAndListsPortsInNumericOrder)
     // Ports 0 to 29 are probed; the list keeps their numeric order, the lowest selected.
     EXPECT_EQ(*d.probed.begin(), 0);
     EXPECT_EQ(*d.probed.rbegin(), 29);
-    EXPECT_EQ(d.combos[IDC_PORT_COMBO], (std::vector<std::string>{"COM0", "COM2", "COM10", "COM29"}));
+    EXPECT_EQ(d.combos[IDC_PORT_COMBO],
+              (std::vector<std::string>{"COM0", "COM2", "COM10", "COM29"}));
     EXPECT_EQ(d.ComboSelection(IDC_PORT_COMBO), 0);
     // The speed field's template items, added to the sorted combo, keep their order; "19200".
-    EXPECT_EQ(d.combos[IDC_BAUD_COMBO], (std::vector<std::string>{" 4800", " 9600", "19200", "38400"}));
+    EXPECT_EQ(d.combos[IDC_BAUD_COMBO],
+              (std::vector<std::string>{" 4800", " 9600", "19200", "38400"}));
     EXPECT_EQ(t.window->SelectedBaudIndex(), 2);
     // The initial displays, the About entry, the job state.
     EXPECT_EQ(d.texts[IDC_PERCENT_TEXT], "0%");
@@ -362,13 +370,16 @@ TEST_P(Win32WindowUpdateTest, FullUpdateThroughTheWindow) {
 
     const sim::Summary summary = device->GetSummary();
     EXPECT_TRUE(summary.imageMatches);
-    EXPECT_TRUE(summary.violations.empty()) << (summary.violations.empty() ? "" : summary.violations[0]);
+    EXPECT_TRUE(summary.violations.empty())
+        << (summary.violations.empty() ? "" : summary.violations[0]);
 }
 
 INSTANTIATE_TEST_SUITE_P(DspAndMcu, Win32WindowUpdateTest,
                          ::testing::Values(std::make_pair("dsp.hex", int(IDC_UPDATE_DSP)),
                                            std::make_pair("mcu.hex", int(IDC_UPDATE_MCU))),
-                         [](const auto& param) { return param.param.second == IDC_UPDATE_DSP ? "Dsp" : "Mcu"; });
+                         [](const auto& param) {
+                             return param.param.second == IDC_UPDATE_DSP ? "Dsp" : "Mcu";
+                         });
 
 TEST_F(Win32WindowTest, ExitDuringProgrammingEndsTheJobAndTheDialog) {
     sim::Options options;
@@ -422,7 +433,12 @@ TEST_F(Win32WindowTest, WorkerCallsRunOnTheWindowThreadAndEndOnClose) {
         baudIndex = index;
         done = true;
     });
-    ASSERT_TRUE(d.Pump([&] { std::lock_guard lock(doneMutex); return done; }, 10000));
+    ASSERT_TRUE(d.Pump(
+        [&] {
+            std::lock_guard lock(doneMutex);
+            return done;
+        },
+        10000));
     worker.join();
     EXPECT_EQ(d.logThreads, (std::set<std::thread::id>{std::this_thread::get_id()}));
     EXPECT_EQ(d.log, (std::vector<std::string>{"second", "first"}));
@@ -433,7 +449,8 @@ TEST_F(Win32WindowTest, WorkerCallsRunOnTheWindowThreadAndEndOnClose) {
     EXPECT_EQ(d.range, std::make_pair(0, 50000));
     EXPECT_EQ(d.barPosition, 40000);
     EXPECT_EQ(baudIndex, 2);
-    EXPECT_EQ(d.boxes.back(), (std::pair<std::string, std::string>{"Pellorin", "Cannot open serial port"}));
+    EXPECT_EQ(d.boxes.back(),
+              (std::pair<std::string, std::string>{"Pellorin", "Cannot open serial port"}));
     // Started through the contract, timer 1 ticks on its own and paces the bar.
     EXPECT_TRUE(w.TimerActive(kEraseTimer));
     w.Counters().ProgressPercent = 0;

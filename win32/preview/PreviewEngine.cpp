@@ -19,7 +19,7 @@ constexpr unsigned kErasePacingMs = 50;
 constexpr unsigned kProgramClockMs = 1000;
 
 class PreviewEngine : public WindowEngine {
-public:
+  public:
     PreviewEngine(Console& console, FlashCounters& counters)
         : m_console(console), m_counters(counters) {}
     ~PreviewEngine() override { Shutdown(); }
@@ -53,7 +53,7 @@ public:
     std::uint32_t Now() const override { return GetTickCount(); }
     unsigned RealPeriodMs(unsigned periodMs) const override { return periodMs; }
 
-private:
+  private:
     // Pauses the worker; false when the window is closing.
     bool Pause(unsigned ms) {
         std::unique_lock lock(m_mutex);

@@ -51,8 +51,8 @@ int main() {
     const struct {
         const char* name;
         int id;
-    } fields[] = {{"total", 1017}, {"written", 1018}, {"elapsed", 1019}, {"remain", 1020},
-                  {"speed", 1021}, {"percent", 1016}};
+    } fields[] = {{"total", 1017},  {"written", 1018}, {"elapsed", 1019},
+                  {"remain", 1020}, {"speed", 1021},   {"percent", 1016}};
     for (const auto& field : fields)
         std::printf("%s: %s\n", field.name, ControlText(GetDlgItem(window, field.id)).c_str());
     std::printf("port: %s\n", ComboSelection(GetDlgItem(window, 1003)).c_str());
