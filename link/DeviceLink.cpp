@@ -7,6 +7,7 @@
 #include <climits>
 #include <cstdlib>
 #include <filesystem>
+#include <string_view>
 
 #include "SerialLib/Serial/PortNames.h"
 #include "platform/Clock.h"
@@ -15,8 +16,14 @@
 namespace pellorin {
 namespace {
 
-constexpr DWORD kSettleMs = 1000;        // pause between the end of a job and closing the port
-constexpr std::size_t kMaxPath = 260;    // the path buffer, with its terminating zero
+constexpr DWORD kSettleMs = 1000;  // pause between the end of a job and closing the port
+constexpr std::size_t kMaxPath = 260;
+// What ends a folder in a path: Windows takes both slashes, Linux only its own.
+#ifdef _WIN32
+constexpr const char* kPathSeparators = "/\\";
+#else
+constexpr const char* kPathSeparators = "/";
+#endif                                   // the path buffer, with its terminating zero
 constexpr unsigned kOpeningRate = 2400;  // the rate OpenPort opens the port at
 
 }  // namespace
@@ -118,7 +125,7 @@ void DeviceLink::RunJob() {
 
 bool DeviceLink::FindImage(const std::string& fileName) {
     std::string path = ModulePath.empty() ? platform::ExecutablePath() : ModulePath;
-    const std::size_t slash = path.find_last_of('/');
+    const std::size_t slash = path.find_last_of(kPathSeparators);
     if (slash != std::string::npos) path.erase(slash + 1);
     path += fileName;
     ImagePath = ExplicitImagePath.empty() ? path : ExplicitImagePath;
@@ -131,7 +138,8 @@ bool DeviceLink::FindImage(const std::string& fileName) {
     // ImagePath keeps naming the place beside the executable.
     std::string chosen = ImageFolder();
     if (chosen.empty()) return false;
-    if (chosen.back() != '/') chosen += '/';
+    if (std::string_view(kPathSeparators).find(chosen.back()) == std::string_view::npos)
+        chosen += '/';
     chosen += fileName;
     if (chosen.size() > kMaxPath - 1 || stat(chosen.c_str(), &info) != 0) return false;
     ImagePath = chosen;
