@@ -72,3 +72,12 @@ fi
 wineserver -p 2>/dev/null || true
 export PELLORIN_TEST_PORT=$test_port PELLORIN_TEST_PEER=$test_peer
 ctest --test-dir "$build" --output-on-failure
+wineserver -k 2>/dev/null || true
+
+# The native window, driven by keys under Wine on a virtual display against the Linux simulator
+# (it needs the Linux build's pellorin-sim: the README's test command makes it).
+if [ ! -x build/sim/pellorin-sim ]; then
+  cmake -S . -B build >/dev/null
+  cmake --build build -j2 --target pellorin-sim hexgen
+fi
+scripts/drive-win32-window.sh --exe "$build/win32/Pellorin.exe" --linux-build build
