@@ -14,26 +14,8 @@ cd "$(dirname "$0")/.."
 build=build-package
 dist=dist
 
-scripts/install-deps.sh
-
-# The packaging tools, installed only where missing (as install-deps.sh does for the build).
-tools=(dpkg-dev lintian file nsis zip unzip appstream desktop-file-utils)
-missing=()
-for package in "${tools[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
-    missing+=("$package")
-  fi
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  as_root=()
-  if [ "$(id -u)" -ne 0 ]; then
-    command -v sudo >/dev/null || { echo "package: need root or sudo to install: ${missing[*]}" >&2; exit 1; }
-    as_root=(sudo)
-  fi
-  echo "package: installing ${missing[*]}"
-  "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 update -qq
-  "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}"
-fi
+# The build and the packaging tools, installed only where missing.
+scripts/install-deps.sh dpkg-dev lintian file nsis zip unzip appstream desktop-file-utils
 
 # Release build with Debian's hardening flags. Only what the package holds is built: the tests
 # and benchmarks are left out (CMAKE_SKIP_INSTALL_ALL_DEPENDENCY keeps cpack from building them).

@@ -13,23 +13,7 @@ build=$root/build-windows
 test_port=COM5
 test_peer=COM6
 
-packages=(cmake g++ googletest g++-mingw-w64-x86-64-posix wine wine64)
-missing=()
-for package in "${packages[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
-    missing+=("$package")
-  fi
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  as_root=()
-  if [ "$(id -u)" -ne 0 ]; then
-    command -v sudo >/dev/null || { echo "test-windows: need root or sudo to install: ${missing[*]}" >&2; exit 1; }
-    as_root=(sudo)
-  fi
-  echo "test-windows: installing ${missing[*]}"
-  "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
-  "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+scripts/install-deps.sh cmake g++ googletest g++-mingw-w64-x86-64-posix wine wine64
 
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake"
 cmake --build "$build" -j2
