@@ -142,7 +142,10 @@ struct SimInverter::Impl {
     void Run();
     void TakeBytes(const char* bytes, std::size_t count, std::vector<PendingLine>& complete);
     void HandleLine(const PendingLine& line);
-    std::string SendReply(const std::string& reply, unsigned rate, const std::vector<int>& pauses);
+    // Sends `reply` in pieces with `pauses` between them; `tail` goes out in the last piece's
+    // write, as an adapter delivers bytes that follow each other on the wire.
+    std::string SendReply(const std::string& reply, unsigned rate, const std::vector<int>& pauses,
+                          const std::string& tail = {});
     // The step fault that strikes this line, if any (counts the line for every fault it matches).
     const StepFault* StepFaultFor(const std::string& line);
     bool WritePaced(const std::string& bytes, unsigned rate);
@@ -379,9 +382,8 @@ void SimInverter::Impl::HandleLine(const PendingLine& line) {
         awake = SleepProgramMs(reaction.busyMs);
     }
     if (awake && !reaction.reply.empty()) {
-        entry.reply += SendReply(reaction.reply, reaction.lineRate, pauses);
-        if (options.faults.noiseBetweenReplies && WritePaced(kNoise, reaction.lineRate))
-            entry.reply += kNoise;
+        entry.reply += SendReply(reaction.reply, reaction.lineRate, pauses,
+                                 options.faults.noiseBetweenReplies ? kNoise : "");
     }
     // A tty hang-up throws away what the tool has not read yet; the adapter had sent it before it
     // was pulled out, so the tool gets a moment to take it in.
@@ -441,7 +443,7 @@ const StepFault* SimInverter::Impl::StepFaultFor(const std::string& line) {
 }
 
 std::string SimInverter::Impl::SendReply(const std::string& reply, unsigned rate,
-                                         const std::vector<int>& pauses) {
+                                         const std::vector<int>& pauses, const std::string& tail) {
     const std::size_t pieces = std::min(pauses.size() + 1, reply.size());
     const std::size_t size = (reply.size() + pieces - 1) / pieces;
     std::string sent;
@@ -449,7 +451,8 @@ std::string SimInverter::Impl::SendReply(const std::string& reply, unsigned rate
         if (piece > 0 &&
             !SleepProgramMs(static_cast<std::uint32_t>(std::max(0, pauses[piece - 1]))))
             break;
-        const std::string bytes = reply.substr(at, size);
+        std::string bytes = reply.substr(at, size);
+        if (at + size >= reply.size()) bytes += tail;
         if (!WritePaced(bytes, rate)) break;
         sent += bytes;
     }

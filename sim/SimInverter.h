@@ -49,11 +49,12 @@ struct Faults {
     std::vector<int> fragmentPauseMs;  // each reply goes out in pieces with these pauses
     bool garbage600 = false;           // the first line is answered with 600 bytes, no CR
     int garbageAtBlock = 0;            // the kth block command heard gets those 600 bytes instead
-    bool noiseBetweenReplies = false;  // a few noise bytes (no CR) follow every reply
-    int stopAfterBlock = 0;            // silent for good once block k is stored and acked
-    int hangUpAfterBlock = 0;          // the master is closed once block k is acked
-    std::string ackOverride;           // the speed command is answered with this line
-    int ackOnAttempt = 1;              // acknowledge the Nth speed command in a row (0: never)
+    // A few noise bytes (no CR) follow every reply, in the write of its last piece.
+    bool noiseBetweenReplies = false;
+    int stopAfterBlock = 0;    // silent for good once block k is stored and acked
+    int hangUpAfterBlock = 0;  // the master is closed once block k is acked
+    std::string ackOverride;   // the speed command is answered with this line
+    int ackOnAttempt = 1;      // acknowledge the Nth speed command in a row (0: never)
 };
 
 struct Options {

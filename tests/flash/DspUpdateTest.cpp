@@ -170,7 +170,7 @@ TEST_F(DspUpdate, NoiseAndFragmentedRepliesStillGiveACompleteImage) {
     Start(options);
     RunJob(kJobDspUpdate);
     EXPECT_TRUE(device->GetSummary().imageMatches);
-    EXPECT_TRUE(Logged("Verify flash data ok!"));
+    EXPECT_TRUE(Logged("Verify flash data ok!")) << ::testing::PrintToString(Log());
 }
 
 TEST_F(DspUpdate, AResumePastTheSentinelSendsTheRestWithoutVerifying) {
