@@ -112,6 +112,9 @@ LONG CSerialEx::ThreadProc(platform::Event& evtListener) {
             platform::Trace("CSerialEx::ThreadProc - Unable to wait until COM event has arrived\n");
             return ERROR_GEN_FAILURE;
         }
+        // A wait that ended with no event bits (a mask change; Wine also ends an idle wait every
+        // few milliseconds that way) has nothing to report: it is started again quietly.
+        if (!m_fStopping.load() && m_dwEvent == 0) continue;
         if (!m_fStopping.load()) {
             const DWORD dwEvent = GetEventType();
             DWORD dwError = 0;

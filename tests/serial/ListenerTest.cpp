@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <memory>
 #include <thread>
 
@@ -44,6 +45,18 @@ TEST_F(Listener, EachArrivalPostsOneDefaultMessageWithTheEventInTheLowWord) {
     }
     // Bytes nobody reads cause no further messages.
     EXPECT_EQ(window.WaitFor(4, QUIET_MS), 3u);
+    // A mask change ends the listener's wait with no event bits: it waits again, quietly.
+    TraceCapture traces;
+    const DWORD mask = port.GetEventMask();
+    ASSERT_EQ(port.SetMask(mask), ERROR_SUCCESS);
+    EXPECT_EQ(window.WaitFor(4, QUIET_MS), 3u);
+    char empty[80];
+    std::snprintf(empty, sizeof empty,
+                  "CSerial::GetEventType - Event 00000000h not within mask %08Xh.\n",
+                  static_cast<unsigned>(mask));
+    EXPECT_FALSE(traces.Contains(empty));
+    ASSERT_TRUE(pty.WriteMaster("c"));
+    ASSERT_EQ(window.WaitFor(4), 4u);
     for (const Message& message : window.Messages())
         EXPECT_EQ(message, Message(CSerialWnd::DefaultComMsg, 0x00000001, 0));
     EXPECT_EQ(CSerialWnd::DefaultComMsg,
