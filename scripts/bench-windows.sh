@@ -119,7 +119,7 @@ echo "Paced updates of $blocks blocks, $runs run(s) each, on the simulator's lin
 echo "blocks and their acknowledgements at 10 bits a byte against the time they took (B/s and % of the"
 echo "line's limit), and the tool's turnaround per block (median, ms: from the acknowledgement's last"
 echo "byte to the next block's first byte). Wine's empty wakes: its waits for a comm event that ended"
-echo "with no event (each traced by the serial layer), per block."
+echo "with no event (each traced by the serial layer), over the whole job, per block."
 echo
 printf '%-4s %6s %6s | %-22s | %-22s | %s\n' "" "" "limit" "Linux" "Wine" "Wine"
 printf '%-4s %6s %6s | %6s %6s %8s | %6s %6s %8s | %s\n' job line "B/s" "B/s" "%" "turn ms" \
