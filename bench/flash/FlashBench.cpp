@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/flash/LineUse.h"
 #include "cli/HeadlessConsole.h"
 #include "flash/FlashEngine.h"
 #include "platform/Clock.h"
@@ -32,6 +33,9 @@
 extern char** environ;
 
 using namespace pellorin;
+using bench::LineUse;
+using bench::MeasureLineUse;
+using bench::MedianBlockUs;
 using Clock = std::chrono::steady_clock;
 
 namespace {
@@ -78,8 +82,6 @@ std::vector<sim::TranscriptEntry> RunUpdate(const std::string& folder, sim::Opti
     console.WaitForJobEnd(INFINITE);
     return device.Transcript();
 }
-
-bool IsBlock(const sim::TranscriptEntry& entry) { return entry.received.rfind("SD_", 0) == 0; }
 
 // Plain client: the same device on the same kind of line, a raw descriptor and poll(), one
 // block out and its acknowledgement back, nothing else. `speedCommand` (sent at 2400) and
@@ -136,46 +138,6 @@ PlainRun RunPlainClient(const std::string& folder, int blocks, bool pace,
     close(fd);
     std::sort(times.begin(), times.end());
     return {times[times.size() / 2], device.Transcript()};
-}
-
-// The share of the physical limit a paced run reached: the bytes of its blocks and their
-// acknowledgements at 10 bits each, against the time from the first block's first byte to the
-// last acknowledgement's last byte.
-struct LineUse {
-    double limitMs = 0;
-    double actualMs = 0;
-    double wireBytes = 0;
-};
-
-LineUse MeasureLineUse(const std::vector<sim::TranscriptEntry>& transcript, unsigned baud) {
-    const double msPerByte = 10.0 * 1000.0 / baud;
-    LineUse use;
-    double start = -1;
-    double end = 0;
-    for (const auto& entry : transcript) {
-        if (!IsBlock(entry)) continue;
-        const double in = static_cast<double>(entry.received.size() + 1);
-        const double out = static_cast<double>(entry.reply.size());
-        use.wireBytes += in + out;
-        if (start < 0) start = entry.timeMs - in * msPerByte;
-        end = entry.timeMs + out * msPerByte;
-    }
-    use.limitMs = use.wireBytes * msPerByte;
-    use.actualMs = end - start;
-    return use;
-}
-
-// The median time from one block to the next in a run's transcript, in microseconds.
-double MedianBlockUs(const std::vector<sim::TranscriptEntry>& transcript) {
-    std::vector<double> blockTimes;
-    for (const auto& entry : transcript) {
-        if (IsBlock(entry)) blockTimes.push_back(entry.timeMs);
-    }
-    std::vector<double> gaps;
-    for (std::size_t i = 1; i < blockTimes.size(); ++i)
-        gaps.push_back(blockTimes[i] - blockTimes[i - 1]);
-    std::sort(gaps.begin(), gaps.end());
-    return gaps.empty() ? 0 : gaps[gaps.size() / 2] * 1000.0;
 }
 
 void UnpacedPerBlock() {

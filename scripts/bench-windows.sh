@@ -1,0 +1,142 @@
+#!/usr/bin/env bash
+# Speed under Wine: the port benchmark (flash_bench_port) built for Windows runs under Wine against
+# the Linux paced simulator (pellorin-sim --pace) on a COM port that Wine maps to the simulator's
+# pseudo-terminal, beside the same benchmark built for Linux on the same simulator: the DSP at
+# 4800, 9600, 19200 and 38400 baud and the MCU (whose line always runs at 9600). Each run gets a
+# fresh simulator, ready for blocks (no erase), whose transcript gives the figures: the bytes of the
+# blocks and their acknowledgements at 10 bits each against the time they took on the line.
+# A benchmark, not a test: it prints figures and asserts none (it fails only when an update does).
+#
+# Usage: scripts/bench-windows.sh [--blocks N] [--runs N]   (300 blocks, 1 run of each by default)
+#
+# Builds what it needs: pellorin-sim, hexgen and flash_bench_port in build/ (configured without
+# the Qt window when build/ is new), flash_bench_port.exe in build-windows/ (MinGW-w64), and uses
+# the Wine prefix build-windows/wineprefix; installs the packages scripts/test-windows.sh installs.
+#
+# No COM number is left to Wine's defaults: Wine gives unmapped numbers to the machine's serial
+# ports, starting with /dev/ttyS0, which on the build machines is the machine's own console. Every
+# number from 1 to 29 is mapped explicitly (COM5 to the simulator's pseudo-terminal, the others to
+# nothing), and nothing runs under Wine unless the check that none resolves to /dev/ttyS* passed.
+set -euo pipefail
+shopt -s inherit_errexit
+cd "$(dirname "$0")/.."
+root=$PWD
+linux_build=$root/build
+windows_build=$root/build-windows
+wine_port=5
+blocks=300
+runs=1
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --blocks) blocks=$2; shift 2 ;;
+    --runs) runs=$2; shift 2 ;;
+    *) echo "usage: scripts/bench-windows.sh [--blocks N] [--runs N]" >&2; exit 2 ;;
+  esac
+done
+
+scripts/install-deps.sh cmake g++ googletest g++-mingw-w64-x86-64-posix wine wine64
+
+[ -f "$linux_build/CMakeCache.txt" ] || cmake -S . -B "$linux_build" -DPELLORIN_BUILD_APP=OFF >/dev/null
+cmake --build "$linux_build" -j2 --target pellorin-sim hexgen flash_bench_port
+[ -f "$windows_build/CMakeCache.txt" ] ||
+  cmake -S . -B "$windows_build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" >/dev/null
+cmake --build "$windows_build" -j2 --target flash_bench_port
+sim=$linux_build/sim/pellorin-sim
+linux_bench=$linux_build/bench/flash/flash_bench_port
+windows_bench=$windows_build/bench/flash/flash_bench_port.exe
+
+# shellcheck source=scripts/wine-window-lib.sh
+source scripts/wine-window-lib.sh
+scratch=$(mktemp -d /tmp/pellorin-bench-windows-XXXXXX)
+sim_pid=""
+stop_sim() {
+  if [ -n "$sim_pid" ]; then
+    kill -TERM "$sim_pid" 2>/dev/null || true
+    wait "$sim_pid" 2>/dev/null || true
+    sim_pid=""
+  fi
+}
+cleanup() {
+  stop_sim
+  wine_window_cleanup
+  rm -rf "$scratch"
+}
+trap cleanup EXIT
+unset DISPLAY  # console programs only
+wine_window_prefix "$windows_build/wineprefix" >/dev/null
+
+"$linux_build/sim/hexgen" --out "$scratch/image.hex" --records "$blocks" --length 16 >/dev/null
+
+# start_sim DIR: a paced simulated inverter, ready for blocks, published as DIR/com1; sets
+# sim_pid and slave (its pseudo-terminal).
+start_sim() {
+  local dir=$1
+  mkdir -p "$dir"
+  "$sim" --com-dir "$dir" --com 1 --pace --erase-ms 0 --dsp-state 3 --mcu-state 3 \
+    --transcript "$dir/transcript.jsonl" >"$dir/sim.out" 2>&1 &
+  sim_pid=$!
+  slave=""
+  for _ in $(seq 100); do
+    slave=$(awk '$1 == "slave:" { print $2 }' "$dir/sim.out" 2>/dev/null)
+    [ -n "$slave" ] && return 0
+    sleep 0.05
+  done
+  echo "bench-windows: the simulator did not start:" >&2
+  cat "$dir/sim.out" >&2
+  return 1
+}
+
+# run_one SIDE JOB BAUD N: one update on a fresh simulator; sets `result` to the line-use words.
+run_one() {
+  local side=$1 job=$2 baud=$3 n=$4 dir status=0
+  dir=$scratch/$side-$job-$baud-$n
+  start_sim "$dir" || return 1
+  if [ "$side" = linux ]; then
+    PELLORIN_COM_DIR=$dir "$linux_bench" update "$job" --port COM1 --image "$scratch/image.hex" \
+      --baud "$baud" --record "$dir/records" >"$dir/bench.out" 2>&1 || status=$?
+  else
+    case "$slave" in
+      /dev/pts/*) ;;
+      *) echo "bench-windows: the simulator's line is '$slave', not a pseudo-terminal" >&2; return 1 ;;
+    esac
+    wine_window_map_ports "$wine_port=$slave" || return 1
+    wine "$windows_bench" update "$job" --port "COM$wine_port" --image "Z:$scratch/image.hex" \
+      --baud "$baud" --record "Z:$dir/records" >"$dir/bench.out" 2>&1 || status=$?
+  fi
+  stop_sim
+  if [ "$status" -ne 0 ]; then
+    echo "bench-windows: $side $job at $baud did not update:" >&2
+    tr -d '\r' <"$dir/bench.out" | grep -v 'not within mask' | tail -20 >&2
+    return 1
+  fi
+  result=$("$linux_bench" line-use --transcript "$dir/transcript.jsonl")
+}
+
+# word NAME WORDS: the value of NAME=value among WORDS.
+word() { tr ' ' '\n' <<<"$2" | awk -F= -v k="$1" '$1 == k { print $2 }'; }
+
+echo "Paced updates of $blocks blocks, $runs run(s) each, on the simulator's line clock: bytes of the"
+echo "blocks and their acknowledgements at 10 bits a byte against the time they took (B/s and % of the"
+echo "line's limit), and the tool's turnaround per block (median, ms: from the acknowledgement's last"
+echo "byte to the next block's first byte). Wine's empty wakes: its waits for a comm event that ended"
+echo "with no event (each traced by the serial layer), over the whole job, per block."
+echo
+printf '%-4s %6s %6s | %-22s | %-22s | %s\n' "" "" "limit" "Linux" "Wine" "Wine"
+printf '%-4s %6s %6s | %6s %6s %8s | %6s %6s %8s | %s\n' job line "B/s" "B/s" "%" "turn ms" \
+  "B/s" "%" "turn ms" "empty wakes/block"
+for config in dsp:4800 dsp:9600 dsp:19200 dsp:38400 mcu:9600; do
+  job=${config%%:*}
+  baud=${config#*:}
+  for n in $(seq "$runs"); do
+    run_one linux "$job" "$baud" "$n"
+    linux=$result
+    run_one wine "$job" "$baud" "$n"
+    wine=$result
+    empty=$(grep -c 'not within mask' "$scratch/wine-$job-$baud-$n/bench.out" || true)
+    printf '%-4s %6s %6s | %6s %6s %8s | %6s %6s %8s | %.1f\n' "$job" "$(word baud "$linux")" \
+      "$(word limit_bytes_per_s "$linux")" \
+      "$(word bytes_per_s "$linux")" "$(word percent "$linux")" "$(word turnaround_ms "$linux")" \
+      "$(word bytes_per_s "$wine")" "$(word percent "$wine")" "$(word turnaround_ms "$wine")" \
+      "$(awk -v e="$empty" -v b="$(word blocks "$wine")" 'BEGIN { print (b > 0 ? e / b : 0) }')"
+  done
+done
