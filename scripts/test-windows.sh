@@ -113,6 +113,13 @@ windows_cli_run() {
 for target in dsp mcu; do
   image=$e2e/$target.hex
   device=(--image "$image" --erase-ms 500 --pace)
+  # The image check first: the same facts and sums from both programs (the image named the same
+  # way, relative to the folder both run in).
+  (cd "$e2e" && "$linux_cli" check "$target.hex" --json >"$target-check-linux.json")
+  (cd "$e2e" && wine "$cli_exe" check "$target.hex" --json | tr -d '\r' >"$target-check-wine.json")
+  cmp -s "$e2e/$target-check-linux.json" "$e2e/$target-check-wine.json" ||
+    { echo "test-windows: pellorin-cli.exe check $target.hex differs from the Linux tool's:" >&2
+      diff "$e2e/$target-check-linux.json" "$e2e/$target-check-wine.json" >&2; exit 1; }
   transcript_linux_run "$sim" "$linux_cli" "$e2e/$target-linux" "$target" "$image" 38400 "${device[@]}"
   linux_ms=$TRANSCRIPT_JOB_MS
   grep -q '"imageMatches":true' "$e2e/$target-linux/summary.json" ||
