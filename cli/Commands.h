@@ -4,12 +4,14 @@
 #include <ostream>
 
 #include "cli/CommandLine.h"
+#include "platform/TerminationSignals.h"
 
 namespace pellorin::cli {
 
 int RunPortsCommand(const Options& options, std::ostream& out);
 int RunCheckCommand(const Options& options, std::ostream& out);
-// Blocks SIGINT and SIGTERM must already be blocked in every thread; `signalFd` reads them.
-int RunUpdateCommand(const Options& options, std::ostream& out, int signalFd);
+// `stopRequests` must be made before any thread starts; a request ends every job as "Exit" does.
+int RunUpdateCommand(const Options& options, std::ostream& out,
+                     platform::TerminationWatch& stopRequests);
 
 }  // namespace pellorin::cli

@@ -1,13 +1,11 @@
 // pellorin-cli: the command-line updater.
-#include <unistd.h>
-
-#include <csignal>
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "cli/Commands.h"
 #include "cli/Output.h"
+#include "platform/Terminal.h"
 #include "platform/TerminationSignals.h"
 
 #ifndef PELLORIN_VERSION
@@ -24,7 +22,7 @@ int main(int argc, char** argv) {
     }
     const Options& options = parsed.options;
     // A reader that goes away (a closed pipe) ends the output, not the program in mid-update.
-    std::signal(SIGPIPE, SIG_IGN);
+    platform::IgnoreBrokenPipe();
 
     switch (options.command) {
         case Command::Help:
@@ -43,10 +41,9 @@ int main(int argc, char** argv) {
             break;
     }
 
-    // SIGINT and SIGTERM reach only the signal descriptor, taken before any job's thread starts:
-    // the command then ends every job as the window's "Exit" does.
-    const int signalFd = platform::WatchTerminationSignals();
-    const int status = RunUpdateCommand(options, std::cout, signalFd);
-    if (signalFd >= 0) close(signalFd);
-    return status;
+    // SIGINT and SIGTERM (on Windows Ctrl+C, Ctrl+Break and the console's closing) reach only
+    // the watch, taken before any job's thread starts: the command then ends every job as the
+    // window's "Exit" does.
+    platform::TerminationWatch stopRequests;
+    return RunUpdateCommand(options, std::cout, stopRequests);
 }

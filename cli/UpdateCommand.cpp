@@ -1,14 +1,9 @@
 // pellorin-cli update: one job per port, each on its own engine, driven exactly as the window's
 // button drives it, with the progress on the terminal, as plain lines or as JSON.
-#include <poll.h>
-#include <sys/ioctl.h>
-#include <sys/signalfd.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <mutex>
@@ -24,6 +19,7 @@
 #include "flash/FlashEngine.h"
 #include "link/JobMode.h"
 #include "platform/Clock.h"
+#include "platform/Terminal.h"
 
 namespace pellorin::cli {
 namespace {
@@ -91,8 +87,9 @@ std::string DeviceOf(const std::string& portName) {
         if (port->device.empty()) return port->identity.empty() ? port->name : port->identity;
         path = port->device;
     }
-    char resolved[PATH_MAX];
-    return realpath(path.c_str(), resolved) != nullptr ? std::string(resolved) : path;
+    std::error_code error;
+    const std::filesystem::path resolved = std::filesystem::canonical(path, error);
+    return error ? path : resolved.string();
 }
 
 // The update record the finished job wrote (the engine writes one for every job); "" when it
@@ -105,8 +102,9 @@ class Reporter {
         : m_options(options), m_out(out), m_jobs(jobs), m_several(jobs.size() > 1) {
         if (options.json) {
             m_style = Style::Json;
-        } else if (isatty(STDOUT_FILENO) && &out == &std::cout) {
+        } else if (&out == &std::cout && platform::StdoutIsTerminal()) {
             m_style = Style::Terminal;
+            m_escapes = platform::EnableTerminalEscapes();
         }
     }
 
@@ -207,7 +205,18 @@ class Reporter {
             return;
         }
         ClearStatus();
-        const std::size_t width = TerminalWidth();
+        const std::size_t width = platform::TerminalColumns();
+        if (!m_escapes) {
+            // A terminal without cursor movement: the ports' status on one line, drawn over
+            // with '\r'.
+            std::string line;
+            for (const Job& job : m_jobs) line += (line.empty() ? "" : "  |  ") + StatusLine(job);
+            if (line.size() >= width) line.resize(width - 1);
+            m_out << line;
+            m_statusShown = line.size();
+            m_out.flush();
+            return;
+        }
         for (const Job& job : m_jobs) {
             std::string line = StatusLine(job);
             if (line.size() >= width) line.resize(width - 1);
@@ -253,17 +262,17 @@ class Reporter {
         return line.str();
     }
 
+    // Takes the status away; the next line starts where it began.
     void ClearStatus() {
         if (m_statusShown == 0) return;
+        if (!m_escapes) {
+            m_out << "\r" << std::string(m_statusShown, ' ') << "\r";
+            m_statusShown = 0;
+            return;
+        }
         m_out << "\r";
         for (std::size_t i = 0; i < m_statusShown; ++i) m_out << "\x1b[1A\x1b[2K";
         m_statusShown = 0;
-    }
-
-    static std::size_t TerminalWidth() {
-        winsize size{};
-        if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 10) return size.ws_col;
-        return 80;
     }
 
     const Options& m_options;
@@ -271,21 +280,11 @@ class Reporter {
     std::vector<Job>& m_jobs;
     const bool m_several;
     Style m_style = Style::Plain;
-    std::size_t m_statusShown = 0;
+    bool m_escapes = true;          // the terminal moves the cursor on escape sequences
+    std::size_t m_statusShown = 0;  // lines shown; without escapes, the characters of the one
     std::mutex m_mutex;
     std::vector<std::pair<std::size_t, std::string>> m_pending;
 };
-
-bool SignalArrived(int signalFd, int timeoutMs) {
-    if (signalFd < 0) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(timeoutMs));
-        return false;
-    }
-    pollfd watch{signalFd, POLLIN, 0};
-    if (poll(&watch, 1, timeoutMs) <= 0) return false;
-    signalfd_siginfo info{};
-    return read(signalFd, &info, sizeof info) == static_cast<ssize_t>(sizeof info);
-}
 
 void EndJob(Job& job, int exitStatus) {
     job.exitStatus = exitStatus;
@@ -299,7 +298,8 @@ void EndJob(Job& job, int exitStatus) {
 
 }  // namespace
 
-int RunUpdateCommand(const Options& options, std::ostream& out, int signalFd) {
+int RunUpdateCommand(const Options& options, std::ostream& out,
+                     platform::TerminationWatch& stopRequests) {
     // Two jobs never share a port, whatever names they give it.
     for (std::size_t i = 0; i < options.ports.size(); ++i) {
         for (std::size_t j = 0; j < i; ++j) {
@@ -352,7 +352,7 @@ int RunUpdateCommand(const Options& options, std::ostream& out, int signalFd) {
         const bool anyRunning =
             std::any_of(jobs.begin(), jobs.end(), [](const Job& j) { return j.running; });
         if (!anyRunning) break;
-        if (SignalArrived(signalFd, kPollMs)) {
+        if (stopRequests.Wait(kPollMs)) {
             interrupted = true;
             break;
         }

@@ -2,8 +2,10 @@
 # Drives the real Pellorin.exe (the Windows window with the engine) under Wine on a virtual
 # display, as an operator would, against the simulated inverter mapped as a COM port:
 #   1. choose the port and the speed 38400, press "Update DSP" (Enter), wait for the end, take a
-#      screenshot, open and close the About box, then check the simulator's summary: the image
-#      stored matches dsp.hex and the device saw no protocol violation;
+#      screenshot, open and close the About box, then check the simulator's summary (the image
+#      stored matches dsp.hex, no protocol violation) and its transcript: byte for byte (time
+#      stamps aside) what the device receives and sends when the Linux pellorin-cli does the same
+#      job (scripts/transcript-lib.sh);
 #   2. a second run on a slow device: press "Exit" (Tab to it, Space) while blocks are being
 #      written, and check that the window has closed within 2 seconds and the program ended.
 # Keys only.
@@ -12,8 +14,8 @@
 #                                 [--work DIR] [--end-timeout SECONDS] [--docs]
 #
 # Pellorin.exe and pellorin-read-window.exe (beside it) come from the Windows build
-# (scripts/test-windows.sh); the simulator and the demo images from the Linux build
-# (scripts/test.sh). What the window shows is read by pellorin-read-window.exe. --docs copies the screenshot of the window after
+# (scripts/test-windows.sh); the simulator, the Linux pellorin-cli and the demo images from the
+# Linux build (scripts/test.sh). What the window shows is read by pellorin-read-window.exe. --docs copies the screenshot of the window after
 # the update to docs/win32-window.png.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -41,9 +43,10 @@ fi
   exit 2
 }
 sim=$linux_build/sim/pellorin-sim
+linux_cli=$linux_build/cli/pellorin-cli
 images=$linux_build/images
-[ -x "$sim" ] && [ -f "$images/dsp.hex" ] || {
-  echo "drive-win32-window: no $sim or $images/dsp.hex; run scripts/test.sh first" >&2
+[ -x "$sim" ] && [ -x "$linux_cli" ] && [ -f "$images/dsp.hex" ] || {
+  echo "drive-win32-window: no $sim, $linux_cli or $images/dsp.hex; run scripts/test.sh first" >&2
   exit 2
 }
 work=${work:-$root/build-windows/drive-win32-window}
@@ -51,14 +54,8 @@ com=5   # the COM number the simulator is mapped to
 
 scripts/install-win32-window-deps.sh
 source scripts/wine-window-lib.sh
-sim_pid=""
-stop_sim() {
-  if [ -n "$sim_pid" ]; then
-    kill -TERM "$sim_pid" 2>/dev/null || true
-    wait "$sim_pid" 2>/dev/null || true
-    sim_pid=""
-  fi
-}
+source scripts/transcript-lib.sh
+stop_sim() { transcript_sim_stop; }
 cleanup() {
   wine_window_cleanup
   stop_sim
@@ -67,7 +64,7 @@ trap cleanup EXIT
 trap 'exit 130' INT TERM
 
 rm -rf "$work/app" "$work/ports" "$work/shots" "$work"/run*
-mkdir -p "$work/app" "$work/ports" "$work/shots"
+mkdir -p "$work/app" "$work/shots"
 # The program looks for its images in its own folder.
 cp "$exe" "$work/app/Pellorin.exe"
 reader=$(dirname "$exe")/pellorin-read-window.exe
@@ -81,23 +78,13 @@ wine_window_display
 wine_window_prefix "$work/wineprefix"
 
 # start_sim RUN ARGS...: the simulated inverter on a fresh pseudo-terminal, mapped as COM$com;
-# its trace (one line per command handled) goes to RUN/sim.log.
+# its trace (one line per command handled) goes to RUN/sim.log, its transcript and summary to
+# RUN/transcript.jsonl and RUN/summary.json when it stops.
 start_sim() {
   local run=$1
   shift
-  mkdir -p "$run"
-  rm -f "$work/ports/com$com"
-  PELLORIN_SIM_TRACE=1 "$sim" --com-dir "$work/ports" --com "$com" --image "$images/dsp.hex" \
-    --summary "$run/summary.json" --transcript "$run/transcript.jsonl" "$@" \
-    >"$run/sim.out" 2>"$run/sim.log" &
-  sim_pid=$!
-  for _ in $(seq 100); do
-    [ -L "$work/ports/com$com" ] && break
-    sleep 0.05
-  done
-  local slave
-  slave=$(readlink "$work/ports/com$com") || { echo "drive: the simulator did not start" >&2; return 1; }
-  wine_window_map_ports "$com=$slave"
+  transcript_sim_start "$sim" "$run" "$com" --image "$images/dsp.hex" "$@"
+  wine_window_map_ports "$com=$TRANSCRIPT_SIM_SLAVE"
 }
 
 # wait_for_trace RUN PATTERN COUNT SECONDS: until the simulator's trace has COUNT lines matching.
@@ -110,9 +97,11 @@ wait_for_trace() {
   return 1
 }
 
-# Run 1: a whole DSP update at 38400.
+# Run 1: a whole DSP update at 38400, on a device that paces the line as a real one (its reply
+# cannot come back before Wine has completed the command's write, see test-windows.sh).
 run=$work/run1
-start_sim "$run" --erase-ms 2000
+run1_device=(--erase-ms 2000 --pace)
+start_sim "$run" "${run1_device[@]}"
 wine_window_start "$work/app/Pellorin.exe"
 window=$(wine_window_find Pellorin 60) || { echo "drive: the window did not appear" >&2; exit 1; }
 sleep 1
@@ -148,6 +137,12 @@ if not summary.get("imageMatches") or summary.get("violations"):
     sys.exit(f"drive: the device's summary says the update failed: {summary}")
 print(f"drive: update 1 stored the image ({summary.get('dspBlocksStored')} blocks), no violations")
 PY
+# The same job from the Linux pellorin-cli, on the same device: the device must have seen the
+# same exchange from the window.
+transcript_linux_run "$sim" "$linux_cli" "$work/run1-linux" dsp "$images/dsp.hex" 38400 \
+  --image "$images/dsp.hex" "${run1_device[@]}"
+transcript_compare "$work/run1-linux/transcript.jsonl" "$run/transcript.jsonl" \
+  "Pellorin.exe \"Update DSP\" at 38400"
 
 # Run 2: "Exit" while blocks are being written, on a device that takes 20 ms a block.
 run=$work/run2

@@ -5,8 +5,9 @@
 #   dist/pellorin-VERSION-setup.exe          the Windows installer (NSIS) and
 #   dist/pellorin-VERSION-windows-x64.zip    the same files as a zip, both only where the MinGW
 #                                            build of the Windows port is present: Pellorin.exe and
-#                                            pellorin-cli.exe under build-windows/ (or in the folder
-#                                            named by PELLORIN_WINDOWS_BUILD)
+#                                            pellorin-cli.exe under build-windows/ (or under the
+#                                            folder named by PELLORIN_WINDOWS_BUILD), stripped of
+#                                            their debugging symbols in the packages
 # Installs what it needs with apt, as root or through sudo.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -55,16 +56,23 @@ lintian --fail-on error --display-info "$deb" | tee "$build/lintian.txt"
 size() { echo "$(( ($(stat -c %s "$1") + 1023) / 1024 )) KiB"; }
 echo "package: $deb ($(size "$deb"))"
 
-# The Windows installer and zip, from the MinGW build of the Windows port where it is present.
-windows=${PELLORIN_WINDOWS_BUILD:-}
-if [ -z "$windows" ] && [ -d build-windows ]; then
-  exe=$(find build-windows -name Pellorin.exe -type f -print -quit)
-  [ -n "$exe" ] && windows=$(dirname "$exe")
+# The Windows installer and zip, from the MinGW build of the Windows port where it is present
+# (the window in win32/, the command line in cli/ of the build folder).
+windows=${PELLORIN_WINDOWS_BUILD:-build-windows}
+window_exe=""
+cli_exe=""
+if [ -d "$windows" ]; then
+  window_exe=$(find "$windows" -name Pellorin.exe -type f -not -path '*/drive-win32-window/*' -print -quit)
+  cli_exe=$(find "$windows" -name pellorin-cli.exe -type f -not -path '*/e2e/*' -print -quit)
 fi
-if [ -n "$windows" ] && [ -f "$windows/Pellorin.exe" ] && [ -f "$windows/pellorin-cli.exe" ]; then
+if [ -n "$window_exe" ] && [ -n "$cli_exe" ]; then
   stage=$build/windows/Pellorin-$version
   rm -rf "$build/windows" && mkdir -p "$stage"
-  cp "$windows/Pellorin.exe" "$windows/pellorin-cli.exe" "$stage/"
+  # The build keeps debugging symbols (RelWithDebInfo); the packages carry the programs alone.
+  scripts/install-deps.sh binutils-mingw-w64-x86-64
+  for exe in "$window_exe" "$cli_exe"; do
+    x86_64-w64-mingw32-strip -o "$stage/$(basename "$exe")" "$exe"
+  done
   setup=$dist/pellorin-$version-setup.exe
   zip=$dist/pellorin-$version-windows-x64.zip
   rm -f "$setup" "$zip"

@@ -1,7 +1,13 @@
 #!/usr/bin/env bash
-# Builds the platform and serial layers for Windows (MinGW-w64 cross build in build-windows/)
-# and runs their suites under Wine, on two COM ports that Wine maps to pseudo-terminals joined
-# by a null-modem relay. Installs what it needs (as root, or through sudo).
+# Builds the Windows port (MinGW-w64 cross build in build-windows/) and proves it under Wine:
+#   1. the platform and serial suites, on two COM ports that Wine maps to pseudo-terminals joined
+#      by a null-modem relay;
+#   2. pellorin-cli.exe update dsp and update mcu against the Linux simulated inverter on a COM
+#      port mapped to the simulator's pseudo-terminal: the device's transcript must be the same,
+#      byte for byte (time stamps aside), as for the Linux pellorin-cli doing the same job;
+#   3. the native window Pellorin.exe, driven by keys (scripts/drive-win32-window.sh).
+# Installs what it needs (as root, or through sudo). The Linux build in build/ provides the
+# simulator, the Linux pellorin-cli and the demo images (made here when missing).
 #
 # No COM number is left to Wine's defaults: Wine gives unmapped numbers to the machine's serial
 # ports, starting with /dev/ttyS0, which on the build machines is the machine's own console.
@@ -12,6 +18,7 @@ root=$PWD
 build=$root/build-windows
 test_port=COM5
 test_peer=COM6
+cli_com=7   # the COM number of the simulator in the end-to-end updates
 
 scripts/install-deps.sh cmake g++ googletest g++-mingw-w64-x86-64-posix wine wine64
 
@@ -25,6 +32,7 @@ relay=""
 cleanup() {
   wineserver -k 2>/dev/null || true
   [ -n "$relay" ] && kill "$relay" 2>/dev/null || true
+  transcript_sim_stop
 }
 trap cleanup EXIT
 
@@ -34,9 +42,11 @@ for _ in $(seq 100); do [ -s "$build/nullmodem.ports" ] && break; sleep 0.05; do
 read -r port_device peer_device <"$build/nullmodem.ports"
 
 [ -f "$WINEPREFIX/system.reg" ] || wine wineboot -i >/dev/null 2>&1
-wine reg add 'HKLM\Software\Wine\Ports' /v "$test_port" /t REG_SZ /d "$port_device" /f >/dev/null
-wine reg add 'HKLM\Software\Wine\Ports' /v "$test_peer" /t REG_SZ /d "$peer_device" /f >/dev/null
-wineserver -w
+# Every COM number from 1 to 29 is mapped: the two of the relay to its pseudo-terminals, all
+# others to nothing.
+source scripts/wine-window-lib.sh
+source scripts/transcript-lib.sh
+wine_window_map_ports "${test_port#COM}=$port_device" "${test_peer#COM}=$peer_device"
 
 mappings=$(wine reg query 'HKLM\Software\Wine\Ports' | tr -d '\r')
 for port in "$test_port" "$test_peer"; do
@@ -56,12 +66,104 @@ fi
 wineserver -p 2>/dev/null || true
 export PELLORIN_TEST_PORT=$test_port PELLORIN_TEST_PEER=$test_peer
 ctest --test-dir "$build" --output-on-failure
+kill "$relay" 2>/dev/null || true
+relay=""
+
+# The Linux side of the end-to-end runs: the simulator, the Linux pellorin-cli, the demo images
+# (the README's test command makes them all; built here when missing or out of date).
+[ -f build/CMakeCache.txt ] || cmake -S . -B build >/dev/null
+cmake --build build -j2 --target pellorin-sim pellorin-cli hexgen demo_images
+sim=$root/build/sim/pellorin-sim
+linux_cli=$root/build/cli/pellorin-cli
+cli_exe=$build/cli/pellorin-cli.exe
+e2e=$build/e2e
+rm -rf "$e2e" && mkdir -p "$e2e"
+# Images of their own, smaller than the demo images so that the paced runs stay short: a DSP image
+# with its verification record, an MCU image that passes a 64 KiB boundary.
+build/sim/hexgen --out "$e2e/dsp.hex" --records 400 --length 16 --start 0x8000 --verify-line 390 \
+  --seed 3
+build/sim/hexgen --out "$e2e/mcu.hex" --records 200 --length 32 --start 0xF000 --crlf --seed 4
+
+# windows_cli_run RUN TARGET IMAGE BAUD SIMARGS...: pellorin-cli.exe under Wine does the job on
+# COM$cli_com, mapped to a fresh simulator's pseudo-terminal (every other number to nothing).
+windows_cli_run() {
+  local run=$1 target=$2 image=$3 baud=$4 start status=0
+  shift 4
+  transcript_sim_start "$sim" "$run" "$cli_com" "$@"
+  wine_window_map_ports "$cli_com=$TRANSCRIPT_SIM_SLAVE"
+  start=$(date +%s%N)
+  # Standard error gets the serial layer's trace lines; under Wine on a pseudo-terminal every
+  # event wait that ends without bits writes one (Wine cannot read a pty's modem lines).
+  wine "$cli_exe" update "$target" --port "COM$cli_com" --image "Z:${image//\//\\}" \
+    --baud "$baud" >"$run/cli.out" 2>"$run/cli.err" || status=$?
+  TRANSCRIPT_JOB_MS=$((($(date +%s%N) - start) / 1000000))
+  transcript_sim_stop
+  if [ "$status" -ne 0 ]; then
+    echo "test-windows: pellorin-cli.exe ended with $status; see $run/cli.out" >&2
+    cat "$run/cli.out" >&2
+    return 1
+  fi
+}
+
+# The device paces the line (10 bits a byte at the line rate, as a real one): its reply then
+# cannot come back before the command's write has completed. On an unpaced pseudo-terminal it
+# can under Wine, whose completion of the write may come later than the answer; the reply
+# channel then drops the early bytes as it must, and the block goes again after the reply
+# time-out, which is a different transcript (seen once in 2000 blocks).
+for target in dsp mcu; do
+  image=$e2e/$target.hex
+  device=(--image "$image" --erase-ms 500 --pace)
+  # The image check first: the same facts and sums from both programs (the image named the same
+  # way, relative to the folder both run in).
+  (cd "$e2e" && "$linux_cli" check "$target.hex" --json >"$target-check-linux.json")
+  (cd "$e2e" && wine "$cli_exe" check "$target.hex" --json | tr -d '\r' >"$target-check-wine.json")
+  cmp -s "$e2e/$target-check-linux.json" "$e2e/$target-check-wine.json" ||
+    { echo "test-windows: pellorin-cli.exe check $target.hex differs from the Linux tool's:" >&2
+      diff "$e2e/$target-check-linux.json" "$e2e/$target-check-wine.json" >&2; exit 1; }
+  transcript_linux_run "$sim" "$linux_cli" "$e2e/$target-linux" "$target" "$image" 38400 "${device[@]}"
+  linux_ms=$TRANSCRIPT_JOB_MS
+  grep -q '"imageMatches":true' "$e2e/$target-linux/summary.json" ||
+    { echo "test-windows: the Linux reference run did not store the image" >&2; exit 1; }
+  windows_cli_run "$e2e/$target-wine" "$target" "$image" 38400 "${device[@]}"
+  transcript_compare "$e2e/$target-linux/transcript.jsonl" "$e2e/$target-wine/transcript.jsonl" \
+    "pellorin-cli.exe update $target"
+  grep -q '"imageMatches":true' "$e2e/$target-wine/summary.json" ||
+    { echo "test-windows: pellorin-cli.exe did not store the image" >&2; exit 1; }
+  echo "test-windows: update $target (38400 asked): $(grep -c '' "$image") lines;" \
+       "Linux pellorin-cli ${linux_ms} ms, pellorin-cli.exe under Wine ${TRANSCRIPT_JOB_MS} ms"
+done
+
+# Ctrl+C in mid-update (Wine hands a SIGINT to the program as the console's Ctrl+C event), twice:
+# the job ends as the window's "Exit" does, the program with 130, the device partway with no
+# protocol violation, where the next run resumes it.
+run=$e2e/ctrl-c
+transcript_sim_start "$sim" "$run" "$cli_com" --image "$root/build/images/dsp.hex" --erase-ms 0 \
+  --block-ms 20
+wine_window_map_ports "$cli_com=$TRANSCRIPT_SIM_SLAVE"
+image=$root/build/images/dsp.hex
+wine "$cli_exe" update dsp --port "COM$cli_com" --image "Z:${image//\//\\}" >"$run/cli.out" \
+  2>"$run/cli.err" &
+cli_pid=$!
+for _ in $(seq 600); do
+  [ "$(grep -c '"SD_' "$run/sim.log" 2>/dev/null || true)" -ge 40 ] && break
+  sleep 0.1
+done
+kill -INT "$cli_pid"
+sleep 0.2
+kill -INT "$cli_pid" 2>/dev/null || true
+status=0
+wait "$cli_pid" || status=$?
+transcript_sim_stop
+stored=$(sed -n 's/.*"dspBlocksStored":\([0-9]*\).*/\1/p' "$run/summary.json")
+if [ "$status" -ne 130 ] || ! grep -q 'interrupted' "$run/cli.out" || [ "${stored:-0}" -lt 40 ] ||
+   [ "$stored" -ge 2002 ] || ! grep -q '"violations":\[\]' "$run/summary.json"; then
+  echo "test-windows: Ctrl+C: exit status $status, $stored blocks stored; expected 130 and a" \
+       "device stopped partway without violations" >&2
+  cat "$run/cli.out" "$run/summary.json" >&2
+  exit 1
+fi
+echo "test-windows: Ctrl+C during update dsp: exit status 130 after $stored blocks, no violation"
 wineserver -k 2>/dev/null || true
 
-# The native window, driven by keys under Wine on a virtual display against the Linux simulator
-# (it needs the Linux build's pellorin-sim: the README's test command makes it).
-if [ ! -x build/sim/pellorin-sim ]; then
-  cmake -S . -B build >/dev/null
-  cmake --build build -j2 --target pellorin-sim hexgen
-fi
+# The native window, driven by keys under Wine on a virtual display against the Linux simulator.
 scripts/drive-win32-window.sh --exe "$build/win32/Pellorin.exe" --linux-build build
