@@ -15,7 +15,7 @@
 #
 # No COM number is left to Wine's defaults: Wine gives unmapped numbers to the machine's serial
 # ports, starting with /dev/ttyS0, which on the build machines is the machine's own console. Every
-# number from 1 to 256 is mapped explicitly (COM5 to the simulator's pseudo-terminal, the others to
+# number from 1 to 255 is mapped explicitly (COM5 to the simulator's pseudo-terminal, the others to
 # nothing), and nothing runs under Wine unless the check that none resolves to /dev/ttyS* passed.
 set -euo pipefail
 shopt -s inherit_errexit

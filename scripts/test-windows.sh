@@ -42,7 +42,7 @@ for _ in $(seq 100); do [ -s "$build/nullmodem.ports" ] && break; sleep 0.05; do
 read -r port_device peer_device <"$build/nullmodem.ports"
 
 [ -f "$WINEPREFIX/system.reg" ] || wine wineboot -i >/dev/null 2>&1
-# Every COM number from 1 to 256 is mapped: the two of the relay to its pseudo-terminals, all
+# Every COM number from 1 to 255 is mapped: the two of the relay to its pseudo-terminals, all
 # others to nothing.
 source scripts/wine-window-lib.sh
 source scripts/transcript-lib.sh

@@ -6,7 +6,7 @@
 # with /dev/ttyS0 (on the build machines the machine's own console). The window probes COM0 to
 # COM29 at start-up, so every one of those numbers is mapped explicitly: the ones in use to
 # pseudo-terminals, all others to nothing (an empty value: Wine links no device for the number).
-# Nothing runs before the check that no number from 1 to 256 resolves to a /dev/ttyS* device.
+# Nothing runs before the check that no number from 1 to 255 resolves to a /dev/ttyS* device.
 
 WINE_WINDOW_XVFB_PID=""
 WINE_WINDOW_PIDS=()
@@ -33,8 +33,10 @@ wine_window_prefix() {
 }
 
 # wine_window_map_ports "N=/dev/pts/X" ...: maps the given COM numbers to their pseudo-terminals
-# and every other number Wine knows (1 to 256) to nothing, so that none falls back to a
-# /dev/ttyS* device (COM0 is no port under Wine).
+# and every other number from 1 to 255 to nothing. Wine gives each /dev/ttyS* device the first
+# number the registry leaves free; with all of 1 to 255 taken that is COM256, a number that nothing
+# here opens (the window lists 0 to 29; the tests use the numbers they map). COM0 is no port under
+# Wine.
 wine_window_map_ports() {
   local reg="$WINEPREFIX/pellorin-ports.reg" n mapping target
   declare -A wanted=()
@@ -42,7 +44,7 @@ wine_window_map_ports() {
   {
     printf 'Windows Registry Editor Version 5.00\r\n\r\n'
     printf '[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\r\n'
-    for n in $(seq 1 256); do
+    for n in $(seq 1 255); do
       target=${wanted[$n]:-}
       case "$target" in /dev/ttyS*) echo "wine: refusing to map COM$n to $target" >&2; return 1 ;; esac
       printf '"COM%d"="%s"\r\n' "$n" "$target"
@@ -52,7 +54,7 @@ wine_window_map_ports() {
   wineserver -w
   # The mount manager links the numbers when Wine starts; start it once and check the links.
   wine cmd /c exit >/dev/null 2>&1 || true
-  for n in $(seq 1 256); do
+  for n in $(seq 1 255); do
     target=$(readlink "$WINEPREFIX/dosdevices/com$n" 2>/dev/null || true)
     case "$target" in
       /dev/ttyS*) echo "wine: COM$n resolves to $target: stopping" >&2; return 1 ;;
