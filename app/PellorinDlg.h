@@ -24,6 +24,8 @@
 #include "console/Console.h"
 #include "console/FlashCounters.h"
 #include "console/ProgressDisplay.h"
+#include "link/JobButtons.h"
+#include "link/PortChoice.h"
 #include "platform/Messages.h"
 
 class QComboBox;
@@ -45,7 +47,10 @@ class UpdateEngine;
 // The program file's name, the caption of the window's own message boxes.
 inline constexpr const char* kApplicationName = "Pellorin";
 
-class CPellorinDlg : public QDialog, public Console, public platform::WindowObject {
+class CPellorinDlg : public QDialog,
+                     public Console,
+                     public platform::WindowObject,
+                     private JobButtons::Window {
   public:
     explicit CPellorinDlg(QWidget* parent = nullptr);
     ~CPellorinDlg() override;
@@ -65,7 +70,7 @@ class CPellorinDlg : public QDialog, public Console, public platform::WindowObje
     // 1036 "Rest EEPROM", 1012 ClosePort, 1002 CountImageBlocks.
     void OnCommand(int id);
     void OnOK();
-    void OnCancel();
+    void OnCancel() override;
     void OnUpdateMcu();
     void OnReadVersion();
     void OnResetEeprom();
@@ -87,9 +92,9 @@ class CPellorinDlg : public QDialog, public Console, public platform::WindowObje
 
     UpdateEngine& Engine() { return *m_engine; }
     FlashCounters& Counters() { return m_counters; }
-    [[nodiscard]] int JobMode() const { return m_jobMode; }
-    [[nodiscard]] bool NegotiateBaud() const { return m_negotiateBaud; }
-    [[nodiscard]] const std::string& PortName() const { return m_portName; }
+    [[nodiscard]] int JobMode() const { return m_buttons.JobMode(); }
+    [[nodiscard]] bool NegotiateBaud() const { return m_buttons.NegotiateBaud(); }
+    [[nodiscard]] const std::string& PortName() const { return m_buttons.PortName(); }
     [[nodiscard]] bool TimerActive(int timerId) const;
 
     // Console (called by the worker; carried out on the window thread).
@@ -117,7 +122,8 @@ class CPellorinDlg : public QDialog, public Console, public platform::WindowObje
   private:
     void CreateControls();
     void OnInitDialog();
-    void FillPortList();
+    // Fills the port field, selecting the adapter `keepIdentity` while it is offered.
+    void FillPortList(const std::string& keepIdentity = {});
     // Lists the ports again (adapters plugged in or out, the list opened), keeping the selected
     // adapter selected; waits while a job has the port.
     void RefreshPortList();
@@ -125,12 +131,25 @@ class CPellorinDlg : public QDialog, public Console, public platform::WindowObje
     // can be offered.
     void ShowPortDescription();
     void WatchPorts();
-    // The steps shared by the job buttons once the button's own settings are made.
-    void StartJobFromButton(int jobMode, bool negotiateBaud);
     void ShutDown();
     // A message posted to GetSafeHwnd(), on the window thread.
     void OnWindowMessage(UINT message, WPARAM wParam, LPARAM lParam);
     QTimer* Timer(int timerId) const;
+
+    // JobButtons::Window.
+    [[nodiscard]] bool Closing() const override { return m_shutDown; }
+    bool AskYesNo(const std::string& text, const std::string& caption) override;
+    void Inform(const std::string& text) override;
+    void SelectBaudItem(int index) override;
+    [[nodiscard]] int SelectedPortEntry() const override;
+    [[nodiscard]] bool JobButtonsEnabled() const override;
+    void SetJobButtonsEnabled(bool enable) override;
+    [[nodiscard]] bool JobRunning() const override;
+    bool WaitForJob(unsigned timeoutMs) override;
+    bool StartJob(int jobMode, bool negotiateBaud, const std::string& portName,
+                  const std::string& portIdentity) override;
+    void ClosePort() override;
+    void CountImageBlocks() override;
 
     WindowThreadCall m_windowCall;
     PostedMessageTarget m_target{[this](UINT message, WPARAM wParam, LPARAM lParam) {
@@ -143,10 +162,6 @@ class CPellorinDlg : public QDialog, public Console, public platform::WindowObje
     FlashCounters m_counters;
     ProgressDisplay m_display{m_counters};
 
-    // The window's state record.
-    int m_jobMode = -1;
-    bool m_negotiateBaud = false;
-    std::string m_portName;
     // Text typed into a combo's edit field leaves it with no selected item.
     bool m_baudTyped = false;
     bool m_portTyped = false;
@@ -167,9 +182,10 @@ class CPellorinDlg : public QDialog, public Console, public platform::WindowObje
     std::array<QPushButton*, 3> m_jobButtons{};  // 1, 3 and 1035
     std::array<QTimer*, 2> m_timers{};           // ids 1 and 2
 
-    // The port list's entries (index for index) and the ports that did not open, with why.
-    std::vector<serial::PortInfo> m_ports;
-    std::vector<serial::PortInfo> m_refusedPorts;
+    // The port list's entries (index for index) and the ports that did not open, with why; the
+    // buttons with the window's state record.
+    PortChoice m_ports;
+    JobButtons m_buttons{*this, m_ports};
     std::unique_ptr<serial::PortWatch> m_portWatch;
     QSocketNotifier* m_portNotifier = nullptr;
     QTimer* m_portRefresh = nullptr;  // single shot: the changes of one replug come as a burst

@@ -22,7 +22,9 @@ class WindowEngine {
     virtual ~WindowEngine() = default;
 
     // Starts the worker for a job; false (nothing started) while a job runs or after Shutdown.
-    virtual bool StartJob(int jobMode, bool negotiateBaud, const std::string& portName) = 0;
+    // `portIdentity` is the adapter the operator chose (PortCatalog.h), "" for none.
+    virtual bool StartJob(int jobMode, bool negotiateBaud, const std::string& portName,
+                          const std::string& portIdentity) = 0;
     [[nodiscard]] virtual bool JobRunning() const = 0;
     // Waits up to timeoutMs (program ms) for a running job to end; true when none runs.
     virtual bool WaitForJob(unsigned timeoutMs) = 0;
@@ -31,6 +33,13 @@ class WindowEngine {
     // The job kind the next job will run (the window's initialisation sets it).
     virtual void SetJobMode(int jobMode) = 0;
     [[nodiscard]] virtual bool PortOpen() const = 0;
+
+    // Where the images are looked for when they are not beside the program ("" for nowhere
+    // else), as the engine's file calls name it.
+    virtual void SetImageFolder(const std::string& folder) = 0;
+    [[nodiscard]] virtual std::string ImageFolder() const = 0;
+    // The folder of the update records, as the engine's file calls name it.
+    [[nodiscard]] virtual std::string RecordsFolder() const = 0;
 
     // The serial layer's notification, on the window thread.
     virtual void OnSerialMessage(std::uintptr_t wParam, std::intptr_t lParam) = 0;
