@@ -118,6 +118,8 @@ CPellorinDlg::CPellorinDlg(QWidget* parent)
     setFont(DialogFont());
     CreateControls();
     m_engine = std::make_unique<UpdateEngine>(*this, *this, m_counters);
+    m_buttons =
+        std::make_unique<JobButtons>(static_cast<JobButtons::Window&>(*this), *m_engine, m_ports);
     OnInitDialog();
     WatchPorts();
 }
@@ -125,6 +127,7 @@ CPellorinDlg::CPellorinDlg(QWidget* parent)
 CPellorinDlg::~CPellorinDlg() {
     ShutDown();
     // The engine goes before the widgets and the helpers it reports through.
+    m_buttons.reset();
     m_engine.reset();
 }
 
@@ -271,7 +274,7 @@ void CPellorinDlg::OnInitDialog() {
     // The display starts from the published numbers at zero: "0%", "0" and "0"; the time texts
     // start as "00:00" and the speed as "0 Blocks/Sec".
     m_counters.FlashPhase.store(kPhaseIdle);
-    m_buttons.SetJobMode(kJobMcuUpdate);
+    m_buttons->SetJobMode(kJobMcuUpdate);
     m_engine->Link.JobMode.store(kJobMcuUpdate);
     m_baudCombo->setCurrentIndex(kBaudItem19200);
     m_baudTyped = false;
@@ -350,22 +353,20 @@ bool CPellorinDlg::TimerActive(int timerId) const {
 
 // ---- Commands --------------------------------------------------------------------------------
 
-void CPellorinDlg::OnCommand(int id) { m_buttons.OnCommand(id); }
-
-void CPellorinDlg::OnOK() { m_buttons.OnOK(); }
-
-void CPellorinDlg::OnUpdateMcu() { m_buttons.OnUpdateMcu(); }
-
-void CPellorinDlg::OnReadVersion() { m_buttons.OnReadVersion(); }
-
-void CPellorinDlg::OnResetEeprom() { m_buttons.OnResetEeprom(); }
-
-bool CPellorinDlg::AskYesNo(const std::string& text, const std::string& caption) {
-    return m_boxes->AskYesNo(this, QString::fromStdString(text), QString::fromStdString(caption));
+void CPellorinDlg::OnCommand(int id) {
+    if (id == IDC_EXIT) {
+        OnCancel();
+        return;
+    }
+    m_buttons->OnCommand(id);
 }
 
-void CPellorinDlg::Inform(const std::string& text) {
-    m_boxes->Inform(this, QString::fromStdString(text), Text(kApplicationName));
+bool CPellorinDlg::ShowMessageBox(const std::string& text, const std::string& caption, bool yesNo) {
+    const QString body = QString::fromStdString(text);
+    const QString title = QString::fromStdString(caption);
+    if (yesNo) return m_boxes->AskYesNo(this, body, title);
+    m_boxes->Inform(this, body, title);
+    return true;
 }
 
 void CPellorinDlg::SelectBaudItem(int index) {
@@ -383,19 +384,6 @@ void CPellorinDlg::SetJobButtonsEnabled(bool enable) {
     for (QPushButton* button : m_jobButtons) button->setEnabled(enable);
 }
 
-bool CPellorinDlg::JobRunning() const { return m_engine->Link.JobRunning(); }
-
-bool CPellorinDlg::WaitForJob(unsigned timeoutMs) { return m_engine->Link.WaitForJob(timeoutMs); }
-
-bool CPellorinDlg::StartJob(int jobMode, bool negotiateBaud, const std::string& portName,
-                            const std::string& portIdentity) {
-    return m_engine->Link.StartJob(jobMode, negotiateBaud, portName, portIdentity);
-}
-
-void CPellorinDlg::ClosePort() { m_engine->Link.ClosePort(); }
-
-void CPellorinDlg::CountImageBlocks() { m_engine->Flash.CountImageBlocks(); }
-
 void CPellorinDlg::OnCancel() {
     ShutDown();
     QDialog::reject();
@@ -403,7 +391,7 @@ void CPellorinDlg::OnCancel() {
 
 void CPellorinDlg::reject() { OnCancel(); }
 
-void CPellorinDlg::accept() { OnOK(); }
+void CPellorinDlg::accept() { m_buttons->OnOK(); }
 
 void CPellorinDlg::ShutDown() {
     if (m_shutDown) return;
@@ -412,6 +400,7 @@ void CPellorinDlg::ShutDown() {
     // stops the worker (its pauses and reply waits end on the stop request), closes the port and
     // joins the worker and the listener; only then may the window go.
     m_windowCall.Close();
+    if (m_buttons) m_buttons->Close();
     for (QTimer* timer : m_timers) timer->stop();
     if (m_portRefresh) m_portRefresh->stop();
     if (m_portNotifier) m_portNotifier->setEnabled(false);

@@ -66,14 +66,10 @@ class CPellorinDlg : public QDialog,
     // A control by its id (IDC_... of Console.h); nullptr for an unknown id.
     [[nodiscard]] QWidget* Control(int id) const;
 
-    // The command routing: 1 "Update DSP", 2 "Exit", 3 "Update MCU", 1035 "Read Version",
-    // 1036 "Rest EEPROM", 1012 ClosePort, 1002 CountImageBlocks.
+    // The command routing: 2 "Exit" here, the others ("Update DSP", "Update MCU", "Read
+    // Version", "Rest EEPROM", ClosePort, CountImageBlocks) through JobButtons.
     void OnCommand(int id);
-    void OnOK();
-    void OnCancel() override;
-    void OnUpdateMcu();
-    void OnReadVersion();
-    void OnResetEeprom();
+    void OnCancel();
     void OnAbout();
 
     // The context menu's entries beside About.
@@ -92,9 +88,9 @@ class CPellorinDlg : public QDialog,
 
     UpdateEngine& Engine() { return *m_engine; }
     FlashCounters& Counters() { return m_counters; }
-    [[nodiscard]] int JobMode() const { return m_buttons.JobMode(); }
-    [[nodiscard]] bool NegotiateBaud() const { return m_buttons.NegotiateBaud(); }
-    [[nodiscard]] const std::string& PortName() const { return m_buttons.PortName(); }
+    [[nodiscard]] int JobMode() const { return m_buttons->JobMode(); }
+    [[nodiscard]] bool NegotiateBaud() const { return m_buttons->NegotiateBaud(); }
+    [[nodiscard]] const std::string& PortName() const { return m_buttons->PortName(); }
     [[nodiscard]] bool TimerActive(int timerId) const;
 
     // Console (called by the worker; carried out on the window thread).
@@ -136,20 +132,12 @@ class CPellorinDlg : public QDialog,
     void OnWindowMessage(UINT message, WPARAM wParam, LPARAM lParam);
     QTimer* Timer(int timerId) const;
 
-    // JobButtons::Window.
-    [[nodiscard]] bool Closing() const override { return m_shutDown; }
-    bool AskYesNo(const std::string& text, const std::string& caption) override;
-    void Inform(const std::string& text) override;
+    // JobButtons::Window: the boxes, the speed field, the port field and the job buttons.
+    bool ShowMessageBox(const std::string& text, const std::string& caption, bool yesNo) override;
     void SelectBaudItem(int index) override;
     [[nodiscard]] int SelectedPortEntry() const override;
     [[nodiscard]] bool JobButtonsEnabled() const override;
     void SetJobButtonsEnabled(bool enable) override;
-    [[nodiscard]] bool JobRunning() const override;
-    bool WaitForJob(unsigned timeoutMs) override;
-    bool StartJob(int jobMode, bool negotiateBaud, const std::string& portName,
-                  const std::string& portIdentity) override;
-    void ClosePort() override;
-    void CountImageBlocks() override;
 
     WindowThreadCall m_windowCall;
     PostedMessageTarget m_target{[this](UINT message, WPARAM wParam, LPARAM lParam) {
@@ -182,10 +170,8 @@ class CPellorinDlg : public QDialog,
     std::array<QPushButton*, 3> m_jobButtons{};  // 1, 3 and 1035
     std::array<QTimer*, 2> m_timers{};           // ids 1 and 2
 
-    // The port list's entries (index for index) and the ports that did not open, with why; the
-    // buttons with the window's state record.
+    // The port list's entries (index for index) and the ports that did not open, with why.
     PortChoice m_ports;
-    JobButtons m_buttons{*this, m_ports};
     std::unique_ptr<serial::PortWatch> m_portWatch;
     QSocketNotifier* m_portNotifier = nullptr;
     QTimer* m_portRefresh = nullptr;  // single shot: the changes of one replug come as a burst
@@ -193,6 +179,8 @@ class CPellorinDlg : public QDialog,
 
     // Last, so that it is built on a complete window; destroyed explicitly in the destructor.
     std::unique_ptr<UpdateEngine> m_engine;
+    // The buttons with the window's state record, made with the engine they start jobs on.
+    std::unique_ptr<JobButtons> m_buttons;
 };
 
 }  // namespace pellorin

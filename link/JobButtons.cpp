@@ -14,6 +14,8 @@ constexpr unsigned kEndingJobWaitMs = 1000;
 const char* const kResetQuestion =
     " Please do this action only inverter always report 17 fault after Update MCU,Continue ? ";
 const char* const kResetCaption = "This action will reset EEPROM";
+// The program file's name, the caption of the window's own message boxes.
+const char* const kCaption = "Pellorin";
 
 }  // namespace
 
@@ -21,9 +23,6 @@ void JobButtons::OnCommand(int id) {
     switch (id) {
         case IDC_UPDATE_DSP:
             OnOK();
-            break;
-        case IDC_EXIT:
-            m_window.OnCancel();
             break;
         case IDC_UPDATE_MCU:
             OnUpdateMcu();
@@ -35,11 +34,11 @@ void JobButtons::OnCommand(int id) {
             OnResetEeprom();
             break;
         case kCommandClosePort:
-            if (!m_window.Closing()) m_window.ClosePort();
+            if (!m_closed) m_engine.ClosePort();
             break;
         case kCommandCountImageBlocks:
             // The image reader belongs to the running job while there is one.
-            if (!m_window.Closing() && !m_window.JobRunning()) m_window.CountImageBlocks();
+            if (!m_closed && !m_engine.JobRunning()) m_engine.CountImageBlocks();
             break;
         default:
             break;
@@ -56,35 +55,35 @@ void JobButtons::OnUpdateMcu() {
 void JobButtons::OnReadVersion() { StartJobFromButton(kJobReadVersion, false); }
 
 void JobButtons::OnResetEeprom() {
-    if (m_window.Closing()) return;
-    if (!m_window.AskYesNo(kResetQuestion, kResetCaption)) return;
+    if (m_closed) return;
+    if (!m_window.ShowMessageBox(kResetQuestion, kResetCaption, true)) return;
     StartJobFromButton(kJobResetEeprom, false);
 }
 
 void JobButtons::StartJobFromButton(int jobMode, bool negotiateBaud) {
-    if (m_window.Closing()) return;
+    if (m_closed) return;
     // Collecting the fields changes nothing: every bound text field is read-only.
     m_jobMode = jobMode;
     m_negotiateBaud = negotiateBaud;
     const int selected = m_window.SelectedPortEntry();
     if (m_ports.Name(selected).empty()) {
-        m_window.Inform(m_ports.NoPortMessage());
+        m_window.ShowMessageBox(m_ports.NoPortMessage(), kCaption, false);
         return;
     }
     m_portName = m_ports.Name(selected);
     // The adapter behind the entry, so the job opens it wherever it is plugged in now.
     const std::string identity = m_ports.Identity(selected);
 
-    if (m_window.JobRunning() && m_window.JobButtonsEnabled()) {
+    if (m_engine.JobRunning() && m_window.JobButtonsEnabled()) {
         // The buttons are enabled again: the worker has made its last window call and is only
         // returning.
-        m_window.WaitForJob(kEndingJobWaitMs);
+        m_engine.WaitForJob(kEndingJobWaitMs);
     }
     // One job at a time: the buttons go grey here, before the worker starts, so a second press
     // (or a second Enter) cannot start a second worker on the one port.
-    if (m_window.JobRunning()) return;
+    if (m_engine.JobRunning()) return;
     m_window.SetJobButtonsEnabled(false);
-    if (!m_window.StartJob(m_jobMode, m_negotiateBaud, m_portName, identity))
+    if (!m_engine.StartJob(m_jobMode, m_negotiateBaud, m_portName, identity))
         m_window.SetJobButtonsEnabled(true);
 }
 

@@ -3,8 +3,8 @@
 #include "win32/PellorinDlg.h"
 
 #include <algorithm>
-#include <ctime>
 
+#include "console/WallTime.h"
 #include "link/JobMode.h"
 
 namespace pellorin::win32 {
@@ -13,22 +13,6 @@ namespace {
 constexpr int kCancelResult = 2;
 constexpr std::size_t kMaxPercentChars = 5;
 constexpr int kJobButtons[] = {IDC_UPDATE_DSP, IDC_UPDATE_MCU, IDC_READ_VERSION};
-
-// "2026-12-07 14:03:05.123", local time.
-std::string LocalTimeText(std::chrono::system_clock::time_point when) {
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
-    std::tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &seconds);
-#else
-    localtime_r(&seconds, &local);
-#endif
-    char text[32];
-    const auto millis =
-        std::chrono::duration_cast<std::chrono::milliseconds>(when.time_since_epoch()) % 1000;
-    const std::size_t length = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
-    return std::string(text, length) + "." + std::to_string(1000 + millis.count()).substr(1);
-}
 
 }  // namespace
 
@@ -40,10 +24,13 @@ CPellorinDlg::CPellorinDlg(DialogHost& host, const EngineFactory& makeEngine)
     m_engine = makeEngine(*this, m_counters, [this](std::uintptr_t wParam, std::intptr_t lParam) {
         return m_acceptsPosts.load() && m_host.PostSerialMessage(wParam, lParam);
     });
+    m_buttons =
+        std::make_unique<JobButtons>(static_cast<JobButtons::Window&>(*this), *m_engine, m_ports);
 }
 
 CPellorinDlg::~CPellorinDlg() {
     ShutDown();
+    m_buttons.reset();
     m_engine.reset();
 }
 
@@ -61,7 +48,7 @@ bool CPellorinDlg::OnInitDialog() {
     // The display starts from the published numbers at zero: "0%", "0" and "0"; the time texts
     // start as "00:00" and the speed as "0 Blocks/Sec".
     m_counters.FlashPhase.store(kPhaseIdle);
-    m_buttons.SetJobMode(kJobMcuUpdate);
+    m_buttons->SetJobMode(kJobMcuUpdate);
     m_engine->SetJobMode(kJobMcuUpdate);
     m_host.SelectComboItem(IDC_BAUD_COMBO, kBaudItem19200);
     // The image folder the operator chose in an earlier run.
@@ -125,18 +112,13 @@ void CPellorinDlg::ShowPortDescription() {
 
 // ---- Commands --------------------------------------------------------------------------------
 
-void CPellorinDlg::OnCommand(int id) { m_buttons.OnCommand(id); }
+void CPellorinDlg::OnCommand(int id) {
+    if (id == IDC_EXIT) return OnCancel();
+    m_buttons->OnCommand(id);
+}
 
-void CPellorinDlg::OnOK() { m_buttons.OnOK(); }
-
-void CPellorinDlg::OnUpdateMcu() { m_buttons.OnUpdateMcu(); }
-
-void CPellorinDlg::OnReadVersion() { m_buttons.OnReadVersion(); }
-
-void CPellorinDlg::OnResetEeprom() { m_buttons.OnResetEeprom(); }
-
-bool CPellorinDlg::AskYesNo(const std::string& text, const std::string& caption) {
-    return m_host.ShowMessageBox(text, caption, true);
+bool CPellorinDlg::ShowMessageBox(const std::string& text, const std::string& caption, bool yesNo) {
+    return m_host.ShowMessageBox(text, caption, yesNo);
 }
 
 void CPellorinDlg::Inform(const std::string& text) {
@@ -156,19 +138,6 @@ void CPellorinDlg::SetJobButtonsEnabled(bool enable) {
     for (int id : kJobButtons) m_host.EnableControl(id, enable);
 }
 
-bool CPellorinDlg::JobRunning() const { return m_engine->JobRunning(); }
-
-bool CPellorinDlg::WaitForJob(unsigned timeoutMs) { return m_engine->WaitForJob(timeoutMs); }
-
-bool CPellorinDlg::StartJob(int jobMode, bool negotiateBaud, const std::string& portName,
-                            const std::string& portIdentity) {
-    return m_engine->StartJob(jobMode, negotiateBaud, portName, portIdentity);
-}
-
-void CPellorinDlg::ClosePort() { m_engine->ClosePort(); }
-
-void CPellorinDlg::CountImageBlocks() { m_engine->CountImageBlocks(); }
-
 void CPellorinDlg::OnCancel() {
     ShutDown();
     m_host.EndDialog(kCancelResult);
@@ -183,6 +152,7 @@ void CPellorinDlg::ShutDown() {
     // window go.
     m_calls.Close();
     m_acceptsPosts.store(false);
+    if (m_buttons) m_buttons->Close();
     for (int timerId : {kEraseTimer, kProgramTimer}) {
         m_host.KillTimer(timerId);
         m_timerRunning[timerId - 1] = false;

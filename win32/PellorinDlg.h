@@ -66,11 +66,8 @@ class CPellorinDlg : public Console, private JobButtons::Window {
     bool OnInitDialog();
     // WM_COMMAND with a control's or a command's id.
     void OnCommand(int id);
-    void OnOK();               // 1 "Update DSP"
-    void OnCancel() override;  // 2 "Exit", Esc, the close box
-    void OnUpdateMcu();        // 3
-    void OnReadVersion();      // 1035 (hidden)
-    void OnResetEeprom();      // 1036 (hidden)
+    // 2 "Exit", Esc, the close box; the other commands are JobButtons'.
+    void OnCancel();
     // WM_SYSCOMMAND: true when it was one of the window's own entries (About, the image folder,
     // the log, the records), which has been carried out.
     bool OnSysCommand(unsigned command);
@@ -101,9 +98,9 @@ class CPellorinDlg : public Console, private JobButtons::Window {
     // Writes every display text into its control (the refresh after each tick).
     void UpdateData();
 
-    [[nodiscard]] int JobMode() const { return m_buttons.JobMode(); }
-    [[nodiscard]] bool NegotiateBaud() const { return m_buttons.NegotiateBaud(); }
-    [[nodiscard]] const std::string& PortName() const { return m_buttons.PortName(); }
+    [[nodiscard]] int JobMode() const { return m_buttons->JobMode(); }
+    [[nodiscard]] bool NegotiateBaud() const { return m_buttons->NegotiateBaud(); }
+    [[nodiscard]] const std::string& PortName() const { return m_buttons->PortName(); }
     [[nodiscard]] bool Closed() const { return m_shutDown; }
     [[nodiscard]] bool TimerActive(int timerId) const {
         return timerId >= 1 && timerId <= 2 && m_timerRunning[timerId - 1];
@@ -130,20 +127,15 @@ class CPellorinDlg : public Console, private JobButtons::Window {
     void ShowPortDescription();
     void ShowImageFolder();
 
+    // A message box captioned with the program's name, OK.
+    void Inform(const std::string& text);
+
     // JobButtons::Window.
-    [[nodiscard]] bool Closing() const override { return m_shutDown; }
-    bool AskYesNo(const std::string& text, const std::string& caption) override;
-    void Inform(const std::string& text) override;
+    bool ShowMessageBox(const std::string& text, const std::string& caption, bool yesNo) override;
     void SelectBaudItem(int index) override;
     [[nodiscard]] int SelectedPortEntry() const override;
     [[nodiscard]] bool JobButtonsEnabled() const override;
     void SetJobButtonsEnabled(bool enable) override;
-    [[nodiscard]] bool JobRunning() const override;
-    bool WaitForJob(unsigned timeoutMs) override;
-    bool StartJob(int jobMode, bool negotiateBaud, const std::string& portName,
-                  const std::string& portIdentity) override;
-    void ClosePort() override;
-    void CountImageBlocks() override;
 
     DialogHost& m_host;
     WindowCalls m_calls;
@@ -152,17 +144,18 @@ class CPellorinDlg : public Console, private JobButtons::Window {
     // Serial notifications are posted only while this is set: cleared when the window closes.
     std::atomic<bool> m_acceptsPosts{true};
 
-    // The port list's entries (index for index) and the buttons with the window's state record.
+    // The port list's entries (index for index).
     PortChoice m_ports;
-    JobButtons m_buttons{*this, m_ports};
     bool m_portsChanged = false;
     bool m_shutDown = false;
     // Every line of the log list with the local time it was logged at, oldest first.
     std::vector<std::pair<std::chrono::system_clock::time_point, std::string>> m_logLines;
     bool m_timerRunning[2] = {false, false};
 
-    // Last, so that it is made on a complete window; destroyed first.
+    // Last, so that it is made on a complete window; destroyed first. The buttons, with the
+    // window's state record, go with the engine they start jobs on.
     std::unique_ptr<WindowEngine> m_engine;
+    std::unique_ptr<JobButtons> m_buttons;
 };
 
 }  // namespace pellorin::win32

@@ -8,6 +8,7 @@
 #include <shlobj.h>
 #include <shobjidl.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -167,8 +168,7 @@ void Win32Host::SetToolTip(int id, const std::string& text) {
     COMBOBOXINFO combo{};
     combo.cbSize = sizeof combo;
     if (GetComboBoxInfo(control, &combo) && combo.hwndItem != control) parts[1] = combo.hwndItem;
-    const bool made = m_toolTip == nullptr;
-    if (made) {
+    if (m_toolTip == nullptr) {
         m_toolTip = CreateWindowExW(0, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP,
                                     CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
                                     dialog, nullptr, m_instance, nullptr);
@@ -184,9 +184,9 @@ void Win32Host::SetToolTip(int id, const std::string& text) {
         tool.hwnd = dialog;
         tool.uId = reinterpret_cast<UINT_PTR>(part);
         tool.lpszText = wide.data();
-        const LRESULT known =
-            SendMessageW(m_toolTip, TTM_GETTOOLINFOW, 0, reinterpret_cast<LPARAM>(&tool));
-        tool.lpszText = wide.data();
+        const bool known =
+            std::find(m_toolParts.begin(), m_toolParts.end(), part) != m_toolParts.end();
+        if (!known) m_toolParts.push_back(part);
         SendMessageW(m_toolTip, known ? TTM_UPDATETIPTEXTW : TTM_ADDTOOLW, 0,
                      reinterpret_cast<LPARAM>(&tool));
     }

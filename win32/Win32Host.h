@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <vector>
 
 #include "win32/DialogHost.h"
 
@@ -77,7 +78,8 @@ class Win32Host : public DialogHost {
     std::atomic<HWND> m_dialog{nullptr};
     HICON m_largeIcon;
     HICON m_smallIcon;
-    HWND m_toolTip = nullptr;  // made with the first tooltip
+    HWND m_toolTip = nullptr;       // made with the first tooltip
+    std::vector<HWND> m_toolParts;  // the windows it has a tip for
 };
 
 }  // namespace pellorin::win32

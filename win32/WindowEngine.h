@@ -14,20 +14,13 @@
 
 #include "console/Console.h"
 #include "console/FlashCounters.h"
+#include "link/JobControl.h"
 
 namespace pellorin::win32 {
 
-class WindowEngine {
+// The job buttons' part (start, wait, commands 1012 and 1002) is JobControl.
+class WindowEngine : public JobControl {
   public:
-    virtual ~WindowEngine() = default;
-
-    // Starts the worker for a job; false (nothing started) while a job runs or after Shutdown.
-    // `portIdentity` is the adapter the operator chose (PortCatalog.h), "" for none.
-    virtual bool StartJob(int jobMode, bool negotiateBaud, const std::string& portName,
-                          const std::string& portIdentity) = 0;
-    [[nodiscard]] virtual bool JobRunning() const = 0;
-    // Waits up to timeoutMs (program ms) for a running job to end; true when none runs.
-    virtual bool WaitForJob(unsigned timeoutMs) = 0;
     // The window is closing: the worker unwinds, the port closes; returns once the worker ended.
     virtual void Shutdown() = 0;
     // The job kind the next job will run (the window's initialisation sets it).
@@ -43,10 +36,6 @@ class WindowEngine {
 
     // The serial layer's notification, on the window thread.
     virtual void OnSerialMessage(std::uintptr_t wParam, std::intptr_t lParam) = 0;
-    // Commands 1012 and 1002, which no control carries.
-    virtual void ClosePort() = 0;
-    virtual void CountImageBlocks() = 0;
-
     // The engine's millisecond clock (timeGetTime), the base of FlashStartTime.
     [[nodiscard]] virtual std::uint32_t Now() const = 0;
     // The real length of a timer period given in the engine's milliseconds (tests scale the
