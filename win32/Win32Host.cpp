@@ -12,6 +12,8 @@
 #include <cstring>
 #include <vector>
 
+#include "SerialLib/Serial/PortProbe.h"
+
 namespace pellorin::win32 {
 namespace {
 
@@ -246,7 +248,7 @@ void Win32Host::PlayEndSound() {
 
 void Win32Host::EndDialog(int result) { ::EndDialog(m_dialog.load(), result); }
 
-std::vector<serial::PortInfo> Win32Host::ListPorts() { return serial::ListPorts(); }
+std::vector<serial::PortInfo> Win32Host::ListPorts() { return serial::ProbedComPorts(); }
 
 std::string Win32Host::ChooseFolder(const std::string& start) {
     // The system's folder chooser (the file dialog in its folder mode), modal to the window.

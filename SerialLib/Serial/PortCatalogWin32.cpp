@@ -1,8 +1,9 @@
 // The port catalogue on Windows: the COM numbers are the system's own and stay with their adapter
 // (Windows binds them to the device), so nothing is bound here; the identity of a port is its
-// system device name. A port is looked at as the port list has always done it (PortProbe.h): an
-// open with no access asked for and no sharing, closed at once, which the system refuses while
-// another program has the port.
+// system device name. ListPorts reads the system's list and opens nothing; the window's list and
+// a job's look at its own port open the device as the port list has always done it (PortProbe.h):
+// with no access asked for and no sharing, closed at once, which the system refuses while another
+// program has the port.
 #include <windows.h>
 
 #include <cstdio>
@@ -55,7 +56,17 @@ std::optional<int> ComNameNumber(const std::string& name) {
 
 }  // namespace
 
-std::vector<PortInfo> ListPorts() { return ProbedPorts(ListSystemPorts(), ProbeComPort); }
+std::vector<PortInfo> ListPorts() {
+    // The system's list as it is, each port taken as free: nothing is opened.
+    std::vector<PortInfo> ports;
+    for (const SystemPort& system : ListSystemPorts()) {
+        const auto listed = [](int) { return PortProbe{true, true, 0, ""}; };
+        if (auto port = ProbedPort(system.number, {system}, listed)) ports.push_back(*port);
+    }
+    return ports;
+}
+
+std::vector<PortInfo> ProbedComPorts() { return ProbedPorts(ListSystemPorts(), ProbeComPort); }
 
 std::optional<PortInfo> LocatePort(const std::string& name, const std::string& identity) {
     const std::optional<int> number = ComNameNumber(name);

@@ -36,4 +36,12 @@ using ProbePortFn = std::function<PortProbe(int number)>;
 [[nodiscard]] std::vector<PortInfo> ProbedPorts(const std::vector<SystemPort>& system,
                                                 const ProbePortFn& probe);
 
+#ifdef _WIN32
+// The window's port list on Windows: every number from 0 to 29 looked at on this system. Unlike
+// ListPorts (which reads the system's list and opens nothing), this opens each number for a
+// moment, so under Wine every number must be mapped before it runs (Wine gives unmapped numbers
+// to the machine's /dev/ttyS* ports).
+[[nodiscard]] std::vector<PortInfo> ProbedComPorts();
+#endif
+
 }  // namespace serial
