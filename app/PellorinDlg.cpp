@@ -26,7 +26,6 @@
 #include "app/EndSound.h"
 #include "app/FileDialogs.h"
 #include "app/MessageBoxes.h"
-#include "app/PortList.h"
 #include "app/UserSettings.h"
 #include "flash/FlashEngine.h"
 #include "platform/Clock.h"
@@ -36,20 +35,11 @@ namespace {
 
 constexpr int kNoId = -1;  // a control without an id of its own (labels, group boxes)
 constexpr int kAboutCommand = 0x0010;
-constexpr int kCommandClosePort = 1012;
-constexpr int kCommandCountImageBlocks = 1002;
 constexpr UINT kWmCommand = 0x0111;
 constexpr int kMaxPercentChars = 5;
-constexpr int kBaudItem19200 = 2;
-// How long a button press waits for a worker that has already re-enabled the buttons as its last
-// window call and is only returning.
-constexpr DWORD kEndingJobWaitMs = 1000;
 
 // Real milliseconds from the last change under /dev to the new list.
 constexpr int kPortSettleMs = 300;
-const char* const kResetQuestion =
-    " Please do this action only inverter always report 17 fault after Update MCU,Continue ? ";
-const char* const kResetCaption = "This action will reset EEPROM";
 
 enum class Kind { Combo, Button, Group, Progress, Static, List, Edit };
 enum Flags : unsigned { kNone = 0, kHidden = 1, kDisabled = 2 };
@@ -128,6 +118,8 @@ CPellorinDlg::CPellorinDlg(QWidget* parent)
     setFont(DialogFont());
     CreateControls();
     m_engine = std::make_unique<UpdateEngine>(*this, *this, m_counters);
+    m_buttons =
+        std::make_unique<JobButtons>(static_cast<JobButtons::Window&>(*this), *m_engine, m_ports);
     OnInitDialog();
     WatchPorts();
 }
@@ -135,6 +127,7 @@ CPellorinDlg::CPellorinDlg(QWidget* parent)
 CPellorinDlg::~CPellorinDlg() {
     ShutDown();
     // The engine goes before the widgets and the helpers it reports through.
+    m_buttons.reset();
     m_engine.reset();
 }
 
@@ -281,7 +274,7 @@ void CPellorinDlg::OnInitDialog() {
     // The display starts from the published numbers at zero: "0%", "0" and "0"; the time texts
     // start as "00:00" and the speed as "0 Blocks/Sec".
     m_counters.FlashPhase.store(kPhaseIdle);
-    m_jobMode = kJobMcuUpdate;
+    m_buttons->SetJobMode(kJobMcuUpdate);
     m_engine->Link.JobMode.store(kJobMcuUpdate);
     m_baudCombo->setCurrentIndex(kBaudItem19200);
     m_baudTyped = false;
@@ -290,19 +283,19 @@ void CPellorinDlg::OnInitDialog() {
     m_portCombo->setFocus();
 }
 
-void CPellorinDlg::FillPortList() {
-    PresentPorts present = FindPresentPorts();
-    m_ports = std::move(present.usable);
-    m_refusedPorts = std::move(present.refused);
-    int index = 0;
-    for (const serial::PortInfo& port : m_ports) {
-        m_portCombo->insertItem(index, QString::fromStdString(pellorin::PortName(port.number)));
-        m_portCombo->setItemData(index, QString::fromStdString(port.Description()),
-                                 Qt::ToolTipRole);
-        ++index;
+void CPellorinDlg::FillPortList(const std::string& keepIdentity) {
+    const int selected = m_ports.Refresh(keepIdentity);
+    for (int index = 0; index < m_ports.Count(); ++index) {
+        m_portCombo->insertItem(index, QString::fromStdString(m_ports.Name(index)));
+        m_portCombo->setItemData(
+            index,
+            QString::fromStdString(
+                m_ports.Entries()[static_cast<std::size_t>(index)].Description()),
+            Qt::ToolTipRole);
     }
-    // Item 0 selected; with no port the list is empty, nothing is selected and the field is empty.
-    m_portCombo->setCurrentIndex(index > 0 ? 0 : -1);
+    // Item 0 (or the adapter kept) selected; with no port the list is empty, nothing is selected
+    // and the field is empty.
+    m_portCombo->setCurrentIndex(selected);
     m_portTyped = false;
     ShowPortDescription();
 }
@@ -312,40 +305,20 @@ void CPellorinDlg::RefreshPortList() {
     // A job has the port: the list follows once the job has ended (EnableJobButtons).
     if (!m_jobButtons[0]->isEnabled()) return;
     m_portsChanged = false;
-    const int selected = m_portCombo->currentIndex();
-    const std::string identity =
-        !m_portTyped && selected >= 0 && selected < static_cast<int>(m_ports.size())
-            ? m_ports[static_cast<std::size_t>(selected)].identity
-            : std::string();
+    const std::string identity = m_ports.Identity(SelectedPortEntry());
     const bool typed = m_portTyped;
     const QString typedText = m_portCombo->currentText();
     m_portCombo->clear();
-    FillPortList();
+    FillPortList(identity);
     if (typed) {
         m_portCombo->setCurrentIndex(-1);
         m_portCombo->setEditText(typedText);
         m_portTyped = true;
-        return;
     }
-    for (std::size_t i = 0; i < m_ports.size(); ++i) {
-        if (!identity.empty() && m_ports[i].identity == identity) {
-            m_portCombo->setCurrentIndex(static_cast<int>(i));
-            break;
-        }
-    }
-    ShowPortDescription();
 }
 
 void CPellorinDlg::ShowPortDescription() {
-    const int selected = m_portCombo->currentIndex();
-    std::string text;
-    if (!m_portTyped && selected >= 0 && selected < static_cast<int>(m_ports.size())) {
-        text = m_ports[static_cast<std::size_t>(selected)].Description();
-    } else {
-        for (const serial::PortInfo& port : m_refusedPorts)
-            text += (text.empty() ? "" : "\n") + port.name + ": " + port.reason;
-    }
-    m_portCombo->setToolTip(QString::fromStdString(text));
+    m_portCombo->setToolTip(QString::fromStdString(m_ports.Description(SelectedPortEntry())));
 }
 
 void CPellorinDlg::WatchPorts() {
@@ -381,79 +354,34 @@ bool CPellorinDlg::TimerActive(int timerId) const {
 // ---- Commands --------------------------------------------------------------------------------
 
 void CPellorinDlg::OnCommand(int id) {
-    switch (id) {
-        case IDC_UPDATE_DSP:
-            OnOK();
-            break;
-        case IDC_EXIT:
-            OnCancel();
-            break;
-        case IDC_UPDATE_MCU:
-            OnUpdateMcu();
-            break;
-        case IDC_READ_VERSION:
-            OnReadVersion();
-            break;
-        case IDC_RESET_EEPROM:
-            OnResetEeprom();
-            break;
-        case kCommandClosePort:
-            if (!m_shutDown) m_engine->Link.ClosePort();
-            break;
-        case kCommandCountImageBlocks:
-            // The image reader belongs to the running job while there is one.
-            if (!m_shutDown && !m_engine->Link.JobRunning()) m_engine->Flash.CountImageBlocks();
-            break;
-        default:
-            break;
-    }
-}
-
-void CPellorinDlg::OnOK() { StartJobFromButton(kJobDspUpdate, true); }
-
-void CPellorinDlg::OnUpdateMcu() {
-    m_baudCombo->setCurrentIndex(kBaudItem19200);
-    m_baudTyped = false;
-    StartJobFromButton(kJobMcuUpdate, true);
-}
-
-void CPellorinDlg::OnReadVersion() { StartJobFromButton(kJobReadVersion, false); }
-
-void CPellorinDlg::OnResetEeprom() {
-    if (!m_boxes->AskYesNo(this, Text(kResetQuestion), Text(kResetCaption))) return;
-    StartJobFromButton(kJobResetEeprom, false);
-}
-
-void CPellorinDlg::StartJobFromButton(int jobMode, bool negotiateBaud) {
-    if (m_shutDown) return;
-    // Collecting the fields changes nothing: every bound text field is read-only.
-    m_jobMode = jobMode;
-    m_negotiateBaud = negotiateBaud;
-    if (m_portTyped || m_portCombo->currentIndex() < 0) {
-        m_boxes->Inform(this, QString::fromStdString(NoPortMessage(m_refusedPorts)),
-                        Text(kApplicationName));
+    if (id == IDC_EXIT) {
+        OnCancel();
         return;
     }
-    const int selected = m_portCombo->currentIndex();
-    m_portName = m_portCombo->itemText(selected).toStdString();
-    // The adapter behind the entry, so the job opens it wherever it is plugged in now.
-    const std::string identity = selected < static_cast<int>(m_ports.size())
-                                     ? m_ports[static_cast<std::size_t>(selected)].identity
-                                     : std::string();
+    m_buttons->OnCommand(id);
+}
 
-    DeviceLink& link = m_engine->Link;
-    if (link.JobRunning() && m_jobButtons[0]->isEnabled()) {
-        // The buttons are enabled again: the worker has made its last window call and is only
-        // returning.
-        link.WaitForJob(kEndingJobWaitMs);
-    }
-    // One job at a time: the buttons go grey here, before the worker starts, so a second press
-    // cannot start a second worker on the one port.
-    if (link.JobRunning()) return;
-    for (QPushButton* button : m_jobButtons) button->setEnabled(false);
-    if (!link.StartJob(m_jobMode, m_negotiateBaud, m_portName, identity)) {
-        for (QPushButton* button : m_jobButtons) button->setEnabled(true);
-    }
+bool CPellorinDlg::ShowMessageBox(const std::string& text, const std::string& caption, bool yesNo) {
+    const QString body = QString::fromStdString(text);
+    const QString title = QString::fromStdString(caption);
+    if (yesNo) return m_boxes->AskYesNo(this, body, title);
+    m_boxes->Inform(this, body, title);
+    return true;
+}
+
+void CPellorinDlg::SelectBaudItem(int index) {
+    m_baudCombo->setCurrentIndex(index);
+    m_baudTyped = false;
+}
+
+int CPellorinDlg::SelectedPortEntry() const {
+    return m_portTyped ? -1 : m_portCombo->currentIndex();
+}
+
+bool CPellorinDlg::JobButtonsEnabled() const { return m_jobButtons[0]->isEnabled(); }
+
+void CPellorinDlg::SetJobButtonsEnabled(bool enable) {
+    for (QPushButton* button : m_jobButtons) button->setEnabled(enable);
 }
 
 void CPellorinDlg::OnCancel() {
@@ -463,7 +391,7 @@ void CPellorinDlg::OnCancel() {
 
 void CPellorinDlg::reject() { OnCancel(); }
 
-void CPellorinDlg::accept() { OnOK(); }
+void CPellorinDlg::accept() { m_buttons->OnOK(); }
 
 void CPellorinDlg::ShutDown() {
     if (m_shutDown) return;
@@ -472,6 +400,7 @@ void CPellorinDlg::ShutDown() {
     // stops the worker (its pauses and reply waits end on the stop request), closes the port and
     // joins the worker and the listener; only then may the window go.
     m_windowCall.Close();
+    if (m_buttons) m_buttons->Close();
     for (QTimer* timer : m_timers) timer->stop();
     if (m_portRefresh) m_portRefresh->stop();
     if (m_portNotifier) m_portNotifier->setEnabled(false);

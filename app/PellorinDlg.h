@@ -24,6 +24,8 @@
 #include "console/Console.h"
 #include "console/FlashCounters.h"
 #include "console/ProgressDisplay.h"
+#include "link/JobButtons.h"
+#include "link/PortChoice.h"
 #include "platform/Messages.h"
 
 class QComboBox;
@@ -45,7 +47,10 @@ class UpdateEngine;
 // The program file's name, the caption of the window's own message boxes.
 inline constexpr const char* kApplicationName = "Pellorin";
 
-class CPellorinDlg : public QDialog, public Console, public platform::WindowObject {
+class CPellorinDlg : public QDialog,
+                     public Console,
+                     public platform::WindowObject,
+                     private JobButtons::Window {
   public:
     explicit CPellorinDlg(QWidget* parent = nullptr);
     ~CPellorinDlg() override;
@@ -61,14 +66,10 @@ class CPellorinDlg : public QDialog, public Console, public platform::WindowObje
     // A control by its id (IDC_... of Console.h); nullptr for an unknown id.
     [[nodiscard]] QWidget* Control(int id) const;
 
-    // The command routing: 1 "Update DSP", 2 "Exit", 3 "Update MCU", 1035 "Read Version",
-    // 1036 "Rest EEPROM", 1012 ClosePort, 1002 CountImageBlocks.
+    // The command routing: 2 "Exit" here, the others ("Update DSP", "Update MCU", "Read
+    // Version", "Rest EEPROM", ClosePort, CountImageBlocks) through JobButtons.
     void OnCommand(int id);
-    void OnOK();
     void OnCancel();
-    void OnUpdateMcu();
-    void OnReadVersion();
-    void OnResetEeprom();
     void OnAbout();
 
     // The context menu's entries beside About.
@@ -87,9 +88,9 @@ class CPellorinDlg : public QDialog, public Console, public platform::WindowObje
 
     UpdateEngine& Engine() { return *m_engine; }
     FlashCounters& Counters() { return m_counters; }
-    [[nodiscard]] int JobMode() const { return m_jobMode; }
-    [[nodiscard]] bool NegotiateBaud() const { return m_negotiateBaud; }
-    [[nodiscard]] const std::string& PortName() const { return m_portName; }
+    [[nodiscard]] int JobMode() const { return m_buttons->JobMode(); }
+    [[nodiscard]] bool NegotiateBaud() const { return m_buttons->NegotiateBaud(); }
+    [[nodiscard]] const std::string& PortName() const { return m_buttons->PortName(); }
     [[nodiscard]] bool TimerActive(int timerId) const;
 
     // Console (called by the worker; carried out on the window thread).
@@ -117,7 +118,8 @@ class CPellorinDlg : public QDialog, public Console, public platform::WindowObje
   private:
     void CreateControls();
     void OnInitDialog();
-    void FillPortList();
+    // Fills the port field, selecting the adapter `keepIdentity` while it is offered.
+    void FillPortList(const std::string& keepIdentity = {});
     // Lists the ports again (adapters plugged in or out, the list opened), keeping the selected
     // adapter selected; waits while a job has the port.
     void RefreshPortList();
@@ -125,12 +127,17 @@ class CPellorinDlg : public QDialog, public Console, public platform::WindowObje
     // can be offered.
     void ShowPortDescription();
     void WatchPorts();
-    // The steps shared by the job buttons once the button's own settings are made.
-    void StartJobFromButton(int jobMode, bool negotiateBaud);
     void ShutDown();
     // A message posted to GetSafeHwnd(), on the window thread.
     void OnWindowMessage(UINT message, WPARAM wParam, LPARAM lParam);
     QTimer* Timer(int timerId) const;
+
+    // JobButtons::Window: the boxes, the speed field, the port field and the job buttons.
+    bool ShowMessageBox(const std::string& text, const std::string& caption, bool yesNo) override;
+    void SelectBaudItem(int index) override;
+    [[nodiscard]] int SelectedPortEntry() const override;
+    [[nodiscard]] bool JobButtonsEnabled() const override;
+    void SetJobButtonsEnabled(bool enable) override;
 
     WindowThreadCall m_windowCall;
     PostedMessageTarget m_target{[this](UINT message, WPARAM wParam, LPARAM lParam) {
@@ -143,10 +150,6 @@ class CPellorinDlg : public QDialog, public Console, public platform::WindowObje
     FlashCounters m_counters;
     ProgressDisplay m_display{m_counters};
 
-    // The window's state record.
-    int m_jobMode = -1;
-    bool m_negotiateBaud = false;
-    std::string m_portName;
     // Text typed into a combo's edit field leaves it with no selected item.
     bool m_baudTyped = false;
     bool m_portTyped = false;
@@ -168,8 +171,7 @@ class CPellorinDlg : public QDialog, public Console, public platform::WindowObje
     std::array<QTimer*, 2> m_timers{};           // ids 1 and 2
 
     // The port list's entries (index for index) and the ports that did not open, with why.
-    std::vector<serial::PortInfo> m_ports;
-    std::vector<serial::PortInfo> m_refusedPorts;
+    PortChoice m_ports;
     std::unique_ptr<serial::PortWatch> m_portWatch;
     QSocketNotifier* m_portNotifier = nullptr;
     QTimer* m_portRefresh = nullptr;  // single shot: the changes of one replug come as a burst
@@ -177,6 +179,8 @@ class CPellorinDlg : public QDialog, public Console, public platform::WindowObje
 
     // Last, so that it is built on a complete window; destroyed explicitly in the destructor.
     std::unique_ptr<UpdateEngine> m_engine;
+    // The buttons with the window's state record, made with the engine they start jobs on.
+    std::unique_ptr<JobButtons> m_buttons;
 };
 
 }  // namespace pellorin

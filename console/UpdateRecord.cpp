@@ -14,6 +14,7 @@
 
 #include "console/Sha256.h"
 #include "console/ToolVersion.h"
+#include "console/WallTime.h"
 #include "platform/Clock.h"
 #include "platform/Trace.h"
 
@@ -86,28 +87,15 @@ const char* PhaseName(std::uint8_t phase) {
     }
 }
 
-std::tm LocalTime(std::time_t seconds) {
-    std::tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &seconds);
-#else
-    localtime_r(&seconds, &local);
-#endif
-    return local;
-}
-
 // "2026-12-07 10:40:12.345 +0100": local time with its offset from UTC.
 std::string FormatWall(std::chrono::system_clock::time_point when) {
     const auto sinceEpoch =
-        std::chrono::duration_cast<std::chrono::milliseconds>(when.time_since_epoch());
-    const std::tm local = LocalTime(static_cast<std::time_t>(sinceEpoch.count() / 1000));
+        std::chrono::duration_cast<std::chrono::seconds>(when.time_since_epoch());
+    const std::tm local =
+        CalendarTime(static_cast<std::time_t>(sinceEpoch.count()), TimeZone::Local);
     char zone[16];
     std::strftime(zone, sizeof zone, "%z", &local);
-    char text[64];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%03d %s", local.tm_year + 1900,
-                  local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
-                  static_cast<int>(sinceEpoch.count() % 1000), zone);
-    return text;
+    return LocalTimeText(when) + " " + zone;
 }
 
 // The record's file name: its start time in UTC (so that names sort by age) and the port.
@@ -115,13 +103,8 @@ std::string RecordFileName(std::chrono::system_clock::time_point start, const st
                            int attempt) {
     const auto sinceEpoch =
         std::chrono::duration_cast<std::chrono::milliseconds>(start.time_since_epoch());
-    const std::time_t seconds = static_cast<std::time_t>(sinceEpoch.count() / 1000);
-    std::tm utc{};
-#ifdef _WIN32
-    gmtime_s(&utc, &seconds);
-#else
-    gmtime_r(&seconds, &utc);
-#endif
+    const std::tm utc =
+        CalendarTime(static_cast<std::time_t>(sinceEpoch.count() / 1000), TimeZone::Utc);
     std::string safePort;
     for (char c : port) safePort += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
     if (safePort.empty()) safePort = "noport";
@@ -626,7 +609,8 @@ std::string UpdateRecord::FormatEvents(const std::string& pending) const {
         const std::int64_t wallMs = startMs + micros / 1000;
         if (wallMs / 1000 != cachedSecond) {
             cachedSecond = wallMs / 1000;
-            const std::tm local = LocalTime(static_cast<std::time_t>(cachedSecond));
+            const std::tm local =
+                CalendarTime(static_cast<std::time_t>(cachedSecond), TimeZone::Local);
             std::snprintf(secondText, sizeof secondText, "%02d:%02d:%02d.", local.tm_hour,
                           local.tm_min, local.tm_sec);
         }

@@ -15,6 +15,7 @@
 #include "flash/CheckedImageReader.h"
 #include "flash/ImageCheck.h"
 #include "link/DeviceLink.h"
+#include "link/JobControl.h"
 
 namespace pellorin {
 
@@ -93,16 +94,26 @@ class FlashEngine : public UpdateProcedures {
     bool m_resumePastEnd = false;
 };
 
-class UpdateEngine {
+class UpdateEngine : public JobControl {
   public:
     UpdateEngine(Console& console, platform::WindowObject& window, FlashCounters& counters)
         : Link(console, window), Flash(Link, counters) {
         Link.SetProcedures(&Flash);
         Link.Record.SetBlockCounters(&counters);
     }
-    ~UpdateEngine() { Link.Shutdown(); }  // before Flash goes: the worker may be inside it
+    ~UpdateEngine() override { Link.Shutdown(); }  // before Flash goes: the worker may be inside it
     UpdateEngine(const UpdateEngine&) = delete;
     UpdateEngine& operator=(const UpdateEngine&) = delete;
+
+    // JobControl, for the windows' job buttons.
+    bool StartJob(int jobMode, bool negotiateBaud, const std::string& portName,
+                  const std::string& portIdentity) override {
+        return Link.StartJob(jobMode, negotiateBaud, portName, portIdentity);
+    }
+    [[nodiscard]] bool JobRunning() const override { return Link.JobRunning(); }
+    bool WaitForJob(unsigned timeoutMs) override { return Link.WaitForJob(timeoutMs); }
+    void ClosePort() override { Link.ClosePort(); }
+    void CountImageBlocks() override { Flash.CountImageBlocks(); }
 
     DeviceLink Link;
     FlashEngine Flash;

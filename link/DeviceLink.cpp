@@ -18,9 +18,10 @@ namespace {
 
 constexpr DWORD kSettleMs = 1000;  // pause between the end of a job and closing the port
 constexpr std::size_t kMaxPath = 260;
-// What ends a folder in a path: Windows takes both slashes, Linux only its own.
+// What ends a folder in a path: Windows takes both slashes, Linux only its own; the system's own
+// first.
 #ifdef _WIN32
-constexpr const char* kPathSeparators = "/\\";
+constexpr const char* kPathSeparators = "\\/";
 #else
 constexpr const char* kPathSeparators = "/";
 #endif                                   // the path buffer, with its terminating zero
@@ -139,7 +140,7 @@ bool DeviceLink::FindImage(const std::string& fileName) {
     std::string chosen = ImageFolder();
     if (chosen.empty()) return false;
     if (std::string_view(kPathSeparators).find(chosen.back()) == std::string_view::npos)
-        chosen += '/';
+        chosen += kPathSeparators[0];
     chosen += fileName;
     if (chosen.size() > kMaxPath - 1 || stat(chosen.c_str(), &info) != 0) return false;
     ImagePath = chosen;

@@ -1,6 +1,7 @@
 // What the window's logic (CPellorinDlg) needs from the system that shows it: the controls of
 // dialog template 102 by id, the window's timers, its message boxes, the About box, the end sound,
-// the probe of a port number, and a non-blocking wake-up of the window thread.
+// the port list, the operator's conveniences (folder and file choosers, the clipboard, the file
+// manager, the user's settings), and a non-blocking wake-up of the window thread.
 //
 // Toolkit-free and free of <windows.h>: on Windows the dialog procedure implements it over the
 // dialog's HWND (Win32Dialog.cpp); the tests implement it with recorded controls and a message
@@ -10,6 +11,9 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "SerialLib/Serial/PortCatalog.h"
 
 namespace pellorin::win32 {
 
@@ -18,7 +22,9 @@ class DialogHost {
     virtual ~DialogHost() = default;
 
     // Edit and static controls.
+    // For a combo box, the text of its edit field.
     virtual void SetControlText(int id, const std::string& text) = 0;
+    [[nodiscard]] virtual std::string ControlText(int id) const = 0;
     virtual void EnableControl(int id, bool enable) = 0;
     [[nodiscard]] virtual bool ControlEnabled(int id) const = 0;
 
@@ -30,6 +36,8 @@ class DialogHost {
     // selected (nothing chosen, or text typed into the edit field that matches no item).
     virtual void AddComboItem(int id, const std::string& text) = 0;
     virtual void InsertComboItem(int id, int index, const std::string& text) = 0;
+    // Removes every item and empties the edit field.
+    virtual void ResetCombo(int id) = 0;
     [[nodiscard]] virtual int ComboCount(int id) const = 0;
     [[nodiscard]] virtual int ComboSelection(int id) const = 0;
     virtual void SelectComboItem(int id, int index) = 0;
@@ -44,8 +52,15 @@ class DialogHost {
     virtual void SetTimer(int timerId, unsigned periodMs) = 0;
     virtual void KillTimer(int timerId) = 0;
 
-    // The system menu's About entry (command 0x0010) with the text of string 101.
+    // A control's tooltip ("" for none); several lines are shown as such.
+    virtual void SetToolTip(int id, const std::string& text) = 0;
+
+    // The system menu's About entry (command 0x0010) with the text of string 101, after a
+    // separator.
     virtual void AppendAboutEntry() = 0;
+    // A system menu entry with its command (low four bits clear); "" text is a separator.
+    virtual void AppendSystemMenuEntry(unsigned command, const std::string& text) = 0;
+    virtual void SetSystemMenuEntryText(unsigned command, const std::string& text) = 0;
     // The About box (template 100), modal; returns when it is closed.
     virtual void ShowAboutBox() = 0;
     // A message box owned by the window, no icon. `yesNo` gives Yes and No buttons, else OK.
@@ -57,8 +72,29 @@ class DialogHost {
     // Ends the modal run of the dialog with the given result (2: Cancel).
     virtual void EndDialog(int result) = 0;
 
-    // True when serial port `number` (0 to 29) exists and opens now.
-    [[nodiscard]] virtual bool PortPresent(int number) = 0;
+    // The serial ports as they are now, each with its state (PortCatalog.h).
+    [[nodiscard]] virtual std::vector<serial::PortInfo> ListPorts() = 0;
+
+    // The platform's folder chooser, starting at `start`; "" when the operator cancels.
+    [[nodiscard]] virtual std::string ChooseFolder(const std::string& start) = 0;
+    // The platform's "save as" chooser proposing `suggested`; "" when the operator cancels.
+    [[nodiscard]] virtual std::string ChooseSaveFile(const std::string& suggested) = 0;
+    // Writes `text` as the whole file; false when it could not be written.
+    virtual bool WriteTextFile(const std::string& path, const std::string& text) = 0;
+    // Puts `text` on the clipboard; false when it could not.
+    virtual bool CopyToClipboard(const std::string& text) = 0;
+    // Makes the folder where missing and shows it in the file manager; false when it cannot.
+    virtual bool OpenFolder(const std::string& folder) = 0;
+    // The user's settings of the window by name ("" when not set); WriteUserSetting is false when
+    // the value could not be kept.
+    [[nodiscard]] virtual std::string ReadUserSetting(const std::string& name) = 0;
+    virtual bool WriteUserSetting(const std::string& name, const std::string& value) = 0;
+    // Where the user's settings are kept, for the operator.
+    [[nodiscard]] virtual std::string UserSettingsPlace() const = 0;
+    // A path of the window (UTF-8) as the engine's file calls take it, "" when those calls
+    // cannot name it (on Windows, a character outside the system's code page), and back.
+    [[nodiscard]] virtual std::string ToEnginePath(const std::string& path) const = 0;
+    [[nodiscard]] virtual std::string FromEnginePath(const std::string& path) const = 0;
 
     // Any thread, never blocks: asks the window thread to call CPellorinDlg::RunPendingCalls.
     virtual void WakeWindowThread() = 0;

@@ -1,6 +1,10 @@
-// The Windows window's handlers: initialisation, buttons, timer ticks and the Console calls.
+// The Windows window's handlers: initialisation, the port list, the system menu's entries, timer
+// ticks and the Console calls; the buttons are JobButtons.
 #include "win32/PellorinDlg.h"
 
+#include <algorithm>
+
+#include "console/WallTime.h"
 #include "link/JobMode.h"
 
 namespace pellorin::win32 {
@@ -8,126 +12,127 @@ namespace {
 
 constexpr int kCancelResult = 2;
 constexpr std::size_t kMaxPercentChars = 5;
-// How long a button press waits for a worker that has already re-enabled the buttons as its last
-// window call and is only returning.
-constexpr unsigned kEndingJobWaitMs = 1000;
 constexpr int kJobButtons[] = {IDC_UPDATE_DSP, IDC_UPDATE_MCU, IDC_READ_VERSION};
-
-const char* const kNoPortText = "Canot find serial interface!";
-const char* const kResetQuestion =
-    " Please do this action only inverter always report 17 fault after Update MCU,Continue ? ";
-const char* const kResetCaption = "This action will reset EEPROM";
 
 }  // namespace
 
 CPellorinDlg::CPellorinDlg(DialogHost& host, const EngineFactory& makeEngine)
-    : m_host(host), m_calls([&host] { host.WakeWindowThread(); }) {
+    : m_host(host),
+      m_calls([&host] { host.WakeWindowThread(); }),
+      m_ports([&host] { return host.ListPorts(); }) {
     m_calls.SetWindowThread(std::this_thread::get_id());
     m_engine = makeEngine(*this, m_counters, [this](std::uintptr_t wParam, std::intptr_t lParam) {
         return m_acceptsPosts.load() && m_host.PostSerialMessage(wParam, lParam);
     });
+    m_buttons =
+        std::make_unique<JobButtons>(static_cast<JobButtons::Window&>(*this), *m_engine, m_ports);
 }
 
 CPellorinDlg::~CPellorinDlg() {
     ShutDown();
+    m_buttons.reset();
     m_engine.reset();
 }
 
 bool CPellorinDlg::OnInitDialog() {
     // The template's initial data for the speed field.
     for (const char* item : kBaudItems) m_host.AddComboItem(IDC_BAUD_COMBO, item);
+    // The operator's conveniences, then the About entry, which stays the system menu's last.
+    m_host.AppendSystemMenuEntry(0, "");
+    m_host.AppendSystemMenuEntry(kImageFolderCommand, "Image folder…");
+    m_host.AppendSystemMenuEntry(kCopyLogCommand, "Copy log");
+    m_host.AppendSystemMenuEntry(kSaveLogCommand, "Save log…");
+    m_host.AppendSystemMenuEntry(kOpenRecordsCommand, "Open records folder");
     m_host.AppendAboutEntry();
     FillPortList();
     // The display starts from the published numbers at zero: "0%", "0" and "0"; the time texts
     // start as "00:00" and the speed as "0 Blocks/Sec".
     m_counters.FlashPhase.store(kPhaseIdle);
-    m_jobMode = kJobMcuUpdate;
+    m_buttons->SetJobMode(kJobMcuUpdate);
     m_engine->SetJobMode(kJobMcuUpdate);
     m_host.SelectComboItem(IDC_BAUD_COMBO, kBaudItem19200);
+    // The image folder the operator chose in an earlier run.
+    const std::string folder = m_host.ReadUserSetting(kImageFolderSetting);
+    if (!folder.empty()) m_engine->SetImageFolder(m_host.ToEnginePath(folder));
+    ShowImageFolder();
     UpdateData();
     return true;
 }
 
+// ---- The port list ---------------------------------------------------------------------------
+
 void CPellorinDlg::FillPortList() {
-    int index = 0;
-    for (int number = kFirstPortNumber; number <= kLastPortNumber; ++number) {
-        if (!m_host.PortPresent(number)) continue;
-        // At an index: the list keeps the numeric order although the control sorts additions.
-        m_host.InsertComboItem(IDC_PORT_COMBO, index++, "COM" + std::to_string(number));
-    }
+    const int selected = m_ports.Refresh();
+    // At an index: the list keeps the numeric order although the control sorts additions.
+    for (int index = 0; index < m_ports.Count(); ++index)
+        m_host.InsertComboItem(IDC_PORT_COMBO, index, m_ports.Name(index));
     // Item 0 selected; with no port the list is empty and nothing is selected.
-    if (index > 0) m_host.SelectComboItem(IDC_PORT_COMBO, 0);
+    if (selected >= 0) m_host.SelectComboItem(IDC_PORT_COMBO, selected);
+    ShowPortDescription();
+}
+
+void CPellorinDlg::OnPortListOpening() {
+    // A port that another program has let go is announced by no device event.
+    m_portsChanged = true;
+    RefreshPortList();
+}
+
+void CPellorinDlg::OnDevicesChanged() {
+    if (m_shutDown) return;
+    // The changes of one replug come as a burst: the list is made once they have settled.
+    m_portsChanged = true;
+    m_host.SetTimer(kPortSettleTimer, kPortSettleMs);
+}
+
+void CPellorinDlg::RefreshPortList() {
+    if (m_shutDown || !m_portsChanged) return;
+    // A job has the port: the list follows once the job has ended (EnableJobButtons).
+    if (!JobButtonsEnabled()) return;
+    m_portsChanged = false;
+    const int selected = m_host.ComboSelection(IDC_PORT_COMBO);
+    const std::string typed = selected < 0 ? m_host.ControlText(IDC_PORT_COMBO) : std::string();
+    const int keep = m_ports.Refresh(m_ports.Identity(selected));
+    m_host.ResetCombo(IDC_PORT_COMBO);
+    for (int index = 0; index < m_ports.Count(); ++index)
+        m_host.InsertComboItem(IDC_PORT_COMBO, index, m_ports.Name(index));
+    if (!typed.empty()) {
+        // What the operator typed stays, and selects nothing, as before.
+        m_host.SetControlText(IDC_PORT_COMBO, typed);
+    } else if (keep >= 0) {
+        m_host.SelectComboItem(IDC_PORT_COMBO, keep);
+    }
+    ShowPortDescription();
+}
+
+void CPellorinDlg::OnPortSelected() { ShowPortDescription(); }
+
+void CPellorinDlg::ShowPortDescription() {
+    m_host.SetToolTip(IDC_PORT_COMBO, m_ports.Description(SelectedPortEntry()));
 }
 
 // ---- Commands --------------------------------------------------------------------------------
 
 void CPellorinDlg::OnCommand(int id) {
-    switch (id) {
-        case IDC_UPDATE_DSP:
-            OnOK();
-            break;
-        case IDC_EXIT:
-            OnCancel();
-            break;
-        case IDC_UPDATE_MCU:
-            OnUpdateMcu();
-            break;
-        case IDC_READ_VERSION:
-            OnReadVersion();
-            break;
-        case IDC_RESET_EEPROM:
-            OnResetEeprom();
-            break;
-        case kCommandClosePort:
-            if (!m_shutDown) m_engine->ClosePort();
-            break;
-        case kCommandCountImageBlocks:
-            // The image reader belongs to the running job while there is one.
-            if (!m_shutDown && !m_engine->JobRunning()) m_engine->CountImageBlocks();
-            break;
-        default:
-            break;
-    }
+    if (id == IDC_EXIT) return OnCancel();
+    m_buttons->OnCommand(id);
 }
 
-void CPellorinDlg::OnOK() { StartJobFromButton(kJobDspUpdate, true); }
-
-void CPellorinDlg::OnUpdateMcu() {
-    m_host.SelectComboItem(IDC_BAUD_COMBO, kBaudItem19200);
-    StartJobFromButton(kJobMcuUpdate, true);
+bool CPellorinDlg::ShowMessageBox(const std::string& text, const std::string& caption, bool yesNo) {
+    return m_host.ShowMessageBox(text, caption, yesNo);
 }
 
-void CPellorinDlg::OnReadVersion() { StartJobFromButton(kJobReadVersion, false); }
-
-void CPellorinDlg::OnResetEeprom() {
-    if (m_shutDown) return;
-    if (!m_host.ShowMessageBox(kResetQuestion, kResetCaption, true)) return;
-    StartJobFromButton(kJobResetEeprom, false);
+void CPellorinDlg::Inform(const std::string& text) {
+    m_host.ShowMessageBox(text, kApplicationName, false);
 }
 
-void CPellorinDlg::StartJobFromButton(int jobMode, bool negotiateBaud) {
-    if (m_shutDown) return;
-    // Collecting the fields changes nothing: every bound text field is read-only.
-    m_jobMode = jobMode;
-    m_negotiateBaud = negotiateBaud;
-    const int port = m_host.ComboSelection(IDC_PORT_COMBO);
-    if (port < 0) {
-        m_host.ShowMessageBox(kNoPortText, kApplicationName, false);
-        return;
-    }
-    m_portName = m_host.ComboItemText(IDC_PORT_COMBO, port);
+void CPellorinDlg::SelectBaudItem(int index) { m_host.SelectComboItem(IDC_BAUD_COMBO, index); }
 
-    if (m_engine->JobRunning() && m_host.ControlEnabled(IDC_UPDATE_DSP)) {
-        // The buttons are enabled again: the worker has made its last window call and is only
-        // returning.
-        m_engine->WaitForJob(kEndingJobWaitMs);
-    }
-    // One job at a time: the buttons go grey here, before the worker starts, so a second press
-    // (or a second Enter) cannot start a second worker on the one port.
-    if (m_engine->JobRunning()) return;
-    SetJobButtonsEnabled(false);
-    if (!m_engine->StartJob(m_jobMode, m_negotiateBaud, m_portName)) SetJobButtonsEnabled(true);
+int CPellorinDlg::SelectedPortEntry() const {
+    // -1 also when typed text matches no item.
+    return m_host.ComboSelection(IDC_PORT_COMBO);
 }
+
+bool CPellorinDlg::JobButtonsEnabled() const { return m_host.ControlEnabled(IDC_UPDATE_DSP); }
 
 void CPellorinDlg::SetJobButtonsEnabled(bool enable) {
     for (int id : kJobButtons) m_host.EnableControl(id, enable);
@@ -147,17 +152,97 @@ void CPellorinDlg::ShutDown() {
     // window go.
     m_calls.Close();
     m_acceptsPosts.store(false);
+    if (m_buttons) m_buttons->Close();
     for (int timerId : {kEraseTimer, kProgramTimer}) {
         m_host.KillTimer(timerId);
         m_timerRunning[timerId - 1] = false;
     }
+    m_host.KillTimer(kPortSettleTimer);
     if (m_engine) m_engine->Shutdown();
 }
 
+// ---- The system menu -------------------------------------------------------------------------
+
 bool CPellorinDlg::OnSysCommand(unsigned command) {
-    if ((command & 0xFFF0u) != kAboutCommand) return false;
-    m_host.ShowAboutBox();
-    return true;
+    switch (command & 0xFFF0u) {
+        case kAboutCommand:
+            m_host.ShowAboutBox();
+            return true;
+        case kImageFolderCommand:
+            OnImageFolder();
+            return true;
+        case kCopyLogCommand:
+            OnCopyLog();
+            return true;
+        case kSaveLogCommand:
+            OnSaveLog();
+            return true;
+        case kOpenRecordsCommand:
+            OnOpenRecordsFolder();
+            return true;
+        default:
+            return false;
+    }
+}
+
+void CPellorinDlg::OnImageFolder() {
+    if (m_shutDown) return;
+    const std::string chosen = m_host.ChooseFolder(m_host.FromEnginePath(m_engine->ImageFolder()));
+    if (chosen.empty()) return;
+    const std::string enginePath = m_host.ToEnginePath(chosen);
+    if (enginePath.empty()) {
+        Inform("The images cannot be read from " + chosen +
+               "\nIts name has characters this system's programs cannot name; choose another "
+               "folder.");
+        return;
+    }
+    if (!m_host.WriteUserSetting(kImageFolderSetting, chosen)) {
+        Inform("The image folder is used until the program ends but could not be remembered in " +
+               m_host.UserSettingsPlace());
+    }
+    m_engine->SetImageFolder(enginePath);
+    ShowImageFolder();
+}
+
+void CPellorinDlg::ShowImageFolder() {
+    const std::string folder = m_host.FromEnginePath(m_engine->ImageFolder());
+    m_host.SetSystemMenuEntryText(
+        kImageFolderCommand, folder.empty() ? "Image folder…" : "Image folder… (" + folder + ")");
+}
+
+std::vector<std::string> CPellorinDlg::LogWithTimes() const {
+    std::vector<std::string> lines;
+    lines.reserve(m_logLines.size());
+    for (const auto& [when, line] : m_logLines) lines.push_back(LocalTimeText(when) + "  " + line);
+    return lines;
+}
+
+void CPellorinDlg::OnCopyLog() {
+    std::string text;
+    for (const std::string& line : LogWithTimes()) text += line + "\r\n";
+    m_host.CopyToClipboard(text);
+}
+
+void CPellorinDlg::OnSaveLog() {
+    if (m_shutDown) return;
+    // "pellorin-log-20261207-140305.txt"
+    std::string stamp = LocalTimeText(std::chrono::system_clock::now()).substr(0, 19);
+    std::erase_if(stamp, [](char c) { return c == '-' || c == ':'; });
+    std::replace(stamp.begin(), stamp.end(), ' ', '-');
+    const std::string suggested = "pellorin-log-" + stamp + ".txt";
+    const std::string path = m_host.ChooseSaveFile(suggested);
+    if (path.empty()) return;
+    std::string text;
+    for (const std::string& line : LogWithTimes()) text += line + "\r\n";
+    if (!m_host.WriteTextFile(path, text)) Inform("The log could not be saved to " + path);
+}
+
+void CPellorinDlg::OnOpenRecordsFolder() {
+    if (m_shutDown) return;
+    const std::string folder = m_host.FromEnginePath(m_engine->RecordsFolder());
+    if (!folder.empty() && m_host.OpenFolder(folder)) return;
+    Inform(folder.empty() ? std::string("No update records are kept.")
+                          : "The update records are kept in " + folder);
 }
 
 void CPellorinDlg::OnSerialMessage(std::uintptr_t wParam, std::intptr_t lParam) {
@@ -170,6 +255,11 @@ void CPellorinDlg::RunPendingCalls() { m_calls.RunPending(); }
 
 void CPellorinDlg::OnTimer(int timerId) {
     if (m_shutDown) return;
+    if (timerId == kPortSettleTimer) {
+        m_host.KillTimer(kPortSettleTimer);
+        RefreshPortList();
+        return;
+    }
     if (timerId == kEraseTimer) {
         m_counters.BarPosition.store(m_display.OnEraseTick());
     } else if (timerId == kProgramTimer) {
@@ -193,7 +283,10 @@ void CPellorinDlg::UpdateData() {
 // ---- Console ---------------------------------------------------------------------------------
 
 void CPellorinDlg::InsertLogLine(const std::string& line) {
-    m_calls.Run([this, line] { m_host.InsertListLine(IDC_LOG_LIST, 0, line); });
+    m_calls.Run([this, line] {
+        m_host.InsertListLine(IDC_LOG_LIST, 0, line);
+        m_logLines.emplace_back(std::chrono::system_clock::now(), line);
+    });
 }
 
 void CPellorinDlg::SetProgressRange(int lower, int upper) {
@@ -226,7 +319,11 @@ void CPellorinDlg::StopTimer(int timerId) {
 }
 
 void CPellorinDlg::EnableJobButtons(bool enable) {
-    m_calls.Run([this, enable] { SetJobButtonsEnabled(enable); });
+    m_calls.Run([this, enable] {
+        SetJobButtonsEnabled(enable);
+        // Adapters plugged in or out during the job show now.
+        if (enable) RefreshPortList();
+    });
 }
 
 int CPellorinDlg::SelectedBaudIndex() {

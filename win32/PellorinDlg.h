@@ -1,7 +1,8 @@
 // The operator's window on Windows (dialog template 102) without the window system: its
-// initialisation, the command buttons, the timer ticks, the serial notification and the Console
-// calls. The dialog procedure (Win32Dialog.cpp) routes the dialog's messages here and carries out
-// what this asks of the controls through DialogHost; tests do the same with recorded controls.
+// initialisation, the port list, the command buttons (JobButtons), the system menu's entries, the
+// timer ticks, the serial notification and the Console calls. The dialog procedure
+// (Win32Dialog.cpp) routes the dialog's messages here and carries out what this asks of the
+// controls through DialogHost; tests do the same with recorded controls.
 //
 // Threads: every handler runs on the window thread. The job's worker reaches the window only
 // through the Console calls, each carried out on the window thread while the worker waits
@@ -12,14 +13,19 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "console/Console.h"
 #include "console/FlashCounters.h"
 #include "console/ProgressDisplay.h"
 #include "console/WindowCalls.h"
+#include "link/JobButtons.h"
+#include "link/PortChoice.h"
 #include "win32/DialogHost.h"
 #include "win32/WindowEngine.h"
 
@@ -27,23 +33,27 @@ namespace pellorin::win32 {
 
 // The program file's name, the caption of the window's own message boxes.
 inline constexpr const char* kApplicationName = "Pellorin";
-// The system menu's About entry.
+// The system menu's entries: About, and the operator's conveniences before it (the About entry
+// stays the menu's last).
 inline constexpr unsigned kAboutCommand = 0x0010;
-// Commands that no control carries but the window routes all the same.
-inline constexpr int kCommandClosePort = 1012;
-inline constexpr int kCommandCountImageBlocks = 1002;
+inline constexpr unsigned kImageFolderCommand = 0x0020;
+inline constexpr unsigned kCopyLogCommand = 0x0030;
+inline constexpr unsigned kSaveLogCommand = 0x0040;
+inline constexpr unsigned kOpenRecordsCommand = 0x0050;
+// The user's setting that keeps the image folder.
+inline constexpr const char* kImageFolderSetting = "ImageFolder";
+// The timer that lets the changes of one replug settle before the port list is made again.
+inline constexpr int kPortSettleTimer = 4;
+inline constexpr unsigned kPortSettleMs = 300;
 // The template's initial items of the speed field (the first two with a leading blank); added to
 // a sorted combo they keep this order.
 inline constexpr const char* kBaudItems[] = {" 4800", " 9600", "19200", "38400"};
-inline constexpr int kBaudItem19200 = 2;
-inline constexpr int kFirstPortNumber = 0;
-inline constexpr int kLastPortNumber = 29;
 
 // Makes the engine once the window's console exists.
 using EngineFactory =
     std::function<std::unique_ptr<WindowEngine>(Console&, FlashCounters&, PostSerialMessageFn)>;
 
-class CPellorinDlg : public Console {
+class CPellorinDlg : public Console, private JobButtons::Window {
   public:
     // The host must outlive the window; the engine is made at once by `makeEngine`.
     CPellorinDlg(DialogHost& host, const EngineFactory& makeEngine);
@@ -56,13 +66,26 @@ class CPellorinDlg : public Console {
     bool OnInitDialog();
     // WM_COMMAND with a control's or a command's id.
     void OnCommand(int id);
-    void OnOK();           // 1 "Update DSP"
-    void OnCancel();       // 2 "Exit", Esc, the close box
-    void OnUpdateMcu();    // 3
-    void OnReadVersion();  // 1035 (hidden)
-    void OnResetEeprom();  // 1036 (hidden)
-    // WM_SYSCOMMAND: true when it was the About entry (the box has been shown and closed).
+    // 2 "Exit", Esc, the close box; the other commands are JobButtons'.
+    void OnCancel();
+    // WM_SYSCOMMAND: true when it was one of the window's own entries (About, the image folder,
+    // the log, the records), which has been carried out.
     bool OnSysCommand(unsigned command);
+    // The port field's list is about to open (CBN_DROPDOWN), or the system says devices came or
+    // went (WM_DEVICECHANGE): the port list is made again, keeping the chosen adapter selected.
+    void OnPortListOpening();
+    void OnDevicesChanged();
+    // The port field's selection changed (CBN_SELCHANGE).
+    void OnPortSelected();
+
+    // The system menu's entries beside About.
+    void OnImageFolder();
+    void OnCopyLog();
+    void OnSaveLog();
+    void OnOpenRecordsFolder();
+    // The log oldest line first, each after the local time it was logged at
+    // ("2026-12-07 14:03:05.123  line"); the list itself shows the lines without times.
+    [[nodiscard]] std::vector<std::string> LogWithTimes() const;
     // WM_TIMER.
     void OnTimer(int timerId);
     // The registered message "CSerialWnd_DefaultComMsg".
@@ -75,9 +98,9 @@ class CPellorinDlg : public Console {
     // Writes every display text into its control (the refresh after each tick).
     void UpdateData();
 
-    [[nodiscard]] int JobMode() const { return m_jobMode; }
-    [[nodiscard]] bool NegotiateBaud() const { return m_negotiateBaud; }
-    [[nodiscard]] const std::string& PortName() const { return m_portName; }
+    [[nodiscard]] int JobMode() const { return m_buttons->JobMode(); }
+    [[nodiscard]] bool NegotiateBaud() const { return m_buttons->NegotiateBaud(); }
+    [[nodiscard]] const std::string& PortName() const { return m_buttons->PortName(); }
     [[nodiscard]] bool Closed() const { return m_shutDown; }
     [[nodiscard]] bool TimerActive(int timerId) const {
         return timerId >= 1 && timerId <= 2 && m_timerRunning[timerId - 1];
@@ -98,9 +121,21 @@ class CPellorinDlg : public Console {
 
   private:
     void FillPortList();
-    // The steps shared by the job buttons once the button's own settings are made.
-    void StartJobFromButton(int jobMode, bool negotiateBaud);
-    void SetJobButtonsEnabled(bool enable);
+    // Lists the ports again, keeping the selected adapter (or the typed text); waits while a job
+    // has the port.
+    void RefreshPortList();
+    void ShowPortDescription();
+    void ShowImageFolder();
+
+    // A message box captioned with the program's name, OK.
+    void Inform(const std::string& text);
+
+    // JobButtons::Window.
+    bool ShowMessageBox(const std::string& text, const std::string& caption, bool yesNo) override;
+    void SelectBaudItem(int index) override;
+    [[nodiscard]] int SelectedPortEntry() const override;
+    [[nodiscard]] bool JobButtonsEnabled() const override;
+    void SetJobButtonsEnabled(bool enable) override;
 
     DialogHost& m_host;
     WindowCalls m_calls;
@@ -109,15 +144,18 @@ class CPellorinDlg : public Console {
     // Serial notifications are posted only while this is set: cleared when the window closes.
     std::atomic<bool> m_acceptsPosts{true};
 
-    // The window's state record.
-    int m_jobMode = -1;
-    bool m_negotiateBaud = false;
-    std::string m_portName;
+    // The port list's entries (index for index).
+    PortChoice m_ports;
+    bool m_portsChanged = false;
     bool m_shutDown = false;
+    // Every line of the log list with the local time it was logged at, oldest first.
+    std::vector<std::pair<std::chrono::system_clock::time_point, std::string>> m_logLines;
     bool m_timerRunning[2] = {false, false};
 
-    // Last, so that it is made on a complete window; destroyed first.
+    // Last, so that it is made on a complete window; destroyed first. The buttons, with the
+    // window's state record, go with the engine they start jobs on.
     std::unique_ptr<WindowEngine> m_engine;
+    std::unique_ptr<JobButtons> m_buttons;
 };
 
 }  // namespace pellorin::win32

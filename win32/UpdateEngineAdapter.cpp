@@ -41,14 +41,20 @@ class UpdateEngineAdapter : public WindowEngine {
         if (!imageFolder.empty()) m_engine.Link.ModulePath = imageFolder + "/Pellorin";
     }
 
-    bool StartJob(int jobMode, bool negotiateBaud, const std::string& portName) override {
-        return m_engine.Link.StartJob(jobMode, negotiateBaud, portName);
+    bool StartJob(int jobMode, bool negotiateBaud, const std::string& portName,
+                  const std::string& portIdentity) override {
+        return m_engine.Link.StartJob(jobMode, negotiateBaud, portName, portIdentity);
     }
     bool JobRunning() const override { return m_engine.Link.JobRunning(); }
     bool WaitForJob(unsigned timeoutMs) override { return m_engine.Link.WaitForJob(timeoutMs); }
     void Shutdown() override { m_engine.Link.Shutdown(); }
     void SetJobMode(int jobMode) override { m_engine.Link.JobMode.store(jobMode); }
     bool PortOpen() const override { return m_engine.Link.Port.IsOpen(); }
+    void SetImageFolder(const std::string& folder) override {
+        m_engine.Link.SetImageFolder(folder);
+    }
+    std::string ImageFolder() const override { return m_engine.Link.ImageFolder(); }
+    std::string RecordsFolder() const override { return m_engine.Link.Record.Folder(); }
     void OnSerialMessage(std::uintptr_t wParam, std::intptr_t lParam) override {
         m_engine.Link.OnSerialMessage(static_cast<WPARAM>(wParam), static_cast<LPARAM>(lParam));
     }

@@ -67,7 +67,18 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
         case WM_COMMAND:
             // Buttons, Enter (1) and Esc (2) come as clicks; notifications of the combos and the
             // list carry other codes.
+            if (LOWORD(wParam) == IDC_PORT_COMBO) {
+                if (HIWORD(wParam) == CBN_DROPDOWN) dialog.OnPortListOpening();
+                if (HIWORD(wParam) == CBN_SELCHANGE || HIWORD(wParam) == CBN_EDITCHANGE)
+                    dialog.OnPortSelected();
+                return TRUE;
+            }
             if (HIWORD(wParam) == BN_CLICKED) dialog.OnCommand(LOWORD(wParam));
+            return TRUE;
+        case WM_DEVICECHANGE:
+            // A device came or went (DBT_DEVICEARRIVAL, DBT_DEVICEREMOVECOMPLETE), or the
+            // system's device tree changed (DBT_DEVNODES_CHANGED).
+            if (wParam == 0x8000 || wParam == 0x8004 || wParam == 0x0007) dialog.OnDevicesChanged();
             return TRUE;
         case WM_TIMER:
             dialog.OnTimer(static_cast<int>(wParam));

@@ -2,10 +2,17 @@
 #include "win32/Win32Host.h"
 
 #include <commctrl.h>
+#include <commdlg.h>
 #include <mmsystem.h>
+#include <shellapi.h>
+#include <shlobj.h>
+#include <shobjidl.h>
 
-#include <cstdio>
+#include <algorithm>
+#include <cstring>
 #include <vector>
+
+#include "SerialLib/Serial/PortProbe.h"
 
 namespace pellorin::win32 {
 namespace {
@@ -14,6 +21,8 @@ constexpr int kAboutBoxTemplate = 100;
 constexpr int kAboutEntryString = 101;
 constexpr int kIconResource = 128;
 constexpr UINT kAboutCommand = 0x0010;
+constexpr wchar_t kSettingsKey[] = L"Software\\Pellorin";
+constexpr int kToolTipWidth = 600;  // pixels; longer lines wrap
 
 INT_PTR CALLBACK AboutBoxProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
     switch (message) {
@@ -75,6 +84,14 @@ void Win32Host::SetControlText(int id, const std::string& text) {
     if (current != wide) SetWindowTextW(item, wide.c_str());
 }
 
+std::string Win32Host::ControlText(int id) const {
+    const HWND item = Item(id);
+    std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(item)) + 1, L'\0');
+    text.resize(
+        static_cast<std::size_t>(GetWindowTextW(item, text.data(), static_cast<int>(text.size()))));
+    return Narrow(text);
+}
+
 void Win32Host::EnableControl(int id, bool enable) {
     EnableWindow(Item(id), enable ? TRUE : FALSE);
 }
@@ -98,6 +115,8 @@ void Win32Host::InsertComboItem(int id, int index, const std::string& text) {
     SendMessageW(Item(id), CB_INSERTSTRING, static_cast<WPARAM>(index),
                  reinterpret_cast<LPARAM>(wide.c_str()));
 }
+
+void Win32Host::ResetCombo(int id) { SendMessageW(Item(id), CB_RESETCONTENT, 0, 0); }
 
 int Win32Host::ComboCount(int id) const {
     return static_cast<int>(SendMessageW(Item(id), CB_GETCOUNT, 0, 0));
@@ -141,6 +160,56 @@ void Win32Host::KillTimer(int timerId) {
     ::KillTimer(m_dialog.load(), static_cast<UINT_PTR>(timerId));
 }
 
+void Win32Host::SetToolTip(int id, const std::string& text) {
+    const HWND dialog = m_dialog.load();
+    const HWND control = Item(id);
+    if (control == nullptr) return;
+    std::wstring wide = Widen(text);
+    // A combo box with an edit field shows the mouse over its edit field: both get the tip.
+    HWND parts[2] = {control, nullptr};
+    COMBOBOXINFO combo{};
+    combo.cbSize = sizeof combo;
+    if (GetComboBoxInfo(control, &combo) && combo.hwndItem != control) parts[1] = combo.hwndItem;
+    if (m_toolTip == nullptr) {
+        m_toolTip = CreateWindowExW(0, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP,
+                                    CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
+                                    dialog, nullptr, m_instance, nullptr);
+        if (m_toolTip == nullptr) return;
+        // Several lines ("\n") are shown as such.
+        SendMessageW(m_toolTip, TTM_SETMAXTIPWIDTH, 0, kToolTipWidth);
+    }
+    for (HWND part : parts) {
+        if (part == nullptr) continue;
+        TOOLINFOW tool{};
+        tool.cbSize = sizeof tool;
+        tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+        tool.hwnd = dialog;
+        tool.uId = reinterpret_cast<UINT_PTR>(part);
+        tool.lpszText = wide.data();
+        const bool known =
+            std::find(m_toolParts.begin(), m_toolParts.end(), part) != m_toolParts.end();
+        if (!known) m_toolParts.push_back(part);
+        SendMessageW(m_toolTip, known ? TTM_UPDATETIPTEXTW : TTM_ADDTOOLW, 0,
+                     reinterpret_cast<LPARAM>(&tool));
+    }
+}
+
+void Win32Host::AppendSystemMenuEntry(unsigned command, const std::string& text) {
+    const HMENU menu = GetSystemMenu(m_dialog.load(), FALSE);
+    if (menu == nullptr) return;
+    if (text.empty()) {
+        AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+        return;
+    }
+    AppendMenuW(menu, MF_STRING, command, Widen(text).c_str());
+}
+
+void Win32Host::SetSystemMenuEntryText(unsigned command, const std::string& text) {
+    const HMENU menu = GetSystemMenu(m_dialog.load(), FALSE);
+    if (menu == nullptr) return;
+    ModifyMenuW(menu, command, MF_BYCOMMAND | MF_STRING, command, Widen(text).c_str());
+}
+
 void Win32Host::AppendAboutEntry() {
     const HMENU menu = GetSystemMenu(m_dialog.load(), FALSE);
     if (menu == nullptr) return;
@@ -179,18 +248,167 @@ void Win32Host::PlayEndSound() {
 
 void Win32Host::EndDialog(int result) { ::EndDialog(m_dialog.load(), result); }
 
-bool Win32Host::PortPresent(int number) {
-    char path[32];
-    std::snprintf(path, sizeof path, "\\\\.\\com%d", number);
-    // No access asked for: only whether the device exists and may be opened now, without
-    // touching the line. A serial device is a character device; Wine opens a device object for
-    // every COM number it knows, also one whose device is missing, and tells them apart only here.
-    const HANDLE port =
-        CreateFileA(path, 0, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (port == INVALID_HANDLE_VALUE) return false;
-    const bool present = GetFileType(port) == FILE_TYPE_CHAR;
-    CloseHandle(port);
-    return present;
+std::vector<serial::PortInfo> Win32Host::ListPorts() { return serial::ProbedComPorts(); }
+
+std::string Win32Host::ChooseFolder(const std::string& start) {
+    // The system's folder chooser (the file dialog in its folder mode), modal to the window.
+    const HRESULT initialised = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    std::string chosen;
+    IFileOpenDialog* dialog = nullptr;
+    if (SUCCEEDED(CoCreateInstance(CLSID_FileOpenDialog, nullptr, CLSCTX_INPROC_SERVER,
+                                   IID_IFileOpenDialog, reinterpret_cast<void**>(&dialog)))) {
+        FILEOPENDIALOGOPTIONS options = 0;
+        dialog->GetOptions(&options);
+        dialog->SetOptions(options | FOS_PICKFOLDERS | FOS_FORCEFILESYSTEM | FOS_PATHMUSTEXIST);
+        dialog->SetTitle(L"Image folder");
+        IShellItem* folder = nullptr;
+        if (!start.empty() &&
+            SUCCEEDED(SHCreateItemFromParsingName(Widen(start).c_str(), nullptr, IID_IShellItem,
+                                                  reinterpret_cast<void**>(&folder)))) {
+            dialog->SetFolder(folder);
+            folder->Release();
+        }
+        IShellItem* result = nullptr;
+        if (SUCCEEDED(dialog->Show(m_dialog.load())) && SUCCEEDED(dialog->GetResult(&result))) {
+            PWSTR path = nullptr;
+            if (SUCCEEDED(result->GetDisplayName(SIGDN_FILESYSPATH, &path))) {
+                chosen = Narrow(path);
+                CoTaskMemFree(path);
+            }
+            result->Release();
+        }
+        dialog->Release();
+    }
+    if (SUCCEEDED(initialised)) CoUninitialize();
+    return chosen;
+}
+
+std::string Win32Host::ChooseSaveFile(const std::string& suggested) {
+    std::wstring path = Widen(suggested);
+    path.resize(32768, L'\0');
+    OPENFILENAMEW file{};
+    file.lStructSize = sizeof file;
+    file.hwndOwner = m_dialog.load();
+    file.lpstrFilter = L"Text files (*.txt)\0*.txt\0All files\0*.*\0";
+    file.lpstrFile = path.data();
+    file.nMaxFile = static_cast<DWORD>(path.size());
+    file.lpstrTitle = L"Save log";
+    file.lpstrDefExt = L"txt";
+    file.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR;
+    if (!GetSaveFileNameW(&file)) return {};
+    path.resize(wcslen(path.c_str()));
+    return Narrow(path);
+}
+
+bool Win32Host::WriteTextFile(const std::string& path, const std::string& text) {
+    // Written beside the file and moved over it, so a failed write leaves the old file whole.
+    const std::wstring target = Widen(path);
+    const std::wstring written = target + L".new";
+    const HANDLE file = CreateFileW(written.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    DWORD count = 0;
+    const bool ok = text.empty() || (WriteFile(file, text.data(), static_cast<DWORD>(text.size()),
+                                               &count, nullptr) &&
+                                     count == text.size());
+    const bool closed = CloseHandle(file) != FALSE;
+    if (ok && closed &&
+        MoveFileExW(written.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE) {
+        return true;
+    }
+    DeleteFileW(written.c_str());
+    return false;
+}
+
+bool Win32Host::CopyToClipboard(const std::string& text) {
+    const std::wstring wide = Widen(text);
+    const std::size_t bytes = (wide.size() + 1) * sizeof(wchar_t);
+    const HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, bytes);
+    if (memory == nullptr) return false;
+    void* data = GlobalLock(memory);
+    if (data == nullptr) {
+        GlobalFree(memory);
+        return false;
+    }
+    std::memcpy(data, wide.c_str(), bytes);
+    GlobalUnlock(memory);
+    if (!OpenClipboard(m_dialog.load())) {
+        GlobalFree(memory);
+        return false;
+    }
+    EmptyClipboard();
+    // Once set, the clipboard owns the memory.
+    const bool set = SetClipboardData(CF_UNICODETEXT, memory) != nullptr;
+    CloseClipboard();
+    if (!set) GlobalFree(memory);
+    return set;
+}
+
+bool Win32Host::OpenFolder(const std::string& folder) {
+    const std::wstring wide = Widen(folder);
+    // The folder exists once a job has run; the file manager cannot show one that does not.
+    SHCreateDirectoryExW(nullptr, wide.c_str(), nullptr);
+    const auto result = reinterpret_cast<INT_PTR>(
+        ShellExecuteW(m_dialog.load(), L"open", wide.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+    return result > 32;
+}
+
+std::string Win32Host::ReadUserSetting(const std::string& name) {
+    const std::wstring value = Widen(name);
+    DWORD bytes = 0;
+    if (RegGetValueW(HKEY_CURRENT_USER, kSettingsKey, value.c_str(), RRF_RT_REG_SZ, nullptr,
+                     nullptr, &bytes) != ERROR_SUCCESS ||
+        bytes < sizeof(wchar_t)) {
+        return {};
+    }
+    std::wstring text(bytes / sizeof(wchar_t), L'\0');
+    if (RegGetValueW(HKEY_CURRENT_USER, kSettingsKey, value.c_str(), RRF_RT_REG_SZ, nullptr,
+                     text.data(), &bytes) != ERROR_SUCCESS) {
+        return {};
+    }
+    text.resize(wcslen(text.c_str()));
+    return Narrow(text);
+}
+
+bool Win32Host::WriteUserSetting(const std::string& name, const std::string& value) {
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                        &key, nullptr) != ERROR_SUCCESS) {
+        return false;
+    }
+    const std::wstring data = Widen(value);
+    const LONG status = RegSetValueExW(key, Widen(name).c_str(), 0, REG_SZ,
+                                       reinterpret_cast<const BYTE*>(data.c_str()),
+                                       static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(key);
+    return status == ERROR_SUCCESS;
+}
+
+std::string Win32Host::UserSettingsPlace() const { return "HKEY_CURRENT_USER\\Software\\Pellorin"; }
+
+std::string Win32Host::ToEnginePath(const std::string& path) const {
+    // The engine names files through the C runtime, in the system's code page.
+    if (GetACP() == CP_UTF8) return path;
+    const std::wstring wide = Widen(path);
+    if (wide.empty()) return {};
+    BOOL lost = FALSE;
+    const int length =
+        WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(),
+                            static_cast<int>(wide.size()), nullptr, 0, nullptr, &lost);
+    if (length <= 0 || lost) return {};
+    std::string native(static_cast<std::size_t>(length), '\0');
+    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), static_cast<int>(wide.size()),
+                        native.data(), length, nullptr, &lost);
+    return lost ? std::string() : native;
+}
+
+std::string Win32Host::FromEnginePath(const std::string& path) const {
+    if (path.empty() || GetACP() == CP_UTF8) return path;
+    const int length =
+        MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()), nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(length), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()), wide.data(), length);
+    return Narrow(wide);
 }
 
 void Win32Host::WakeWindowThread() { PostMessageW(m_dialog.load(), kWakeMessage, 0, 0); }

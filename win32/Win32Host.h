@@ -1,11 +1,14 @@
 // DialogHost over a Win32 dialog's HWND: the controls of template 102 through their messages,
-// the window's timers, message boxes, the About box, the end sound, the port probe and the two
-// posted messages (the wake-up of the worker's calls and the serial notification).
+// the window's timers, message boxes, the About box, the end sound, the port catalogue, the
+// system's choosers, clipboard, file manager and registry (the user's settings under
+// HKEY_CURRENT_USER\Software\Pellorin), and the two posted messages (the wake-up of the worker's
+// calls and the serial notification).
 #pragma once
 
 #include <windows.h>
 
 #include <atomic>
+#include <vector>
 
 #include "win32/DialogHost.h"
 
@@ -30,11 +33,13 @@ class Win32Host : public DialogHost {
     [[nodiscard]] HICON Icon(bool large) const { return large ? m_largeIcon : m_smallIcon; }
 
     void SetControlText(int id, const std::string& text) override;
+    [[nodiscard]] std::string ControlText(int id) const override;
     void EnableControl(int id, bool enable) override;
     [[nodiscard]] bool ControlEnabled(int id) const override;
     void InsertListLine(int id, int index, const std::string& text) override;
     void AddComboItem(int id, const std::string& text) override;
     void InsertComboItem(int id, int index, const std::string& text) override;
+    void ResetCombo(int id) override;
     [[nodiscard]] int ComboCount(int id) const override;
     [[nodiscard]] int ComboSelection(int id) const override;
     void SelectComboItem(int id, int index) override;
@@ -43,12 +48,25 @@ class Win32Host : public DialogHost {
     void SetProgressPos(int id, int position) override;
     void SetTimer(int timerId, unsigned periodMs) override;
     void KillTimer(int timerId) override;
+    void SetToolTip(int id, const std::string& text) override;
     void AppendAboutEntry() override;
+    void AppendSystemMenuEntry(unsigned command, const std::string& text) override;
+    void SetSystemMenuEntryText(unsigned command, const std::string& text) override;
     void ShowAboutBox() override;
     bool ShowMessageBox(const std::string& text, const std::string& caption, bool yesNo) override;
     void PlayEndSound() override;
     void EndDialog(int result) override;
-    [[nodiscard]] bool PortPresent(int number) override;
+    [[nodiscard]] std::vector<serial::PortInfo> ListPorts() override;
+    [[nodiscard]] std::string ChooseFolder(const std::string& start) override;
+    [[nodiscard]] std::string ChooseSaveFile(const std::string& suggested) override;
+    bool WriteTextFile(const std::string& path, const std::string& text) override;
+    bool CopyToClipboard(const std::string& text) override;
+    bool OpenFolder(const std::string& folder) override;
+    [[nodiscard]] std::string ReadUserSetting(const std::string& name) override;
+    bool WriteUserSetting(const std::string& name, const std::string& value) override;
+    [[nodiscard]] std::string UserSettingsPlace() const override;
+    [[nodiscard]] std::string ToEnginePath(const std::string& path) const override;
+    [[nodiscard]] std::string FromEnginePath(const std::string& path) const override;
     void WakeWindowThread() override;
     bool PostSerialMessage(std::uintptr_t wParam, std::intptr_t lParam) noexcept override;
 
@@ -60,6 +78,8 @@ class Win32Host : public DialogHost {
     std::atomic<HWND> m_dialog{nullptr};
     HICON m_largeIcon;
     HICON m_smallIcon;
+    HWND m_toolTip = nullptr;       // made with the first tooltip
+    std::vector<HWND> m_toolParts;  // the windows it has a tip for
 };
 
 }  // namespace pellorin::win32

@@ -46,7 +46,8 @@ function(pellorin_win32_window target main)
     _WIN32_WINNT=0x0A00)
   # One program with no DLL beside it: the C++ runtime and winpthreads linked in.
   target_link_options(${target} PRIVATE -municode -mwindows -static)
-  target_link_libraries(${target} PRIVATE pellorin_win32_logic comctl32 winmm)
+  target_link_libraries(${target} PRIVATE pellorin_win32_logic comctl32 comdlg32 ole32 shell32
+    uuid winmm)
 endfunction()
 
 # pellorin_win32_read_window(): pellorin-read-window.exe, which prints what a running Pellorin

@@ -14,30 +14,28 @@
 
 #include "console/Console.h"
 #include "console/FlashCounters.h"
+#include "link/JobControl.h"
 
 namespace pellorin::win32 {
 
-class WindowEngine {
+// The job buttons' part (start, wait, commands 1012 and 1002) is JobControl.
+class WindowEngine : public JobControl {
   public:
-    virtual ~WindowEngine() = default;
-
-    // Starts the worker for a job; false (nothing started) while a job runs or after Shutdown.
-    virtual bool StartJob(int jobMode, bool negotiateBaud, const std::string& portName) = 0;
-    [[nodiscard]] virtual bool JobRunning() const = 0;
-    // Waits up to timeoutMs (program ms) for a running job to end; true when none runs.
-    virtual bool WaitForJob(unsigned timeoutMs) = 0;
     // The window is closing: the worker unwinds, the port closes; returns once the worker ended.
     virtual void Shutdown() = 0;
     // The job kind the next job will run (the window's initialisation sets it).
     virtual void SetJobMode(int jobMode) = 0;
     [[nodiscard]] virtual bool PortOpen() const = 0;
 
+    // Where the images are looked for when they are not beside the program ("" for nowhere
+    // else), as the engine's file calls name it.
+    virtual void SetImageFolder(const std::string& folder) = 0;
+    [[nodiscard]] virtual std::string ImageFolder() const = 0;
+    // The folder of the update records, as the engine's file calls name it.
+    [[nodiscard]] virtual std::string RecordsFolder() const = 0;
+
     // The serial layer's notification, on the window thread.
     virtual void OnSerialMessage(std::uintptr_t wParam, std::intptr_t lParam) = 0;
-    // Commands 1012 and 1002, which no control carries.
-    virtual void ClosePort() = 0;
-    virtual void CountImageBlocks() = 0;
-
     // The engine's millisecond clock (timeGetTime), the base of FlashStartTime.
     [[nodiscard]] virtual std::uint32_t Now() const = 0;
     // The real length of a timer period given in the engine's milliseconds (tests scale the

@@ -17,6 +17,7 @@
 #include <set>
 #include <thread>
 
+#include "SerialLib/Serial/PortCatalog.h"
 #include "link/JobMode.h"
 #include "platform/Clock.h"
 #include "sim/PseudoTerminal.h"
@@ -38,6 +39,12 @@ class FakeDialog : public DialogHost {
   public:
     // Controls.
     void SetControlText(int id, const std::string& text) override { texts[id] = text; }
+    std::string ControlText(int id) const override {
+        // A combo's edit field shows the selected item, or what was typed.
+        if (ComboSelection(id) >= 0) return ComboItemText(id, ComboSelection(id));
+        const auto it = texts.find(id);
+        return it == texts.end() ? std::string() : it->second;
+    }
     void EnableControl(int id, bool enable) override { disabled[id] = !enable; }
     bool ControlEnabled(int id) const override {
         const auto it = disabled.find(id);
@@ -53,6 +60,11 @@ class FakeDialog : public DialogHost {
     }
     void InsertComboItem(int id, int index, const std::string& text) override {
         combos[id].insert(combos[id].begin() + index, text);
+    }
+    void ResetCombo(int id) override {
+        combos[id].clear();
+        selection[id] = -1;
+        texts[id].clear();
     }
     int ComboCount(int id) const override {
         const auto it = combos.find(id);
@@ -75,7 +87,18 @@ class FakeDialog : public DialogHost {
                            Clock::now() + std::chrono::milliseconds(periodMs)};
     }
     void KillTimer(int timerId) override { timers.erase(timerId); }
-    void AppendAboutEntry() override { ++aboutEntries; }
+    void SetToolTip(int id, const std::string& text) override { toolTips[id] = text; }
+    void AppendAboutEntry() override {
+        ++aboutEntries;
+        menu.emplace_back(0x0010u, "About");
+    }
+    void AppendSystemMenuEntry(unsigned command, const std::string& text) override {
+        menu.emplace_back(command, text);
+    }
+    void SetSystemMenuEntryText(unsigned command, const std::string& text) override {
+        for (auto& entry : menu)
+            if (entry.first == command) entry.second = text;
+    }
     void ShowAboutBox() override { ++aboutBoxes; }
     bool ShowMessageBox(const std::string& text, const std::string& caption, bool yesNo) override {
         boxes.emplace_back(caption, text);
@@ -83,10 +106,39 @@ class FakeDialog : public DialogHost {
     }
     void PlayEndSound() override { ++sounds; }
     void EndDialog(int result) override { endResult = result; }
-    bool PortPresent(int number) override {
-        probed.insert(number);
-        return presentPorts.count(number) != 0;
+    std::vector<serial::PortInfo> ListPorts() override { return listPorts(); }
+    std::string ChooseFolder(const std::string& start) override {
+        chooserStart = start;
+        return folderToChoose;
     }
+    std::string ChooseSaveFile(const std::string&) override { return saveTo; }
+    bool WriteTextFile(const std::string& path, const std::string& text) override {
+        if (!writable) return false;
+        files[path] = text;
+        return true;
+    }
+    bool CopyToClipboard(const std::string& text) override {
+        clipboard = text;
+        return true;
+    }
+    bool OpenFolder(const std::string& folder) override {
+        opened.push_back(folder);
+        return fileManager;
+    }
+    std::string ReadUserSetting(const std::string& name) override {
+        const auto it = settings->find(name);
+        return it == settings->end() ? std::string() : it->second;
+    }
+    bool WriteUserSetting(const std::string& name, const std::string& value) override {
+        (*settings)[name] = value;
+        return true;
+    }
+    std::string UserSettingsPlace() const override { return "the test's settings"; }
+    // "€" stands for a character the engine's file calls cannot name.
+    std::string ToEnginePath(const std::string& path) const override {
+        return path.find("€") == std::string::npos ? path : std::string();
+    }
+    std::string FromEnginePath(const std::string& path) const override { return path; }
     // Posted messages, delivered by Pump; like a destroyed window's, they are dropped once the
     // dialog is gone.
     void WakeWindowThread() override {
@@ -140,9 +192,16 @@ class FakeDialog : public DialogHost {
     };
 
     CPellorinDlg* dialog = nullptr;
-    std::set<int> presentPorts;
-    std::set<int> probed;
+    // The ports: the real catalogue (PELLORIN_COM_DIR) unless a test makes up a list.
+    std::function<std::vector<serial::PortInfo>()> listPorts = serial::ListPorts;
     bool answerYes = false;
+    std::string folderToChoose;
+    std::string chooserStart;
+    std::string saveTo;
+    bool writable = true;
+    bool fileManager = true;
+    std::shared_ptr<std::map<std::string, std::string>> settings =
+        std::make_shared<std::map<std::string, std::string>>();
 
     std::map<int, std::string> texts;
     std::map<int, bool> disabled{{IDC_READ_VERSION, true}, {IDC_RESET_EEPROM, true}};
@@ -153,6 +212,11 @@ class FakeDialog : public DialogHost {
     std::pair<int, int> range{0, 100};
     int barPosition = 0;
     std::map<int, Timer> timers;
+    std::map<int, std::string> toolTips;
+    std::vector<std::pair<unsigned, std::string>> menu;  // the system menu's own entries
+    std::map<std::string, std::string> files;
+    std::string clipboard;
+    std::vector<std::string> opened;
     int aboutEntries = 0;
     int aboutBoxes = 0;
     std::vector<std::pair<std::string, std::string>> boxes;  // (caption, text)
@@ -176,8 +240,11 @@ class FakeDialog : public DialogHost {
 // The window as the dialog procedure makes it at WM_INITDIALOG, with the real engine looking
 // for its images in the demo image folder.
 struct TestWindow {
-    explicit TestWindow(std::set<int> ports = {}) {
-        host.presentPorts = std::move(ports);
+    // `ports` (when given) stands for the catalogue; `settings` are those of an earlier run.
+    explicit TestWindow(std::vector<serial::PortInfo> ports = {}, bool madeUp = false,
+                        std::shared_ptr<std::map<std::string, std::string>> settings = nullptr) {
+        if (madeUp) host.listPorts = [ports] { return ports; };
+        if (settings) host.settings = std::move(settings);
         window = std::make_unique<CPellorinDlg>(
             host, [](Console& console, FlashCounters& counters, PostSerialMessageFn post) {
                 return MakeUpdateEngine(console, counters, std::move(post), kImageDir);
@@ -197,6 +264,24 @@ struct TestWindow {
     FakeDialog host;
     std::unique_ptr<CPellorinDlg> window;
 };
+
+// A port as the catalogue describes it.
+serial::PortInfo Port(int number, const std::string& identity,
+                      serial::PortState state = serial::PortState::Free,
+                      const std::string& reason = {}) {
+    serial::PortInfo port;
+    port.number = number;
+    port.name = port.path = "COM" + std::to_string(number);
+    port.identity = identity;
+    port.device = "\\Device\\" + identity;
+    port.state = state;
+    port.reason = reason;
+    return port;
+}
+
+TestWindow MadeUpPorts(std::vector<serial::PortInfo> ports) {
+    return TestWindow(std::move(ports), true);
+}
 
 // True when `expected` appear in `lines` in this order (each matched as a line's beginning).
 bool InOrder(const std::vector<std::string>& lines, const std::vector<std::string>& expected) {
@@ -237,14 +322,15 @@ class Win32WindowTest : public ::testing::Test {
 }  // namespace
 
 TEST_F(Win32WindowTest, InitialisationFillsTheFieldsAndListsPortsInNumericOrder) {
-    TestWindow t({30, 10, 2, 29, 0});
+    TestWindow t = MadeUpPorts({Port(0, "a"), Port(2, "b"), Port(7, "c", serial::PortState::InUse),
+                                Port(10, "d"), Port(29, "e")});
     FakeDialog& d = t.host;
-    // Ports 0 to 29 are probed; the list keeps their numeric order, the lowest selected.
-    EXPECT_EQ(*d.probed.begin(), 0);
-    EXPECT_EQ(*d.probed.rbegin(), 29);
+    // The ports that open, in numeric order although the control sorts, the lowest selected with
+    // its device in the tooltip; the one in use is not offered.
     EXPECT_EQ(d.combos[IDC_PORT_COMBO],
               (std::vector<std::string>{"COM0", "COM2", "COM10", "COM29"}));
     EXPECT_EQ(d.ComboSelection(IDC_PORT_COMBO), 0);
+    EXPECT_EQ(d.toolTips[IDC_PORT_COMBO], "COM0 (\\Device\\a)");
     // The speed field's template items, added to the sorted combo, keep their order; "19200".
     EXPECT_EQ(d.combos[IDC_BAUD_COMBO],
               (std::vector<std::string>{" 4800", " 9600", "19200", "38400"}));
@@ -259,6 +345,13 @@ TEST_F(Win32WindowTest, InitialisationFillsTheFieldsAndListsPortsInNumericOrder)
     EXPECT_EQ(d.barPosition, 0);
     EXPECT_TRUE(d.log.empty());
     EXPECT_EQ(d.aboutEntries, 1);
+    // The operator's entries come before About, which stays the system menu's last.
+    EXPECT_EQ(d.menu, (std::vector<std::pair<unsigned, std::string>>{{0, ""},
+                                                                     {0x20, "Image folder…"},
+                                                                     {0x30, "Copy log"},
+                                                                     {0x40, "Save log…"},
+                                                                     {0x50, "Open records folder"},
+                                                                     {0x10, "About"}}));
     EXPECT_EQ(t.window->JobMode(), kJobMcuUpdate);
     EXPECT_TRUE(d.timers.empty());
 
@@ -318,6 +411,141 @@ TEST_F(Win32WindowTest, JobButtonsWithoutAPortSaySoAndStartNothing) {
     EXPECT_TRUE(d.ControlEnabled(IDC_UPDATE_MCU));
 }
 
+TEST_F(Win32WindowTest, PortsThatDoNotOpenSayWhyAndARefreshFollowsTheChosenAdapter) {
+    using serial::PortState;
+    const std::string inUse = "in use by another program (the system refused access)";
+    std::vector<serial::PortInfo> ports = {Port(3, "busy", PortState::InUse, inUse)};
+    TestWindow t = MadeUpPorts(ports);
+    FakeDialog& d = t.host;
+    CPellorinDlg& w = *t.window;
+    d.listPorts = [&ports] { return ports; };
+
+    // No port opens: the tooltip and the job buttons' message say which port and why.
+    EXPECT_EQ(d.ComboCount(IDC_PORT_COMBO), 0);
+    EXPECT_EQ(d.toolTips[IDC_PORT_COMBO], "COM3: " + inUse);
+    w.OnCommand(IDC_UPDATE_DSP);
+    ASSERT_EQ(d.boxes.size(), 1u);
+    EXPECT_EQ(d.boxes.back().second,
+              "Canot find serial interface!\nCOM3 (\\Device\\busy): " + inUse);
+
+    // Adapters plugged in: the list follows once the burst of changes has settled.
+    ports = {Port(1, "a"), Port(3, "b"), Port(4, "c")};
+    w.OnDevicesChanged();
+    ASSERT_TRUE(d.Pump([&] { return d.ComboCount(IDC_PORT_COMBO) == 3; }, 5000));
+    EXPECT_EQ(d.ComboSelection(IDC_PORT_COMBO), 0);
+    EXPECT_FALSE(d.timers.count(kPortSettleTimer));
+
+    // The chosen adapter stays selected when the list is made again, under whatever number.
+    d.SelectComboItem(IDC_PORT_COMBO, 2);
+    ports = {Port(2, "c"), Port(5, "a")};
+    w.OnPortListOpening();
+    EXPECT_EQ(d.combos[IDC_PORT_COMBO], (std::vector<std::string>{"COM2", "COM5"}));
+    EXPECT_EQ(d.ComboSelection(IDC_PORT_COMBO), 0);
+    EXPECT_EQ(d.toolTips[IDC_PORT_COMBO], "COM2 (\\Device\\c)");
+
+    // Typed text stays typed.
+    d.SelectComboItem(IDC_PORT_COMBO, -1);
+    d.SetControlText(IDC_PORT_COMBO, "COM9");
+    w.OnPortListOpening();
+    EXPECT_EQ(d.ComboSelection(IDC_PORT_COMBO), -1);
+    EXPECT_EQ(d.ControlText(IDC_PORT_COMBO), "COM9");
+
+    // While a job has the port the list stays; it follows when the job ends.
+    d.SelectComboItem(IDC_PORT_COMBO, 1);
+    w.EnableJobButtons(false);
+    ports = {Port(5, "a"), Port(6, "d")};
+    w.OnPortListOpening();
+    EXPECT_EQ(d.combos[IDC_PORT_COMBO], (std::vector<std::string>{"COM2", "COM5"}));
+    w.EnableJobButtons(true);
+    EXPECT_EQ(d.combos[IDC_PORT_COMBO], (std::vector<std::string>{"COM5", "COM6"}));
+    EXPECT_EQ(d.ComboSelection(IDC_PORT_COMBO), 0);
+}
+
+TEST_F(Win32WindowTest, TheJobOpensTheChosenAdapterOrSaysWhyNot) {
+    // COM1 is a line in the port folder now, but the operator chose another adapter under that
+    // number, which is not plugged in: the job refuses with the reason and writes nothing.
+    sim::PseudoTerminal line;
+    ASSERT_TRUE(line.Ok());
+    ASSERT_TRUE(line.LinkAs((m_comDir / "com1").string()));
+    serial::PortInfo chosen = Port(1, "");
+    chosen.identity = "dir:" + (m_comDir / "com2").string();
+    TestWindow t = MadeUpPorts({chosen});
+    FakeDialog& d = t.host;
+    platform::ScopedClockScale scale(kClockScale);
+
+    t.window->OnCommand(IDC_UPDATE_DSP);
+    ASSERT_TRUE(d.Pump([&] { return t.JobEnded(); }, kJobTimeoutMs));
+    ASSERT_EQ(d.boxes.size(), 1u);
+    EXPECT_EQ(d.boxes.back().second.rfind("Cannot open serial port\nCOM1", 0), 0u);
+    EXPECT_NE(d.boxes.back().second.find("not plugged in"), std::string::npos);
+    EXPECT_EQ(line.ReadMaster(50), std::string());
+}
+
+TEST_F(Win32WindowTest, ImageFolderIsChosenRememberedAndShown) {
+    auto settings = std::make_shared<std::map<std::string, std::string>>();
+    {
+        TestWindow t({}, false, settings);
+        FakeDialog& d = t.host;
+        // Cancelled: nothing changes.
+        EXPECT_TRUE(t.window->OnSysCommand(kImageFolderCommand));
+        EXPECT_EQ(t.window->Engine().ImageFolder(), "");
+        // A folder whose name the engine's file calls cannot take is refused with a message.
+        d.folderToChoose = "/images/€";
+        t.window->OnSysCommand(kImageFolderCommand);
+        EXPECT_EQ(t.window->Engine().ImageFolder(), "");
+        ASSERT_EQ(d.boxes.size(), 1u);
+        EXPECT_TRUE(settings->empty());
+
+        d.folderToChoose = kImageDir;
+        t.window->OnSysCommand(kImageFolderCommand);
+        EXPECT_EQ(t.window->Engine().ImageFolder(), kImageDir);
+        EXPECT_EQ((*settings)[kImageFolderSetting], kImageDir);
+        EXPECT_EQ(d.menu[1].second, "Image folder… (" + kImageDir + ")");
+    }
+    // The next start of the program.
+    TestWindow t({}, false, settings);
+    EXPECT_EQ(t.window->Engine().ImageFolder(), kImageDir);
+    EXPECT_EQ(t.host.menu[1].second, "Image folder… (" + kImageDir + ")");
+    t.host.folderToChoose = "/elsewhere";
+    t.window->OnSysCommand(kImageFolderCommand);
+    EXPECT_EQ(t.host.chooserStart, kImageDir);
+}
+
+TEST_F(Win32WindowTest, LogIsCopiedAndSavedOldestFirstWithTimesAndRecordsAreShown) {
+    TestWindow t;
+    FakeDialog& d = t.host;
+    CPellorinDlg& w = *t.window;
+    w.InsertLogLine("first");
+    w.InsertLogLine("second");
+    EXPECT_EQ(d.log, (std::vector<std::string>{"second", "first"}));  // no times in the list
+
+    w.OnSysCommand(kCopyLogCommand);
+    const std::vector<std::string> lines = w.LogWithTimes();
+    ASSERT_EQ(lines.size(), 2u);
+    // "2026-12-07 14:03:05.123  first"
+    EXPECT_EQ(lines[0].size(), 23u + 2u + 5u);
+    EXPECT_EQ(lines[0].substr(4, 1) + lines[0].substr(10, 1) + lines[0].substr(19, 1), "- .");
+    EXPECT_EQ(lines[0].substr(23), "  first");
+    EXPECT_EQ(lines[1].substr(23), "  second");
+    EXPECT_EQ(d.clipboard, lines[0] + "\r\n" + lines[1] + "\r\n");
+
+    d.saveTo = "/logs/saved.txt";
+    w.OnSysCommand(kSaveLogCommand);
+    EXPECT_EQ(d.files["/logs/saved.txt"], d.clipboard);
+    EXPECT_TRUE(d.boxes.empty());
+    d.writable = false;
+    w.OnSysCommand(kSaveLogCommand);
+    ASSERT_EQ(d.boxes.size(), 1u);
+    EXPECT_EQ(d.boxes.back().second, "The log could not be saved to /logs/saved.txt");
+
+    // Without a file manager the window says where the records are.
+    d.fileManager = false;
+    w.OnSysCommand(kOpenRecordsCommand);
+    ASSERT_EQ(d.opened.size(), 1u);
+    EXPECT_FALSE(d.opened[0].empty());
+    EXPECT_EQ(d.boxes.back().second, "The update records are kept in " + d.opened[0]);
+}
+
 class Win32WindowUpdateTest : public Win32WindowTest,
                               public ::testing::WithParamInterface<std::pair<const char*, int>> {};
 
@@ -329,7 +557,7 @@ TEST_P(Win32WindowUpdateTest, FullUpdateThroughTheWindow) {
     auto device = StartSim(options);
     ASSERT_TRUE(device);
     platform::ScopedClockScale scale(kClockScale);
-    TestWindow t({1});
+    TestWindow t;
     FakeDialog& d = t.host;
     d.SelectComboItem(IDC_BAUD_COMBO, 3);
     const int blocks = ImageLines(image);
@@ -388,7 +616,7 @@ TEST_F(Win32WindowTest, ExitDuringProgrammingEndsTheJobAndTheDialog) {
     auto device = StartSim(options);
     ASSERT_TRUE(device);
     platform::ScopedClockScale scale(kClockScale);
-    TestWindow t({1});
+    TestWindow t;
     FakeDialog& d = t.host;
     CPellorinDlg& w = *t.window;
 

@@ -24,7 +24,7 @@ class PreviewEngine : public WindowEngine {
         : m_console(console), m_counters(counters) {}
     ~PreviewEngine() override { Shutdown(); }
 
-    bool StartJob(int jobMode, bool, const std::string& portName) override {
+    bool StartJob(int jobMode, bool, const std::string& portName, const std::string&) override {
         if (m_running || m_stop) return false;
         if (m_worker.joinable()) m_worker.join();
         m_running = true;
@@ -47,6 +47,9 @@ class PreviewEngine : public WindowEngine {
     }
     void SetJobMode(int) override {}
     bool PortOpen() const override { return false; }
+    void SetImageFolder(const std::string& folder) override { m_imageFolder = folder; }
+    std::string ImageFolder() const override { return m_imageFolder; }
+    std::string RecordsFolder() const override { return {}; }
     void OnSerialMessage(std::uintptr_t, std::intptr_t) override {}
     void ClosePort() override {}
     void CountImageBlocks() override {}
@@ -114,6 +117,7 @@ class PreviewEngine : public WindowEngine {
     std::atomic<bool> m_running{false};
     bool m_stop = false;
     std::thread m_worker;
+    std::string m_imageFolder;
 };
 
 }  // namespace
