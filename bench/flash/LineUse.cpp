@@ -4,72 +4,10 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "platform/JsonText.h"
+
 namespace pellorin::bench {
 namespace {
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-// Reads the JSON string that starts at `at` (its opening quote), as the simulator writes them:
-// the short escapes and \u00XX for one byte each. False on anything else.
-bool ReadJsonString(const std::string& line, std::size_t& at, std::string& out) {
-    if (at >= line.size() || line[at] != '"') return false;
-    out.clear();
-    for (++at; at < line.size(); ++at) {
-        const char c = line[at];
-        if (c == '"') {
-            ++at;
-            return true;
-        }
-        if (c != '\\') {
-            out += c;
-            continue;
-        }
-        if (++at == line.size()) return false;
-        switch (line[at]) {
-            case 'r':
-                out += '\r';
-                break;
-            case 'n':
-                out += '\n';
-                break;
-            case 't':
-                out += '\t';
-                break;
-            case 'b':
-                out += '\b';
-                break;
-            case 'f':
-                out += '\f';
-                break;
-            case '"':
-            case '\\':
-            case '/':
-                out += line[at];
-                break;
-            case 'u': {
-                if (at + 4 >= line.size()) return false;
-                int value = 0;
-                for (int i = 1; i <= 4; ++i) {
-                    const int digit = HexDigit(line[at + static_cast<std::size_t>(i)]);
-                    if (digit < 0) return false;
-                    value = value * 16 + digit;
-                }
-                if (value > 0xFF) return false;  // the simulator writes bytes only
-                out += static_cast<char>(value);
-                at += 4;
-                break;
-            }
-            default:
-                return false;
-        }
-    }
-    return false;
-}
 
 // The value of "key" in one transcript line: a string or a number (its text).
 bool FindMember(const std::string& line, const std::string& key, std::string& value) {
@@ -83,7 +21,7 @@ bool FindMember(const std::string& line, const std::string& key, std::string& va
         at += quoted.size();
     }
     at += quoted.size();
-    if (at < line.size() && line[at] == '"') return ReadJsonString(line, at, value);
+    if (at < line.size() && line[at] == '"') return platform::ReadJsonString(line, at, value);
     const std::size_t end = line.find_first_of(",}", at);
     if (end == std::string::npos) return false;
     value = line.substr(at, end - at);

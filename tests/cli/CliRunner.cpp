@@ -13,6 +13,8 @@
 #include <cstring>
 #include <sstream>
 
+#include "platform/JsonText.h"
+
 extern char** environ;
 
 namespace testing_support {
@@ -172,54 +174,7 @@ class JsonReader {
         m_at += length;
         return true;
     }
-    bool String(std::string& out) {
-        if (m_at >= m_text.size() || m_text[m_at] != '"') return false;
-        ++m_at;
-        while (m_at < m_text.size()) {
-            const char c = m_text[m_at++];
-            if (c == '"') return true;
-            if (static_cast<unsigned char>(c) < 0x20) return false;
-            if (c != '\\') {
-                out += c;
-                continue;
-            }
-            if (m_at >= m_text.size()) return false;
-            const char escape = m_text[m_at++];
-            switch (escape) {
-                case '"':
-                case '\\':
-                case '/':
-                    out += escape;
-                    break;
-                case 'n':
-                    out += '\n';
-                    break;
-                case 'r':
-                    out += '\r';
-                    break;
-                case 't':
-                    out += '\t';
-                    break;
-                case 'b':
-                    out += '\b';
-                    break;
-                case 'f':
-                    out += '\f';
-                    break;
-                case 'u': {
-                    if (m_at + 4 > m_text.size()) return false;
-                    const unsigned code =
-                        static_cast<unsigned>(std::stoul(m_text.substr(m_at, 4), nullptr, 16));
-                    m_at += 4;
-                    out += static_cast<char>(code & 0xFF);
-                    break;
-                }
-                default:
-                    return false;
-            }
-        }
-        return false;
-    }
+    bool String(std::string& out) { return platform::ReadJsonString(m_text, m_at, out); }
     bool Value(JsonValue& value) {
         Space();
         if (m_at >= m_text.size()) return false;

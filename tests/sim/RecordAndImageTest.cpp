@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/JsonText.h"
 #include "sim/HexGen.h"
 #include "sim/HexRecord.h"
 #include "sim/Json.h"
@@ -81,6 +82,20 @@ TEST(TranscriptJson, KeepsEveryByteVisibleAndValid) {
     EXPECT_EQ(JsonString(std::string(":mcu\x01:mcu\r", 10)), R"(":mcu\u0001:mcu\r")");
     EXPECT_EQ(JsonString("a\"b\\c\n\t"), R"("a\"b\\c\n\t")");
     EXPECT_EQ(JsonString(std::string("\x00\x7f\xff", 3)), R"("\u0000\u007f\u00ff")");
+    // Read back, every byte comes out as it went in; what JsonString never writes is refused.
+    std::string bytes;
+    for (int c = 0; c < 256; ++c) bytes += static_cast<char>(c);
+    const std::string quoted = "x" + JsonString(bytes) + ",";
+    std::size_t at = 1;
+    std::string back;
+    ASSERT_TRUE(platform::ReadJsonString(quoted, at, back));
+    EXPECT_EQ(back, bytes);
+    EXPECT_EQ(at, quoted.size() - 1);
+    for (const char* refused :
+         {R"("\u0100")", R"("\x41")", "\"a\tb\"", R"("open)", R"("\u00g0")"}) {
+        at = 0;
+        EXPECT_FALSE(platform::ReadJsonString(refused, at, back)) << refused;
+    }
     JsonObject object;
     object.Add("n", std::int64_t{-3}).Add("ok", true).Add("t", 1.5).AddRaw("a", "[1]");
     EXPECT_EQ(object.Text(), R"({"n":-3,"ok":true,"t":1.500,"a":[1]})");
