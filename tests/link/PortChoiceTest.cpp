@@ -7,11 +7,13 @@
 #include <sys/file.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "SerialLib/Serial/PortCatalog.h"
 #include "SerialLib/Serial/PortSettings.h"
@@ -104,24 +106,20 @@ class LockHolder {
     bool m_locked = false;
 };
 
-// Runs `work` in a child process as user and group "nobody" and returns what it wrote.
+// Runs `work` on a thread of its own as user and group "nobody" and returns what it gave. The raw
+// system calls change the credentials of that thread only (the C library's wrappers would change
+// every thread's), and they end with it; a forked child could instead hang on a lock that one of
+// the test's other threads held at the fork.
 std::string AsNobody(const std::function<std::string()>& work) {
-    int out[2];
-    if (pipe(out) != 0) return {};
-    const pid_t child = fork();
-    if (child == 0) {
-        close(out[0]);
-        if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0) _exit(1);
-        const std::string text = work();
-        (void)!write(out[1], text.data(), text.size());
-        _exit(0);
-    }
-    close(out[1]);
-    std::string text;
-    char buffer[512];
-    for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) text.append(buffer, n);
-    close(out[0]);
-    waitpid(child, nullptr, 0);
+    std::string text = "could not act as nobody";
+    std::thread nobody([&] {
+        if (syscall(SYS_setgroups, 0, nullptr) != 0 ||
+            syscall(SYS_setresgid, 65534, 65534, 65534) != 0 ||
+            syscall(SYS_setresuid, 65534, 65534, 65534) != 0)
+            return;
+        text = work();
+    });
+    nobody.join();
     return text;
 }
 
