@@ -99,6 +99,9 @@ void HeadlessConsole::RunDueTimers() {
             }
             const bool sound = m_display.OnProgramTick(platform::timeGetTime());
             std::lock_guard lock(m_mutex);
+            // A run can end between the load above and the tick, which then turns its phase
+            // back to idle.
+            m_phasesSeen |= 1u << m_display.PhaseEnded();
             if (sound) ++m_endSounds;
             m_elapsed = m_display.ElapsedText();
             m_remain = m_display.RemainText();

@@ -42,10 +42,15 @@ bool ProgressDisplay::OnProgramTick(std::uint32_t now) {
     }
     // Only this thread turns a finished or failed phase back to idle; a compare-exchange keeps a
     // phase that the next job's worker has already moved on.
+    m_phaseEnded = kPhaseIdle;
     phase = kPhaseFinished;
-    if (m_counters.FlashPhase.compare_exchange_strong(phase, kPhaseIdle)) return true;
+    if (m_counters.FlashPhase.compare_exchange_strong(phase, kPhaseIdle)) {
+        m_phaseEnded = kPhaseFinished;
+        return true;
+    }
     phase = kPhaseFailed;
-    m_counters.FlashPhase.compare_exchange_strong(phase, kPhaseIdle);
+    if (m_counters.FlashPhase.compare_exchange_strong(phase, kPhaseIdle))
+        m_phaseEnded = kPhaseFailed;
     return false;
 }
 

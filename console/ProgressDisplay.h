@@ -39,9 +39,13 @@ class ProgressDisplay {
     [[nodiscard]] const std::string& ElapsedText() const { return m_elapsed; }
     [[nodiscard]] const std::string& RemainText() const { return m_remain; }
     [[nodiscard]] const std::string& SpeedText() const { return m_speed; }
+    // The finished or failed phase that the last tick turned back to idle; idle when it turned
+    // none.
+    [[nodiscard]] std::uint8_t PhaseEnded() const { return m_phaseEnded; }
 
   private:
     FlashCounters& m_counters;
+    std::uint8_t m_phaseEnded = kPhaseIdle;
     std::string m_elapsed = "00:00";
     std::string m_remain = "00:00";
     std::string m_speed = "0 Blocks/Sec";
