@@ -315,6 +315,8 @@ void CPellorinDlg::StopTimer(int timerId) {
         if (timerId < 1 || timerId > 2) return;
         m_host.KillTimer(timerId);
         m_timerRunning[timerId - 1] = false;
+        // A run that finished after the last tick still owes the operator its end sound.
+        if (timerId == kProgramTimer && m_display.OnProgramTimerStopped()) m_host.PlayEndSound();
     });
 }
 
