@@ -48,12 +48,12 @@ HICON LoadIconSized(HINSTANCE instance, int metricX, int metricY) {
 
 }  // namespace
 
-std::wstring Widen(const std::string& text) {
+std::wstring Widen(const std::string& text, UINT codePage) {
     if (text.empty()) return {};
     const int length =
-        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+        MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
     std::wstring wide(static_cast<std::size_t>(length), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(),
+    MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), wide.data(),
                         length);
     return wide;
 }
@@ -404,11 +404,7 @@ std::string Win32Host::ToEnginePath(const std::string& path) const {
 
 std::string Win32Host::FromEnginePath(const std::string& path) const {
     if (path.empty() || GetACP() == CP_UTF8) return path;
-    const int length =
-        MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()), nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(length), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()), wide.data(), length);
-    return Narrow(wide);
+    return Narrow(Widen(path, CP_ACP));
 }
 
 void Win32Host::WakeWindowThread() { PostMessageW(m_dialog.load(), kWakeMessage, 0, 0); }

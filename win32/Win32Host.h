@@ -17,8 +17,8 @@ namespace pellorin::win32 {
 // The private message that makes the window thread carry out the worker's queued calls.
 inline constexpr UINT kWakeMessage = WM_APP + 1;
 
-// UTF-8 to UTF-16 and back, for the window's texts.
-[[nodiscard]] std::wstring Widen(const std::string& text);
+// UTF-8 (or text in `codePage`) to UTF-16, and UTF-16 to UTF-8, for the window's texts.
+[[nodiscard]] std::wstring Widen(const std::string& text, UINT codePage = CP_UTF8);
 [[nodiscard]] std::string Narrow(const std::wstring& text);
 
 class Win32Host : public DialogHost {
