@@ -1,7 +1,8 @@
 # The simulated inverter's transcript as the measure of a job: what the device received and sent,
 # line by line. Sourced by test-windows.sh and drive-win32-window.sh, which run a job from a
 # Windows program under Wine and check that the device saw exactly what it sees from the Linux
-# pellorin-cli for the same job (same image, same speed, same device options).
+# pellorin-cli for the same job (same image, same speed, same device options), and by
+# bench-windows.sh, which measures the line's use from the transcript.
 #
 # The transcript's time stamps are the only part that differs from run to run; the comparison
 # leaves them out and keeps every other field (the line received, every byte of the reply, the
