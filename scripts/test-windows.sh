@@ -41,25 +41,20 @@ relay=$!
 for _ in $(seq 100); do [ -s "$build/nullmodem.ports" ] && break; sleep 0.05; done
 read -r port_device peer_device <"$build/nullmodem.ports"
 
+for device in "$port_device" "$peer_device"; do
+  case "$device" in
+    /dev/pts/*) ;;
+    *) echo "test-windows: the relay's line is '${device}', not a pseudo-terminal; refusing to run" >&2; exit 1 ;;
+  esac
+done
+
 [ -f "$WINEPREFIX/system.reg" ] || wine wineboot -i >/dev/null 2>&1
 # Every COM number from 1 to 255 is mapped: the two of the relay to its pseudo-terminals, all
-# others to nothing.
+# others to nothing; the mapping stops the run if any number resolves to /dev/ttyS* or a used
+# one to anything but its pseudo-terminal.
 source scripts/wine-window-lib.sh
 source scripts/transcript-lib.sh
 wine_window_map_ports "${test_port#COM}=$port_device" "${test_peer#COM}=$peer_device"
-
-mappings=$(wine reg query 'HKLM\Software\Wine\Ports' | tr -d '\r')
-for port in "$test_port" "$test_peer"; do
-  device=$(awk -v p="$port" '$1 == p { print $3 }' <<<"$mappings")
-  case "$device" in
-    /dev/pts/*) ;;
-    *) echo "test-windows: $port is mapped to '${device}', not to a pseudo-terminal; refusing to run" >&2; exit 1 ;;
-  esac
-done
-if grep -q '/dev/ttyS' <<<"$mappings"; then
-  echo "test-windows: a COM port is mapped to /dev/ttyS*; refusing to run" >&2
-  exit 1
-fi
 
 # One server for the whole run (each program then starts in milliseconds); a server that the
 # registry changes started may still be there, which is as good.
@@ -92,8 +87,7 @@ windows_cli_run() {
   transcript_sim_start "$sim" "$run" "$cli_com" "$@"
   wine_window_map_ports "$cli_com=$TRANSCRIPT_SIM_SLAVE"
   start=$(date +%s%N)
-  # Standard error gets the serial layer's trace lines; under Wine on a pseudo-terminal every
-  # event wait that ends without bits writes one (Wine cannot read a pty's modem lines).
+  # Standard error gets the serial layer's trace lines.
   wine "$cli_exe" update "$target" --port "COM$cli_com" --image "Z:${image//\//\\}" \
     --baud "$baud" >"$run/cli.out" 2>"$run/cli.err" || status=$?
   TRANSCRIPT_JOB_MS=$((($(date +%s%N) - start) / 1000000))
