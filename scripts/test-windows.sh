@@ -48,7 +48,7 @@ for device in "$port_device" "$peer_device"; do
   esac
 done
 
-[ -f "$WINEPREFIX/system.reg" ] || wine wineboot -i >/dev/null 2>&1
+[ -f "$WINEPREFIX/system.reg" ] || { wine wineboot -i </dev/null >/dev/null 2>&1; wineserver -w; }
 # Every COM number from 1 to 255 is mapped: the two of the relay to its pseudo-terminals, all
 # others to nothing; the mapping stops the run if any number resolves to /dev/ttyS* or a used
 # one to anything but its pseudo-terminal.
@@ -56,9 +56,7 @@ source scripts/wine-window-lib.sh
 source scripts/transcript-lib.sh
 wine_window_map_ports "${test_port#COM}=$port_device" "${test_peer#COM}=$peer_device"
 
-# One server for the whole run (each program then starts in milliseconds); a server that the
-# registry changes started may still be there, which is as good.
-wineserver -p 2>/dev/null || true
+wine_server_persist
 export PELLORIN_TEST_PORT=$test_port PELLORIN_TEST_PEER=$test_peer
 ctest --test-dir "$build" --output-on-failure
 kill "$relay" 2>/dev/null || true

@@ -52,18 +52,35 @@ wine_window_map_ports() {
   } >"$reg"
   wine regedit /S "$reg" >/dev/null 2>&1
   wineserver -w
-  # The mount manager links the numbers when Wine starts; start it once and check the links.
-  wine cmd /c exit >/dev/null 2>&1 || true
-  for n in $(seq 1 255); do
-    target=$(readlink "$WINEPREFIX/dosdevices/com$n" 2>/dev/null || true)
-    case "$target" in
-      /dev/ttyS*) echo "wine: COM$n resolves to $target: stopping" >&2; return 1 ;;
-    esac
-    if [ -n "${wanted[$n]:-}" ] && [ "$target" != "${wanted[$n]}" ]; then
-      echo "wine: COM$n resolves to '$target', not ${wanted[$n]}" >&2
-      return 1
-    fi
+  # The mount manager links the numbers when Wine starts; start it once and check the links,
+  # giving it a few seconds to make the wanted ones.
+  wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+  local tries=0 missing
+  while :; do
+    missing=""
+    for n in $(seq 1 255); do
+      target=$(readlink "$WINEPREFIX/dosdevices/com$n" 2>/dev/null || true)
+      case "$target" in
+        /dev/ttyS*) echo "wine: COM$n resolves to $target: stopping" >&2; return 1 ;;
+      esac
+      if [ -n "${wanted[$n]:-}" ] && [ "$target" != "${wanted[$n]}" ]; then
+        missing="COM$n resolves to '$target', not ${wanted[$n]}"
+      fi
+    done
+    [ -z "$missing" ] && return 0
+    tries=$((tries + 1))
+    [ "$tries" -ge 50 ] && { echo "wine: $missing" >&2; return 1; }
+    sleep 0.1
   done
+}
+
+# wine_server_persist: one Wine server for the rest of the run, so that each program starts in
+# milliseconds. Wine's own background programs (services, devices, the desktop) are started here
+# with nothing of the caller's: started by a program under test they would inherit its output
+# pipes and, living as long as the server, keep a reader such as ctest waiting for their end.
+wine_server_persist() {
+  wineserver -p </dev/null >/dev/null 2>&1 || true
+  wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 }
 
 # wine_window_display: a virtual X display of its own; sets DISPLAY.
