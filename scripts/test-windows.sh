@@ -56,7 +56,9 @@ source scripts/wine-window-lib.sh
 source scripts/transcript-lib.sh
 wine_window_map_ports "${test_port#COM}=$port_device" "${test_peer#COM}=$peer_device"
 
-wine_server_persist
+# No persistent Wine server: Wine's background programs (services, devices) start with the first
+# program of each run and end a few seconds after its last, which is when a new mapping of the
+# COM numbers takes effect; kept alive they would also hold ctest's output pipe open for good.
 export PELLORIN_TEST_PORT=$test_port PELLORIN_TEST_PEER=$test_peer
 ctest --test-dir "$build" --output-on-failure
 kill "$relay" 2>/dev/null || true

@@ -74,15 +74,6 @@ wine_window_map_ports() {
   done
 }
 
-# wine_server_persist: one Wine server for the rest of the run, so that each program starts in
-# milliseconds. Wine's own background programs (services, devices, the desktop) are started here
-# with nothing of the caller's: started by a program under test they would inherit its output
-# pipes and, living as long as the server, keep a reader such as ctest waiting for their end.
-wine_server_persist() {
-  wineserver -p </dev/null >/dev/null 2>&1 || true
-  wine cmd /c exit </dev/null >/dev/null 2>&1 || true
-}
-
 # wine_window_display: a virtual X display of its own; sets DISPLAY.
 wine_window_display() {
   local n
