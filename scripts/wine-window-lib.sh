@@ -52,24 +52,28 @@ wine_window_map_ports() {
   } >"$reg"
   wine regedit /S "$reg" >/dev/null 2>&1
   wineserver -w
-  # The mount manager links the numbers when Wine starts; start it once and check the links,
-  # giving it a few seconds to make the wanted ones.
+  # The mount manager links the numbers when Wine starts, from the registry, and may finish after
+  # the program that started it: start Wine once, wait for it to end, then check the links (given
+  # a few more seconds), before anything that opens a port runs. Links left from before (a new
+  # prefix links COM1 to /dev/ttyS0) are removed first.
+  rm -f "$WINEPREFIX"/dosdevices/com[0-9]*
   wine cmd /c exit </dev/null >/dev/null 2>&1 || true
-  local tries=0 missing
+  wineserver -w
+  local tries=0 wrong
   while :; do
-    missing=""
+    wrong=""
     for n in $(seq 1 255); do
       target=$(readlink "$WINEPREFIX/dosdevices/com$n" 2>/dev/null || true)
       case "$target" in
-        /dev/ttyS*) echo "wine: COM$n resolves to $target: stopping" >&2; return 1 ;;
+        /dev/ttyS*) wrong="COM$n resolves to $target" ;;
       esac
       if [ -n "${wanted[$n]:-}" ] && [ "$target" != "${wanted[$n]}" ]; then
-        missing="COM$n resolves to '$target', not ${wanted[$n]}"
+        wrong="COM$n resolves to '$target', not ${wanted[$n]}"
       fi
     done
-    [ -z "$missing" ] && return 0
+    [ -z "$wrong" ] && return 0
     tries=$((tries + 1))
-    [ "$tries" -ge 50 ] && { echo "wine: $missing" >&2; return 1; }
+    [ "$tries" -ge 100 ] && { echo "wine: $wrong: stopping" >&2; return 1; }
     sleep 0.1
   done
 }
