@@ -25,6 +25,7 @@ class FlashEngine : public UpdateProcedures {
 
     void UpdateDsp() override;
     void UpdateMcu() override;
+    void PortLost() override;
 
     // Sends the entry command (twice at most) and returns the device state from its reply, the
     // block number through resumeBlock; both 0 when no state reply came.

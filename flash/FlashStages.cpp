@@ -89,7 +89,12 @@ void FlashEngine::ReportConnectFail() {
     m_link.Outcome.store(JobOutcome::ConnectFail);
     Log("connect fail");
     // A device that has gone ends the run as a failure, not as an idle port.
-    if (m_channel.LinkLost()) m_counters.FlashPhase.store(kPhaseFailed);
+    if (m_channel.LinkLost()) PortLost();
+}
+
+void FlashEngine::PortLost() {
+    m_counters.FlashPhase.store(kPhaseFailed);
+    m_link.Record.SetFlashPhase(kPhaseFailed);
 }
 
 }  // namespace pellorin

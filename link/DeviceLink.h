@@ -93,6 +93,8 @@ class DeviceLink {
     void Log(const std::string& line);
     // Closes the port unless it is closed already; true when this call closed it.
     bool ClosePortOnce();
+    // The port could not be set up: closed, reported, and a failed run when the line went away.
+    void ReportSetupFail();
     void BeginRecord();
 
     platform::WindowObject& m_window;

@@ -68,9 +68,7 @@ void DeviceLink::OpenPort(bool negotiateBaud) {
     }
     Channel.ResetLinkLost();
     if (Port.Setup(kContactBaud, 8, NOPARITY, ONESTOPBIT) != ERROR_SUCCESS) {
-        ClosePortOnce();
-        Outcome.store(JobOutcome::PortSetupFailed);
-        Log(" Setup serial port  fail!");
+        ReportSetupFail();
         return;
     }
     if (!negotiateBaud) return;
@@ -84,10 +82,15 @@ void DeviceLink::OpenPort(bool negotiateBaud) {
     if (Port.Setup(rate.baud, 8, NOPARITY, ONESTOPBIT) == ERROR_SUCCESS) {
         Log(PortName + " was opened!");
     } else {
-        ClosePortOnce();
-        Outcome.store(JobOutcome::PortSetupFailed);
-        Log(" Setup serial port  fail!");
+        ReportSetupFail();
     }
+}
+
+void DeviceLink::ReportSetupFail() {
+    ClosePortOnce();
+    Outcome.store(JobOutcome::PortSetupFailed);
+    Log(" Setup serial port  fail!");
+    if (Channel.LinkLost() && m_procedures != nullptr) m_procedures->PortLost();
 }
 
 }  // namespace pellorin

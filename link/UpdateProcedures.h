@@ -11,6 +11,9 @@ class UpdateProcedures {
     virtual ~UpdateProcedures() = default;
     virtual void UpdateDsp() = 0;
     virtual void UpdateMcu() = 0;
+    // The line went away before a procedure could begin (the adapter was pulled out while the
+    // speed was being agreed): the run ends as a failed one.
+    virtual void PortLost() {}
 };
 
 }  // namespace pellorin
