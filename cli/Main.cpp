@@ -5,12 +5,9 @@
 
 #include "cli/Commands.h"
 #include "cli/Output.h"
+#include "console/ToolVersion.h"
 #include "platform/Terminal.h"
 #include "platform/TerminationSignals.h"
-
-#ifndef PELLORIN_VERSION
-#define PELLORIN_VERSION "0"
-#endif
 
 int main(int argc, char** argv) {
     using namespace pellorin::cli;
@@ -26,12 +23,13 @@ int main(int argc, char** argv) {
 
     switch (options.command) {
         case Command::Help:
-            std::cout << "pellorin-cli " PELLORIN_VERSION
-                         ": updates the DSP or MCU of Pellorin inverters\n\n"
+            std::cout << "pellorin-cli " << pellorin::ToolVersion()
+                      << ": updates the DSP or MCU of Pellorin inverters\n\n"
                       << UsageText();
             return kExitUpdated;
         case Command::Version:
-            std::cout << "pellorin-cli " PELLORIN_VERSION "\n";
+            // The version the update records name: the build's git describe where there is one.
+            std::cout << "pellorin-cli " << pellorin::ToolVersion() << "\n";
             return kExitUpdated;
         case Command::Ports:
             return RunPortsCommand(options, std::cout);
