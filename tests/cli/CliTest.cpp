@@ -7,6 +7,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -266,6 +267,18 @@ TEST_F(CliTest, EveryExitStatusHasItsCause) {
         const CliRun mcu = update("COM1", mcuImage);
         EXPECT_EQ(mcu.exitStatus, 3);
         EXPECT_NE(mcu.out.find("no verification record"), std::string::npos) << mcu.out;
+        // --quiet prints the result alone, and the same device under two names is one port.
+        const CliRun quiet = RunCli(
+            {"update", "dsp", "--port", "COM1", "--image", folder.File("broken.hex"), "--quiet"},
+            folder.Path());
+        EXPECT_EQ(quiet.exitStatus, 3);
+        EXPECT_EQ(std::count(quiet.out.begin(), quiet.out.end(), '\n'), 1) << quiet.out;
+        EXPECT_EQ(quiet.out.find("record checksum"), std::string::npos) << quiet.out;
+        EXPECT_EQ(RunCli({"update", "dsp", "--port", "COM1", "--port", folder.File("com1"),
+                          "--image", image},
+                         folder.Path())
+                      .exitStatus,
+                  1);
         EXPECT_TRUE(device.Received().empty());
         devices.clear();
     }
