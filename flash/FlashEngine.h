@@ -77,6 +77,8 @@ class FlashEngine : public UpdateProcedures {
     void FailVerification();
     std::string ImageName() const;
     void PublishWrittenBlock(std::uint32_t block);
+    // The run's phase, for the window's clock and for the update record alike.
+    void SetPhase(std::uint8_t phase);
     // Sends a closing command up to three times until the expected reply; the outcome is not
     // needed by the caller.
     void SendUpToThreeTimes(const char* command, const char* expected);

@@ -67,16 +67,14 @@ void FlashEngine::BeginProgram() {
     m_counters.PercentShown.store(0);
     m_counters.FlashStartTime.store(platform::timeGetTime());
     if (!m_console.StopRequested()) m_console.StartTimer(kProgramTimer, kProgramClockMs);
-    m_counters.FlashPhase.store(kPhaseProgramming);
-    m_link.Record.SetFlashPhase(kPhaseProgramming);
+    SetPhase(kPhaseProgramming);
     m_counters.WrittenBlocks.store(0);
 }
 
 void FlashEngine::FinishReflash() {
     Pause(kFinishPauseMs);
     m_link.Outcome.store(JobOutcome::Updated);
-    m_counters.FlashPhase.store(kPhaseFinished);
-    m_link.Record.SetFlashPhase(kPhaseFinished);
+    SetPhase(kPhaseFinished);
     const DWORD reflashTime = platform::timeGetTime() - m_counters.EraseStartTime.load();
     Log("Reflash  case time:" + std::to_string(reflashTime) + "ms");
     // The programming clock keeps ticking through this pause so that one of its ticks sees the
@@ -92,9 +90,11 @@ void FlashEngine::ReportConnectFail() {
     if (m_channel.LinkLost()) PortLost();
 }
 
-void FlashEngine::PortLost() {
-    m_counters.FlashPhase.store(kPhaseFailed);
-    m_link.Record.SetFlashPhase(kPhaseFailed);
+void FlashEngine::PortLost() { SetPhase(kPhaseFailed); }
+
+void FlashEngine::SetPhase(std::uint8_t phase) {
+    m_counters.FlashPhase.store(phase);
+    m_link.Record.SetFlashPhase(phase);
 }
 
 }  // namespace pellorin

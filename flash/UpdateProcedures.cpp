@@ -87,8 +87,7 @@ void FlashEngine::PublishWrittenBlock(std::uint32_t block) {
 void FlashEngine::Fail(const std::string& line, JobOutcome outcome) {
     m_link.Outcome.store(outcome);
     m_image.Close();
-    m_counters.FlashPhase.store(kPhaseFailed);
-    m_link.Record.SetFlashPhase(kPhaseFailed);
+    SetPhase(kPhaseFailed);
     Log(line);
 }
 
