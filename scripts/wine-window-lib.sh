@@ -53,28 +53,21 @@ wine_window_map_ports() {
   wine regedit /S "$reg" >/dev/null 2>&1
   wineserver -w
   # The mount manager links the numbers when Wine starts, from the registry, and may finish after
-  # the program that started it: start Wine once, wait for it to end, then check the links (given
-  # a few more seconds), before anything that opens a port runs. Links left from before (a new
-  # prefix links COM1 to /dev/ttyS0) are removed first.
+  # the program that started it: start Wine once and wait for all of it to end, then check the
+  # links before anything that opens a port runs. Links left from before (a new prefix links COM1
+  # to /dev/ttyS0) are removed first.
   rm -f "$WINEPREFIX"/dosdevices/com[0-9]*
   wine cmd /c exit </dev/null >/dev/null 2>&1 || true
   wineserver -w
-  local tries=0 wrong
-  while :; do
-    wrong=""
-    for n in $(seq 1 255); do
-      target=$(readlink "$WINEPREFIX/dosdevices/com$n" 2>/dev/null || true)
-      case "$target" in
-        /dev/ttyS*) wrong="COM$n resolves to $target" ;;
-      esac
-      if [ -n "${wanted[$n]:-}" ] && [ "$target" != "${wanted[$n]}" ]; then
-        wrong="COM$n resolves to '$target', not ${wanted[$n]}"
-      fi
-    done
-    [ -z "$wrong" ] && return 0
-    tries=$((tries + 1))
-    [ "$tries" -ge 100 ] && { echo "wine: $wrong: stopping" >&2; return 1; }
-    sleep 0.1
+  for n in $(seq 1 255); do
+    target=$(readlink "$WINEPREFIX/dosdevices/com$n" 2>/dev/null || true)
+    case "$target" in
+      /dev/ttyS*) echo "wine: COM$n resolves to $target: stopping" >&2; return 1 ;;
+    esac
+    if [ -n "${wanted[$n]:-}" ] && [ "$target" != "${wanted[$n]}" ]; then
+      echo "wine: COM$n resolves to '$target', not ${wanted[$n]}" >&2
+      return 1
+    fi
   done
 }
 
