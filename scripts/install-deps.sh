@@ -8,6 +8,7 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config
   libgtest-dev libgmock-dev
+  nlohmann-json3-dev
   qt6-base-dev libgl-dev
   fonts-wqy-microhei
   sound-theme-freedesktop
