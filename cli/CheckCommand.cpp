@@ -46,29 +46,29 @@ int RunCheckCommand(const Options& options, std::ostream& out) {
     const std::vector<ImageProblem> problems = ProblemsOf(facts);
 
     if (options.json) {
-        out << "{\"image\":" << JsonString(path)
-            << ",\"accepted\":" << (accepted ? "true" : "false") << ",\"lines\":" << facts.Lines
-            << ",\"data_records\":" << facts.DataRecords << ",\"ranges\":[";
-        for (std::size_t i = 0; i < facts.Ranges.size(); ++i) {
-            out << (i ? "," : "") << "{\"first\":\"0x" << Hex(facts.Ranges[i].First, 8)
-                << "\",\"last\":\"0x" << Hex(facts.Ranges[i].End - 1, 8) << "\"}";
+        Json ranges = Json::array();
+        for (const AddressRange& range : facts.Ranges) {
+            ranges.push_back(
+                {{"first", "0x" + Hex(range.First, 8)}, {"last", "0x" + Hex(range.End - 1, 8)}});
         }
-        out << "],\"verification_line\":";
-        if (facts.VerifyLine != 0) {
-            out << facts.VerifyLine;
-        } else {
-            out << "null";
-        }
+        Json problemList = Json::array();
+        for (const ImageProblem& problem : problems)
+            problemList.push_back({{"line", problem.line}, {"reason", problem.reason}});
         // Without a verification record the DSP is never asked for a sum.
-        out << ",\"dsp_sum\":"
-            << (facts.VerifyLine != 0 ? "\"" + Hex(facts.SumAtVerifyLine, 4) + "\"" : "null")
-            << ",\"mcu_sum\":\"" << Hex(facts.WholeSum, 4) << "\",\"problems\":[";
-        for (std::size_t i = 0; i < problems.size(); ++i) {
-            out << (i ? "," : "") << "{\"line\":" << problems[i].line
-                << ",\"reason\":" << JsonString(problems[i].reason) << "}";
-        }
-        // The check ends at the first bad line, as the engine's does: nothing more is counted.
-        out << "],\"more_problems\":0}\n";
+        const bool verifies = facts.VerifyLine != 0;
+        out << JsonText({{"image", path},
+                         {"accepted", accepted},
+                         {"lines", facts.Lines},
+                         {"data_records", facts.DataRecords},
+                         {"ranges", ranges},
+                         {"verification_line", verifies ? Json(facts.VerifyLine) : Json()},
+                         {"dsp_sum", verifies ? Json(Hex(facts.SumAtVerifyLine, 4)) : Json()},
+                         {"mcu_sum", Hex(facts.WholeSum, 4)},
+                         {"problems", problemList},
+                         // The check ends at the first bad line, as the engine's does: nothing
+                         // more is counted.
+                         {"more_problems", 0}})
+            << "\n";
     } else {
         out << path << ": " << (accepted ? "accepted" : "refused") << "\n";
         for (const ImageProblem& problem : problems) out << "  " << ProblemText(problem) << "\n";

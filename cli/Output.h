@@ -24,8 +24,10 @@ enum ExitStatus : int {
 // A short name for the JSON "outcome" field and the summary table.
 [[nodiscard]] const char* OutcomeName(int exitStatus);
 
-// `text` as a JSON string literal, quotes included (platform/JsonText.h).
-using platform::JsonString;
+// JSON values and their one-line text (platform/JsonText.h).
+using platform::Json;
+using platform::JsonNumber;
+using platform::JsonText;
 
 // "mm:ss" for a number of seconds.
 [[nodiscard]] std::string MinutesSeconds(unsigned seconds);

@@ -43,16 +43,19 @@ int RunPortsCommand(const Options& options, std::ostream& out) {
         if (options.json) {
             const std::string remedy =
                 port.state == serial::PortState::NotPermitted ? port.reason : "";
-            out << "{\"port\":" << JsonString(port.name) << ",\"number\":" << port.number
-                << ",\"identity\":" << JsonString(port.identity)
-                << ",\"path\":" << JsonString(port.path)
-                << ",\"device\":" << JsonString(port.device)
-                << ",\"maker\":" << JsonString(port.maker)
-                << ",\"product\":" << JsonString(port.product)
-                << ",\"serial\":" << JsonString(port.serialNumber) << ",\"state\":\""
-                << StateWord(port.state) << "\",\"user\":" << JsonString(HoldersOf(port))
-                << ",\"remedy\":" << JsonString(remedy) << ",\"reason\":" << JsonString(port.reason)
-                << "}\n";
+            out << JsonText({{"port", port.name},
+                             {"number", port.number},
+                             {"identity", port.identity},
+                             {"path", port.path},
+                             {"device", port.device},
+                             {"maker", port.maker},
+                             {"product", port.product},
+                             {"serial", port.serialNumber},
+                             {"state", StateWord(port.state)},
+                             {"user", HoldersOf(port)},
+                             {"remedy", remedy},
+                             {"reason", port.reason}})
+                << "\n";
             continue;
         }
         std::string adapter = port.maker;

@@ -125,8 +125,8 @@ class Reporter {
         ClearStatus();
         for (const auto& [job, line] : lines) {
             if (m_style == Style::Json) {
-                m_out << "{\"event\":\"log\",\"port\":" << JsonString(m_jobs[job].port)
-                      << ",\"line\":" << JsonString(line) << "}\n";
+                m_out << JsonText({{"event", "log"}, {"port", m_jobs[job].port}, {"line", line}})
+                      << "\n";
             } else {
                 m_out << (m_several ? m_jobs[job].port + ": " : std::string()) << line << "\n";
             }
@@ -140,29 +140,33 @@ class Reporter {
             if (!job.running || now - job.lastProgressTick < kProgressEveryMs) continue;
             job.lastProgressTick = now;
             const Progress p = ProgressOf(job);
-            m_out << "{\"event\":\"progress\",\"port\":" << JsonString(job.port) << ",\"stage\":\""
-                  << p.stage << "\",\"blocks\":" << p.blocks << ",\"total\":" << p.total
-                  << ",\"percent\":" << p.percent << ",\"blocks_per_s\":" << p.speed
-                  << ",\"elapsed_s\":" << p.elapsed << ",\"remaining_s\":";
-            if (p.remaining >= 0) {
-                m_out << p.remaining;
-            } else {
-                m_out << "null";
-            }
-            m_out << "}\n";
+            m_out << JsonText({{"event", "progress"},
+                               {"port", job.port},
+                               {"stage", p.stage},
+                               {"blocks", p.blocks},
+                               {"total", p.total},
+                               {"percent", p.percent},
+                               {"blocks_per_s", p.speed},
+                               {"elapsed_s", p.elapsed},
+                               {"remaining_s", p.remaining >= 0 ? Json(p.remaining) : Json()}})
+                  << "\n";
         }
     }
 
     void Result(const Job& job) {
         if (m_style == Style::Json) {
             Flush();
-            m_out << "{\"event\":\"result\",\"port\":" << JsonString(job.port) << ",\"target\":\""
-                  << TargetName(m_options.jobMode) << "\",\"image\":" << JsonString(job.image)
-                  << ",\"outcome\":\"" << OutcomeName(job.exitStatus)
-                  << "\",\"exit\":" << job.exitStatus << ",\"blocks\":" << job.blocks
-                  << ",\"total\":" << job.total << ",\"duration_s\":" << Seconds(job)
-                  << ",\"record\":"
-                  << (job.recordPath.empty() ? "null" : JsonString(job.recordPath)) << "}\n";
+            m_out << JsonText({{"event", "result"},
+                               {"port", job.port},
+                               {"target", TargetName(m_options.jobMode)},
+                               {"image", job.image},
+                               {"outcome", OutcomeName(job.exitStatus)},
+                               {"exit", job.exitStatus},
+                               {"blocks", job.blocks},
+                               {"total", job.total},
+                               {"duration_s", JsonNumber(Seconds(job), 6)},
+                               {"record", job.recordPath.empty() ? Json() : Json(job.recordPath)}})
+                  << "\n";
             return;
         }
         if (m_several) return;  // the summary table tells it
@@ -175,8 +179,11 @@ class Reporter {
         Flush();
         ClearStatus();
         if (m_style == Style::Json) {
-            m_out << "{\"event\":\"summary\",\"ports\":" << m_jobs.size() << ",\"exit\":" << worst
-                  << ",\"outcome\":\"" << OutcomeName(worst) << "\"}\n";
+            m_out << JsonText({{"event", "summary"},
+                               {"ports", m_jobs.size()},
+                               {"exit", worst},
+                               {"outcome", OutcomeName(worst)}})
+                  << "\n";
         } else if (m_several) {
             char row[256];
             std::snprintf(row, sizeof row, "%-14s %-6s %-14s %13s %8s %5s\n", "PORT", "TARGET",

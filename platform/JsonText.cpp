@@ -1,112 +1,68 @@
-// JSON string escaping, and reading it back.
+// JSON text through the JSON library, with the control characters it leaves alone escaped.
 #include "platform/JsonText.h"
 
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 
 namespace platform {
+namespace {
 
-std::string JsonString(const std::string& text) {
-    std::string out = "\"";
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            case '\b':
-                out += "\\b";
-                break;
-            case '\f':
-                out += "\\f";
-                break;
-            default:
-                if (byte < 0x20 || byte >= 0x7F) {
-                    char escaped[8];
-                    std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
-                    out += escaped;
-                } else {
-                    out += c;
-                }
+// The library escapes U+0000..U+001F; DEL and the C1 controls (U+0080..U+009F, C2 80..C2 9F in
+// UTF-8) it writes as they are. Its output is valid UTF-8, so a C2 byte always starts a character,
+// and these bytes only occur inside strings.
+std::string EscapeRemainingControls(std::string text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        unsigned control = 0x100;
+        if (byte == 0x7F) {
+            control = byte;
+        } else if (byte == 0xC2 && i + 1 < text.size()) {
+            const auto next = static_cast<unsigned char>(text[i + 1]);
+            if (next >= 0x80 && next <= 0x9F) {
+                control = next;
+                ++i;
+            }
         }
+        if (control == 0x100) {
+            out += text[i];
+            continue;
+        }
+        char escaped[8];
+        std::snprintf(escaped, sizeof escaped, "\\u%04x", control);
+        out += escaped;
     }
-    out += '"';
     return out;
 }
 
-namespace {
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
 }  // namespace
 
-bool ReadJsonString(const std::string& text, std::size_t& at, std::string& out) {
-    if (at >= text.size() || text[at] != '"') return false;
-    out.clear();
-    for (std::size_t i = at + 1; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c == '"') {
-            at = i + 1;
-            return true;
-        }
-        if (static_cast<unsigned char>(c) < 0x20) return false;
-        if (c != '\\') {
-            out += c;
-            continue;
-        }
-        if (++i == text.size()) return false;
-        switch (text[i]) {
-            case 'r':
-                out += '\r';
-                break;
-            case 'n':
-                out += '\n';
-                break;
-            case 't':
-                out += '\t';
-                break;
-            case 'b':
-                out += '\b';
-                break;
-            case 'f':
-                out += '\f';
-                break;
-            case '"':
-            case '\\':
-            case '/':
-                out += text[i];
-                break;
-            case 'u': {
-                if (i + 4 >= text.size()) return false;
-                int value = 0;
-                for (std::size_t digit = 1; digit <= 4; ++digit) {
-                    const int v = HexDigit(text[i + digit]);
-                    if (v < 0) return false;
-                    value = value * 16 + v;
-                }
-                if (value > 0xFF) return false;  // every byte is written as its own code point
-                out += static_cast<char>(value);
-                i += 4;
-                break;
-            }
-            default:
-                return false;
-        }
+std::string JsonText(const Json& value) {
+    return EscapeRemainingControls(
+        value.dump(-1, ' ', /*ensure_ascii=*/false, Json::error_handler_t::replace));
+}
+
+std::string JsonString(const std::string& text) { return JsonText(Json(text)); }
+
+Json JsonNumber(double value, int significantDigits) {
+    if (!std::isfinite(value)) return nullptr;
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*g", significantDigits, value);
+    const double shown = std::strtod(text, nullptr);
+    if (shown == std::trunc(shown) && std::fabs(shown) < 9.0e15) {
+        return static_cast<std::int64_t>(shown);
     }
+    return shown;
+}
+
+bool ParseJson(const std::string& text, Json& value) {
+    // Without exceptions the library answers a value it could not parse as "discarded".
+    value = Json::parse(text, nullptr, /*allow_exceptions=*/false);
+    if (!value.is_discarded()) return true;
+    value = nullptr;
     return false;
 }
 

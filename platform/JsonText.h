@@ -1,19 +1,35 @@
-// A text as a JSON string, for the JSON that pellorin-cli and the simulated inverter write.
+// JSON text for what pellorin-cli and the simulated inverter write and read, through the JSON
+// library: valid UTF-8 passes through, a byte that is not UTF-8 becomes U+FFFD, and every control
+// character is escaped, so one value is always one line of valid JSON that cannot move a terminal.
 #pragma once
 
-#include <cstddef>
+#include <nlohmann/json.hpp>
 #include <string>
+
+// Objects that keep their members' order (ordered_json) came with 3.9.
+static_assert(NLOHMANN_JSON_VERSION_MAJOR > 3 ||
+                  (NLOHMANN_JSON_VERSION_MAJOR == 3 && NLOHMANN_JSON_VERSION_MINOR >= 9),
+              "the JSON library (nlohmann-json3-dev) must be version 3.9 or later");
 
 namespace platform {
 
-// The text as a quoted JSON string: control bytes as "\r" or "\u0001", and bytes from 0x7F up
-// as \u007f..\u00ff (each byte as the code point of the same value), so that every byte stays
-// visible and non-UTF-8 input still yields valid JSON.
+// A JSON value whose object members keep the order they were set in: scripts read the fields in
+// that order.
+using Json = nlohmann::ordered_json;
+
+// `value` as compact JSON on one line, without a line end.
+[[nodiscard]] std::string JsonText(const Json& value);
+
+// `text` as a quoted JSON string.
 [[nodiscard]] std::string JsonString(const std::string& text);
 
-// Reads back a JSON string as JsonString writes them: the short escapes, and \u0000 to \u00ff as
-// one byte each. `at` is the index of the opening quote; on success `out` holds the bytes and
-// `at` the index after the closing quote. False on anything else.
-[[nodiscard]] bool ReadJsonString(const std::string& text, std::size_t& at, std::string& out);
+// `value` as printf's "%.*g" shows it with `significantDigits`: the value of that text, a whole
+// number as an integer (no ".0"), null when not finite. Keeps the text of a field that was
+// written with a stream's default format.
+[[nodiscard]] Json JsonNumber(double value, int significantDigits);
+
+// `text` as one JSON value (surrounding white space allowed). False, and `value` null, when it is
+// anything else; never throws.
+[[nodiscard]] bool ParseJson(const std::string& text, Json& value);
 
 }  // namespace platform

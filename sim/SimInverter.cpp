@@ -13,7 +13,9 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <mutex>
@@ -21,10 +23,10 @@
 #include <thread>
 
 #include "platform/Clock.h"
+#include "platform/JsonText.h"
 #include "platform/Trace.h"
 #include "sim/Bootloader.h"
 #include "sim/FlashModel.h"
-#include "sim/Json.h"
 #include "sim/PseudoTerminal.h"
 
 namespace sim {
@@ -398,8 +400,8 @@ void SimInverter::Impl::HandleLine(const PendingLine& line) {
         }
         if (traceLines) {
             platform::Tracef("sim: %.1f ms at %u: %s -> %s %s\n", entry.timeMs, entry.baudAtArrival,
-                             JsonString(entry.received).c_str(), JsonString(entry.reply).c_str(),
-                             entry.note.c_str());
+                             platform::JsonString(entry.received).c_str(),
+                             platform::JsonString(entry.reply).c_str(), entry.note.c_str());
         }
         transcript.push_back(std::move(entry));
         ++handled;
@@ -548,44 +550,44 @@ Summary SimInverter::GetSummary() const {
 
 std::string SimInverter::SummaryJson() const {
     const Summary s = GetSummary();
-    JsonObject counts;
-    for (const auto& [command, count] : s.commandCounts)
-        counts.Add(command, static_cast<std::int64_t>(count));
+    platform::Json counts = platform::Json::object();
+    for (const auto& [command, count] : s.commandCounts) counts[command] = count;
     char sumHex[8];
     std::snprintf(sumHex, sizeof sumHex, "%04X", static_cast<unsigned>(s.deviceSum));
-    JsonObject summary;
-    summary.Add("blocksStored", static_cast<std::int64_t>(s.blocksStored))
-        .Add("dspBlocksStored", static_cast<std::int64_t>(s.dspBlocksStored))
-        .Add("mcuBlocksStored", static_cast<std::int64_t>(s.mcuBlocksStored))
-        .Add("imageMatches", s.imageMatches)
-        .Add("negotiatedBaud", static_cast<std::int64_t>(s.negotiatedBaud))
-        .AddRaw("commandCounts", counts.Text())
-        .AddRaw("violations", JsonStringArray(s.violations))
-        .Add("dspState", static_cast<std::int64_t>(s.dspState))
-        .Add("dspBlock", static_cast<std::int64_t>(s.dspBlock))
-        .Add("mcuState", static_cast<std::int64_t>(s.mcuState))
-        .Add("mcuBlock", static_cast<std::int64_t>(s.mcuBlock))
-        .Add("selected", s.selected)
-        .Add("resumeBlock", static_cast<std::int64_t>(s.resumeBlock))
-        .Add("deviceSum", static_cast<std::int64_t>(s.deviceSum))
-        .Add("deviceSumHex", std::string(sumHex))
-        .Add("hungUp", s.hungUp)
-        .Add("linesReceived", static_cast<std::int64_t>(s.linesReceived))
-        .Add("bytesReceived", static_cast<std::int64_t>(s.bytesReceived));
-    return summary.Text();
+    platform::Json summary;
+    summary["blocksStored"] = s.blocksStored;
+    summary["dspBlocksStored"] = s.dspBlocksStored;
+    summary["mcuBlocksStored"] = s.mcuBlocksStored;
+    summary["imageMatches"] = s.imageMatches;
+    summary["negotiatedBaud"] = s.negotiatedBaud;
+    summary["commandCounts"] = counts;
+    summary["violations"] = s.violations;
+    summary["dspState"] = s.dspState;
+    summary["dspBlock"] = s.dspBlock;
+    summary["mcuState"] = s.mcuState;
+    summary["mcuBlock"] = s.mcuBlock;
+    summary["selected"] = s.selected;
+    summary["resumeBlock"] = s.resumeBlock;
+    summary["deviceSum"] = s.deviceSum;
+    summary["deviceSumHex"] = sumHex;
+    summary["hungUp"] = s.hungUp;
+    summary["linesReceived"] = s.linesReceived;
+    summary["bytesReceived"] = s.bytesReceived;
+    return platform::JsonText(summary);
 }
 
 std::string SimInverter::TranscriptJsonLines() const {
     std::string out;
     for (const TranscriptEntry& e : Transcript()) {
-        JsonObject line;
-        line.Add("timeMs", e.timeMs)
-            .Add("received", e.received)
-            .Add("reply", e.reply)
-            .Add("baudAtArrival", static_cast<std::int64_t>(e.baudAtArrival))
-            .Add("stopBits", static_cast<std::int64_t>(e.stopBitsAtArrival));
-        if (!e.note.empty()) line.Add("note", e.note);
-        out += line.Text() + "\n";
+        platform::Json line;
+        // Milliseconds to the microsecond; finer digits are only noise.
+        line["timeMs"] = std::round(e.timeMs * 1000.0) / 1000.0;
+        line["received"] = e.received;
+        line["reply"] = e.reply;
+        line["baudAtArrival"] = e.baudAtArrival;
+        line["stopBits"] = e.stopBitsAtArrival;
+        if (!e.note.empty()) line["note"] = e.note;
+        out += platform::JsonText(line) + "\n";
     }
     return out;
 }

@@ -2,30 +2,16 @@
 #include "bench/flash/LineUse.h"
 
 #include <algorithm>
-#include <cstdlib>
 
 #include "platform/JsonText.h"
 
 namespace pellorin::bench {
 namespace {
 
-// The value of "key" in one transcript line: a string or a number (its text).
-bool FindMember(const std::string& line, const std::string& key, std::string& value) {
-    const std::string quoted = "\"" + key + "\":";
-    // Keys come first in each member, after '{' or ','; a string value cannot hold '"' unescaped.
-    std::size_t at = 0;
-    for (;;) {
-        at = line.find(quoted, at);
-        if (at == std::string::npos) return false;
-        if (at > 0 && (line[at - 1] == '{' || line[at - 1] == ',')) break;
-        at += quoted.size();
-    }
-    at += quoted.size();
-    if (at < line.size() && line[at] == '"') return platform::ReadJsonString(line, at, value);
-    const std::size_t end = line.find_first_of(",}", at);
-    if (end == std::string::npos) return false;
-    value = line.substr(at, end - at);
-    return !value.empty();
+// The member `key` of a transcript line; null when it has none (or is no object).
+platform::Json Member(const platform::Json& line, const char* key) {
+    const auto found = line.find(key);
+    return found == line.end() ? platform::Json() : *found;
 }
 
 }  // namespace
@@ -88,16 +74,22 @@ bool ReadTranscriptJsonLines(std::istream& in, std::vector<sim::TranscriptEntry>
     std::string line;
     for (int number = 1; std::getline(in, line); ++number) {
         if (line.empty()) continue;
-        sim::TranscriptEntry entry;
-        std::string time;
-        std::string baud;
-        if (!FindMember(line, "timeMs", time) || !FindMember(line, "received", entry.received) ||
-            !FindMember(line, "reply", entry.reply) || !FindMember(line, "baudAtArrival", baud)) {
+        platform::Json value;
+        const bool parsed = platform::ParseJson(line, value);
+        const platform::Json time = Member(value, "timeMs");
+        const platform::Json received = Member(value, "received");
+        const platform::Json reply = Member(value, "reply");
+        const platform::Json baud = Member(value, "baudAtArrival");
+        if (!parsed || !time.is_number() || !received.is_string() || !reply.is_string() ||
+            !baud.is_number_unsigned()) {
             error = "line " + std::to_string(number) + " is not a transcript entry";
             return false;
         }
-        entry.timeMs = std::strtod(time.c_str(), nullptr);
-        entry.baudAtArrival = static_cast<unsigned>(std::strtoul(baud.c_str(), nullptr, 10));
+        sim::TranscriptEntry entry;
+        entry.timeMs = time.get<double>();
+        entry.received = received.get<std::string>();
+        entry.reply = reply.get<std::string>();
+        entry.baudAtArrival = baud.get<unsigned>();
         transcript.push_back(std::move(entry));
     }
     return true;

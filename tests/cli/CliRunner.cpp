@@ -10,7 +10,6 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <cstring>
 #include <sstream>
 
 #include "platform/JsonText.h"
@@ -154,103 +153,37 @@ const JsonValue& JsonValue::operator[](const std::string& key) const {
 
 namespace {
 
-class JsonReader {
-  public:
-    explicit JsonReader(const std::string& text) : m_text(text) {}
-
-    bool Document(JsonValue& value) {
-        if (!Value(value)) return false;
-        Space();
-        return m_at == m_text.size();
-    }
-
-  private:
-    void Space() {
-        while (m_at < m_text.size() && std::strchr(" \t\r\n", m_text[m_at]) != nullptr) ++m_at;
-    }
-    bool Literal(const char* word) {
-        const std::size_t length = std::strlen(word);
-        if (m_text.compare(m_at, length, word) != 0) return false;
-        m_at += length;
-        return true;
-    }
-    bool String(std::string& out) { return platform::ReadJsonString(m_text, m_at, out); }
-    bool Value(JsonValue& value) {
-        Space();
-        if (m_at >= m_text.size()) return false;
-        const char c = m_text[m_at];
-        if (c == '{') {
-            value.kind = JsonValue::Kind::Object;
-            ++m_at;
-            Space();
-            if (m_at < m_text.size() && m_text[m_at] == '}') return ++m_at, true;
-            for (;;) {
-                Space();
-                std::string key;
-                if (!String(key)) return false;
-                Space();
-                if (m_at >= m_text.size() || m_text[m_at++] != ':') return false;
-                if (!Value(value.members[key])) return false;
-                Space();
-                if (m_at >= m_text.size()) return false;
-                if (m_text[m_at] == ',') {
-                    ++m_at;
-                    continue;
-                }
-                if (m_text[m_at] == '}') return ++m_at, true;
-                return false;
-            }
-        }
-        if (c == '[') {
-            value.kind = JsonValue::Kind::Array;
-            ++m_at;
-            Space();
-            if (m_at < m_text.size() && m_text[m_at] == ']') return ++m_at, true;
-            for (;;) {
-                value.items.emplace_back();
-                if (!Value(value.items.back())) return false;
-                Space();
-                if (m_at >= m_text.size()) return false;
-                if (m_text[m_at] == ',') {
-                    ++m_at;
-                    continue;
-                }
-                if (m_text[m_at] == ']') return ++m_at, true;
-                return false;
-            }
-        }
-        if (c == '"') {
-            value.kind = JsonValue::Kind::String;
-            return String(value.text);
-        }
-        if (Literal("true")) {
-            value.kind = JsonValue::Kind::Bool;
-            value.boolean = true;
-            return true;
-        }
-        if (Literal("false")) {
-            value.kind = JsonValue::Kind::Bool;
-            return true;
-        }
-        if (Literal("null")) return true;
-        const char* begin = m_text.c_str() + m_at;
-        char* end = nullptr;
-        value.number = std::strtod(begin, &end);
-        if (end == begin) return false;
+JsonValue FromLibrary(const platform::Json& json) {
+    JsonValue value;
+    if (json.is_boolean()) {
+        value.kind = JsonValue::Kind::Bool;
+        value.boolean = json.get<bool>();
+    } else if (json.is_number()) {
         value.kind = JsonValue::Kind::Number;
-        m_at += static_cast<std::size_t>(end - begin);
-        return true;
+        value.number = json.get<double>();
+    } else if (json.is_string()) {
+        value.kind = JsonValue::Kind::String;
+        value.text = json.get<std::string>();
+    } else if (json.is_array()) {
+        value.kind = JsonValue::Kind::Array;
+        for (const platform::Json& item : json) value.items.push_back(FromLibrary(item));
+    } else if (json.is_object()) {
+        value.kind = JsonValue::Kind::Object;
+        for (const auto& [key, member] : json.items()) {
+            value.keys.push_back(key);
+            value.members[key] = FromLibrary(member);
+        }
     }
-
-    const std::string& m_text;
-    std::size_t m_at = 0;
-};
+    return value;
+}
 
 }  // namespace
 
 bool ParseJson(const std::string& text, JsonValue& value) {
-    value = JsonValue{};
-    return JsonReader(text).Document(value);
+    platform::Json json;
+    const bool parsed = platform::ParseJson(text, json);
+    value = FromLibrary(json);
+    return parsed;
 }
 
 std::vector<JsonValue> ParseJsonLines(const std::string& text) {

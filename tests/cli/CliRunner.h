@@ -49,7 +49,7 @@ class CliProcess {
 CliRun RunCli(const std::vector<std::string>& arguments, const std::string& comDir,
               double clockScale = 20.0, bool onTerminal = false);
 
-// A small JSON reader for the program's output: objects, arrays, strings, numbers, literals.
+// The program's JSON output as the tests look at it (read by the JSON library).
 struct JsonValue {
     enum class Kind { Null, Bool, Number, String, Array, Object } kind = Kind::Null;
     bool boolean = false;
@@ -57,6 +57,7 @@ struct JsonValue {
     std::string text;
     std::vector<JsonValue> items;
     std::map<std::string, JsonValue> members;
+    std::vector<std::string> keys;  // an object's member names in the order they came
 
     [[nodiscard]] bool Has(const std::string& key) const { return members.count(key) != 0; }
     [[nodiscard]] const JsonValue& operator[](const std::string& key) const;

@@ -76,6 +76,17 @@ class CliTest : public ::testing::Test {
         return found;
     }
 
+    // The object's member names that are among `fields`, in the order they came: `fields` itself
+    // when every one is there in that order (other members may come between them).
+    static std::vector<std::string> Among(const JsonValue& object,
+                                          const std::vector<std::string>& fields) {
+        std::vector<std::string> found;
+        for (const std::string& key : object.keys) {
+            if (std::find(fields.begin(), fields.end(), key) != fields.end()) found.push_back(key);
+        }
+        return found;
+    }
+
     platform::ScopedClockScale scale{kScale};
     testing_support::TempFolder folder;
     std::vector<std::unique_ptr<sim::SimInverter>> devices;
@@ -145,10 +156,10 @@ TEST_F(CliTest, UpdatesPutTheWindowsBytesOnTheWire) {
 
 // Three units at once, the second refusing a block, the third with an image of its own: each port
 // has its own outcome and image, the program the worst outcome, and every JSON line carries the
-// documented fields.
+// documented fields in their documented order, a non-ASCII path as it is.
 TEST_F(CliTest, ThreeUnitsAtOnceOneFaulty) {
     const std::string image = WriteImage("dsp.hex", 120, true);
-    const std::string other = WriteImage("other.hex", 120, true, 7);
+    const std::string other = WriteImage("Prüfung 固件.hex", 120, true, 7);
     for (int com = 1; com <= 3; ++com) {
         sim::Options options;
         options.pace = true;
@@ -170,10 +181,10 @@ TEST_F(CliTest, ThreeUnitsAtOnceOneFaulty) {
     const auto progress = Events(lines, "progress");
     EXPECT_FALSE(progress.empty());
     for (const JsonValue& p : progress) {
-        for (const char* field : {"port", "stage", "blocks", "total", "percent", "blocks_per_s",
-                                  "elapsed_s", "remaining_s"}) {
-            EXPECT_TRUE(p.Has(field)) << field;
-        }
+        const std::vector<std::string> fields = {"event",        "port",      "stage",
+                                                 "blocks",       "total",     "percent",
+                                                 "blocks_per_s", "elapsed_s", "remaining_s"};
+        EXPECT_EQ(Among(p, fields), fields);
     }
     std::map<std::string, JsonValue> results;
     for (const JsonValue& result : Events(lines, "result")) results[result["port"].text] = result;
@@ -187,8 +198,10 @@ TEST_F(CliTest, ThreeUnitsAtOnceOneFaulty) {
     EXPECT_EQ(results["COM2"]["exit"].number, 5);
     EXPECT_EQ(results["COM2"]["blocks"].number, 29);
     for (const auto& [port, result] : results) {
-        for (const char* field : {"target", "image", "total", "duration_s", "record"})
-            EXPECT_TRUE(result.Has(field));
+        const std::vector<std::string> fields = {"event",      "port",  "target", "image",
+                                                 "outcome",    "exit",  "blocks", "total",
+                                                 "duration_s", "record"};
+        EXPECT_EQ(Among(result, fields), fields);
         // Every job, the faulty one too, leaves its update record for support.
         EXPECT_TRUE(std::filesystem::exists(result["record"].text))
             << port << ": " << result["record"].text;
@@ -427,6 +440,12 @@ TEST_F(CliTest, CheckTellsTheImagesFactsAndFaults) {
     EXPECT_EQ(ranges[0]["first"].text, "0x0000FC00");
     EXPECT_EQ(ranges[1]["first"].text, "0x00007FFE");
     EXPECT_EQ(ranges[2]["last"].text, "0x00010EBF");
+    // A file name that is not UTF-8 still makes one line of valid JSON, the bad byte as U+FFFD.
+    ASSERT_TRUE(sim::WriteHexImage(folder.File("dsp\xff.hex"), options));
+    const auto odd =
+        ParseJsonLines(RunCli({"check", folder.File("dsp\xff.hex"), "--json"}, folder.Path()).out);
+    ASSERT_EQ(odd.size(), 1u);
+    EXPECT_EQ(odd[0]["image"].text, folder.File("dsp\xef\xbf\xbd.hex"));
 
     folder.Write("bad.hex",
                  ":020000040000FA\n:10000000000102030405060708090A0B0C0D0E0F78\n:0400000001FF\n");

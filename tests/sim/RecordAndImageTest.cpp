@@ -1,17 +1,19 @@
-// The device's own record reading and word sum, the JSON escaping of the transcript, and the test
+// The device's own record reading and word sum, the JSON text of the transcript, and the test
 // images that hexgen writes.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <utility>
+#include <vector>
 
 #include "platform/JsonText.h"
 #include "sim/HexGen.h"
 #include "sim/HexRecord.h"
-#include "sim/Json.h"
 
 using namespace sim;
 
@@ -78,27 +80,78 @@ TEST(DeviceRecordReading, RefusesMalformedRecords) {
     EXPECT_FALSE(ParseHexRecord(":00"));
 }
 
-TEST(TranscriptJson, KeepsEveryByteVisibleAndValid) {
+// JSON text, as pellorin-cli and the simulated inverter write it: one line of valid JSON whatever
+// the text holds, and read back as it was written.
+TEST(JsonText, KeepsUtf8AndEscapesEveryControlCharacter) {
+    using platform::JsonString;
     EXPECT_EQ(JsonString(std::string(":mcu\x01:mcu\r", 10)), R"(":mcu\u0001:mcu\r")");
     EXPECT_EQ(JsonString("a\"b\\c\n\t"), R"("a\"b\\c\n\t")");
-    EXPECT_EQ(JsonString(std::string("\x00\x7f\xff", 3)), R"("\u0000\u007f\u00ff")");
-    // Read back, every byte comes out as it went in; what JsonString never writes is refused.
-    std::string bytes;
-    for (int c = 0; c < 256; ++c) bytes += static_cast<char>(c);
-    const std::string quoted = "x" + JsonString(bytes) + ",";
-    std::size_t at = 1;
-    std::string back;
-    ASSERT_TRUE(platform::ReadJsonString(quoted, at, back));
-    EXPECT_EQ(back, bytes);
-    EXPECT_EQ(at, quoted.size() - 1);
-    for (const char* refused :
-         {R"("\u0100")", R"("\x41")", "\"a\tb\"", R"("open)", R"("\u00g0")"}) {
-        at = 0;
-        EXPECT_FALSE(platform::ReadJsonString(refused, at, back)) << refused;
+    // DEL and the C1 controls too (U+009B would start a terminal's control sequence).
+    EXPECT_EQ(JsonString(std::string("\x00\x1b\x7f\xc2\x85\xc2\x9b\xc2\xa0", 9)),
+              "\"\\u0000\\u001b\\u007f\\u0085\\u009b\xc2\xa0\"");
+    const std::string path = "/home/jürgen/Prüfung/固件 😀/dsp.hex";
+    EXPECT_EQ(JsonString(path), "\"" + path + "\"");
+
+    // Every byte from 0 to 0x7F comes back as it went in.
+    std::string ascii;
+    for (int c = 0; c < 0x80; ++c) ascii += static_cast<char>(c);
+    const std::string text = platform::JsonText({{"path", path}, {"ascii", ascii}});
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        EXPECT_FALSE(byte < 0x20 || byte == 0x7F) << int{byte};
     }
-    JsonObject object;
-    object.Add("n", std::int64_t{-3}).Add("ok", true).Add("t", 1.5).AddRaw("a", "[1]");
-    EXPECT_EQ(object.Text(), R"({"n":-3,"ok":true,"t":1.500,"a":[1]})");
+    platform::Json back;
+    ASSERT_TRUE(platform::ParseJson(text, back)) << text;
+    EXPECT_EQ(back["path"], path);
+    EXPECT_EQ(back["ascii"], ascii);
+}
+
+TEST(JsonText, WritesBytesThatAreNotUtf8AsReplacementCharacters) {
+    const std::string replacement = "\xef\xbf\xbd";  // U+FFFD
+    const std::pair<std::string, std::string> cases[] = {
+        {"a\xff!", "a" + replacement + "!"},
+        {"\x80", replacement},                       // a continuation byte alone
+        {"\xe2\x82", replacement},                   // cut short at the end
+        {"\xe2\x82x", replacement + "x"},            // cut short before the next character
+        {"\xc3\xa9\xc3", "\xc3\xa9" + replacement},  // good, then cut
+    };
+    for (const auto& [bytes, expected] : cases) {
+        const std::string text = platform::JsonString(bytes);
+        EXPECT_EQ(text, "\"" + expected + "\"");
+        platform::Json back;
+        EXPECT_TRUE(platform::ParseJson(text, back)) << text;
+    }
+}
+
+TEST(JsonText, KeepsMemberOrderAndNumbers) {
+    using platform::Json;
+    using platform::JsonNumber;
+    EXPECT_EQ(platform::JsonText({{"n", -3},
+                                  {"big", std::uint64_t{4294967295}},
+                                  {"ok", true},
+                                  {"none", nullptr},
+                                  {"a", Json::array({1})}}),
+              R"({"n":-3,"big":4294967295,"ok":true,"none":null,"a":[1]})");
+    // As a stream shows a double by default: six significant digits, no point on whole numbers.
+    const std::pair<double, const char*> numbers[] = {
+        {14.14, "14.14"}, {15.369, "15.369"},    {3.0, "3"},
+        {0.05, "0.05"},   {1234.567, "1234.57"}, {std::nan(""), "null"}};
+    for (const auto& [value, shown] : numbers) {
+        EXPECT_EQ(platform::JsonText(JsonNumber(value, 6)), shown);
+    }
+}
+
+TEST(JsonText, ReadsOneValueOrRefusesWithoutThrowing) {
+    platform::Json value;
+    EXPECT_TRUE(platform::ParseJson(" {\"a\":[1,\"\\u00e9\"]}\r\n", value));
+    EXPECT_EQ(value["a"][1], "\xc3\xa9");
+    const std::string refusedTexts[] = {
+        "",         "{\"a\":1} x", "{\"a\":", "\"open",
+        "\"a\tb\"", "\"\xff\"",    "{'a':1}", std::string(100000, '[')};
+    for (const std::string& refused : refusedTexts) {
+        EXPECT_FALSE(platform::ParseJson(refused, value)) << refused.substr(0, 20);
+        EXPECT_TRUE(value.is_null());
+    }
 }
 
 TEST(TestImages, HoldValidRecordsWithExtendedAddressesAcross64KiB) {
