@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/SystemText.h"
+
 namespace platform {
 namespace {
 
@@ -38,11 +40,32 @@ std::string EscapeRemainingControls(std::string text) {
     return out;
 }
 
+// `value` with every text (member names too) from the system's encoding to UTF-8.
+Json SystemTextsAsUtf8(const Json& value) {
+    if (value.is_string()) return SystemTextToUtf8(value.get_ref<const std::string&>());
+    if (value.is_array()) {
+        Json items = Json::array();
+        for (const Json& item : value) items.push_back(SystemTextsAsUtf8(item));
+        return items;
+    }
+    if (value.is_object()) {
+        Json members = Json::object();
+        for (const auto& [name, member] : value.items())
+            members[SystemTextToUtf8(name)] = SystemTextsAsUtf8(member);
+        return members;
+    }
+    return value;
+}
+
+std::string Utf8JsonText(const Json& value) {
+    return EscapeRemainingControls(
+        value.dump(-1, ' ', /*ensure_ascii=*/false, Json::error_handler_t::replace));
+}
+
 }  // namespace
 
 std::string JsonText(const Json& value) {
-    return EscapeRemainingControls(
-        value.dump(-1, ' ', /*ensure_ascii=*/false, Json::error_handler_t::replace));
+    return SystemTextIsUtf8() ? Utf8JsonText(value) : Utf8JsonText(SystemTextsAsUtf8(value));
 }
 
 std::string JsonString(const std::string& text) { return JsonText(Json(text)); }

@@ -17,7 +17,8 @@ namespace platform {
 // that order.
 using Json = nlohmann::ordered_json;
 
-// `value` as compact JSON on one line, without a line end.
+// `value` as compact JSON on one line, without a line end. Its texts are in the system's encoding
+// (platform/SystemText.h) and are written as UTF-8.
 [[nodiscard]] std::string JsonText(const Json& value);
 
 // `text` as a quoted JSON string.
