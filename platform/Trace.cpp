@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <mutex>
 
 #include "platform/TraceSink.h"
@@ -24,12 +26,20 @@ Sink& TheSink() {
 
 }  // namespace
 
+bool TraceToStandardError() {
+    static const bool asked = [] {
+        const char* value = std::getenv("PELLORIN_DEBUG");
+        return value != nullptr && *value != '\0' && std::strcmp(value, "0") != 0;
+    }();
+    return asked;
+}
+
 void Trace(const char* text) {
     std::string line = text ? text : "";
     if (line.empty() || line.back() != '\n') line += '\n';
     Sink& sink = TheSink();
     std::lock_guard lock(sink.mutex);
-    WriteTraceLine(line.c_str());
+    WriteTraceLine(line.c_str(), TraceToStandardError());
     if (sink.captures > 0) sink.lines.push_back(line);
 }
 

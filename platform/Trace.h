@@ -1,6 +1,7 @@
-// Diagnostic trace lines: one line per failure path, written in every build to standard error
-// (and, on Windows, to the debugger's output too).
-// Tests capture them with TraceCapture.
+// Diagnostic trace lines: one line per failure path. They are for whoever looks into the serial
+// layer, not for the operator: standard error gets them only when asked for, with the
+// environment variable PELLORIN_DEBUG set to anything but "" or "0" (on Windows the debugger's
+// output always gets them). Tests capture them with TraceCapture.
 #pragma once
 
 #include <string>
@@ -16,6 +17,9 @@ void Tracef(const char* format, ...) __attribute__((format(printf, 1, 2)));
 #else
 void Tracef(const char* format, ...);
 #endif
+
+// Whether trace lines go to standard error: PELLORIN_DEBUG, read at the first trace line.
+[[nodiscard]] bool TraceToStandardError();
 
 // While one exists, every trace line is also recorded here (from every thread).
 class TraceCapture {
