@@ -46,6 +46,7 @@ void PrintHelp() {
         "                        found (ttyS*, ttyUSB*, ttyACM*) keeps the number it was first\n"
         "                        given (COM1, COM2, ...)\n"
         "  PELLORIN_CLOCK_SCALE  runs the program's clock this many times as fast (tests, demos)\n"
+        "  PELLORIN_DEBUG        1: the serial layer's trace lines on standard error\n"
         "  XDG_STATE_HOME        where the records are kept (default ~/.local/state)\n"
         "  XDG_CONFIG_HOME       where the settings are kept (default ~/.config)\n"
         "  QT_QPA_PLATFORM       Qt's platform plugin (offscreen runs without a display)\n"
