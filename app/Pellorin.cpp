@@ -10,6 +10,7 @@
 #include "app/UserSettings.h"
 #include "console/ToolVersion.h"
 #include "console/UpdateRecord.h"
+#include "platform/Trace.h"
 
 namespace pellorin {
 
@@ -64,6 +65,8 @@ void PrintHelp() {
 }  // namespace pellorin
 
 int main(int argc, char** argv) {
+    // The serial layer's trace lines are not the operator's (PELLORIN_DEBUG asks for them).
+    platform::TraceOnlyWhenAsked();
     // Answered before the window's toolkit starts, so they work without a display.
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--version") == 0) {

@@ -2,6 +2,7 @@
 #include "platform/Trace.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -24,14 +25,19 @@ Sink& TheSink() {
     return sink;
 }
 
+// Set by the operator's programs: standard error gets trace lines only when asked for.
+std::atomic<bool> g_onlyWhenAsked{false};
+
 }  // namespace
+
+void TraceOnlyWhenAsked() { g_onlyWhenAsked.store(true); }
 
 bool TraceToStandardError() {
     static const bool asked = [] {
         const char* value = std::getenv("PELLORIN_DEBUG");
         return value != nullptr && *value != '\0' && std::strcmp(value, "0") != 0;
     }();
-    return asked;
+    return !g_onlyWhenAsked.load() || asked;
 }
 
 void Trace(const char* text) {

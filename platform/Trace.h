@@ -1,7 +1,8 @@
-// Diagnostic trace lines: one line per failure path. They are for whoever looks into the serial
-// layer, not for the operator: standard error gets them only when asked for, with the
-// environment variable PELLORIN_DEBUG set to anything but "" or "0" (on Windows the debugger's
-// output always gets them). Tests capture them with TraceCapture.
+// Diagnostic trace lines: one line per failure path, written to standard error (and, on
+// Windows, to the debugger's output too). They are for whoever looks into the serial layer, not
+// for the operator: the operator's programs (the windows, pellorin-cli) keep them off standard
+// error unless the environment variable PELLORIN_DEBUG is set to anything but "" or "0".
+// Tests capture them with TraceCapture.
 #pragma once
 
 #include <string>
@@ -18,7 +19,10 @@ void Tracef(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void Tracef(const char* format, ...);
 #endif
 
-// Whether trace lines go to standard error: PELLORIN_DEBUG, read at the first trace line.
+// From now on standard error gets trace lines only when PELLORIN_DEBUG asks for them: called
+// first thing by the programs whose standard error is the operator's.
+void TraceOnlyWhenAsked();
+// Whether trace lines go to standard error now.
 [[nodiscard]] bool TraceToStandardError();
 
 // While one exists, every trace line is also recorded here (from every thread).
