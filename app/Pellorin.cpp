@@ -10,6 +10,7 @@
 #include "app/UserSettings.h"
 #include "console/ToolVersion.h"
 #include "console/UpdateRecord.h"
+#include "platform/Trace.h"
 
 namespace pellorin {
 
@@ -46,6 +47,7 @@ void PrintHelp() {
         "                        found (ttyS*, ttyUSB*, ttyACM*) keeps the number it was first\n"
         "                        given (COM1, COM2, ...)\n"
         "  PELLORIN_CLOCK_SCALE  runs the program's clock this many times as fast (tests, demos)\n"
+        "  PELLORIN_DEBUG        1: the serial layer's trace lines on standard error\n"
         "  XDG_STATE_HOME        where the records are kept (default ~/.local/state)\n"
         "  XDG_CONFIG_HOME       where the settings are kept (default ~/.config)\n"
         "  QT_QPA_PLATFORM       Qt's platform plugin (offscreen runs without a display)\n"
@@ -63,6 +65,8 @@ void PrintHelp() {
 }  // namespace pellorin
 
 int main(int argc, char** argv) {
+    // The serial layer's trace lines are not the operator's (PELLORIN_DEBUG asks for them).
+    platform::TraceOnlyWhenAsked();
     // Answered before the window's toolkit starts, so they work without a display.
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--version") == 0) {

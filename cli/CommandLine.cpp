@@ -173,7 +173,8 @@ std::string UsageText() {
   pellorin-cli --help | --version
 
 Commands:
-  ports    every serial port the window would list: number, device, adapter, state
+  ports    every serial port the window would list: number, device, adapter, state (and
+           who holds it); no port is opened to find out
   check    checks an Intel HEX image and shows its lines, data records, address ranges,
            the DSP's verification line and the sums the device will be asked for
   update   updates the DSP or the MCU, exactly as the window's button does; the image is
@@ -190,7 +191,7 @@ Output:
 Exit status:
   0    updated (every port)
   1    usage: the command line is wrong
-  2    the port could not be opened
+  2    the port could not be opened, or another program has it open
   3    the image is missing or refused
   4    the device did not answer ("connect fail")
   5    a block was refused or the line failed ("Write fail!")
@@ -200,6 +201,7 @@ Exit status:
 
 Environment:
   PELLORIN_COM_DIR   COMn is <dir>/comN (a link to a tty) instead of the numbered serial devices
+  PELLORIN_DEBUG     1: the serial layer's trace lines on standard error too
 )";
 }
 

@@ -8,9 +8,12 @@
 #include "console/ToolVersion.h"
 #include "platform/Terminal.h"
 #include "platform/TerminationSignals.h"
+#include "platform/Trace.h"
 
 int main(int argc, char** argv) {
     using namespace pellorin::cli;
+    // The serial layer's trace lines are not the operator's (PELLORIN_DEBUG asks for them).
+    platform::TraceOnlyWhenAsked();
     const ParseResult parsed = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
     if (!parsed.ok) {
         std::cerr << "pellorin-cli: " << parsed.error

@@ -34,12 +34,12 @@ LinkBaudRate ChooseLinkRate(int jobMode, int baudIndex) {
     return kNoLinkRate;
 }
 
-// The second line of "Cannot open serial port": which port, and why, as far as can be found.
-std::string WhyNotOpened(serial::PortInfo& port) {
-    if (port.state != serial::PortState::Absent) serial::DiagnosePort(port);
+// The lines after "Cannot open serial port": which port and why, and where to see them all.
+std::string WhyNotOpened(const serial::PortInfo& port) {
     std::string where = port.name;
     if (!port.path.empty() && port.path != port.name) where += " (" + port.Description() + ")";
-    return where + ": " + (port.reason.empty() ? "the device refused to open" : port.reason);
+    return where + ": " + (port.reason.empty() ? "the device refused to open" : port.reason) +
+           "\npellorin-cli ports lists the serial ports and their state";
 }
 
 }  // namespace
@@ -56,8 +56,18 @@ void DeviceLink::OpenPort(bool negotiateBaud) {
         port->name = port->path = PortName;
     }
     Record.SetAdapterDescription(port->Description());
-    if (port->state == serial::PortState::Absent ||
-        Port.Open(port->path.c_str(), &m_window, 0, 0, 0, 0) != ERROR_SUCCESS) {
+    // A port that another program has open is not opened at all: two programs on one line
+    // corrupt an update, and an open raises the modem lines under the other program's feet.
+    // What is not a serial port, or is not there, is refused before an open as well.
+    if (port->state != serial::PortState::Absent) serial::DiagnosePort(*port);
+    if (port->state == serial::PortState::Free) {
+        const LONG status = Port.Open(port->path.c_str(), &m_window, 0, 0, 0, 0);
+        if (status != ERROR_SUCCESS) {
+            serial::DiagnosePort(*port, status);
+            if (port->state == serial::PortState::Free) port->state = serial::PortState::Unusable;
+        }
+    }
+    if (port->state != serial::PortState::Free) {
         // An open that failed half-way can leave the port open without its listener: close it,
         // so that no job runs after the message.
         ClosePortOnce();

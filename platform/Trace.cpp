@@ -2,8 +2,11 @@
 #include "platform/Trace.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <mutex>
 
 #include "platform/TraceSink.h"
@@ -22,14 +25,27 @@ Sink& TheSink() {
     return sink;
 }
 
+// Set by the operator's programs: standard error gets trace lines only when asked for.
+std::atomic<bool> g_onlyWhenAsked{false};
+
 }  // namespace
+
+void TraceOnlyWhenAsked() { g_onlyWhenAsked.store(true); }
+
+bool TraceToStandardError() {
+    static const bool asked = [] {
+        const char* value = std::getenv("PELLORIN_DEBUG");
+        return value != nullptr && *value != '\0' && std::strcmp(value, "0") != 0;
+    }();
+    return !g_onlyWhenAsked.load() || asked;
+}
 
 void Trace(const char* text) {
     std::string line = text ? text : "";
     if (line.empty() || line.back() != '\n') line += '\n';
     Sink& sink = TheSink();
     std::lock_guard lock(sink.mutex);
-    WriteTraceLine(line.c_str());
+    WriteTraceLine(line.c_str(), TraceToStandardError());
     if (sink.captures > 0) sink.lines.push_back(line);
 }
 

@@ -4,6 +4,7 @@
 
 namespace platform {
 
-void WriteTraceLine(const char* line);
+// `toStandardError`: the line also goes to standard error (it was asked for).
+void WriteTraceLine(const char* line, bool toStandardError);
 
 }  // namespace platform

@@ -1,5 +1,5 @@
 // Trace lines on Windows: the debugger's output, as the Win32 serial classes have always
-// written them, and standard error for a console program and its logs.
+// written them, and standard error for a console program and its logs when asked for.
 #include <cstdio>
 
 #include "platform/TraceSink.h"
@@ -7,9 +7,9 @@
 
 namespace platform {
 
-void WriteTraceLine(const char* line) {
+void WriteTraceLine(const char* line, bool toStandardError) {
     OutputDebugStringA(line);
-    std::fputs(line, stderr);
+    if (toStandardError) std::fputs(line, stderr);
 }
 
 }  // namespace platform

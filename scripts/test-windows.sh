@@ -61,6 +61,15 @@ wine_window_map_ports "${test_port#COM}=$port_device" "${test_peer#COM}=$peer_de
 # COM numbers takes effect; kept alive they would also hold ctest's output pipe open for good.
 export PELLORIN_TEST_PORT=$test_port PELLORIN_TEST_PEER=$test_peer
 ctest --test-dir "$build" --output-on-failure
+# The port list is the system's device map without the numbers Wine maps to nothing (Wine keeps
+# a device for each of them): the two mapped numbers alone, each free, found without an open.
+listed=$(wine "$build/cli/pellorin-cli.exe" ports | tr -d '\r' | awk '{print $1, $NF}' | tr '\n' ' ')
+if [ "$listed" != "$test_port free $test_peer free " ]; then
+  echo "test-windows: pellorin-cli.exe ports lists '$listed'; expected $test_port and $test_peer" \
+       "alone, each free" >&2
+  exit 1
+fi
+echo "test-windows: pellorin-cli.exe ports lists the mapped numbers alone: $listed"
 kill "$relay" 2>/dev/null || true
 relay=""
 

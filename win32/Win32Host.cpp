@@ -12,7 +12,7 @@
 #include <cstring>
 #include <vector>
 
-#include "SerialLib/Serial/PortProbe.h"
+#include "SerialLib/Serial/PortCatalog.h"
 
 namespace pellorin::win32 {
 namespace {
@@ -248,7 +248,7 @@ void Win32Host::PlayEndSound() {
 
 void Win32Host::EndDialog(int result) { ::EndDialog(m_dialog.load(), result); }
 
-std::vector<serial::PortInfo> Win32Host::ListPorts() { return serial::ProbedComPorts(); }
+std::vector<serial::PortInfo> Win32Host::ListPorts() { return serial::ListPorts(); }
 
 std::string Win32Host::ChooseFolder(const std::string& start) {
     // The system's folder chooser (the file dialog in its folder mode), modal to the window.

@@ -12,8 +12,11 @@
 // is remembered in the user's settings (PortSettings.h). When all numbers 1 to 29 are bound, the
 // number of an absent identity is given again (the one bound longest ago).
 //
+// Listing opens no port: opening a tty raises its DTR and RTS lines, which can reset or disturb
+// the device on an adapter that another program uses. Only a job opens a port, the one chosen.
 // Nothing here uses a GUI toolkit; the discovery itself is per operating system (Linux: sysfs,
-// /dev, /proc; PortCatalogLinux.cpp).
+// /dev, /proc, /run/lock; PortCatalogLinux.cpp. Windows: the system's device map;
+// PortCatalogWin32.cpp).
 #pragma once
 
 #include <optional>
@@ -29,7 +32,7 @@ enum class PortState {
     Free,          // it can be opened now
     InUse,         // another program has it open or locked
     NotPermitted,  // this user may not open it
-    Unusable,      // it is listed by the system but does not open (no hardware, an I/O error)
+    Unusable,      // not a serial port, or it does not open (no hardware, an I/O error)
     Absent,        // the identity bound to this number is not plugged in
 };
 
@@ -65,10 +68,9 @@ struct PortInfo {
     [[nodiscard]] std::string Description() const;
 };
 
-// Every port that exists now with a number from 0 to 29, by number, each with its state. New
-// identities are bound to numbers here. No port is opened in a way that disturbs a program that
-// has it: a port someone is seen holding is not opened at all, and the others only for a moment
-// (non-blocking, no line settings changed, a lock test that is released at once).
+// Every port that exists now with a number from 0 to 29, by number, each with its state as far
+// as it can be told without opening it (on Windows only that it exists: the system tells who has
+// a port only to an open). New identities are bound to numbers here. Nothing is opened.
 [[nodiscard]] std::vector<PortInfo> ListPorts();
 
 // Where the port named `name` ("COM3", any case) is now: the identity given, or when that is
@@ -78,9 +80,16 @@ struct PortInfo {
 [[nodiscard]] std::optional<PortInfo> LocatePort(const std::string& name,
                                                  const std::string& identity = {});
 
-// Looks again at a port's state now (after an open failed): who holds it, whether this user may
-// open it, whether it is still there. Fills state, holders, group and reason.
-void DiagnosePort(PortInfo& port);
+// Looks at a port's state now without opening it: whether it is there and is a serial port, who
+// holds it (another process that has it open or locked, or a lock file), whether this user may
+// open it. Fills state, holders, group and reason. A job looks before it opens the port, and
+// again with `openStatus`, the serial layer's status, when its open failed: a failure the look
+// cannot explain is then told from that status.
+void DiagnosePort(PortInfo& port, long openStatus = 0);
+
+// The reasons of a port that does not exist, and of a device that is no serial port.
+inline constexpr const char* kNoSuchDevice = "no such device";
+inline constexpr const char* kNotASerialPort = "not a serial port";
 
 // The state as a word: "free", "in use", "permission denied", "unusable", "absent".
 [[nodiscard]] const char* StateName(PortState state);
@@ -103,8 +112,8 @@ class PortWatch {
     int m_fd = -1;
 };
 
-// For tests: discovery reads <root>/sys/class/tty and <root>/dev instead of the system's, as long
-// as the object lives.
+// For tests: discovery reads <root>/sys/class/tty, <root>/dev and <root>/run/lock instead of the
+// system's, as long as the object lives.
 class ScopedSystemRoot {
   public:
     explicit ScopedSystemRoot(std::string root);

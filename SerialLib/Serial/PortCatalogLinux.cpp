@@ -1,9 +1,11 @@
 // Linux discovery of the port catalogue: the present ttys from sysfs (or PELLORIN_COM_DIR), their
-// identities and USB descriptors, who holds a port (/proc/locks, /proc/*/fd), whether this user
-// may open it, and the hot-plug watch on /dev (inotify).
+// identities and USB descriptors, who holds a port (/proc/locks, /proc/*/fd, lock files in
+// /run/lock), whether this user may open it (the device's mode, owner and group), and the
+// hot-plug watch on /dev (inotify). None of it opens a port.
 #include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
@@ -25,6 +27,7 @@
 #include "SerialLib/Serial/PortCatalog.h"
 #include "SerialLib/Serial/PortNames.h"
 #include "SerialLib/Serial/PortSettings.h"
+#include "platform/Win32Types.h"
 
 namespace serial {
 namespace fs = std::filesystem;
@@ -335,8 +338,82 @@ void NotPermitted(PortInfo& port, const struct stat& info) {
     }
 }
 
-// The state of a port whose holders are known (`holders` null: look them up).
-void Diagnose(PortInfo& port, const std::map<FileKey, std::vector<PortHolder>>* holders) {
+// The programs named by a lock file of the device (/run/lock/LCK..ttyUSB0, as UUCP-style
+// programs leave one), while they run. The file holds the PID as text, or as a binary int (old
+// programs).
+std::vector<int> LockFileHolders(const std::string& device) {
+    std::vector<int> pids;
+    const fs::path node(device);
+    std::set<std::string> names{node.filename().string()};
+    if (device.rfind("/dev/", 0) == 0) {
+        std::string flat = device.substr(5);  // /dev/pts/3 is also locked as LCK..pts_3
+        std::replace(flat.begin(), flat.end(), '/', '_');
+        names.insert(flat);
+    }
+    const std::string root = Root();
+    const std::string folders[] = {root + "/run/lock", root + "/var/lock"};
+    for (const std::string& folder : folders) {
+        for (const std::string& name : names) {
+            std::ifstream file(folder + "/LCK.." + name, std::ios::binary);
+            char text[64] = {};
+            file.read(text, sizeof text - 1);
+            const std::streamsize length = file.gcount();
+            int pid = 0;
+            if (length == 4 && !std::isdigit(static_cast<unsigned char>(text[3])) &&
+                text[3] != ' ' && text[3] != '\n') {
+                std::memcpy(&pid, text, sizeof pid);
+            } else if (length > 0) {
+                pid = std::atoi(text);
+            }
+            // A lock left by a program that has ended is stale.
+            const bool running = pid > 0 && (kill(pid, 0) == 0 || errno == EPERM);
+            if (running && std::find(pids.begin(), pids.end(), pid) == pids.end())
+                pids.push_back(pid);
+        }
+    }
+    return pids;
+}
+
+// Whether a file is a serial port (a tty): a pseudo-terminal's device side, or a character
+// device of the tty class in sysfs. /dev/null, a regular file or a folder is not; a character
+// device that sysfs does not know is given the benefit of the doubt.
+bool IsSerialPort(const struct stat& info) {
+    if (!S_ISCHR(info.st_mode)) return false;
+    if (PtySlaveIndex(info) >= 0) return true;
+    if (major(info.st_rdev) == kPtmxMajor && minor(info.st_rdev) == kPtmxMinor) return false;
+    const std::string entry = "/sys/dev/char/" + std::to_string(major(info.st_rdev)) + ":" +
+                              std::to_string(minor(info.st_rdev));
+    std::error_code error;
+    if (!fs::exists(entry, error)) return true;
+    const fs::path subsystem = fs::read_symlink(entry + "/subsystem", error);
+    return !error && subsystem.filename() == "tty";
+}
+
+// What a failed open's status says when the look found nothing in the way.
+void ExplainOpenFailure(PortInfo& port, long openStatus) {
+    switch (openStatus) {
+        case ERROR_FILE_NOT_FOUND:
+            port.state = PortState::Absent;
+            port.reason = kNoSuchDevice;
+            return;
+        case ERROR_ACCESS_DENIED:
+            // Someone this user cannot see holds it exclusively (TIOCEXCL, or a lock).
+            port.state = PortState::InUse;
+            port.reason = "in use by another program (it holds the port exclusively)";
+            return;
+        case ERROR_NOT_SUPPORTED:
+            port.state = PortState::Unusable;
+            port.reason = kNotASerialPort;
+            return;
+        default:
+            port.state = PortState::Unusable;
+            port.reason = "the device does not open (error " + std::to_string(openStatus) + ")";
+    }
+}
+
+// The state of a port whose holders are known (`holders` null: look them up), without opening it.
+void Diagnose(PortInfo& port, const std::map<FileKey, std::vector<PortHolder>>* holders,
+              long openStatus) {
     port.holders.clear();
     port.group.clear();
     port.reason.clear();
@@ -344,10 +421,15 @@ void Diagnose(PortInfo& port, const std::map<FileKey, std::vector<PortHolder>>* 
     struct stat info {};
     if (port.path.empty() || stat(port.path.c_str(), &info) != 0) {
         port.state = PortState::Absent;
-        port.reason = "the device is gone (unplugged?)";
+        port.reason = kNoSuchDevice;
         return;
     }
-    // Someone who is seen holding the port is not disturbed by an open of ours at all.
+    if (!IsSerialPort(info)) {
+        // Whoever holds /dev/null or a file does not matter: it is no port.
+        port.state = PortState::Unusable;
+        port.reason = kNotASerialPort;
+        return;
+    }
     const FileKey key{info.st_dev, info.st_ino};
     if (holders == nullptr) {
         const auto found = FindHolders({key});
@@ -355,55 +437,27 @@ void Diagnose(PortInfo& port, const std::map<FileKey, std::vector<PortHolder>>* 
     } else if (holders->count(key)) {
         port.holders = holders->at(key);
     }
+    std::error_code error;
+    const fs::path device = fs::canonical(port.path, error);
+    if (!error)
+        for (const int pid : LockFileHolders(device.string())) AddHolder(port.holders, pid);
     if (!port.holders.empty()) {
         port.state = PortState::InUse;
         port.reason = HoldersText(port.holders);
         return;
     }
+    // From the device's mode, owner and group and this process's groups; nothing is opened.
     if (faccessat(AT_FDCWD, port.path.c_str(), R_OK | W_OK, AT_EACCESS) != 0 &&
         (errno == EACCES || errno == EPERM)) {
         NotPermitted(port, info);
         return;
     }
-    // A short open without a controlling terminal and without waiting for the carrier; no line
-    // setting is changed and no exclusive mode is set. The lock test takes the lock only if no
-    // one has it and gives it back at once.
-    int fd;
-    do {
-        fd = open(port.path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) {
-        const int error = errno;
-        if (error == EACCES || error == EPERM) {
-            NotPermitted(port, info);
-        } else if (error == EBUSY) {
-            port.state = PortState::InUse;
-            port.reason = "in use by another program (it holds the port exclusively)";
-        } else if (error == ENOENT) {
-            port.state = PortState::Absent;
-            port.reason = "the device is gone (unplugged?)";
-        } else {
-            port.state = PortState::Unusable;
-            port.reason = "the device does not open (" + std::string(std::strerror(error)) + ")";
-        }
-        return;
-    }
-    int locked;
-    do {
-        locked = flock(fd, LOCK_EX | LOCK_NB);
-    } while (locked != 0 && errno == EINTR);
-    if (locked != 0 && errno == EWOULDBLOCK) {
-        port.state = PortState::InUse;
-        port.reason = "in use by another program (it holds a lock on the port)";
-    } else if (locked == 0) {
-        flock(fd, LOCK_UN);
-    }
-    close(fd);
+    if (openStatus != 0) ExplainOpenFailure(port, openStatus);
 }
 
 }  // namespace
 
-void DiagnosePort(PortInfo& port) { Diagnose(port, nullptr); }
+void DiagnosePort(PortInfo& port, long openStatus) { Diagnose(port, nullptr, openStatus); }
 
 std::vector<PortInfo> ListPorts() {
     std::vector<PortInfo> ports = Discover();
@@ -413,7 +467,7 @@ std::vector<PortInfo> ListPorts() {
         if (stat(port.path.c_str(), &info) == 0) files.insert({info.st_dev, info.st_ino});
     }
     const auto holders = FindHolders(files);
-    for (PortInfo& port : ports) Diagnose(port, &holders);
+    for (PortInfo& port : ports) Diagnose(port, &holders, 0);
     return ports;
 }
 
@@ -434,7 +488,7 @@ std::optional<PortInfo> LocatePort(const std::string& name, const std::string& i
     absent.name = ComName(*number);
     absent.identity = wanted;
     absent.state = PortState::Absent;
-    absent.reason = wanted.empty() ? "no such port" : "not plugged in (the port of " + wanted + ")";
+    absent.reason = wanted.empty() ? kNoSuchDevice : "not plugged in (the port of " + wanted + ")";
     return absent;
 }
 

@@ -1,9 +1,7 @@
 // The port catalogue on Windows: the COM numbers are the system's own and stay with their adapter
 // (Windows binds them to the device), so nothing is bound here; the identity of a port is its
-// system device name. ListPorts reads the system's list and opens nothing; the window's list and
-// a job's look at its own port open the device as the port list has always done it (PortProbe.h):
-// with no access asked for and no sharing, closed at once, which the system refuses while another
-// program has the port.
+// system device name. Nothing here opens a port: the list is the system's list of serial devices,
+// and why a port cannot be used is told by the job's own open, the only one.
 #include <windows.h>
 
 #include <cstdio>
@@ -28,23 +26,6 @@ std::string SystemErrorText(DWORD error) {
     return message;
 }
 
-PortProbe ProbeComPort(int number) {
-    char path[32];
-    std::snprintf(path, sizeof path, "\\\\.\\com%d", number);
-    PortProbe probe;
-    const HANDLE port =
-        CreateFileA(path, 0, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (port == INVALID_HANDLE_VALUE) {
-        probe.error = GetLastError();
-        probe.errorText = SystemErrorText(probe.error);
-        return probe;
-    }
-    probe.opened = true;
-    probe.characterDevice = GetFileType(port) == FILE_TYPE_CHAR;
-    CloseHandle(port);
-    return probe;
-}
-
 // The number of a COM name ("COM3", any case, 0 to 99); nullopt for any other name.
 std::optional<int> ComNameNumber(const std::string& name) {
     if (name.size() < 4 || _strnicmp(name.c_str(), "COM", 3) != 0) return std::nullopt;
@@ -56,45 +37,56 @@ std::optional<int> ComNameNumber(const std::string& name) {
 
 }  // namespace
 
-std::vector<PortInfo> ListPorts() {
-    // The system's list as it is, each port taken as free: nothing is opened.
-    std::vector<PortInfo> ports;
-    for (const SystemPort& system : ListSystemPorts()) {
-        const auto listed = [](int) { return PortProbe{true, true, 0, ""}; };
-        if (auto port = ProbedPort(system.number, {system}, listed)) ports.push_back(*port);
-    }
-    return ports;
-}
-
-std::vector<PortInfo> ProbedComPorts() { return ProbedPorts(ListSystemPorts(), ProbeComPort); }
+std::vector<PortInfo> ListPorts() { return ListedPorts(ListSystemPorts()); }
 
 std::optional<PortInfo> LocatePort(const std::string& name, const std::string& identity) {
     const std::optional<int> number = ComNameNumber(name);
     if (!number) return std::nullopt;
-    std::optional<PortInfo> port = ProbedPort(*number, ListSystemPorts(), ProbeComPort);
-    // Another adapter under the number now is not the one the operator chose.
-    if (port && (identity.empty() || identity == port->identity)) return port;
+    for (PortInfo& port : ListPorts()) {
+        // Another adapter under the number now is not the one the operator chose.
+        if (port.number == *number && (identity.empty() || identity == port.identity)) return port;
+    }
     PortInfo absent;
     absent.number = *number;
     absent.name = "COM" + name.substr(3);
     absent.identity = identity;
     absent.path = absent.name;
     absent.state = PortState::Absent;
-    absent.reason = "not plugged in";
+    absent.reason = identity.empty() ? kNoSuchDevice : "not plugged in";
     return absent;
 }
 
-void DiagnosePort(PortInfo& port) {
-    // After a failed open: a look at the device again says whether another program has it or
-    // whether it is gone.
-    const std::optional<PortInfo> now = LocatePort(port.name, port.identity);
-    if (!now || now->state == PortState::Absent) {
-        port.state = PortState::Absent;
-        port.reason = "the device is gone (unplugged?)";
-        return;
+void DiagnosePort(PortInfo& port, long openStatus) {
+    port.holders.clear();
+    port.reason.clear();
+    port.state = PortState::Free;
+    if (ComNameNumber(port.name)) {
+        // Still in the system's list, or gone (unplugged).
+        const std::optional<PortInfo> now = LocatePort(port.name, port.identity);
+        if (now && now->state == PortState::Absent) {
+            port.state = PortState::Absent;
+            port.reason = now->reason;
+            return;
+        }
+    } else if (port.path.rfind("\\\\", 0) != 0) {
+        // A path of the file system: a file or a folder is no serial port. Asking for the
+        // attributes of a file opens no device.
+        const DWORD attributes = GetFileAttributesA(port.path.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES) {
+            port.state = PortState::Absent;
+            port.reason = kNoSuchDevice;
+            return;
+        }
+        if ((attributes & FILE_ATTRIBUTE_DEVICE) == 0) {
+            port.state = PortState::Unusable;
+            port.reason = kNotASerialPort;
+            return;
+        }
     }
-    port.state = now->state;
-    port.reason = now->reason;
+    if (openStatus != 0) {
+        const auto error = static_cast<DWORD>(openStatus);
+        ExplainOpenError(port, error, SystemErrorText(error));
+    }
 }
 
 // Plugging in is announced to windows by WM_DEVICECHANGE; there is no descriptor to wait on.

@@ -1,4 +1,5 @@
-// Port numbers to device paths on Linux, and the probe the port list uses.
+// Port numbers to device paths on Linux, and the serial layer's probe of a path
+// (CSerial::ProbePort; the port list never uses it: it opens nothing).
 //
 // If the environment variable PELLORIN_COM_DIR names a folder, port n is "<dir>/comN" (usually a
 // symbolic link to a tty or a pseudo-terminal), present only while the link resolves. Otherwise

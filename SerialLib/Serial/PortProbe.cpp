@@ -1,4 +1,4 @@
-// From the look at a port's device to its state and reason.
+// From the system's list to the catalogue's entries, and from a failed open to a reason.
 #include "SerialLib/Serial/PortProbe.h"
 
 namespace serial {
@@ -12,42 +12,37 @@ constexpr unsigned long kSharingViolation = 32;
 
 }  // namespace
 
-std::optional<PortInfo> ProbedPort(int number, const std::vector<SystemPort>& system,
-                                   const ProbePortFn& probe) {
-    const PortProbe look = probe(number);
-    if (look.opened && !look.characterDevice) return std::nullopt;
-    if (!look.opened && (look.error == kFileNotFound || look.error == kPathNotFound))
-        return std::nullopt;
-
+PortInfo ListedPort(const SystemPort& system) {
     PortInfo port;
-    port.number = number;
-    port.name = "COM" + std::to_string(number);
+    port.number = system.number;
+    port.name = "COM" + std::to_string(system.number);
     port.path = port.name;  // the serial layer opens \\.\COMn for a COM name
-    for (const SystemPort& listed : system)
-        if (listed.number == number) port.device = listed.device;
+    port.device = system.device;
     // Windows binds the number to the adapter; the device name tells adapters apart where the
     // system names one.
     port.identity = port.device.empty() ? "com:" + port.name : "device:" + port.device;
-    if (look.opened) return port;
+    return port;
+}
 
-    if (look.error == kAccessDenied || look.error == kSharingViolation) {
+std::vector<PortInfo> ListedPorts(const std::vector<SystemPort>& system) {
+    std::vector<PortInfo> ports;
+    for (const SystemPort& listed : system) ports.push_back(ListedPort(listed));
+    return ports;
+}
+
+void ExplainOpenError(PortInfo& port, unsigned long error, const std::string& errorText) {
+    if (error == kFileNotFound || error == kPathNotFound) {
+        port.state = PortState::Absent;
+        port.reason = kNoSuchDevice;
+    } else if (error == kAccessDenied || error == kSharingViolation) {
         // Windows opens a serial port for one program at a time and does not say which has it.
         port.state = PortState::InUse;
         port.reason = "in use by another program (the system refused access)";
     } else {
         port.state = PortState::Unusable;
-        port.reason =
-            "does not open: " + (look.errorText.empty() ? "system error" : look.errorText) +
-            " (error " + std::to_string(look.error) + ")";
+        port.reason = "does not open: " + (errorText.empty() ? "system error" : errorText) +
+                      " (error " + std::to_string(error) + ")";
     }
-    return port;
-}
-
-std::vector<PortInfo> ProbedPorts(const std::vector<SystemPort>& system, const ProbePortFn& probe) {
-    std::vector<PortInfo> ports;
-    for (int number = kFirstComNumber; number <= kLastComNumber; ++number)
-        if (auto port = ProbedPort(number, system, probe)) ports.push_back(std::move(*port));
-    return ports;
 }
 
 }  // namespace serial

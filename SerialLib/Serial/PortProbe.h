@@ -1,12 +1,10 @@
-// The ports Windows has, as the window's port list sees them: every number from 0 to 29 is
-// looked at by opening its device for a moment with no access asked for and no sharing (the
-// system refuses that open while another program has the port, without disturbing it), and what
-// the open says becomes the port's state and the reason it cannot be used. The look itself is a
-// seam, so this part is portable and tested anywhere; PortCatalogWin32.cpp gives the real one.
+// The Windows port list and what a port's open says, portable so that it is tested anywhere: the
+// ports the system lists (SystemPorts.h) become the catalogue's entries, and the system error of
+// a failed open of a port's device becomes the port's state and the reason it cannot be used.
+// Listing opens nothing: Windows tells whether another program has a port only to an open, and
+// only a job opens a port, the one chosen (PortCatalogWin32.cpp makes the system calls).
 #pragma once
 
-#include <functional>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,33 +13,14 @@
 
 namespace serial {
 
-// What opening a port's device for a moment said.
-struct PortProbe {
-    bool opened = false;           // the open succeeded (and the device was closed again)
-    bool characterDevice = false;  // what opened is a character device, as a serial port is
-    unsigned long error = 0;       // the system's error code when it did not open
-    std::string errorText;         // the system's text for that code, "" when unknown
-};
+// The port the system lists, with its device name (its identity and description), taken as free.
+[[nodiscard]] PortInfo ListedPort(const SystemPort& system);
 
-using ProbePortFn = std::function<PortProbe(int number)>;
+// Every listed port through ListedPort, ascending (as ListSystemPorts gives them).
+[[nodiscard]] std::vector<PortInfo> ListedPorts(const std::vector<SystemPort>& system);
 
-// The port numbered `number` as the probe finds it, with its device name from the system's list
-// (its identity and description); nullopt when there is no such device. A device that opens but
-// is not a character device (Wine keeps a device object for every number it has a registry value
-// for, also an empty one) is no port.
-[[nodiscard]] std::optional<PortInfo> ProbedPort(int number, const std::vector<SystemPort>& system,
-                                                 const ProbePortFn& probe);
-
-// Every number from 0 to 29 through ProbedPort, ascending.
-[[nodiscard]] std::vector<PortInfo> ProbedPorts(const std::vector<SystemPort>& system,
-                                                const ProbePortFn& probe);
-
-#ifdef _WIN32
-// The window's port list on Windows: every number from 0 to 29 looked at on this system. Unlike
-// ListPorts (which reads the system's list and opens nothing), this opens each number for a
-// moment, so under Wine every number must be mapped before it runs (Wine gives unmapped numbers
-// to the machine's /dev/ttyS* ports).
-[[nodiscard]] std::vector<PortInfo> ProbedComPorts();
-#endif
+// The state and reason of `port` after its open failed with the system error `error`
+// (`errorText`: the system's text for it, "" when unknown).
+void ExplainOpenError(PortInfo& port, unsigned long error, const std::string& errorText);
 
 }  // namespace serial

@@ -39,6 +39,14 @@ std::vector<SystemPort> ListSystemPorts(SystemPortView& view) {
             for (const std::string& name : names)
                 if (const auto number = ComNumber(name)) found.try_emplace(*number, "");
     }
+    std::vector<std::pair<std::string, std::string>> wineMap;
+    if (view.WinePorts(wineMap)) {
+        for (const auto& [name, unixDevice] : wineMap) {
+            const auto number = ComNumber(name);
+            if (number && unixDevice.find_first_not_of(" \t") == std::string::npos)
+                found.erase(*number);
+        }
+    }
     std::vector<SystemPort> ports;
     for (const auto& [number, device] : found) ports.push_back({number, device});
     return ports;

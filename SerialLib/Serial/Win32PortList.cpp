@@ -1,5 +1,5 @@
-// The system's view of its COM ports on Windows: the SERIALCOMM registry key and the DOS
-// device names.
+// The system's view of its COM ports on Windows: the SERIALCOMM registry key, the DOS device
+// names, and under Wine its port map.
 #include <cstring>
 #include <vector>
 
@@ -8,27 +8,35 @@
 
 namespace {
 
+// The string values of a key of HKEY_LOCAL_MACHINE; false when the key cannot be read.
+bool StringValues(const char* keyName, std::vector<std::pair<std::string, std::string>>& values) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyName, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    for (DWORD index = 0;; ++index) {
+        char name[256];
+        BYTE data[256];
+        DWORD nameSize = sizeof name, dataSize = sizeof data - 1, type = 0;
+        const LONG status =
+            RegEnumValueA(key, index, name, &nameSize, nullptr, &type, data, &dataSize);
+        if (status == ERROR_NO_MORE_ITEMS) break;
+        if (status != ERROR_SUCCESS || type != REG_SZ) continue;
+        data[dataSize] = 0;
+        values.emplace_back(std::string(name, nameSize),
+                            std::string(reinterpret_cast<const char*>(data)));
+    }
+    RegCloseKey(key);
+    return true;
+}
+
 class RegistryPortView final : public SystemPortView {
   public:
     bool SerialComm(std::vector<std::pair<std::string, std::string>>& values) override {
-        HKEY key = nullptr;
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ,
-                          &key) != ERROR_SUCCESS)
-            return false;
-        for (DWORD index = 0;; ++index) {
-            char name[256];
-            BYTE data[256];
-            DWORD nameSize = sizeof name, dataSize = sizeof data - 1, type = 0;
-            const LONG status =
-                RegEnumValueA(key, index, name, &nameSize, nullptr, &type, data, &dataSize);
-            if (status == ERROR_NO_MORE_ITEMS) break;
-            if (status != ERROR_SUCCESS || type != REG_SZ) continue;
-            data[dataSize] = 0;
-            values.emplace_back(std::string(name, nameSize),
-                                std::string(reinterpret_cast<const char*>(data)));
-        }
-        RegCloseKey(key);
-        return true;
+        return StringValues("HARDWARE\\DEVICEMAP\\SERIALCOMM", values);
+    }
+
+    bool WinePorts(std::vector<std::pair<std::string, std::string>>& values) override {
+        return StringValues("Software\\Wine\\Ports", values);
     }
 
     bool DosDevices(std::vector<std::string>& names) override {

@@ -260,10 +260,22 @@ TEST_F(CliTest, EveryExitStatusHasItsCause) {
                   1);
     }
     {
-        SCOPED_TRACE("no such port");
-        const CliRun run = update("COM9", image);
-        EXPECT_EQ(run.exitStatus, 2) << run.out;
-        EXPECT_NE(run.out.find("Cannot open serial port"), std::string::npos) << run.out;
+        SCOPED_TRACE("no such port, or not a serial port: the reason and where to look");
+        folder.Write("file.txt", "not a port\n");
+        const std::pair<std::string, std::string> refusals[] = {
+            {"COM9", "COM9: no such device"},
+            {folder.File("gone"), folder.File("gone") + ": no such device"},
+            {"/dev/null", "/dev/null: not a serial port"},
+            {folder.File("file.txt"), folder.File("file.txt") + ": not a serial port"},
+        };
+        for (const auto& [port, reason] : refusals) {
+            const CliRun run = update(port, image);
+            EXPECT_EQ(run.exitStatus, 2) << run.out;
+            EXPECT_NE(run.out.find("Cannot open serial port\n" + reason +
+                                   "\npellorin-cli ports lists the serial ports and their state\n"),
+                      std::string::npos)
+                << run.out;
+        }
     }
     {
         SCOPED_TRACE("missing or refused image: the device hears nothing");
@@ -316,6 +328,20 @@ TEST_F(CliTest, EveryExitStatusHasItsCause) {
         const CliRun run = update("COM1", image, c.cliScale);
         EXPECT_EQ(run.exitStatus, c.status) << run.out;
         EXPECT_NE(run.out.find(c.line), std::string::npos) << run.out;
+        devices.clear();
+    }
+    // The serial layer's trace lines (a hang-up gives one) reach standard error only when
+    // PELLORIN_DEBUG asks for them.
+    for (const char* debug : {"", "1"}) {
+        SCOPED_TRACE(std::string("PELLORIN_DEBUG=") + debug);
+        sim::Options options;
+        options.faults.hangUpAfterBlock = 3;
+        StartDevice(1, options);
+        setenv("PELLORIN_DEBUG", debug, 1);
+        const CliRun run = update("COM1", image);
+        unsetenv("PELLORIN_DEBUG");
+        EXPECT_EQ(run.exitStatus, 5) << run.out;
+        EXPECT_EQ(run.err.find("CSerial::") != std::string::npos, *debug != '\0') << run.err;
         devices.clear();
     }
 }

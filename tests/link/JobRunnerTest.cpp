@@ -83,7 +83,9 @@ TEST_F(JobRunner, APortThatCannotBeOpenedStopsTheJobWithAMessageBox) {
     Start();
     ASSERT_TRUE(console->PressJobButton(kJobDspUpdate, "COM7"));
     ASSERT_TRUE(console->WaitForJobEnd(60000));
-    EXPECT_EQ(console->MessageBoxes(), (Lines{"Cannot open serial port\nCOM7: no such port"}));
+    EXPECT_EQ(console->MessageBoxes(),
+              (Lines{"Cannot open serial port\nCOM7: no such device\n"
+                     "pellorin-cli ports lists the serial ports and their state"}));
     EXPECT_TRUE(Log().empty()) << "nothing is logged, not even Com was closed";
     EXPECT_TRUE(console->JobButtonsEnabled());
 }

@@ -5,12 +5,14 @@
 #include <grp.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -73,37 +75,76 @@ class FakeSystem {
     serial::ScopedSystemRoot m_guard;
 };
 
-// A child process named "holder" that opens `path` and holds a lock on it until it is killed.
-class LockHolder {
+// A child process named "holder" that holds `path` until it is killed: open with a lock, open
+// without one, or not at all (a lock file names it).
+enum class Hold { OpenAndLock, Open, Nothing };
+class HolderProcess {
   public:
-    explicit LockHolder(const std::string& path) {
+    HolderProcess(const std::string& path, Hold hold) {
         int ready[2];
         if (pipe(ready) != 0) return;
         m_pid = fork();
         if (m_pid == 0) {
             prctl(PR_SET_NAME, "holder");
-            const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-            const char ok = fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0 ? '1' : '0';
+            // Only what it holds itself: not the far ends of the test's lines.
+            dup2(ready[1], 3);
+            close_range(4, ~0U, 0);
+            ready[1] = 3;
+            const int fd =
+                hold == Hold::Nothing ? 0 : open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+            const bool held =
+                fd >= 0 && (hold != Hold::OpenAndLock || flock(fd, LOCK_EX | LOCK_NB) == 0);
+            const char ok = held ? '1' : '0';
             (void)!write(ready[1], &ok, 1);
             for (;;) pause();
         }
         close(ready[1]);
         char ok = '0';
-        m_locked = m_pid > 0 && read(ready[0], &ok, 1) == 1 && ok == '1';
+        m_holding = m_pid > 0 && read(ready[0], &ok, 1) == 1 && ok == '1';
         close(ready[0]);
     }
-    ~LockHolder() {
+    ~HolderProcess() { End(); }
+    void End() {
         if (m_pid > 0) {
             kill(m_pid, SIGKILL);
             waitpid(m_pid, nullptr, 0);
         }
     }
-    [[nodiscard]] bool Locked() const { return m_locked; }
+    [[nodiscard]] bool Holding() const { return m_holding; }
     [[nodiscard]] int Pid() const { return m_pid; }
 
   private:
     pid_t m_pid = -1;
-    bool m_locked = false;
+    bool m_holding = false;
+};
+
+// Counts the opens of device nodes (inotify reports every open of a watched file, also of a
+// tty's node).
+class OpenWatch {
+  public:
+    OpenWatch() : m_fd(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {}
+    ~OpenWatch() { close(m_fd); }
+    OpenWatch(const OpenWatch&) = delete;
+    OpenWatch& operator=(const OpenWatch&) = delete;
+    bool Watch(const std::string& path) {
+        return inotify_add_watch(m_fd, path.c_str(), IN_OPEN) >= 0;
+    }
+    // The opens since the last call.
+    int Opens() {
+        int opens = 0;
+        alignas(inotify_event) char buffer[4096];
+        for (ssize_t length; (length = read(m_fd, buffer, sizeof buffer)) > 0;) {
+            for (ssize_t at = 0; at < length;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+                opens += (event->mask & IN_OPEN) != 0;
+                at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+            }
+        }
+        return opens;
+    }
+
+  private:
+    int m_fd;
 };
 
 // Runs `work` on a thread of its own as user and group "nobody" and returns what it gave. The raw
@@ -160,7 +201,8 @@ TEST_F(PortChoice, ANumberStaysWithItsAdapterWhenAReplugRenumbersTheNodes) {
     ASSERT_TRUE(console->WaitForJobEnd(60000));
     EXPECT_EQ(console->MessageBoxes(),
               Lines{"Cannot open serial port\nCOM1: not plugged in (the port of "
-                    "usb:0403:6001:AAA1:1.0)"});
+                    "usb:0403:6001:AAA1:1.0)\npellorin-cli ports lists the serial ports and their "
+                    "state"});
     EXPECT_EQ(second.Received(), "^S008BAUD192\rSV\r") << "COM1 is not whatever is at ttyUSB0 now";
 
     // The numbers are remembered: a new start lists the second adapter as COM2, and a third
@@ -177,24 +219,77 @@ TEST_F(PortChoice, ANumberStaysWithItsAdapterWhenAReplugRenumbersTheNodes) {
         << system.Settings();
 }
 
-TEST_F(PortChoice, APortLockedByAnotherProgramIsNamedWithItsHolder) {
+// Whether the other program locks the port, only has it open, or names itself in a lock file: the
+// port is listed as in use by it, and a job refuses it before anything is opened or sent. A lock
+// file whose program has ended is stale.
+TEST_F(PortChoice, APortAnotherProgramHoldsIsRefusedWithItsNameAndPid) {
     Start();
-    LockHolder holder(device->SlavePath());
-    ASSERT_TRUE(holder.Locked());
-    const std::string inUse = "in use by holder (PID " + std::to_string(holder.Pid()) + ")";
+    TempFolder lockRoot;
+    const serial::ScopedSystemRoot lockFolders(lockRoot.Path());
+    std::string lockName = device->SlavePath().substr(5);  // "pts/N" is locked as LCK..pts_N
+    std::replace(lockName.begin(), lockName.end(), '/', '_');
+    const std::string lockFile = "run/lock/LCK.." + lockName;
+    fs::create_directories(lockRoot.Path() + "/run/lock");
+    for (const Hold hold : {Hold::OpenAndLock, Hold::Open, Hold::Nothing}) {
+        SCOPED_TRACE(static_cast<int>(hold));
+        HolderProcess holder(device->SlavePath(), hold);
+        ASSERT_TRUE(holder.Holding());
+        if (hold == Hold::Nothing)
+            lockRoot.Write(lockFile, "     " + std::to_string(holder.Pid()) + "\n");
+        const std::string inUse = "in use by holder (PID " + std::to_string(holder.Pid()) + ")";
+
+        const auto listed = serial::ListPorts();
+        ASSERT_EQ(listed.size(), 1u);
+        EXPECT_EQ(listed[0].state, serial::PortState::InUse);
+        EXPECT_EQ(listed[0].reason, inUse);
+
+        OpenWatch opens;
+        ASSERT_TRUE(opens.Watch(device->SlavePath()));
+        console = std::make_unique<HeadlessConsole>();
+        console->Link().ModulePath = folder.File("Pellorin");
+        RunJob(kJobDspUpdate);
+        EXPECT_EQ(console->MessageBoxes(),
+                  Lines{"Cannot open serial port\nCOM1 (" + folder.File("com1") + " (" +
+                        device->SlavePath() + ")): " + inUse +
+                        "\npellorin-cli ports lists the serial ports and their state"});
+        EXPECT_EQ(opens.Opens(), 0);
+        EXPECT_EQ(device->Received(), "");
+        holder.End();
+        if (hold == Hold::Nothing) {
+            EXPECT_EQ(serial::ListPorts()[0].state, serial::PortState::Free) << "a stale lock file";
+        }
+    }
+}
+
+// Listing the ports (the window's list, pellorin-cli ports) and looking at the chosen one before
+// a job opens no port: an open raises DTR and RTS, which can reset a device on another adapter.
+TEST_F(PortChoice, ListingPortsOpensNone) {
+    Start();
+    sim::PseudoTerminal other;
+    ASSERT_TRUE(other.Ok() && other.LinkAs(folder.File("com2")));
+    HolderProcess holder(other.SlavePath(), Hold::Open);
+    ASSERT_TRUE(holder.Holding());
+    OpenWatch opens;
+    ASSERT_TRUE(opens.Watch(device->SlavePath()) && opens.Watch(other.SlavePath()));
+    close(open(other.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    ASSERT_EQ(opens.Opens(), 1) << "the watch sees an open";
 
     const auto listed = serial::ListPorts();
-    ASSERT_EQ(listed.size(), 1u);
-    EXPECT_EQ(listed[0].state, serial::PortState::InUse);
-    EXPECT_EQ(listed[0].reason, inUse);
+    ASSERT_EQ(listed.size(), 2u);
+    EXPECT_EQ(listed[0].state, serial::PortState::Free);
+    EXPECT_EQ(listed[1].state, serial::PortState::InUse);
+    auto chosen = serial::LocatePort("COM1");
+    ASSERT_TRUE(chosen.has_value());
+    serial::DiagnosePort(*chosen);
+    EXPECT_EQ(chosen->state, serial::PortState::Free);
+    EXPECT_EQ(opens.Opens(), 0);
 
-    RunJob(kJobDspUpdate);
-    ASSERT_EQ(console->MessageBoxes().size(), 1u);
-    const std::string message = console->MessageBoxes()[0];
-    EXPECT_EQ(message.substr(0, message.find('\n')), "Cannot open serial port");
-    EXPECT_NE(message.find("COM1 (" + folder.File("com1")), std::string::npos) << message;
-    EXPECT_NE(message.find("): " + inUse), std::string::npos) << message;
-    EXPECT_EQ(device->Received(), "");
+    // The same with the system's own list of adapters.
+    FakeSystem system;
+    system.Plug("ttyUSB0", "1-1", "AAA1", device->SlavePath());
+    system.Plug("ttyUSB1", "1-2", "BBB2", other.SlavePath());
+    ASSERT_EQ(serial::ListPorts().size(), 2u);
+    EXPECT_EQ(opens.Opens(), 0);
 }
 
 TEST_F(PortChoice, APortThisUserMayNotOpenSaysWhichGroupToJoin) {

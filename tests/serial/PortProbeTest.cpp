@@ -1,44 +1,76 @@
-// The Windows port list from the look at each COM number: which numbers are ports, and the state
-// and reason of each (the look itself is the system's; here it is made up).
+// The Windows port list from the system's device map, with nothing opened, and what a job's
+// failed open says about its port (the system's view and the open are made up here).
 #include <gtest/gtest.h>
-
-#include <map>
 
 #include "SerialLib/Serial/PortProbe.h"
 
-using serial::PortProbe;
 using serial::PortState;
 
-TEST(PortProbe, EachNumberFromZeroToTwentyNineIsLookedAtAndRefusedPortsSayWhy) {
-    std::map<int, PortProbe> looks;
-    looks[0] = {true, true, 0, ""};
-    looks[3] = {true, true, 0, ""};
-    looks[4] = {false, false, 5, "Access is denied"};
-    looks[5] = {true, false, 0, ""};  // a device object without a serial device behind it
-    looks[6] = {false, false, 31, "A device attached to the system is not functioning"};
-    looks[30] = {true, true, 0, ""};
-    std::vector<int> asked;
-    const auto probe = [&](int number) {
-        asked.push_back(number);
-        const auto it = looks.find(number);
-        return it != looks.end() ? it->second : PortProbe{false, false, 2, "not found"};
-    };
+namespace {
 
-    const auto ports = serial::ProbedPorts({{3, "\\Device\\VCP0"}}, probe);
-    ASSERT_EQ(asked.size(), 30u);
-    EXPECT_EQ(asked.front(), 0);
-    EXPECT_EQ(asked.back(), 29);
-    ASSERT_EQ(ports.size(), 4u);
-    EXPECT_EQ(ports[0].name, "COM0");
-    EXPECT_EQ(ports[0].state, PortState::Free);
-    EXPECT_EQ(ports[0].identity, "com:COM0");
-    EXPECT_EQ(ports[1].identity, "device:\\Device\\VCP0");
-    EXPECT_EQ(ports[1].Description(), "COM3 (\\Device\\VCP0)");
-    EXPECT_EQ(ports[2].name, "COM4");
-    EXPECT_EQ(ports[2].state, PortState::InUse);
-    EXPECT_EQ(ports[2].reason, "in use by another program (the system refused access)");
-    EXPECT_EQ(ports[3].name, "COM6");
-    EXPECT_EQ(ports[3].state, PortState::Unusable);
-    EXPECT_EQ(ports[3].reason,
-              "does not open: A device attached to the system is not functioning (error 31)");
+class MadeUpSystem : public SystemPortView {
+  public:
+    std::vector<std::pair<std::string, std::string>> serialComm, wineMap;
+    bool underWine = false;
+    bool SerialComm(std::vector<std::pair<std::string, std::string>>& values) override {
+        values = serialComm;
+        return true;
+    }
+    bool DosDevices(std::vector<std::string>&) override { return false; }
+    bool WinePorts(std::vector<std::pair<std::string, std::string>>& values) override {
+        values = wineMap;
+        return underWine;
+    }
+};
+
+std::vector<std::string> Names(const std::vector<serial::PortInfo>& ports) {
+    std::vector<std::string> names;
+    for (const serial::PortInfo& port : ports) names.push_back(port.name);
+    return names;
+}
+
+}  // namespace
+
+TEST(WindowsPortList, ANumberWineMapsToNothingIsAbsentNotFree) {
+    MadeUpSystem system;
+    for (int n = 1; n <= 8; ++n)
+        system.serialComm.emplace_back("\\Device\\Serial" + std::to_string(n - 1),
+                                       "COM" + std::to_string(n));
+    // Wine keeps a device for every number of its map; COM2 has no value, so Wine gives it a
+    // serial port of the machine.
+    system.wineMap = {{"COM1", ""},           {"COM3", ""}, {"COM4", " "}, {"COM5", "/dev/pts/3"},
+                      {"COM6", "/dev/pts/4"}, {"COM7", ""}, {"COM8", ""}};
+    system.underWine = true;
+    const auto ports = serial::ListedPorts(ListSystemPorts(system));
+    EXPECT_EQ(Names(ports), (std::vector<std::string>{"COM2", "COM5", "COM6"}));
+    for (const serial::PortInfo& port : ports) EXPECT_EQ(port.state, PortState::Free);
+    EXPECT_EQ(ports[1].identity, "device:\\Device\\Serial4");
+    EXPECT_EQ(ports[1].Description(), "COM5 (\\Device\\Serial4)");
+
+    // On Windows itself there is no such map: the system's list is the list.
+    system.underWine = false;
+    EXPECT_EQ(serial::ListedPorts(ListSystemPorts(system)).size(), 8u);
+}
+
+TEST(WindowsPortOpen, AFailedOpenSaysWhyThePortCannotBeUsed) {
+    const struct {
+        unsigned long error;
+        const char* text;
+        PortState state;
+        const char* reason;
+    } cases[] = {
+        {2, "", PortState::Absent, "no such device"},
+        {5, "Access is denied", PortState::InUse,
+         "in use by another program (the system refused access)"},
+        {32, "", PortState::InUse, "in use by another program (the system refused access)"},
+        {31, "A device attached to the system is not functioning", PortState::Unusable,
+         "does not open: A device attached to the system is not functioning (error 31)"},
+        {1167, "", PortState::Unusable, "does not open: system error (error 1167)"},
+    };
+    for (const auto& c : cases) {
+        serial::PortInfo port = serial::ListedPort({4, "\\Device\\VCP0"});
+        serial::ExplainOpenError(port, c.error, c.text);
+        EXPECT_EQ(port.state, c.state) << c.error;
+        EXPECT_EQ(port.reason, c.reason);
+    }
 }
