@@ -2,6 +2,7 @@
 #include <iterator>
 
 #include "SerialLib/Serial/PortCatalog.h"
+#include "SerialLib/Serial/RemotePortName.h"
 #include "link/DeviceLink.h"
 #include "link/SpeedAck.h"
 
@@ -35,7 +36,9 @@ LinkBaudRate ChooseLinkRate(int jobMode, int baudIndex) {
 }
 
 // The second line of "Cannot open serial port": which port, and why, as far as can be found.
-std::string WhyNotOpened(serial::PortInfo& port) {
+std::string WhyNotOpened(serial::PortInfo& port, LONG status) {
+    if (serial::IsRemotePortName(port.name))
+        return port.name + ": " + serial::RemoteOpenFailure(status);
     if (port.state != serial::PortState::Absent) serial::DiagnosePort(port);
     std::string where = port.name;
     if (!port.path.empty() && port.path != port.name) where += " (" + port.Description() + ")";
@@ -55,15 +58,20 @@ void DeviceLink::OpenPort(bool negotiateBaud) {
         port = serial::PortInfo{};
         port->name = port->path = PortName;
     }
-    Record.SetAdapterDescription(port->Description());
+    const bool remote = serial::IsRemotePortName(PortName);
+    const bool raw = remote && serial::IsRawTcpPortName(PortName);
+    Record.SetAdapterDescription(remote ? PortName + (raw ? " (network serial server, raw TCP)"
+                                                          : " (network serial server, RFC 2217)")
+                                        : port->Description());
+    LONG opened = ERROR_FILE_NOT_FOUND;
     if (port->state == serial::PortState::Absent ||
-        Port.Open(port->path.c_str(), &m_window, 0, 0, 0, 0) != ERROR_SUCCESS) {
+        (opened = Port.Open(port->path.c_str(), &m_window, 0, 0, 0, 0)) != ERROR_SUCCESS) {
         // An open that failed half-way can leave the port open without its listener: close it,
         // so that no job runs after the message.
         ClosePortOnce();
         Outcome.store(JobOutcome::PortNotOpened);
         if (!Stop.Requested())
-            TheConsole.ShowMessage("Cannot open serial port\n" + WhyNotOpened(*port));
+            TheConsole.ShowMessage("Cannot open serial port\n" + WhyNotOpened(*port, opened));
         return;
     }
     Channel.ResetLinkLost();
@@ -72,6 +80,13 @@ void DeviceLink::OpenPort(bool negotiateBaud) {
         return;
     }
     if (!negotiateBaud) return;
+    if (raw) {
+        // A raw server's line speed cannot be set: the job stays at the contact speed, as when
+        // no speed is chosen, and sends no speed command the device would move on.
+        Log(PortName + " is a raw TCP port: the speed cannot be set, the job runs at 2400 baud");
+        Log(PortName + " was opened!");
+        return;
+    }
 
     const LinkBaudRate rate = ChooseLinkRate(JobMode.load(), TheConsole.SelectedBaudIndex());
     char reply[kReplyBufferSize] = {};
