@@ -1,8 +1,12 @@
 // The TCP connection of a remote port over Winsock: the socket's network events and a wake event
 // in one wait.
-#include <mstcpip.h>
+// Winsock's headers in the order they need: winsock2.h before windows.h, mstcpip.h last.
+// clang-format off
 #include <winsock2.h>
+#include <windows.h>
 #include <ws2tcpip.h>
+#include <mstcpip.h>
+// clang-format on
 
 #include "SerialLib/Serial/NameLookup.h"
 #include "SerialLib/Serial/NetSocket.h"

@@ -1,0 +1,170 @@
+// The network serial servers of the tests.
+#include "tests/support/NetworkServers.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <thread>
+
+namespace testing_support {
+namespace {
+
+constexpr int kStartMs = 10000;
+
+sockaddr_in Loopback(int port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return address;
+}
+
+pid_t Spawn(const std::vector<std::string>& arguments) {
+    const pid_t pid = fork();
+    if (pid != 0) return pid;
+    std::vector<char*> argv;
+    for (const std::string& argument : arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    // Quiet: the servers' chatter is no part of the test's output.
+    if (FILE* null = std::fopen("/dev/null", "w")) {
+        dup2(fileno(null), STDOUT_FILENO);
+        dup2(fileno(null), STDERR_FILENO);
+    }
+    execv(argv[0], argv.data());
+    _exit(127);
+}
+
+void End(pid_t& pid, int signalNumber) {
+    if (pid <= 0) return;
+    kill(pid, signalNumber);
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    pid = -1;
+}
+
+}  // namespace
+
+int FreeTcpPort() {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address = Loopback(0);
+    int port = 0;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+        socklen_t size = sizeof address;
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+        port = ntohs(address.sin_port);
+    }
+    close(fd);
+    return port;
+}
+
+bool WaitForListener(int port, int timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (std::chrono::steady_clock::now() < deadline) {
+        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address = Loopback(port);
+        const bool connected =
+            connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+        close(fd);
+        if (connected) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+}
+
+Ser2net::Ser2net(std::vector<Ser2netLine> lines) : m_lines(std::move(lines)) {
+    char pattern[] = "/tmp/pellorin-ser2net-XXXXXX.yaml";
+    const int fd = mkstemps(pattern, 5);
+    if (fd < 0) return;
+    close(fd);
+    m_config = pattern;
+    std::ofstream config(m_config);
+    for (std::size_t i = 0; i < m_lines.size(); ++i) {
+        Ser2netLine& line = m_lines[i];
+        if (line.tcpPort == 0) line.tcpPort = FreeTcpPort();
+        config << "connection: &line" << i << "\n"
+               << "  accepter: " << (line.rfc2217 ? "telnet(rfc2217),tcp" : "tcp") << ",127.0.0.1,"
+               << line.tcpPort << "\n"
+               << "  connector: serialdev," << line.device << ",2400n81,local\n"
+               << "  options:\n"
+               << "    kickolduser: false\n"
+               << "    chardelay: " << (line.chardelay ? "true" : "false") << "\n";
+    }
+    config.close();
+    m_pid = Spawn({"/usr/sbin/ser2net", "-n", "-u", "-c", m_config, "-P", m_config + ".pid"});
+    m_ready = true;
+    for (const Ser2netLine& line : m_lines)
+        m_ready = m_ready && WaitForListener(line.tcpPort, kStartMs);
+}
+
+Ser2net::~Ser2net() {
+    End(m_pid, SIGTERM);
+    if (!m_config.empty()) {
+        std::remove(m_config.c_str());
+        std::remove((m_config + ".pid").c_str());
+    }
+}
+
+std::string Ser2net::Url(std::size_t index) const {
+    const Ser2netLine& line = m_lines.at(index);
+    return std::string(line.rfc2217 ? "rfc2217" : "tcp") +
+           "://127.0.0.1:" + std::to_string(line.tcpPort);
+}
+
+void Ser2net::Kill() { End(m_pid, SIGKILL); }
+
+Sredird::Sredird(const std::string& device) {
+    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address = Loopback(0);
+    socklen_t size = sizeof address;
+    if (listener < 0 || bind(listener, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
+        listen(listener, 4) != 0 ||
+        getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+        if (listener >= 0) close(listener);
+        return;
+    }
+    m_port = ntohs(address.sin_port);
+    m_lockFile = "/tmp/pellorin-sredird-" + std::to_string(m_port) + ".lock";
+    const std::string sredird = "/usr/sbin/sredird";
+    m_pid = fork();
+    if (m_pid == 0) {
+        setpgid(0, 0);
+        for (;;) {
+            const int client = accept(listener, nullptr, nullptr);
+            if (client < 0) continue;
+            const pid_t server = fork();
+            if (server == 0) {
+                dup2(client, STDIN_FILENO);
+                dup2(client, STDOUT_FILENO);
+                execl(sredird.c_str(), sredird.c_str(), "5", device.c_str(), m_lockFile.c_str(),
+                      static_cast<char*>(nullptr));
+                _exit(127);
+            }
+            close(client);
+            int status = 0;
+            while (waitpid(server, &status, 0) < 0 && errno == EINTR) {
+            }
+        }
+    }
+    if (m_pid > 0) setpgid(m_pid, m_pid);
+    close(listener);
+}
+
+Sredird::~Sredird() {
+    if (m_pid > 0) kill(-m_pid, SIGTERM);
+    End(m_pid, SIGTERM);
+    if (!m_lockFile.empty()) std::remove(m_lockFile.c_str());
+}
+
+std::string Sredird::Url() const { return "rfc2217://127.0.0.1:" + std::to_string(m_port); }
+
+}  // namespace testing_support
