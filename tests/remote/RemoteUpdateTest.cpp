@@ -101,6 +101,20 @@ TEST_F(RemoteUpdate, ThroughSredirdTheDeviceSeesWhatALocalPortSends) {
     }
 }
 
+TEST_F(RemoteUpdate, AServerThatNeverAnswersSetControlOrPurgeDataServesAsWell) {
+    std::unique_ptr<Ser2net> server;
+    std::unique_ptr<testing_support::AnswerDroppingRelay> relay;
+    const Wire wire = RunOn(kJobDspUpdate, [&] {
+        server = std::make_unique<Ser2net>(Ser2netLine{device->SlavePath()});
+        relay = std::make_unique<testing_support::AnswerDroppingRelay>(
+            server->TcpPort(), std::vector<unsigned char>{105, 112});
+        return relay->Url();
+    });
+    EXPECT_GT(relay->Dropped(), 0) << "the tool asked for no flow control";
+    ASSERT_FALSE(wire.empty());
+    EXPECT_EQ(wire.back().second, 38400u);
+}
+
 TEST_F(RemoteUpdate, RawTcpStaysAtTheContactSpeedAndSaysSo) {
     std::unique_ptr<Ser2net> server;
     Ser2netLine line;

@@ -5,6 +5,8 @@
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <algorithm>
 #include <thread>
 
 namespace testing_support {
@@ -166,5 +169,91 @@ Sredird::~Sredird() {
 }
 
 std::string Sredird::Url() const { return "rfc2217://127.0.0.1:" + std::to_string(m_port); }
+
+AnswerDroppingRelay::AnswerDroppingRelay(int serverPort, std::vector<unsigned char> droppedCodes)
+    : m_serverPort(serverPort), m_codes(std::move(droppedCodes)) {
+    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address = Loopback(0);
+    socklen_t size = sizeof address;
+    bind(listener, reinterpret_cast<sockaddr*>(&address), size);
+    listen(listener, 1);
+    getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size);
+    m_port = ntohs(address.sin_port);
+    m_stopFd = eventfd(0, EFD_CLOEXEC);
+    m_thread = std::thread([this, listener] { Run(listener); });
+}
+
+AnswerDroppingRelay::~AnswerDroppingRelay() {
+    const std::uint64_t one = 1;
+    (void)write(m_stopFd, &one, sizeof one);
+    m_thread.join();
+    close(m_stopFd);
+}
+
+std::string AnswerDroppingRelay::Url() const {
+    return "rfc2217://127.0.0.1:" + std::to_string(m_port);
+}
+
+void AnswerDroppingRelay::Run(int listener) {
+    pollfd waitClient[2] = {{listener, POLLIN, 0}, {m_stopFd, POLLIN, 0}};
+    if (poll(waitClient, 2, -1) <= 0 || waitClient[1].revents) {
+        close(listener);
+        return;
+    }
+    const int client = accept(listener, nullptr, nullptr);
+    close(listener);
+    const int server = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address = Loopback(m_serverPort);
+    if (client < 0 ||
+        connect(server, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        if (client >= 0) close(client);
+        close(server);
+        return;
+    }
+    std::string pending;  // the server's bytes from an IAC SB on, until its IAC SE
+    for (;;) {
+        pollfd fds[3] = {{client, POLLIN, 0}, {server, POLLIN, 0}, {m_stopFd, POLLIN, 0}};
+        if (poll(fds, 3, -1) < 0 || fds[2].revents) break;
+        unsigned char buffer[4096];
+        if (fds[0].revents) {
+            const ssize_t n = read(client, buffer, sizeof buffer);
+            if (n <= 0 || write(server, buffer, static_cast<std::size_t>(n)) != n) break;
+        }
+        if (fds[1].revents) {
+            const ssize_t n = read(server, buffer, sizeof buffer);
+            if (n <= 0) break;
+            std::string out;
+            for (ssize_t i = 0; i < n; ++i) {
+                const char c = static_cast<char>(buffer[i]);
+                if (pending.empty()) {
+                    // A subnegotiation starts at IAC SB (an IAC IAC in data is not one).
+                    if (c == '\xFF' && i + 1 < n && buffer[i + 1] == 250) {
+                        pending.push_back(c);
+                    } else {
+                        out.push_back(c);
+                        if (c == '\xFF' && i + 1 < n) out.push_back(static_cast<char>(buffer[++i]));
+                    }
+                    continue;
+                }
+                pending.push_back(c);
+                const std::size_t size = pending.size();
+                if (size >= 2 && pending[size - 2] == '\xFF' && pending[size - 1] == '\xF0' &&
+                    (size < 4 || pending[size - 3] != '\xFF')) {
+                    const auto code = static_cast<unsigned char>(pending.size() > 3 ? pending[3] : 0);
+                    if (std::find(m_codes.begin(), m_codes.end(), code) != m_codes.end())
+                        ++m_dropped;
+                    else
+                        out += pending;
+                    pending.clear();
+                }
+            }
+            if (!out.empty() &&
+                write(client, out.data(), out.size()) != static_cast<ssize_t>(out.size()))
+                break;
+        }
+    }
+    close(client);
+    close(server);
+}
 
 }  // namespace testing_support

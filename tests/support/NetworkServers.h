@@ -6,7 +6,9 @@
 
 #include <sys/types.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace testing_support {
@@ -62,6 +64,30 @@ class Sredird {
     int m_port = 0;
     pid_t m_pid = -1;  // the inetd's, the leader of a process group with every sredird it ran
     std::string m_lockFile;
+};
+
+// A relay on 127.0.0.1 in front of an RFC 2217 server that drops the server's answers with the
+// given codes (105 for SET-CONTROL, 112 for PURGE-DATA), as many servers never send them. One
+// client; runs on a thread of its own until destroyed.
+class AnswerDroppingRelay {
+  public:
+    AnswerDroppingRelay(int serverPort, std::vector<unsigned char> droppedCodes);
+    ~AnswerDroppingRelay();
+    AnswerDroppingRelay(const AnswerDroppingRelay&) = delete;
+    AnswerDroppingRelay& operator=(const AnswerDroppingRelay&) = delete;
+
+    [[nodiscard]] std::string Url() const;
+    // How many answers it dropped.
+    [[nodiscard]] int Dropped() const { return m_dropped.load(); }
+
+  private:
+    void Run(int listener);
+    int m_serverPort;
+    std::vector<unsigned char> m_codes;
+    int m_port = 0;
+    int m_stopFd = -1;
+    std::atomic<int> m_dropped{0};
+    std::thread m_thread;
 };
 
 // True when something accepts connections on 127.0.0.1:port within `timeoutMs` real ms.
