@@ -2,6 +2,7 @@
 #include <iterator>
 
 #include "SerialLib/Serial/PortCatalog.h"
+#include "SerialLib/Serial/RemotePortHistory.h"
 #include "SerialLib/Serial/RemotePortName.h"
 #include "link/DeviceLink.h"
 #include "link/SpeedAck.h"
@@ -75,6 +76,8 @@ void DeviceLink::OpenPort(bool negotiateBaud) {
         return;
     }
     Channel.ResetLinkLost();
+    // Both windows offer a remote port again, and `ports` lists it, once it has opened.
+    if (remote) (void)serial::RemotePortHistory().Remember(PortName);
     if (Port.Setup(kContactBaud, 8, NOPARITY, ONESTOPBIT) != ERROR_SUCCESS) {
         ReportSetupFail();
         return;

@@ -11,6 +11,7 @@
 #include "link/DeviceLink.h"
 #include "link/JobMode.h"
 #include "link/JobOutcome.h"
+#include "link/PortChoice.h"
 #include "tests/support/NetworkServers.h"
 #include "tests/support/SimulatedLine.h"
 
@@ -38,6 +39,18 @@ constexpr int kBaud38400 = 3;
 
 class RemoteUpdate : public SimulatedLine {
   protected:
+    // The remote ports used last go to this test's own settings.
+    void SetUp() override { setenv("XDG_CONFIG_HOME", folder.File("config").c_str(), 1); }
+
+    // A server's answers take real time (sredird's about 50 ms): the tool's time-outs run at a
+    // fifth of their length here (the shortest, 1 s for a reply's first bytes, at 200 ms), not
+    // at the twentieth of the local tests, and the device erases at once.
+    platform::ScopedClockScale nearRealTime{5.0};
+    static sim::Options Quick(sim::Options options = {}) {
+        options.eraseTimeMs = 100;
+        return options;
+    }
+
     void WriteImages() {
         folder.Write("dsp.hex", testing_support::MakeHexImage(120, 16, 100));
         folder.Write("mcu.hex", testing_support::MakeHexImage(80, 32));
@@ -130,11 +143,15 @@ TEST_F(RemoteUpdate, RawTcpStaysAtTheContactSpeedAndSaysSo) {
     EXPECT_TRUE(Logged(server->Url() +
                        " is a raw TCP port: the speed cannot be set, the job runs at 2400 baud"));
     EXPECT_EQ(testing_support::CountPrefix(Log(), "At 2400 baud this image takes about 0:0"), 1);
+    // Offered again by the windows and listed by `ports`, as used last.
+    const auto remembered = RememberedRemotePorts();
+    ASSERT_EQ(remembered.size(), 1u);
+    EXPECT_EQ(remembered[0].name, server->Url());
 }
 
 TEST_F(RemoteUpdate, ADroppedConnectionEndsTheJobAtOnceAndTheNextOneResumes) {
-    sim::Options options;
-    options.blockWriteTimeMs = 40;
+    sim::Options options = Quick();
+    options.blockWriteTimeMs = 5;
     WriteImages();
     options.expectImage = folder.File("dsp.hex");
     Start(options);
@@ -201,7 +218,7 @@ TEST_F(RemoteUpdate, ServersThatCannotServeAreNamedWithTheReason) {
 
 TEST_F(RemoteUpdate, SeveralUnitsAtOnceThroughOneServer) {
     WriteImages();
-    sim::Options options;
+    sim::Options options = Quick();
     options.expectImage = folder.File("dsp.hex");
     Start(options);
     sim::Options secondOptions = options;

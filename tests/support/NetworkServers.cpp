@@ -3,18 +3,18 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <signal.h>
-#include <sys/socket.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/eventfd.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <algorithm>
 #include <thread>
 
 namespace testing_support {
@@ -204,8 +204,7 @@ void AnswerDroppingRelay::Run(int listener) {
     close(listener);
     const int server = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address = Loopback(m_serverPort);
-    if (client < 0 ||
-        connect(server, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    if (client < 0 || connect(server, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
         if (client >= 0) close(client);
         close(server);
         return;
@@ -239,7 +238,8 @@ void AnswerDroppingRelay::Run(int listener) {
                 const std::size_t size = pending.size();
                 if (size >= 2 && pending[size - 2] == '\xFF' && pending[size - 1] == '\xF0' &&
                     (size < 4 || pending[size - 3] != '\xFF')) {
-                    const auto code = static_cast<unsigned char>(pending.size() > 3 ? pending[3] : 0);
+                    const auto code =
+                        static_cast<unsigned char>(pending.size() > 3 ? pending[3] : 0);
                     if (std::find(m_codes.begin(), m_codes.end(), code) != m_codes.end())
                         ++m_dropped;
                     else
