@@ -6,6 +6,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <fstream>
+#include <iterator>
 #include <thread>
 
 #include "link/DeviceLink.h"
@@ -65,6 +67,7 @@ class RemoteUpdate : public SimulatedLine {
         options.expectImage = folder.File(jobMode == kJobDspUpdate ? "dsp.hex" : "mcu.hex");
         Start(options);
         console->SelectBaudIndex(kBaud38400);
+        console->Link().Record.SetFolder(folder.File("records"));
         const std::string port = portFor();
         EXPECT_TRUE(console->PressJobButton(jobMode, port));
         EXPECT_TRUE(console->WaitForJobEnd(600000));
@@ -90,6 +93,12 @@ TEST_F(RemoteUpdate, ThroughSer2netTheDeviceSeesWhatALocalPortSends) {
             return server->Url();
         });
         EXPECT_EQ(remote, local);
+        // The record names the endpoint and the round trip of a block through the server.
+        std::ifstream record(console->Link().Record.LastPath());
+        const std::string text((std::istreambuf_iterator<char>(record)),
+                               std::istreambuf_iterator<char>());
+        EXPECT_NE(text.find("port            " + server->Url()), std::string::npos);
+        EXPECT_NE(text.find("round trip      "), std::string::npos);
         // The speed command went at 2400 baud and every later line at the working speed: the
         // server confirmed the new speed before the first command after the acknowledgement.
         ASSERT_GT(remote.size(), 3u);
