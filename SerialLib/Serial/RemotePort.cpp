@@ -134,7 +134,8 @@ class RemotePort final : public PortBackend {
             m_rx.clear();
             return ERROR_SUCCESS;
         }
-        if (const LONG sent = SendBytes(telnet::Greeting()); sent != ERROR_SUCCESS) return sent;
+        if (const LONG sent = SendBytes(telnet::Greeting()); sent != ERROR_SUCCESS)
+            return ClosedWhileOpening(sent);
         {
             std::unique_lock lock(m_mutex);
             m_changed.wait_until(lock, deadline, [this] {
@@ -150,7 +151,7 @@ class RemotePort final : public PortBackend {
         if (const LONG sent =
                 SendBytes(telnet::ComPortCommand(telnet::SET_BAUDRATE, telnet::BaudrateValue(0)));
             sent != ERROR_SUCCESS)
-            return sent;
+            return ClosedWhileOpening(sent);
         std::unique_lock lock(m_mutex);
         m_changed.wait_until(lock, deadline, [&] {
             return m_answerCount[telnet::SET_BAUDRATE] != asked || m_peerGone;
@@ -448,6 +449,12 @@ class RemotePort final : public PortBackend {
     void AfterLastUse() override { JoinReader(); }
 
   private:
+    // A server that turns a second client away closes the connection during the open: a write
+    // then finds it gone.
+    static LONG ClosedWhileOpening(LONG sent) {
+        return sent == ERROR_DEVICE_NOT_CONNECTED ? ERROR_BUSY : sent;
+    }
+
     void JoinReader() {
         std::lock_guard lock(m_joinMutex);
         if (m_reader.joinable()) m_reader.join();

@@ -203,6 +203,8 @@ void PacedRun(unsigned baud, int baudIndex, const char* speedCommand, speed_t sp
 void RemotePacedRun(int blocks) {
     const ScratchFolder scratch;
     const std::string& folder = scratch.path;
+    // The remote ports used last are remembered in the settings: the scratch folder's here.
+    setenv("XDG_CONFIG_HOME", (folder + "/config").c_str(), 1);
     WriteImage(folder + "/dsp.hex", blocks);
     sim::Options options;
     options.dspState = 3;

@@ -2,9 +2,11 @@
 #include "tests/support/NetworkServers.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -30,20 +32,27 @@ sockaddr_in Loopback(int port) {
     return address;
 }
 
-pid_t Spawn(const std::vector<std::string>& arguments) {
-    const pid_t pid = fork();
-    if (pid != 0) return pid;
+// Starts a program without forking this (threaded) process: posix_spawn, its output to
+// /dev/null (the servers' chatter is no part of the test's output), or to `inputOutput` both ways
+// when that is a descriptor.
+pid_t Spawn(const std::vector<std::string>& arguments, int inputOutput = -1) {
     std::vector<char*> argv;
     for (const std::string& argument : arguments)
         argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
-    // Quiet: the servers' chatter is no part of the test's output.
-    if (FILE* null = std::fopen("/dev/null", "w")) {
-        dup2(fileno(null), STDOUT_FILENO);
-        dup2(fileno(null), STDERR_FILENO);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (inputOutput >= 0) {
+        posix_spawn_file_actions_adddup2(&actions, inputOutput, STDIN_FILENO);
+        posix_spawn_file_actions_adddup2(&actions, inputOutput, STDOUT_FILENO);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
     }
-    execv(argv[0], argv.data());
-    _exit(127);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
 }
 
 void End(pid_t& pid, int signalNumber) {
@@ -137,35 +146,35 @@ Sredird::Sredird(const std::string& device) {
     }
     m_port = ntohs(address.sin_port);
     m_lockFile = "/tmp/pellorin-sredird-" + std::to_string(m_port) + ".lock";
-    const std::string sredird = "/usr/sbin/sredird";
-    m_pid = fork();
-    if (m_pid == 0) {
-        setpgid(0, 0);
+    m_stopFd = eventfd(0, EFD_CLOEXEC);
+    // The inetd: one connection at a time, each served by a sredird of its own.
+    m_thread = std::thread([this, listener, device] {
         for (;;) {
-            const int client = accept(listener, nullptr, nullptr);
+            pollfd fds[2] = {{listener, POLLIN, 0}, {m_stopFd, POLLIN, 0}};
+            if (poll(fds, 2, -1) < 0 && errno == EINTR) continue;
+            if (fds[1].revents) break;
+            const int client = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
             if (client < 0) continue;
-            const pid_t server = fork();
-            if (server == 0) {
-                dup2(client, STDIN_FILENO);
-                dup2(client, STDOUT_FILENO);
-                execl(sredird.c_str(), sredird.c_str(), "5", device.c_str(), m_lockFile.c_str(),
-                      static_cast<char*>(nullptr));
-                _exit(127);
-            }
+            pid_t server = Spawn({"/usr/sbin/sredird", "5", device, m_lockFile}, client);
             close(client);
+            m_server.store(server);
             int status = 0;
-            while (waitpid(server, &status, 0) < 0 && errno == EINTR) {
+            while (server > 0 && waitpid(server, &status, 0) < 0 && errno == EINTR) {
             }
+            m_server.store(-1);
         }
-    }
-    if (m_pid > 0) setpgid(m_pid, m_pid);
-    close(listener);
+        close(listener);
+    });
 }
 
 Sredird::~Sredird() {
-    if (m_pid > 0) kill(-m_pid, SIGTERM);
-    End(m_pid, SIGTERM);
-    if (!m_lockFile.empty()) std::remove(m_lockFile.c_str());
+    if (m_stopFd < 0) return;
+    const std::uint64_t one = 1;
+    (void)write(m_stopFd, &one, sizeof one);
+    if (const pid_t server = m_server.load(); server > 0) kill(server, SIGTERM);
+    m_thread.join();
+    close(m_stopFd);
+    std::remove(m_lockFile.c_str());
 }
 
 std::string Sredird::Url() const { return "rfc2217://127.0.0.1:" + std::to_string(m_port); }

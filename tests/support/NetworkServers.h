@@ -57,12 +57,14 @@ class Sredird {
     Sredird(const Sredird&) = delete;
     Sredird& operator=(const Sredird&) = delete;
 
-    [[nodiscard]] bool Running() const { return m_pid > 0; }
+    [[nodiscard]] bool Running() const { return m_port > 0; }
     [[nodiscard]] std::string Url() const;
 
   private:
     int m_port = 0;
-    pid_t m_pid = -1;  // the inetd's, the leader of a process group with every sredird it ran
+    int m_stopFd = -1;
+    std::atomic<pid_t> m_server{-1};  // the sredird serving the client now
+    std::thread m_thread;             // the inetd
     std::string m_lockFile;
 };
 
