@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
@@ -12,6 +13,11 @@
 namespace serial {
 
 std::string RemotePortHistory::DefaultPath() {
+#ifdef _WIN32
+    // Windows keeps a user's settings under %APPDATA%.
+    if (const char* appData = std::getenv("APPDATA"); appData != nullptr && *appData != '\0')
+        return std::string(appData) + "\\Pellorin\\remote-ports";
+#endif
     const std::string bindings = PortBindings::DefaultPath();
     if (bindings.empty()) return {};
     return (std::filesystem::path(bindings).parent_path() / "remote-ports").string();

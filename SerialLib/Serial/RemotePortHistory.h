@@ -1,6 +1,7 @@
 // The remote ports used last, newest first, so that the windows offer them again and
 // `pellorin-cli ports` lists them: a plain text file beside the COM number bindings,
-// $XDG_CONFIG_HOME/pellorin/remote-ports (~/.config/pellorin/remote-ports), one name a line.
+// $XDG_CONFIG_HOME/pellorin/remote-ports (~/.config/pellorin/remote-ports; on Windows
+// %APPDATA%\Pellorin\remote-ports), one name a line.
 // Only well-formed names are kept, so no credentials ever reach the file.
 #pragma once
 
