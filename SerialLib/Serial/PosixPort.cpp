@@ -431,7 +431,7 @@ OVERLAPPED* PickRecord(platform::Event* internalEvent, LPOVERLAPPED lpOverlapped
 }  // namespace
 
 PortResult PortBackend::OpenLocal(const char* name, const PortOptions& options,
-                             std::unique_ptr<PortBackend>& port) {
+                                  std::unique_ptr<PortBackend>& port) {
     const std::string path = ResolvePortName(name);
     if (path.empty()) return PortResult::Failed(ERROR_FILE_NOT_FOUND, PortFailure::Open);
     std::unique_ptr<PosixPort> opened;

@@ -318,7 +318,7 @@ class Win32Port final : public PortBackend {
 }  // namespace
 
 PortResult PortBackend::OpenLocal(const char* name, const PortOptions& options,
-                             std::unique_ptr<PortBackend>& port) {
+                                  std::unique_ptr<PortBackend>& port) {
     return Win32Port::OpenDevice(name, options.overlapped, port);
 }
 
