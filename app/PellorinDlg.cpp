@@ -378,6 +378,10 @@ int CPellorinDlg::SelectedPortEntry() const {
     return m_portTyped ? -1 : m_portCombo->currentIndex();
 }
 
+std::string CPellorinDlg::TypedPortText() const {
+    return m_portTyped ? m_portCombo->currentText().trimmed().toStdString() : std::string();
+}
+
 bool CPellorinDlg::JobButtonsEnabled() const { return m_jobButtons[0]->isEnabled(); }
 
 void CPellorinDlg::SetJobButtonsEnabled(bool enable) {

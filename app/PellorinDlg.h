@@ -136,6 +136,7 @@ class CPellorinDlg : public QDialog,
     bool ShowMessageBox(const std::string& text, const std::string& caption, bool yesNo) override;
     void SelectBaudItem(int index) override;
     [[nodiscard]] int SelectedPortEntry() const override;
+    [[nodiscard]] std::string TypedPortText() const override;
     [[nodiscard]] bool JobButtonsEnabled() const override;
     void SetJobButtonsEnabled(bool enable) override;
 

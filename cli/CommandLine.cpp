@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "SerialLib/Serial/RemotePortName.h"
 #include "link/JobMode.h"
 
 namespace pellorin::cli {
@@ -49,6 +50,8 @@ bool SamePortName(const std::string& a, const std::string& b) {
         return name.size() > 3 && Lower(name.substr(0, 3)) == "com";
     };
     if (isCom(a) && isCom(b)) return Lower(a) == Lower(b);
+    // A remote port's scheme and host name know no case.
+    if (serial::IsRemotePortName(a) && serial::IsRemotePortName(b)) return Lower(a) == Lower(b);
     return a == b;
 }
 
@@ -88,7 +91,13 @@ ParseResult ParseCommandLine(const std::vector<std::string>& arguments) {
             options.quiet = true;
         } else if (word == "--port" || word == "-p") {
             if (!takeValue() || value.empty())
-                return Fail("--port needs a port (COMn or a device path)");
+                return Fail(
+                    "--port needs a port (COMn, a device path, rfc2217://HOST:PORT or "
+                    "tcp://HOST:PORT)");
+            if (serial::IsRemotePortName(value)) {
+                if (const std::string problem = serial::RemoteNameProblem(value); !problem.empty())
+                    return Fail("--port: " + problem);
+            }
             options.ports.push_back(value);
         } else if (word == "--image" || word == "-i") {
             if (!takeValue() || value.empty()) return Fail("--image needs a file");
@@ -168,7 +177,8 @@ std::string UsageText() {
     return R"(Usage:
   pellorin-cli ports [--json]
   pellorin-cli check IMAGE [--json]
-  pellorin-cli update dsp|mcu --port COMn|DEVICE --image FILE [--baud 4800|9600|19200|38400]
+  pellorin-cli update dsp|mcu --port COMn|DEVICE|rfc2217://HOST:PORT|tcp://HOST:PORT
+                              --image FILE [--baud 4800|9600|19200|38400]
                               [--port ... [--image ...]] [--json] [--quiet]
   pellorin-cli --help | --version
 
@@ -182,6 +192,8 @@ Commands:
            its own port; give one --image for all or one per --port in the same order.
            --baud chooses the DSP's link speed (default 19200); the MCU always asks for
            19200 and runs its link at 9600, as the window does.
+           A port far away, behind a network serial server: rfc2217://HOST:PORT (the server
+           sets the line's speed) or tcp://HOST:PORT (raw: the job runs at 2400 baud).
 
 Output:
   on a terminal the log lines and a live status line per port; otherwise the log lines only;

@@ -4,6 +4,7 @@
 #include "SerialLib/Serial/PortCatalog.h"
 #include "cli/Commands.h"
 #include "cli/Output.h"
+#include "link/PortChoice.h"
 
 namespace pellorin::cli {
 namespace {
@@ -68,6 +69,20 @@ int RunPortsCommand(const Options& options, std::ostream& out) {
         out << port.name << "  " << port.device << "  " << adapter << "  " << state << "\n";
     }
     if (ports.empty() && !options.json) out << "no serial port found\n";
+    // The remote ports used last, as the window offers them; listing them connects to nothing.
+    for (const serial::PortInfo& port : RememberedRemotePorts()) {
+        if (options.json) {
+            out << JsonText({{"port", port.name},
+                             {"number", -1},
+                             {"identity", port.identity},
+                             {"path", port.path},
+                             {"product", port.product},
+                             {"state", "remembered"}})
+                << "\n";
+            continue;
+        }
+        out << port.name << "  " << port.product << "  remembered (used last)\n";
+    }
     return kExitUpdated;
 }
 

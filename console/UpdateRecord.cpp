@@ -425,7 +425,8 @@ void UpdateRecord::OnCommandSent(const char* bytes, std::size_t count) {
     CloseFloodLocked();
     m_rxSinceCommand = 0;
     ++m_counts.commands;
-    AddEventLocked(Kind::Command, bytes, count);
+    m_counts.commandNs = NowNs();
+    AddEventLocked(Kind::Command, bytes, count, 0, 0, m_counts.commandNs);
 }
 
 void UpdateRecord::OnSendFailed() {
@@ -440,6 +441,15 @@ void UpdateRecord::OnBytesReceived(const char* bytes, std::size_t count) {
     std::lock_guard lock(m_mutex);
     if (!m_active.load()) return;
     ++m_counts.pieces;
+    if (m_counts.commandNs >= 0) {
+        const std::int64_t trip = NowNs() - m_counts.commandNs;
+        m_counts.commandNs = -1;
+        if (m_counts.roundTrips == 0 || trip < m_counts.roundTripMinNs)
+            m_counts.roundTripMinNs = trip;
+        m_counts.roundTripMaxNs = std::max(m_counts.roundTripMaxNs, trip);
+        m_counts.roundTripSumNs += trip;
+        ++m_counts.roundTrips;
+    }
     const std::uint64_t before = m_rxSinceCommand;
     m_rxSinceCommand += count;
     const std::size_t shown =
@@ -698,6 +708,18 @@ std::string UpdateRecord::FormatSummary(const Facts& facts, const Counts& counts
     if (counts.lost > 0)
         wire += ", " + std::to_string(counts.lost) + " events lost (the disk was too slow)";
     AddField(out, "wire", wire);
+    if (counts.roundTrips > 0) {
+        char trips[160];
+        std::snprintf(trips, sizeof trips,
+                      "%.3f ms mean, %.3f to %.3f ms, over %llu commands (a command out to the "
+                      "first bytes back)",
+                      static_cast<double>(counts.roundTripSumNs) / 1e6 /
+                          static_cast<double>(counts.roundTrips),
+                      static_cast<double>(counts.roundTripMinNs) / 1e6,
+                      static_cast<double>(counts.roundTripMaxNs) / 1e6,
+                      static_cast<unsigned long long>(counts.roundTrips));
+        AddField(out, "round trip", trips);
+    }
     return out;
 }
 

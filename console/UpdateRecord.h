@@ -116,6 +116,11 @@ class UpdateRecord : public WireObserver {
         std::uint64_t pieces = 0;
         std::uint64_t floods = 0;
         std::uint64_t lost = 0;  // events dropped because the writer could not keep up
+        // Round trips, from a command written to the first bytes received after it: on a remote
+        // port that is the network's and the server's share of each block, beside the line's.
+        std::int64_t commandNs = -1;  // the command still waiting for its first bytes
+        std::uint64_t roundTrips = 0;
+        std::int64_t roundTripSumNs = 0, roundTripMinNs = 0, roundTripMaxNs = 0;
     };
 
     // Under m_mutex: appends one event to the pending bytes.

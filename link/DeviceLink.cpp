@@ -10,6 +10,8 @@
 #include <string_view>
 
 #include "SerialLib/Serial/PortNames.h"
+#include "SerialLib/Serial/RemotePortName.h"
+#include "link/LineEstimate.h"
 #include "platform/Clock.h"
 #include "platform/ExecutablePath.h"
 
@@ -113,6 +115,10 @@ void DeviceLink::RunJob() {
 
     if (FindImage(imageName)) {
         Record.SetImage(ImagePath);
+        if (serial::IsRawTcpPortName(PortName)) {
+            if (const std::string estimate = ContactSpeedEstimate(ImagePath); !estimate.empty())
+                Log(estimate);
+        }
         if (m_procedures == nullptr) return;
         if (mode == kJobMcuUpdate) m_procedures->UpdateMcu();
         if (mode == kJobDspUpdate) m_procedures->UpdateDsp();

@@ -1,6 +1,7 @@
 // The job buttons' common course.
 #include "link/JobButtons.h"
 
+#include "SerialLib/Serial/RemotePortName.h"
 #include "console/Console.h"
 #include "link/JobMode.h"
 
@@ -66,13 +67,23 @@ void JobButtons::StartJobFromButton(int jobMode, bool negotiateBaud) {
     m_jobMode = jobMode;
     m_negotiateBaud = negotiateBaud;
     const int selected = m_window.SelectedPortEntry();
-    if (m_ports.Name(selected).empty()) {
+    std::string identity;
+    if (!m_ports.Name(selected).empty()) {
+        m_portName = m_ports.Name(selected);
+        // The adapter behind the entry, so the job opens it wherever it is plugged in now.
+        identity = m_ports.Identity(selected);
+    } else if (const std::string typed = m_window.TypedPortText();
+               serial::IsRemotePortName(typed)) {
+        if (const std::string problem = serial::RemoteNameProblem(typed); !problem.empty()) {
+            m_window.ShowMessageBox("Cannot open serial port\n" + problem, kCaption, false);
+            return;
+        }
+        m_portName = typed;
+        identity = "remote:" + typed;
+    } else {
         m_window.ShowMessageBox(m_ports.NoPortMessage(), kCaption, false);
         return;
     }
-    m_portName = m_ports.Name(selected);
-    // The adapter behind the entry, so the job opens it wherever it is plugged in now.
-    const std::string identity = m_ports.Identity(selected);
 
     if (m_engine.JobRunning() && m_window.JobButtonsEnabled()) {
         // The buttons are enabled again: the worker has made its last window call and is only

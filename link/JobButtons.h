@@ -35,6 +35,9 @@ class JobButtons {
         virtual void SelectBaudItem(int index) = 0;
         // The port field's selected entry (PortChoice); -1 when none is, also after typing.
         [[nodiscard]] virtual int SelectedPortEntry() const = 0;
+        // What was typed into the port field when no entry is selected: a remote port
+        // ("rfc2217://HOST:PORT", "tcp://HOST:PORT") is opened as typed. "" when none.
+        [[nodiscard]] virtual std::string TypedPortText() const { return {}; }
         [[nodiscard]] virtual bool JobButtonsEnabled() const = 0;
         virtual void SetJobButtonsEnabled(bool enable) = 0;
     };

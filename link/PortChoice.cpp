@@ -1,11 +1,27 @@
 // The port field's entries and texts from the port catalogue.
 #include "link/PortChoice.h"
 
+#include "SerialLib/Serial/RemotePortHistory.h"
+#include "SerialLib/Serial/RemotePortName.h"
 #include "platform/Trace.h"
 
 namespace pellorin {
 
-PortChoice::PortChoice(ListPortsFn listPorts) : m_listPorts(std::move(listPorts)) {}
+PortChoice::PortChoice(ListPortsFn listPorts, ListPortsFn listRemote)
+    : m_listPorts(std::move(listPorts)), m_listRemote(std::move(listRemote)) {}
+
+std::vector<serial::PortInfo> RememberedRemotePorts() {
+    std::vector<serial::PortInfo> ports;
+    for (const std::string& name : serial::RemotePortHistory().Load()) {
+        serial::PortInfo port;
+        port.name = port.path = port.device = name;
+        port.identity = "remote:" + name;
+        port.product = serial::IsRawTcpPortName(name) ? "network serial server, raw TCP"
+                                                      : "network serial server, RFC 2217";
+        ports.push_back(std::move(port));
+    }
+    return ports;
+}
 
 int PortChoice::Refresh(const std::string& keepIdentity) {
     m_entries.clear();
@@ -19,6 +35,8 @@ int PortChoice::Refresh(const std::string& keepIdentity) {
                          port.Description().c_str(), port.reason.c_str());
         m_refused.push_back(std::move(port));
     }
+    // The remote ports used last follow the local ones; nothing is connected to for the list.
+    for (serial::PortInfo& port : m_listRemote()) m_entries.push_back(std::move(port));
     for (int entry = 0; entry < Count() && !keepIdentity.empty(); ++entry)
         if (m_entries[static_cast<std::size_t>(entry)].identity == keepIdentity) return entry;
     return m_entries.empty() ? -1 : 0;

@@ -13,12 +13,17 @@
 
 namespace pellorin {
 
+// The remote ports used last (RemotePortHistory.h), as entries of the port field.
+[[nodiscard]] std::vector<serial::PortInfo> RememberedRemotePorts();
+
 class PortChoice {
   public:
     using ListPortsFn = std::function<std::vector<serial::PortInfo>()>;
 
-    // `listPorts` gives the ports as they are now (tests give a made-up list).
-    explicit PortChoice(ListPortsFn listPorts = serial::ListPorts);
+    // `listPorts` gives the ports as they are now, `listRemote` the remote ports used last
+    // (tests give made-up lists).
+    explicit PortChoice(ListPortsFn listPorts = serial::ListPorts,
+                        ListPortsFn listRemote = RememberedRemotePorts);
 
     // Lists the ports again; a port that does not open is traced with its reason. Returns the
     // entry to select: the one of the adapter `keepIdentity` while it is offered, else the first
@@ -44,6 +49,7 @@ class PortChoice {
     [[nodiscard]] bool IsEntry(int entry) const { return entry >= 0 && entry < Count(); }
 
     ListPortsFn m_listPorts;
+    ListPortsFn m_listRemote;
     std::vector<serial::PortInfo> m_entries;
     std::vector<serial::PortInfo> m_refused;
 };

@@ -2,6 +2,8 @@
 #include <iterator>
 
 #include "SerialLib/Serial/PortCatalog.h"
+#include "SerialLib/Serial/RemotePortHistory.h"
+#include "SerialLib/Serial/RemotePortName.h"
 #include "link/DeviceLink.h"
 #include "link/SpeedAck.h"
 
@@ -35,7 +37,9 @@ LinkBaudRate ChooseLinkRate(int jobMode, int baudIndex) {
 }
 
 // The lines after "Cannot open serial port": which port and why, and where to see them all.
-std::string WhyNotOpened(const serial::PortInfo& port) {
+std::string WhyNotOpened(const serial::PortInfo& port, LONG status) {
+    if (serial::IsRemotePortName(port.name))
+        return port.name + ": " + serial::RemoteOpenFailure(status);
     std::string where = port.name;
     if (!port.path.empty() && port.path != port.name) where += " (" + port.Description() + ")";
     return where + ": " + (port.reason.empty() ? "the device refused to open" : port.reason) +
@@ -55,16 +59,29 @@ void DeviceLink::OpenPort(bool negotiateBaud) {
         port = serial::PortInfo{};
         port->name = port->path = PortName;
     }
-    Record.SetAdapterDescription(port->Description());
-    // A port that another program has open is not opened at all: two programs on one line
-    // corrupt an update, and an open raises the modem lines under the other program's feet.
-    // What is not a serial port, or is not there, is refused before an open as well.
-    if (port->state != serial::PortState::Absent) serial::DiagnosePort(*port);
-    if (port->state == serial::PortState::Free) {
-        const LONG status = Port.Open(port->path.c_str(), &m_window, 0, 0, 0, 0);
-        if (status != ERROR_SUCCESS) {
-            serial::DiagnosePort(*port, status);
-            if (port->state == serial::PortState::Free) port->state = serial::PortState::Unusable;
+    const bool remote = serial::IsRemotePortName(PortName);
+    const bool raw = remote && serial::IsRawTcpPortName(PortName);
+    Record.SetAdapterDescription(remote ? PortName + (raw ? " (network serial server, raw TCP)"
+                                                          : " (network serial server, RFC 2217)")
+                                        : port->Description());
+    LONG opened = ERROR_FILE_NOT_FOUND;
+    if (remote) {
+        // A network serial server says itself why it cannot be reached.
+        opened = Port.Open(port->path.c_str(), &m_window, 0, 0, 0, 0);
+        port->state =
+            opened == ERROR_SUCCESS ? serial::PortState::Free : serial::PortState::Unusable;
+    } else {
+        // A port that another program has open is not opened at all: two programs on one line
+        // corrupt an update, and an open raises the modem lines under the other program's feet.
+        // What is not a serial port, or is not there, is refused before an open as well.
+        if (port->state != serial::PortState::Absent) serial::DiagnosePort(*port);
+        if (port->state == serial::PortState::Free) {
+            opened = Port.Open(port->path.c_str(), &m_window, 0, 0, 0, 0);
+            if (opened != ERROR_SUCCESS) {
+                serial::DiagnosePort(*port, opened);
+                if (port->state == serial::PortState::Free)
+                    port->state = serial::PortState::Unusable;
+            }
         }
     }
     if (port->state != serial::PortState::Free) {
@@ -73,15 +90,24 @@ void DeviceLink::OpenPort(bool negotiateBaud) {
         ClosePortOnce();
         Outcome.store(JobOutcome::PortNotOpened);
         if (!Stop.Requested())
-            TheConsole.ShowMessage("Cannot open serial port\n" + WhyNotOpened(*port));
+            TheConsole.ShowMessage("Cannot open serial port\n" + WhyNotOpened(*port, opened));
         return;
     }
     Channel.ResetLinkLost();
+    // Both windows offer a remote port again, and `ports` lists it, once it has opened.
+    if (remote) (void)serial::RemotePortHistory().Remember(PortName);
     if (Port.Setup(kContactBaud, 8, NOPARITY, ONESTOPBIT) != ERROR_SUCCESS) {
         ReportSetupFail();
         return;
     }
     if (!negotiateBaud) return;
+    if (raw) {
+        // A raw server's line speed cannot be set: the job stays at the contact speed, as when
+        // no speed is chosen, and sends no speed command the device would move on.
+        Log(PortName + " is a raw TCP port: the speed cannot be set, the job runs at 2400 baud");
+        Log(PortName + " was opened!");
+        return;
+    }
 
     const LinkBaudRate rate = ChooseLinkRate(JobMode.load(), TheConsole.SelectedBaudIndex());
     char reply[kReplyBufferSize] = {};

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what building, testing and the demo need on Debian 12, as root or through sudo, and
+# Installs what building, testing and the demo need on Debian 12 (the remote-port tests run two
+# network serial servers, ser2net and sredird, on the loopback address), as root or through sudo, and
 # the further packages named as arguments (scripts/fuzz.sh and scripts/check-format.sh name theirs).
 # Installs only what is missing, so a second run is quick and needs no network. Waits for another
 # apt run (a parallel build script) to let go of the package lock instead of failing.
@@ -13,6 +14,7 @@ packages=(
   fonts-wqy-microhei
   sound-theme-freedesktop
   xvfb xauth
+  ser2net sredird
   "$@"
 )
 

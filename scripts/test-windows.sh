@@ -5,7 +5,10 @@
 #   2. pellorin-cli.exe update dsp and update mcu against the Linux simulated inverter on a COM
 #      port mapped to the simulator's pseudo-terminal: the device's transcript must be the same,
 #      byte for byte (time stamps aside), as for the Linux pellorin-cli doing the same job;
-#   3. the native window Pellorin.exe, driven by keys (scripts/drive-win32-window.sh).
+#   3. pellorin-cli.exe update dsp through ser2net (RFC 2217) on the loopback address in front of
+#      the simulator's pseudo-terminal: Winsock under Wine talking to the Linux server, with the
+#      same transcript as the Linux tool's local run;
+#   4. the native window Pellorin.exe, driven by keys (scripts/drive-win32-window.sh).
 # Installs what it needs (as root, or through sudo). The Linux build in build/ provides the
 # simulator, the Linux pellorin-cli and the demo images (made here when missing).
 #
@@ -20,7 +23,7 @@ test_port=COM5
 test_peer=COM6
 cli_com=7   # the COM number of the simulator in the end-to-end updates
 
-scripts/install-deps.sh cmake g++ googletest nlohmann-json3-dev g++-mingw-w64-x86-64-posix wine wine64
+scripts/install-deps.sh cmake g++ googletest nlohmann-json3-dev g++-mingw-w64-x86-64-posix wine wine64 ser2net
 
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake"
 cmake --build "$build" -j2
@@ -29,9 +32,11 @@ g++ -O2 -Wall -o "$build/nullmodem" tests/serial/NullModem.cpp -lutil
 export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY
 relay=""
+server=""
 cleanup() {
   wineserver -k 2>/dev/null || true
   [ -n "$relay" ] && kill "$relay" 2>/dev/null || true
+  [ -n "$server" ] && kill "$server" 2>/dev/null || true
   transcript_sim_stop
 }
 trap cleanup EXIT
@@ -135,6 +140,40 @@ for target in dsp mcu; do
   echo "test-windows: update $target (38400 asked): $(grep -c '' "$image") lines;" \
        "Linux pellorin-cli ${linux_ms} ms, pellorin-cli.exe under Wine ${TRANSCRIPT_JOB_MS} ms"
 done
+
+# The remote port: pellorin-cli.exe reaches the simulator through ser2net on the loopback address,
+# as a unit far away through its serial server; the device must see what it saw from the Linux
+# tool's local run above, line for line and at the same rates.
+run=$e2e/dsp-remote
+transcript_sim_start "$sim" "$run" "$cli_com" --image "$e2e/dsp.hex" --erase-ms 500 --pace
+tcp_port=$(/usr/bin/python3 -c \
+  'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+printf '%s\n' "connection: &inverter" "  accepter: telnet(rfc2217),tcp,127.0.0.1,$tcp_port" \
+  "  connector: serialdev,$TRANSCRIPT_SIM_SLAVE,2400n81,local" "  options:" \
+  "    kickolduser: false" "    chardelay: false" >"$run/ser2net.yaml"
+/usr/sbin/ser2net -n -u -c "$run/ser2net.yaml" -P "$run/ser2net.pid" >"$run/ser2net.log" 2>&1 &
+server=$!
+for _ in $(seq 100); do (exec 3<>"/dev/tcp/127.0.0.1/$tcp_port") 2>/dev/null && break; sleep 0.05; done
+image=$e2e/dsp.hex
+status=0
+start=$(date +%s%N)
+wine "$cli_exe" update dsp --port "rfc2217://127.0.0.1:$tcp_port" --image "Z:${image//\//\\}" \
+  --baud 38400 >"$run/cli.out" 2>"$run/cli.err" || status=$?
+remote_ms=$((($(date +%s%N) - start) / 1000000))
+kill "$server" 2>/dev/null || true
+wait "$server" 2>/dev/null || true
+server=""
+transcript_sim_stop
+if [ "$status" -ne 0 ]; then
+  echo "test-windows: pellorin-cli.exe through ser2net ended with $status; see $run/cli.out" >&2
+  cat "$run/cli.out" >&2
+  exit 1
+fi
+transcript_compare "$e2e/dsp-linux/transcript.jsonl" "$run/transcript.jsonl" \
+  "pellorin-cli.exe update dsp through ser2net"
+grep -q '"imageMatches":true' "$run/summary.json" ||
+  { echo "test-windows: pellorin-cli.exe through ser2net did not store the image" >&2; exit 1; }
+echo "test-windows: update dsp through ser2net (rfc2217://127.0.0.1:$tcp_port): ${remote_ms} ms"
 
 # Ctrl+C in mid-update (Wine hands a SIGINT to the program as the console's Ctrl+C event), twice:
 # the job ends as the window's "Exit" does, the program with 130, the device partway with no

@@ -132,6 +132,10 @@ int CPellorinDlg::SelectedPortEntry() const {
     return m_host.ComboSelection(IDC_PORT_COMBO);
 }
 
+std::string CPellorinDlg::TypedPortText() const {
+    return SelectedPortEntry() < 0 ? m_host.ControlText(IDC_PORT_COMBO) : std::string();
+}
+
 bool CPellorinDlg::JobButtonsEnabled() const { return m_host.ControlEnabled(IDC_UPDATE_DSP); }
 
 void CPellorinDlg::SetJobButtonsEnabled(bool enable) {

@@ -134,6 +134,7 @@ class CPellorinDlg : public Console, private JobButtons::Window {
     bool ShowMessageBox(const std::string& text, const std::string& caption, bool yesNo) override;
     void SelectBaudItem(int index) override;
     [[nodiscard]] int SelectedPortEntry() const override;
+    [[nodiscard]] std::string TypedPortText() const override;
     [[nodiscard]] bool JobButtonsEnabled() const override;
     void SetJobButtonsEnabled(bool enable) override;
 

@@ -1,7 +1,11 @@
-// The in-use guards of an open port, shared by the backends.
+// The in-use guards of an open port, shared by the backends, and the choice between a local
+// port and a remote one.
 #include "SerialLib/Serial/PortBackend.h"
 
 #include <chrono>
+
+#include "SerialLib/Serial/RemotePort.h"
+#include "SerialLib/Serial/RemotePortName.h"
 
 namespace {
 constexpr std::chrono::milliseconds WAKE_AGAIN{50};
@@ -36,4 +40,17 @@ void PortBackend::Shutdown() {
     }
     lock.unlock();
     AfterLastUse();
+}
+
+PortResult PortBackend::Open(const char* name, const PortOptions& options,
+                             std::unique_ptr<PortBackend>& port) {
+    if (!serial::IsRemotePortName(name)) return OpenLocal(name, options, port);
+    const auto endpoint = serial::ParseRemotePortName(name);
+    if (!endpoint) return PortResult::Failed(ERROR_INVALID_PARAMETER, PortFailure::Open);
+    return serial::OpenRemotePort(*endpoint, options.overlapped, port);
+}
+
+LONG PortBackend::Probe(const char* name) {
+    if (serial::IsRemotePortName(name)) return ERROR_NOT_SUPPORTED;
+    return ProbeLocal(name);
 }

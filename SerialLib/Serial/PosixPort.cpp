@@ -430,8 +430,8 @@ OVERLAPPED* PickRecord(platform::Event* internalEvent, LPOVERLAPPED lpOverlapped
 
 }  // namespace
 
-PortResult PortBackend::Open(const char* name, const PortOptions& options,
-                             std::unique_ptr<PortBackend>& port) {
+PortResult PortBackend::OpenLocal(const char* name, const PortOptions& options,
+                                  std::unique_ptr<PortBackend>& port) {
     const std::string path = ResolvePortName(name);
     if (path.empty()) return PortResult::Failed(ERROR_FILE_NOT_FOUND, PortFailure::Open);
     std::unique_ptr<PosixPort> opened;
@@ -441,7 +441,7 @@ PortResult PortBackend::Open(const char* name, const PortOptions& options,
     return PortResult::Success();
 }
 
-LONG PortBackend::Probe(const char* name) {
+LONG PortBackend::ProbeLocal(const char* name) {
     const std::string path = ResolvePortName(name);
     if (path.empty()) return ERROR_FILE_NOT_FOUND;
     std::unique_ptr<PosixPort> port;

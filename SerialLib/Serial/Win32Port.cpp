@@ -317,12 +317,12 @@ class Win32Port final : public PortBackend {
 
 }  // namespace
 
-PortResult PortBackend::Open(const char* name, const PortOptions& options,
-                             std::unique_ptr<PortBackend>& port) {
+PortResult PortBackend::OpenLocal(const char* name, const PortOptions& options,
+                                  std::unique_ptr<PortBackend>& port) {
     return Win32Port::OpenDevice(name, options.overlapped, port);
 }
 
-LONG PortBackend::Probe(const char* name) {
+LONG PortBackend::ProbeLocal(const char* name) {
     const HANDLE handle = ::CreateFileA(DevicePath(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
                                         nullptr, OPEN_EXISTING, 0, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return LastError();

@@ -3,9 +3,12 @@
 //      trip with the same device on the same kind of line;
 //   2. paced updates at 38400 and 9600 baud beside the physical limit of the bytes on the wire,
 //      with the update record off and on;
+//   2b. the paced update at 38400 baud through ser2net on the loopback address (RFC 2217), with
+//      its chardelay off and at its default, beside the direct pseudo-terminal in the same run;
 //   3. peak memory for images of 1,000, 100,000 and 1,000,000 records (each in a fresh process);
 //   4. CPU used while the device is slow.
-// Usage: flash_bench [--blocks N]   (N blocks for the paced runs, 300 by default)
+// Usage: flash_bench [--blocks N] [--remote]   (N blocks for the paced runs, 300 by default;
+//        --remote: only 2b)
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
@@ -20,6 +23,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -29,6 +34,7 @@
 #include "platform/Clock.h"
 #include "sim/HexGen.h"
 #include "sim/SimInverter.h"
+#include "tests/support/NetworkServers.h"
 
 extern char** environ;
 
@@ -64,8 +70,9 @@ void WriteImage(const std::string& path, int records) {
 
 // Runs a DSP update of the image in `folder` and returns the simulated inverter's transcript.
 // The update record goes to a folder beside the image, or nowhere when `record` is false.
-std::vector<sim::TranscriptEntry> RunUpdate(const std::string& folder, sim::Options options,
-                                            int baudIndex, bool record = true) {
+std::vector<sim::TranscriptEntry> RunUpdate(
+    const std::string& folder, sim::Options options, int baudIndex, bool record = true,
+    const std::function<std::string(const sim::SimInverter&)>& portFor = nullptr) {
     options.comDir = folder;
     options.comNumber = 1;
     sim::SimInverter device(options);
@@ -78,7 +85,7 @@ std::vector<sim::TranscriptEntry> RunUpdate(const std::string& folder, sim::Opti
     console.Link().ModulePath = folder + "/Pellorin";
     console.Link().Record.SetFolder(record ? folder + "/records" : "");
     console.SelectBaudIndex(baudIndex);
-    console.PressJobButton(kJobDspUpdate, "COM1");
+    console.PressJobButton(kJobDspUpdate, portFor ? portFor(device) : std::string("COM1"));
     console.WaitForJobEnd(INFINITE);
     return device.Transcript();
 }
@@ -191,6 +198,49 @@ void PacedRun(unsigned baud, int baudIndex, const char* speedCommand, speed_t sp
         100.0 * plain.limitMs / plain.actualMs);
 }
 
+// The paced 38400-baud update through ser2net (chardelay off, then at its default) against the
+// direct pseudo-terminal, the three in turns so that none gains from its place; medians of three.
+void RemotePacedRun(int blocks) {
+    const ScratchFolder scratch;
+    const std::string& folder = scratch.path;
+    // The remote ports used last are remembered in the settings: the scratch folder's here.
+    setenv("XDG_CONFIG_HOME", (folder + "/config").c_str(), 1);
+    WriteImage(folder + "/dsp.hex", blocks);
+    sim::Options options;
+    options.dspState = 3;
+    options.pace = true;
+    std::vector<LineUse> runs[3];  // direct, ser2net chardelay off, ser2net default chardelay
+    for (int turn = 0; turn < 9; ++turn) {
+        const int which = (turn + turn / 3) % 3;
+        std::unique_ptr<testing_support::Ser2net> server;
+        const auto throughServer = [&](const sim::SimInverter& device) {
+            testing_support::Ser2netLine line{device.SlavePath()};
+            line.chardelay = which == 2;
+            server = std::make_unique<testing_support::Ser2net>(line);
+            return server->Url();
+        };
+        runs[which].push_back(MeasureLineUse(
+            RunUpdate(
+                folder, options, 3, true,
+                which == 0 ? std::function<std::string(const sim::SimInverter&)>() : throughServer),
+            38400));
+    }
+    LineUse median[3];
+    for (int i = 0; i < 3; ++i) {
+        std::sort(runs[i].begin(), runs[i].end(),
+                  [](const LineUse& a, const LineUse& b) { return a.actualMs < b.actualMs; });
+        median[i] = runs[i][runs[i].size() / 2];
+    }
+    const auto percent = [](const LineUse& use) { return 100.0 * use.limitMs / use.actualMs; };
+    std::printf(
+        "paced 38400 baud through ser2net (RFC 2217, loopback), %d blocks: direct pty %.1f%% of "
+        "the limit; ser2net chardelay false %.1f%% (%.1f%% of the direct figure); ser2net "
+        "default chardelay %.1f%%, %.2f ms more a block (medians of three)\n",
+        blocks, percent(median[0]), percent(median[1]),
+        100.0 * median[0].actualMs / median[1].actualMs, percent(median[2]),
+        (median[2].actualMs - median[0].actualMs) / blocks);
+}
+
 long PeakKiB() {
     std::ifstream status("/proc/self/status");
     std::string line;
@@ -273,10 +323,19 @@ int main(int argc, char** argv) {
     }
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     int blocks = 300;
-    if (argc == 3 && std::strcmp(argv[1], "--blocks") == 0) blocks = std::atoi(argv[2]);
+    bool remoteOnly = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--blocks") == 0 && i + 1 < argc) blocks = std::atoi(argv[++i]);
+        if (std::strcmp(argv[i], "--remote") == 0) remoteOnly = true;
+    }
+    if (remoteOnly) {
+        RemotePacedRun(blocks);
+        return 0;
+    }
     UnpacedPerBlock();
     PacedRun(38400, 3, "^S008BAUD384\r", B38400, blocks);
     PacedRun(9600, 1, "^S008BAUD096\r", B9600, blocks);
+    RemotePacedRun(blocks);
     Memory(argv[0]);
     CpuWhileWaiting();
     return 0;

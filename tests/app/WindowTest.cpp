@@ -41,6 +41,7 @@
 #include "platform/Clock.h"
 #include "sim/PseudoTerminal.h"
 #include "sim/SimInverter.h"
+#include "tests/support/NetworkServers.h"
 
 using namespace pellorin;
 
@@ -235,6 +236,7 @@ class WindowTest : public QObject {
     void timerTicksShowTheDisplayAndAskForTheSoundOnce();
     void saveAndCopyLogGiveTheLinesOldestFirstWithTheirTimes();
     void imageFolderIsChosenRememberedAndShown();
+    void updateThroughATypedRemotePortWhichIsOfferedAgain();
 
   private:
     std::unique_ptr<sim::SimInverter> StartSim(sim::Options options) {
@@ -822,6 +824,43 @@ void WindowTest::imageFolderIsChosenRememberedAndShown() {
     QCOMPARE(t.boxes->shown.size(), 1);
     QVERIFY(t.boxes->shown[0].second.contains(records));
     SaveImageFolder(QString());
+}
+
+void WindowTest::updateThroughATypedRemotePortWhichIsOfferedAgain() {
+    // The remote ports used last are kept in the user's settings: this test's own.
+    QTemporaryDir settings;
+    const QByteArray previousSettings = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", settings.path().toLocal8Bit());
+    sim::Options options;
+    options.eraseTimeMs = 0;
+    options.expectImage = (kImageDir + QStringLiteral("/dsp.hex")).toStdString();
+    auto device = StartSim(options);
+    QVERIFY(device);
+    testing_support::Ser2net server(testing_support::Ser2netLine{device->SlavePath()});
+    QVERIFY(server.Running());
+    const QString url = QString::fromStdString(server.Url());
+    platform::ScopedClockScale scale(kClockScale);
+    {
+        TestWindow t;
+        auto* ports = t.Get<QComboBox>(IDC_PORT_COMBO);
+        t.Get<QComboBox>(IDC_BAUD_COMBO)->setCurrentIndex(3);
+        ports->lineEdit()->clear();
+        QTest::keyClicks(ports->lineEdit(), url);
+        t.Get<QPushButton>(IDC_UPDATE_DSP)->click();
+        QVERIFY(WaitUntil([&] { return t.JobEnded(); }, kJobTimeoutMs));
+        const QStringList log = t.Log();
+        QVERIFY2(InOrder(Reversed(log),
+                         {url + " was opened!", "Verify flash data ok!", "Com was closed"}),
+                 qPrintable(log.join(QStringLiteral(" | "))));
+        QVERIFY(t.boxes->shown.isEmpty());
+        QVERIFY(device->GetSummary().imageMatches);
+        // The next window offers it again, after the local ports.
+        TestWindow next;
+        auto* offered = next.Get<QComboBox>(IDC_PORT_COMBO);
+        QVERIFY(offered->count() >= 1);
+        QCOMPARE(offered->itemText(offered->count() - 1), url);
+    }
+    qputenv("XDG_CONFIG_HOME", previousSettings);
 }
 
 QTEST_MAIN(WindowTest)
