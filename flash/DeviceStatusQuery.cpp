@@ -1,6 +1,7 @@
 // The status job: the bootloader is entered as an update enters it, reports its state and the
 // block it would resume after, is asked (with an image named) whether it holds that image by its
-// sum, and is told to leave again. Nothing is erased or written.
+// sum, and is told to leave again unless it is part-way through an update. Nothing is erased or
+// written.
 #include <algorithm>
 
 #include "flash/ProcedureRules.h"
@@ -69,6 +70,13 @@ void FlashEngine::QueryStatus(const DeviceProfile& device) {
                     break;
             }
         }
+    }
+    // A device part-way through an update stays in its bootloader, as a failed or stopped update
+    // leaves it: the leave command would end that update, and the next one would erase instead
+    // of resuming.
+    if (entry.state >= kReadyState && resumeBlock > 0) {
+        m_status.StaysInBootloader = true;
+        return;
     }
     m_channel.ReplyTimeout = kStageTimeoutMs;
     SendUpToThreeTimes("SV\r", "ST6");

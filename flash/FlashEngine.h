@@ -67,6 +67,9 @@ class FlashEngine : public UpdateProcedures {
             Unknown,   // it sent no sum
         };
         bool Answered = false;  // a state reply came
+        // Not told to leave: the device is in the middle of an update (ready for blocks after
+        // a resume point), and leaving would end the update it can resume.
+        bool StaysInBootloader = false;
         int State = 0;
         std::int64_t ResumeBlock = 0;
         Holds Held = Holds::NotAsked;
