@@ -57,6 +57,11 @@ void FlashEngine::QueryStatus(const DeviceProfile& device) {
             const SumCheck result = CheckSumWithDevice(static_cast<int>(sum));
             m_status.DeviceSum = m_lastDeviceSum;
             if (m_link.Stop.Requested()) return;
+            if (m_channel.LinkLost()) {
+                m_status.Answered = false;
+                ReportConnectFail();
+                return;
+            }
             switch (result) {
                 case SumCheck::Confirmed:
                     m_status.Held = lines < total ? Holds::Head : Holds::Image;

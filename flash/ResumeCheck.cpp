@@ -37,6 +37,11 @@ FlashEngine::ResumeCheck FlashEngine::CheckResumePoint(const DeviceProfile& devi
     if (!SumOfFirstLines(device, held, &sum)) return ResumeCheck::Failed;
     const SumCheck result = CheckSumWithDevice(static_cast<int>(sum));
     if (m_link.Stop.Requested()) return ResumeCheck::Failed;
+    if (m_channel.LinkLost()) {
+        // Gone while it was being entered: as for a line lost in the entry phase.
+        ReportConnectFail();
+        return ResumeCheck::Failed;
+    }
 
     const std::string name = ImageName();
     const std::string rewrite = ": erasing it and writing " + name + " from block 1";

@@ -248,6 +248,22 @@ TEST_F(SafeUpdate, AResumeAddsNothingToAnotherImagesHead) {
         EXPECT_EQ(console->Link().Outcome.load(), JobOutcome::Updated);
         EXPECT_EQ(console->Link().Verified.load(), c.verified);
     }
+
+    // A line that goes away while the device is asked for its sum ends the job as a line lost
+    // on the way into the bootloader does.
+    sim::Options options;
+    options.dspState = 3;
+    options.dspBlock = 20;
+    options.dspHolds = folder.File("dsp.hex");
+    options.faults.stepFaults.push_back({"^SUM$", 1, sim::StepFault::Kind::HangUp});
+    Restart(options);
+    RunJob(kJobDspUpdate);
+    const Lines log = Log();
+    ASSERT_GE(log.size(), 3u);
+    EXPECT_EQ(Lines(log.end() - 3, log.end()),
+              (Lines{"COM1 was disconnected!", "connect fail", "Com was closed"}));
+    EXPECT_EQ(CountPrefix(Sent(), "SD_"), 0);
+    EXPECT_EQ(console->Counters.FlashPhase.load(), kPhaseFailed);
 }
 
 TEST_F(SafeUpdate, AFullUpdateErasesADeviceThatCouldResume) {
