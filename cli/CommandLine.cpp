@@ -89,6 +89,8 @@ ParseResult ParseCommandLine(const std::vector<std::string>& arguments) {
             options.json = true;
         } else if (word == "--quiet" || word == "-q") {
             options.quiet = true;
+        } else if (word == "--erase") {
+            options.erase = true;
         } else if (word == "--port" || word == "-p") {
             if (!takeValue() || value.empty())
                 return Fail(
@@ -132,7 +134,7 @@ ParseResult ParseCommandLine(const std::vector<std::string>& arguments) {
     }
 
     const std::string& command = words[0];
-    const bool updateOptions = !options.ports.empty() || speedGiven;
+    const bool updateOptions = !options.ports.empty() || speedGiven || options.erase;
     if (command == "help") {
         options.command = Command::Help;
     } else if (command == "ports") {
@@ -144,8 +146,9 @@ ParseResult ParseCommandLine(const std::vector<std::string>& arguments) {
         for (std::size_t i = 1; i < words.size(); ++i) options.images.push_back(words[i]);
         if (options.images.size() != 1) return Fail("check needs exactly one image");
         options.command = Command::Check;
-    } else if (command == "update") {
-        if (words.size() != 2) return Fail("update needs a target: dsp or mcu");
+    } else if (command == "update" || command == "status") {
+        const bool update = command == "update";
+        if (words.size() != 2) return Fail(command + " needs a target: dsp or mcu");
         if (words[1] == "dsp") {
             options.jobMode = kJobDspUpdate;
         } else if (words[1] == "mcu") {
@@ -153,19 +156,26 @@ ParseResult ParseCommandLine(const std::vector<std::string>& arguments) {
         } else {
             return Fail("unknown target '" + words[1] + "' (dsp or mcu)");
         }
-        if (options.ports.empty()) return Fail("update needs --port");
-        if (options.images.empty()) return Fail("update needs --image");
-        if (options.images.size() != 1 && options.images.size() != options.ports.size()) {
-            return Fail("give one --image for all ports or one per --port, in the same order");
-        }
-        for (std::size_t i = 0; i < options.ports.size(); ++i) {
-            for (std::size_t j = 0; j < i; ++j) {
-                if (SamePortName(options.ports[i], options.ports[j])) {
-                    return Fail("port " + options.ports[i] + " is given twice");
+        if (options.ports.empty()) return Fail(command + " needs --port");
+        if (update) {
+            if (options.images.empty()) return Fail("update needs --image");
+            if (options.images.size() != 1 && options.images.size() != options.ports.size()) {
+                return Fail("give one --image for all ports or one per --port, in the same order");
+            }
+            for (std::size_t i = 0; i < options.ports.size(); ++i) {
+                for (std::size_t j = 0; j < i; ++j) {
+                    if (SamePortName(options.ports[i], options.ports[j])) {
+                        return Fail("port " + options.ports[i] + " is given twice");
+                    }
                 }
             }
+            options.command = Command::Update;
+        } else {
+            if (options.ports.size() != 1) return Fail("status takes one --port");
+            if (options.images.size() > 1) return Fail("status takes at most one --image");
+            if (options.erase) return Fail("--erase belongs to update: status erases nothing");
+            options.command = Command::Status;
         }
-        options.command = Command::Update;
     } else {
         return Fail("unknown command '" + command + "'");
     }
@@ -179,7 +189,9 @@ std::string UsageText() {
   pellorin-cli check IMAGE [--json]
   pellorin-cli update dsp|mcu --port COMn|DEVICE|rfc2217://HOST:PORT|tcp://HOST:PORT
                               --image FILE [--baud 4800|9600|19200|38400]
-                              [--port ... [--image ...]] [--json] [--quiet]
+                              [--port ... [--image ...]] [--erase] [--json] [--quiet]
+  pellorin-cli status dsp|mcu --port COMn|DEVICE|rfc2217://...|tcp://... [--image FILE]
+                              [--baud ...] [--json]
   pellorin-cli --help | --version
 
 Commands:
@@ -191,25 +203,38 @@ Commands:
            checked first. --port may be repeated to update several units at once, each on
            its own port; give one --image for all or one per --port in the same order.
            --baud chooses the DSP's link speed (default 19200); the MCU always asks for
-           19200 and runs its link at 9600, as the window does.
+           19200 and runs its link at 9600, as the window does. A device that reports a
+           resume point is first asked for its sum over the blocks it holds: the update
+           resumes only when they are this image's, and otherwise erases it and writes the
+           whole image. --erase always erases and writes the whole image.
            A port far away, behind a network serial server: rfc2217://HOST:PORT (the server
            sets the line's speed) or tcp://HOST:PORT (raw: the job runs at 2400 baud).
+  status   enters the bootloader as an update does, shows its state and the block an
+           update would resume after and, with --image, whether the device holds that
+           image (by its sum); then leaves the bootloader. Nothing is erased or written.
 
 Output:
   on a terminal the log lines and a live status line per port; otherwise the log lines only;
-  --json  one JSON object per line: {"event":"log"|"progress"|"result"|"summary",...}
+  every result says whether the device confirmed the image's sum ("verified");
+  --json  one JSON object per line: {"event":"log"|"progress"|"result"|"summary"|"status",...}
   --quiet only the result
 
 Exit status:
-  0    updated (every port)
+  0    updated and verified: the device confirmed the image's sum (every port)
   1    usage: the command line is wrong
   2    the port could not be opened, or another program has it open
   3    the image is missing or refused
   4    the device did not answer ("connect fail")
   5    a block was refused or the line failed ("Write fail!")
   6    verification failed ("Verify flash data fail!")
+  7    written, but the device did not confirm its sum (it sent none)
   130  interrupted (Ctrl-C or SIGTERM): the port is closed, a later run resumes the device
-  With several ports the status is the worst of them (the highest number).
+  With several ports the status is the most severe of theirs, in this order:
+  130, 6, 5, 4, 2, 3, 7, 0 (a stopped run; a device that may hold a wrong or partial
+  image; a device left as it was; a device written but unconfirmed; all verified).
+  status: 0 the device answered (with --image: it holds that image, or blocks of it an
+  update resumes after); 6 with --image: it holds another image or nothing yet; 7 with
+  --image: it sent no sum; 2, 3, 4 and 130 as for update.
 
 Environment:
   PELLORIN_COM_DIR   COMn is <dir>/comN (a link to a tty) instead of the numbered serial devices

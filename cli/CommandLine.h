@@ -7,7 +7,7 @@
 
 namespace pellorin::cli {
 
-enum class Command { Help, Version, Ports, Check, Update };
+enum class Command { Help, Version, Ports, Check, Update, Status };
 
 // The speeds the window's speed box offers, in its list order.
 constexpr int kLinkSpeeds[] = {4800, 9600, 19200, 38400};
@@ -19,10 +19,11 @@ struct Options {
     bool quiet = false;
     // check: the image; update: one image for every port, or one per port in the ports' order.
     std::vector<std::string> images;
-    // update
+    // update and status
     int jobMode = 0;  // kJobDspUpdate or kJobMcuUpdate
     std::vector<std::string> ports;
     int speed = kDefaultSpeed;
+    bool erase = false;  // update: erase and write the whole image even where a resume could be
     // The index of `speed` in the speed box.
     [[nodiscard]] int SpeedIndex() const;
     // The image for the port at `index`.

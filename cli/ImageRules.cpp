@@ -1,15 +1,7 @@
-// What the command line asks of an image beyond the engine's own check.
+// How the command line names an image it refuses.
 #include "cli/ImageRules.h"
 
 namespace pellorin::cli {
-
-void RequireVerificationRecord(ImageFacts& facts) {
-    if (facts.Passed() && facts.VerifyLine == 0) {
-        facts.Failure =
-            "no verification record (address 7FFE): the DSP would never be asked for its sum";
-        facts.FailureLine = 0;
-    }
-}
 
 std::string RefusalLine(const std::string& path, const ImageFacts& facts) {
     if (!facts.Opened) return path + ": cannot be read";

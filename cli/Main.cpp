@@ -39,6 +39,7 @@ int main(int argc, char** argv) {
         case Command::Check:
             return RunCheckCommand(options, std::cout);
         case Command::Update:
+        case Command::Status:
             break;
     }
 
@@ -46,5 +47,7 @@ int main(int argc, char** argv) {
     // the watch, taken before any job's thread starts: the command then ends every job as the
     // window's "Exit" does.
     platform::TerminationWatch stopRequests;
+    if (options.command == Command::Status)
+        return RunStatusCommand(options, std::cout, stopRequests);
     return RunUpdateCommand(options, std::cout, stopRequests);
 }

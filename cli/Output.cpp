@@ -1,12 +1,16 @@
 // Exit statuses and outcome names.
 #include "cli/Output.h"
 
-#include <cstdio>
+#include <iterator>
+
+#include "console/ProgressDisplay.h"
 
 namespace pellorin::cli {
 
-int ExitStatusFor(JobOutcome outcome, bool interrupted) {
-    if (outcome == JobOutcome::Updated) return kExitUpdated;
+int ExitStatusFor(JobOutcome outcome, Verification verified, bool interrupted) {
+    if (outcome == JobOutcome::Updated) {
+        return verified == Verification::Confirmed ? kExitUpdated : kExitNotVerified;
+    }
     if (interrupted) return kExitInterrupted;
     switch (outcome) {
         case JobOutcome::PortNotOpened:
@@ -27,6 +31,18 @@ int ExitStatusFor(JobOutcome outcome, bool interrupted) {
     }
 }
 
+int MoreSevere(int a, int b) {
+    // Most severe first; a status not listed (usage) outranks them all.
+    constexpr int kOrder[] = {kExitInterrupted, kExitVerifyFail, kExitWriteFail,   kExitNoAnswer,
+                              kExitPort,        kExitImage,      kExitNotVerified, kExitUpdated};
+    const auto rank = [&](int status) {
+        for (int i = 0; i < static_cast<int>(std::size(kOrder)); ++i)
+            if (kOrder[i] == status) return i;
+        return -1;
+    };
+    return rank(a) <= rank(b) ? a : b;
+}
+
 const char* OutcomeName(int exitStatus) {
     switch (exitStatus) {
         case kExitUpdated:
@@ -43,6 +59,8 @@ const char* OutcomeName(int exitStatus) {
             return "write-failed";
         case kExitVerifyFail:
             return "verify-failed";
+        case kExitNotVerified:
+            return "written";
         case kExitInterrupted:
             return "interrupted";
         default:
@@ -50,10 +68,6 @@ const char* OutcomeName(int exitStatus) {
     }
 }
 
-std::string MinutesSeconds(unsigned seconds) {
-    char text[24];
-    std::snprintf(text, sizeof text, "%02u:%02u", seconds / 60, seconds % 60);
-    return text;
-}
+std::string MinutesSeconds(unsigned seconds) { return FormatTimeText(seconds); }
 
 }  // namespace pellorin::cli

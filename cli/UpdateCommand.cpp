@@ -16,6 +16,7 @@
 #include "cli/ImageRules.h"
 #include "cli/Output.h"
 #include "cli/TerminalConsole.h"
+#include "console/ProgressDisplay.h"
 #include "flash/FlashEngine.h"
 #include "link/JobMode.h"
 #include "platform/Clock.h"
@@ -35,7 +36,8 @@ struct Job {
     std::unique_ptr<TerminalConsole> console;
     bool running = false;
     bool interrupted = false;
-    int exitStatus = -1;  // -1 while running
+    int exitStatus = -1;    // -1 while running
+    bool verified = false;  // updated, and the device confirmed the image's sum
     DWORD startTick = 0;
     DWORD endTick = 0;
     DWORD lastProgressTick = 0;
@@ -51,9 +53,9 @@ struct Progress {
     std::uint32_t blocks = 0;
     std::uint32_t total = 0;
     unsigned percent = 0;
-    unsigned speed = 0;  // blocks per second, 0 while unknown
-    unsigned elapsed = 0;
-    long remaining = -1;  // seconds, -1 while unknown
+    unsigned speed = 0;    // blocks sent in this run per second, 0 while unknown
+    unsigned elapsed = 0;  // seconds of programming
+    long remaining = -1;   // seconds, -1 while unknown
 };
 
 Progress ProgressOf(const Job& job) {
@@ -61,13 +63,17 @@ Progress ProgressOf(const Job& job) {
     const FlashCounters& counters = job.console->Counters;
     p.total = counters.TotalBlocks.load();
     p.blocks = counters.WrittenBlocks.load();
-    if (job.console->Link().Outcome.load() != JobOutcome::None) {
+    if (const JobOutcome outcome = job.console->Link().Outcome.load();
+        outcome != JobOutcome::None) {
         p.stage = "closing";  // the run has ended; the port closes after its pause
+        // A finished update stays at 100%, also when nothing was left to send.
+        p.percent = outcome == JobOutcome::Updated ? 100 : counters.PercentShown.load();
     } else if (job.console->TimerRunning(kProgramTimer)) {
         p.stage = "programming";
         p.percent = counters.PercentShown.load();
         p.elapsed = (platform::timeGetTime() - counters.FlashStartTime.load()) / 1000;
-        if (p.elapsed >= 1) p.speed = p.blocks / p.elapsed;
+        // Blocks a resumed run skipped took no time.
+        if (p.elapsed >= 1) p.speed = BlocksSentThisRun(counters) / p.elapsed;
         if (p.speed > 0 && p.total >= p.blocks) p.remaining = (p.total - p.blocks) / p.speed;
     } else if (job.console->TimerRunning(kEraseTimer)) {
         p.stage = "erasing";
@@ -147,7 +153,7 @@ class Reporter {
                                {"total", p.total},
                                {"percent", p.percent},
                                {"blocks_per_s", p.speed},
-                               {"elapsed_s", p.elapsed},
+                               {"elapsed_s", (now - job.startTick) / 1000},
                                {"remaining_s", p.remaining >= 0 ? Json(p.remaining) : Json()}})
                   << "\n";
         }
@@ -161,6 +167,7 @@ class Reporter {
                                {"target", TargetName(m_options.jobMode)},
                                {"image", job.image},
                                {"outcome", OutcomeName(job.exitStatus)},
+                               {"verified", job.verified},
                                {"exit", job.exitStatus},
                                {"blocks", job.blocks},
                                {"total", job.total},
@@ -179,10 +186,13 @@ class Reporter {
         Flush();
         ClearStatus();
         if (m_style == Style::Json) {
+            const bool allVerified = std::all_of(m_jobs.begin(), m_jobs.end(),
+                                                 [](const Job& job) { return job.verified; });
             m_out << JsonText({{"event", "summary"},
                                {"ports", m_jobs.size()},
                                {"exit", worst},
-                               {"outcome", OutcomeName(worst)}})
+                               {"outcome", OutcomeName(worst)},
+                               {"verified", allVerified}})
                   << "\n";
         } else if (m_several) {
             char row[256];
@@ -241,7 +251,8 @@ class Reporter {
 
     std::string ResultLine(const Job& job) const {
         std::ostringstream line;
-        line << job.port << ": " << OutcomeName(job.exitStatus) << ", block " << job.blocks
+        line << job.port << ": " << OutcomeName(job.exitStatus)
+             << (job.verified ? ", verified" : ", not verified") << ", block " << job.blocks
              << " of " << job.total << ", " << MinutesSeconds(static_cast<unsigned>(Seconds(job)))
              << ", exit status " << job.exitStatus;
         if (job.exitStatus == kExitInterrupted) line << " (port closed; a later update resumes)";
@@ -295,12 +306,18 @@ class Reporter {
 
 void EndJob(Job& job, int exitStatus) {
     job.exitStatus = exitStatus;
+    job.verified = exitStatus == kExitUpdated;
     job.running = false;
     job.endTick = platform::GetTickCount();
     if (job.console) {
         job.blocks = job.console->Counters.WrittenBlocks.load();
         job.total = job.console->Counters.TotalBlocks.load();
     }
+}
+
+int ExitStatusOf(const Job& job, bool interrupted) {
+    const DeviceLink& link = job.console->Link();
+    return ExitStatusFor(link.Outcome.load(), link.Verified.load(), interrupted);
 }
 
 }  // namespace
@@ -344,6 +361,7 @@ int RunUpdateCommand(const Options& options, std::ostream& out,
         job.console = std::make_unique<TerminalConsole>(
             [&reporter, i](const std::string& line) { reporter.Queue(i, line); });
         job.console->Link().ExplicitImagePath = job.image;
+        job.console->Link().FullUpdate = options.erase;
         job.console->SelectBaudIndex(options.SpeedIndex());
         job.startTick = platform::GetTickCount();
         job.lastProgressTick = job.startTick;
@@ -366,7 +384,7 @@ int RunUpdateCommand(const Options& options, std::ostream& out,
         reporter.Flush();
         for (Job& job : jobs) {
             if (!job.running || !job.console->WaitForJobEnd(0)) continue;
-            EndJob(job, ExitStatusFor(job.console->Link().Outcome.load(), false));
+            EndJob(job, ExitStatusOf(job, false));
             reporter.Flush();
             job.recordPath = RecordPathOf(job);
             reporter.Result(job);
@@ -388,13 +406,13 @@ int RunUpdateCommand(const Options& options, std::ostream& out,
         for (Job& job : jobs) {
             if (!job.running) continue;
             job.interrupted = true;
-            EndJob(job, ExitStatusFor(job.console->Link().Outcome.load(), true));
+            EndJob(job, ExitStatusOf(job, true));
             reporter.Result(job);
         }
     }
 
     int worst = kExitUpdated;
-    for (const Job& job : jobs) worst = std::max(worst, job.exitStatus);
+    for (const Job& job : jobs) worst = MoreSevere(worst, job.exitStatus);
     reporter.Summary(worst);
     for (Job& job : jobs) job.console.reset();  // the workers have ended; their sinks go next
     return worst;

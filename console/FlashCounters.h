@@ -20,6 +20,9 @@ enum FlashPhaseValue : std::uint8_t {
 struct FlashCounters {
     std::atomic<std::uint32_t> TotalBlocks{0};    // lines of the image
     std::atomic<std::uint32_t> WrittenBlocks{0};  // number of the last block the device accepted
+    // The blocks the device already held when programming began (a resumed run): they are not
+    // sent in this run, so neither the speed nor the time left counts them.
+    std::atomic<std::uint32_t> ResumedFrom{0};
     std::atomic<std::uint8_t> FlashPhase{kPhaseIdle};
     std::atomic<std::uint32_t> FlashStartTime{0};  // timeGetTime when programming began
     std::atomic<std::uint32_t> EraseStartTime{0};  // timeGetTime when the erase began

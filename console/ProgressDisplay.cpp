@@ -5,10 +5,22 @@
 
 namespace pellorin {
 
-std::string FormatTimeText(std::uint32_t minutes, std::uint32_t seconds) {
+std::string FormatTimeText(std::uint32_t seconds) {
     char text[24];
-    std::snprintf(text, sizeof text, "%02u:%02u", minutes, seconds);
+    if (seconds < 3600u) {
+        std::snprintf(text, sizeof text, "%02u:%02u", seconds / 60u, seconds % 60u);
+    } else {
+        std::snprintf(text, sizeof text, "%u:%02u:%02u", seconds / 3600u, seconds / 60u % 60u,
+                      seconds % 60u);
+    }
     return text;
+}
+
+std::uint32_t BlocksSentThisRun(const FlashCounters& counters) {
+    const std::uint32_t written = counters.WrittenBlocks.load();
+    const std::uint32_t held = counters.ResumedFrom.load();
+    // Before the first block of a resumed run the last block accepted is still 0.
+    return written > held ? written - held : 0;
 }
 
 int ProgressDisplay::OnEraseTick() {
@@ -26,19 +38,15 @@ bool ProgressDisplay::OnProgramTick(std::uint32_t now) {
     if (phase == kPhaseProgramming) {
         // Unsigned difference: right across a wrap of the 32-bit clock.
         const std::uint32_t elapsed = (now - m_counters.FlashStartTime.load()) / 1000u;
-        m_elapsed = FormatTimeText(elapsed / 60u, elapsed % 60u);
+        m_elapsed = FormatTimeText(elapsed);
         // Fewer than two whole seconds give no speed yet: the field keeps showing 0, and the
-        // estimate keeps its text. Speeds above 255 are shown as they are.
+        // estimate keeps its text. Speeds above 255 are shown as they are. Only the blocks sent
+        // in this run count: those a resumed run skipped took no time.
         const std::uint32_t written = m_counters.WrittenBlocks.load();
         const std::uint32_t total = m_counters.TotalBlocks.load();
-        const std::uint32_t speed = elapsed > 1 ? written / elapsed : 0;
+        const std::uint32_t speed = elapsed > 1 ? BlocksSentThisRun(m_counters) / elapsed : 0;
         m_speed = std::to_string(speed) + " Blocks/Sec";
-        if (total >= written && speed > 1) {
-            // The whole hours of the estimate are dropped, as the field has room for minutes
-            // and seconds only.
-            const std::uint32_t remain = ((total - written) / speed) % 3600u;
-            m_remain = FormatTimeText(remain / 60u, remain % 60u);
-        }
+        if (total >= written && speed > 1) m_remain = FormatTimeText((total - written) / speed);
     }
     // Only this thread turns a finished or failed phase back to idle; a compare-exchange keeps a
     // phase that the next job's worker has already moved on.

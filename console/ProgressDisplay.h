@@ -11,9 +11,12 @@
 
 namespace pellorin {
 
-// "mm:ss" from minutes and seconds; minutes are not reduced modulo 60 (75 minutes: "75:00"), and
-// 100 minutes or more take as many digits as they need ("100:00").
-[[nodiscard]] std::string FormatTimeText(std::uint32_t minutes, std::uint32_t seconds);
+// A duration as "mm:ss", and as "h:mm:ss" from one hour on (3900 s: "1:05:00").
+[[nodiscard]] std::string FormatTimeText(std::uint32_t seconds);
+
+// The blocks sent in this run so far: the last block accepted less those the device already held
+// when the run resumed.
+[[nodiscard]] std::uint32_t BlocksSentThisRun(const FlashCounters& counters);
 
 class ProgressDisplay {
   public:

@@ -23,6 +23,7 @@ void FlashEngine::Log(const std::string& line) {
 FlashEngine::SumCheck FlashEngine::CheckSumWithDevice(int expectedSum) {
     bool replySeen = false;
     bool checksumReplySeen = false;
+    m_lastDeviceSum.reset();
     m_link.Record.SetToolChecksum(static_cast<unsigned>(expectedSum));
     for (int exchange = 0; exchange < kChecksumExchanges; ++exchange) {
         char reply[kReplyBufferSize] = {};
@@ -30,15 +31,16 @@ FlashEngine::SumCheck FlashEngine::CheckSumWithDevice(int expectedSum) {
         if (length >= 1) replySeen = true;
         if (const auto deviceSum = ParseSumReply(std::string(reply, length > 0 ? length : 0))) {
             checksumReplySeen = true;
+            m_lastDeviceSum = *deviceSum;
             m_link.Record.AddDeviceChecksum(static_cast<std::uint32_t>(*deviceSum));
             if (*deviceSum == expectedSum) return SumCheck::Confirmed;
         }
         if (m_link.Stop.Requested()) return SumCheck::Failed;
     }
     // A device that answers SUM with something else goes on as if verified (devices rely on it),
-    // but nothing was checked; one that sent a checksum reply must have sent a matching one; a
-    // silent one fails.
-    return replySeen && !checksumReplySeen ? SumCheck::NotChecked : SumCheck::Failed;
+    // but nothing was checked; one that sent a checksum reply must have sent a matching one.
+    if (checksumReplySeen) return SumCheck::Failed;
+    return replySeen ? SumCheck::NotChecked : SumCheck::NoAnswer;
 }
 
 void FlashEngine::BeginErase(DWORD pacingPeriodMs) {

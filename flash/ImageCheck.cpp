@@ -244,6 +244,14 @@ ImageFacts CheckImageFile(const std::string& path, const ImageCheckOptions& opti
     return checker.TakeFacts();
 }
 
+void RequireVerificationRecord(ImageFacts& facts) {
+    if (facts.Passed() && facts.VerifyLine == 0) {
+        facts.Failure =
+            "no verification record (address 7FFE): the DSP would never be asked for its sum";
+        facts.FailureLine = 0;
+    }
+}
+
 std::string DescribeFailure(const std::string& fileName, const ImageFacts& facts) {
     if (facts.Failure.empty()) return {};
     if (facts.FailureLine == 0) return fileName + ": " + facts.Failure;

@@ -102,6 +102,11 @@ class ImageChecker {
 [[nodiscard]] ImageFacts CheckImageFile(const std::string& path,
                                         const ImageCheckOptions& options = {});
 
+// The DSP's own rule: its image must hold a verification record (address 7FFE), or the DSP is
+// never asked for its sum and a damaged transfer would read as a success. Refuses such an image
+// (sets facts.Failure) when it has passed the record check.
+void RequireVerificationRecord(ImageFacts& facts);
+
 // The line an operator reads when the check failed, e.g.
 // "dsp.hex line 1207: record checksum is 3C, expected 4A"; "" when the image passed.
 [[nodiscard]] std::string DescribeFailure(const std::string& fileName, const ImageFacts& facts);

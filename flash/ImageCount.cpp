@@ -12,7 +12,7 @@ std::string FileName(const std::string& path) {
 }
 }  // namespace
 
-bool FlashEngine::CountImageBlocks() {
+bool FlashEngine::CountImageBlocks(bool needsVerifyRecord) {
     // The path in pieces of 50 characters, inserted last piece first so that the list, read from
     // the top, shows it from its beginning.
     const std::string& path = m_link.ImagePath;
@@ -27,6 +27,7 @@ bool FlashEngine::CountImageBlocks() {
     ImageCheckOptions options;
     options.StopRequested = [this] { return m_link.Stop.Requested(); };
     m_facts = CheckImageFile(path, options);
+    if (needsVerifyRecord) RequireVerificationRecord(m_facts);
     if (!m_facts.Opened) Log("Open image file fail!");
     const std::uint32_t total = m_facts.Lines;
     m_counters.TotalBlocks.store(total);

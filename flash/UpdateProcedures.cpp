@@ -1,76 +1,73 @@
 // The DSP and MCU update procedures: entry and erase, block-by-block programming with an
 // acknowledgement for each block, verification and leave. Strictly stop-and-wait: one block is
 // outstanding at a time and the next goes out as soon as the previous one is acknowledged.
+#include <algorithm>
 #include <cstdio>
 
-#include "flash/DeviceProfile.h"
-#include "flash/RecordSum.h"
+#include "flash/ProcedureRules.h"
 
 namespace pellorin {
 namespace {
 
-constexpr int kMaxEntryPasses = 6;
-constexpr int kReadyState = 3;
-constexpr DWORD kErasePacingMs = 50;
-constexpr int kQueryTimeoutMs = 1000;
-constexpr int kStageTimeoutMs = 2000;
-constexpr int kLeaveAfterFailTimeoutMs = 1000;
-constexpr DWORD kFailPauseMs = 50;
+using namespace procedure;
+
 // Said instead of "Verify flash data ok!" when the device answered SUM without its sum.
 constexpr const char* kSumNotChecked =
     "Verify flash data not checked: the device did not send its sum";
 
-// The DSP's verification point: the record whose address field (characters 3-6) is "7FFE".
-bool IsSentinelRecord(const std::string& line) {
-    return line.size() >= 7 && line.compare(3, 4, "7FFE") == 0;
-}
-
-// A data record: record type "00", of which character 8 is read. A line too short to have it is
-// not a data record; it is still sent as a block like every other line.
-bool IsDataRecord(const std::string& line) { return line.size() > 8 && line[8] == '0'; }
-
 }  // namespace
 
-int FlashEngine::EnterProgrammingState(const DeviceProfile& device, std::int64_t* resumeBlock) {
-    char command[16] = {};
-    std::snprintf(command, sizeof command, "%s", device.firstEntry(m_link.DeviceIndex + 1).c_str());
-    int state = 0;
-    *resumeBlock = 0;
-    bool eraseStarted = false;
-    for (int pass = 0; pass < kMaxEntryPasses && state < kReadyState; ++pass) {
+FlashEngine::EntryPhase FlashEngine::FirstEntry(const DeviceProfile& device) const {
+    EntryPhase entry;
+    std::snprintf(entry.command, sizeof entry.command, "%s",
+                  device.firstEntry(m_link.DeviceIndex + 1).c_str());
+    return entry;
+}
+
+void FlashEngine::QueryStatePass(const DeviceProfile& device, EntryPhase& entry,
+                                 std::int64_t* resumeBlock) {
+    m_channel.ReplyTimeout = kQueryTimeoutMs;
+    entry.state = (this->*device.queryState)(entry.command, resumeBlock);
+    if (entry.state == 0) {
+        std::snprintf(entry.command, sizeof entry.command, "%s", device.secondEntry);
+        entry.state = (this->*device.queryState)(entry.command, resumeBlock);
+    }
+    // Only a device ready for blocks names a block to resume after: the number in a reply of
+    // state 1 or 2 (ST2_0150 while erasing) is left over from an earlier run, and the flash it
+    // counted is being erased.
+    if (entry.state < kReadyState) *resumeBlock = 0;
+    m_channel.ReplyTimeout = kStageTimeoutMs;
+}
+
+int FlashEngine::RunEntryPasses(const DeviceProfile& device, EntryPhase& entry,
+                                std::int64_t* resumeBlock) {
+    for (; entry.passes < kMaxEntryPasses && entry.state < kReadyState; ++entry.passes) {
         if (m_link.Stop.Requested()) break;
-        if (state == 0) {
-            m_channel.ReplyTimeout = kQueryTimeoutMs;
-            state = (this->*device.queryState)(command, resumeBlock);
-            if (state == 0) {
-                std::snprintf(command, sizeof command, "%s", device.secondEntry);
-                state = (this->*device.queryState)(command, resumeBlock);
-            }
-            m_channel.ReplyTimeout = kStageTimeoutMs;
-        } else if (state == 1) {
-            std::snprintf(command, sizeof command, ":efh\r");
+        if (entry.state == 0) {
+            QueryStatePass(device, entry, resumeBlock);
+        } else if (entry.state == 1) {
+            std::snprintf(entry.command, sizeof entry.command, ":efh\r");
             m_channel.ReplyTimeout = device.eraseTimeoutMs;
-            if (m_channel.TransactExpect(command, "ST2")) {
-                state = 2;
+            if (m_channel.TransactExpect(entry.command, "ST2")) {
+                entry.state = 2;
                 BeginErase(kErasePacingMs);
-                eraseStarted = true;
-                // The erase wipes whatever a former run stored: a block number the device gave
-                // before it must not make the run skip blocks into an empty flash.
+                entry.eraseStarted = true;
+                // The erase wipes whatever a former run stored: programming starts at block 1.
                 *resumeBlock = 0;
             }
             m_channel.ReplyTimeout = device.afterEraseTimeoutMs;
-        } else if (state == 2) {
-            std::snprintf(command, sizeof command, ":st\r");
-            if (m_channel.TransactExpect(command, "ST3")) state = kReadyState;
+        } else if (entry.state == 2) {
+            std::snprintf(entry.command, sizeof entry.command, ":st\r");
+            if (m_channel.TransactExpect(entry.command, "ST3")) entry.state = kReadyState;
         }
         // A negative state sends nothing; the pass still counts.
     }
     m_channel.ReplyTimeout = kStageTimeoutMs;
     // An erase that never finished must not leave its pacing timer running on.
-    if (state < kReadyState && eraseStarted && !m_console.StopRequested()) {
+    if (entry.state < kReadyState && entry.eraseStarted && !m_console.StopRequested()) {
         m_console.StopTimer(kEraseTimer);
     }
-    return state;
+    return entry.state;
 }
 
 void FlashEngine::PublishWrittenBlock(std::uint32_t block) {
@@ -86,6 +83,7 @@ void FlashEngine::PublishWrittenBlock(std::uint32_t block) {
 
 void FlashEngine::Fail(const std::string& line, JobOutcome outcome) {
     m_link.Outcome.store(outcome);
+    if (outcome == JobOutcome::VerifyFail) m_link.Verified.store(Verification::Failed);
     m_image.Close();
     SetPhase(kPhaseFailed);
     Log(line);
@@ -106,12 +104,15 @@ void FlashEngine::RefuseImage() {
 bool FlashEngine::ReportSumCheck(SumCheck result) {
     switch (result) {
         case SumCheck::Confirmed:
+            m_link.Verified.store(Verification::Confirmed);
             Log("Verify flash data ok!");
             return true;
         case SumCheck::NotChecked:
+            m_link.Verified.store(Verification::NotChecked);
             Log(kSumNotChecked);
             return true;
         case SumCheck::Failed:
+        case SumCheck::NoAnswer:
             break;
     }
     return false;
@@ -126,6 +127,24 @@ void FlashEngine::FailVerification() {
     SendUpToThreeTimes("SV\r", "ST6");
 }
 
+FlashEngine::ReadResult FlashEngine::ReadImageLine(std::string& line) {
+    // Skipped lines send nothing: without this a stop would wait for the rest of the file.
+    if (m_link.Stop.Requested()) {
+        m_image.Close();
+        return ReadResult::Failed;
+    }
+    const CheckedImageReader::Result read = m_image.Next(line);
+    if (read == CheckedImageReader::Result::End) return ReadResult::End;
+    if (read == CheckedImageReader::Result::Changed) {
+        Log(ImageName() + " changed after it was checked (lines " +
+            std::to_string(m_image.ChangedFrom()) + " to " + std::to_string(m_image.ChangedTo()) +
+            "): no changed line is sent");
+        Fail("Write fail!", JobOutcome::WriteFail);
+        return ReadResult::Failed;
+    }
+    return ReadResult::Line;
+}
+
 FlashEngine::ProgramResult FlashEngine::ProgramBlocks(const DeviceProfile& device,
                                                       std::int64_t resumeBlock,
                                                       unsigned* checksum) {
@@ -133,37 +152,16 @@ FlashEngine::ProgramResult FlashEngine::ProgramBlocks(const DeviceProfile& devic
         Fail("Open image file fail!", JobOutcome::ImageUnreadable);
         return ProgramResult::Failed;
     }
-    const std::uint32_t total = m_facts.Lines;
-    m_resumePastEnd = resumeBlock >= static_cast<std::int64_t>(total);
-    if (m_resumePastEnd) {
-        // Nothing would be sent: the device names a block this image does not have, so it does
-        // not hold this image unless its sum says so.
-        Log("The device reports block " + std::to_string(resumeBlock) + ", " + ImageName() +
-            " has " + std::to_string(total) + " blocks");
-        // The DSP is asked for no sum past its verification point: nothing can confirm the image.
-        if (device.verifyAtSentinel) {
-            FailVerification();
-            return ProgramResult::Failed;
-        }
-    }
+    // A resume point at or past the image's end gets here only once the device's sum has shown
+    // that it holds the whole image: nothing is left to send.
+    m_resumePastEnd = resumeBlock >= static_cast<std::int64_t>(m_facts.Lines);
     unsigned sum = 0;
     std::uint32_t block = 0;
     std::string line;
     for (;;) {
-        // Skipped lines send nothing: without this a stop would wait for the rest of the file.
-        if (m_link.Stop.Requested()) {
-            m_image.Close();
-            return ProgramResult::Failed;
-        }
-        const CheckedImageReader::Result read = m_image.Next(line);
-        if (read == CheckedImageReader::Result::End) break;
-        if (read == CheckedImageReader::Result::Changed) {
-            Log(ImageName() + " changed after it was checked (lines " +
-                std::to_string(m_image.ChangedFrom()) + " to " +
-                std::to_string(m_image.ChangedTo()) + "): no changed line is sent");
-            Fail("Write fail!", JobOutcome::WriteFail);
-            return ProgramResult::Failed;
-        }
+        const ReadResult read = ReadImageLine(line);
+        if (read == ReadResult::End) break;
+        if (read == ReadResult::Failed) return ProgramResult::Failed;
         line += '\r';
         ++block;
         bool verifyHere = false;
@@ -198,17 +196,39 @@ bool FlashEngine::ProgramImage(const DeviceProfile& device, unsigned* checksum) 
     // Without an erase in this job the case times count from the job's start, not from an erase
     // of an earlier job.
     m_counters.EraseStartTime.store(m_link.JobStartTime);
-    if (!CountImageBlocks()) {
+    if (!CountImageBlocks(device.verifyAtSentinel)) {
         // Also an image that cannot be read: the device keeps the firmware it has.
         if (!m_link.Stop.Requested()) RefuseImage();
         return false;
     }
+    EntryPhase entry = FirstEntry(device);
     std::int64_t resumeBlock = 0;
-    if (EnterProgrammingState(device, &resumeBlock) < kReadyState) {
+    if (RunEntryPasses(device, entry, &resumeBlock) < kReadyState) {
         ReportConnectFail();
         return false;
     }
+    bool eraseFirst = false;
+    if (m_link.FullUpdate && !entry.eraseStarted) {
+        Log("A full update was asked for: erasing the device first");
+        eraseFirst = true;
+    } else if (resumeBlock > 0) {
+        const ResumeCheck held = CheckResumePoint(device, resumeBlock);
+        if (held == ResumeCheck::Failed) return false;
+        eraseFirst = held == ResumeCheck::EraseFirst;
+    }
+    if (eraseFirst) {
+        // The erase and the wait for its end, as for a device that asked for them, with the
+        // passes the entry left.
+        entry.state = 1;
+        resumeBlock = 0;
+        if (RunEntryPasses(device, entry, &resumeBlock) < kReadyState) {
+            ReportConnectFail();
+            return false;
+        }
+    }
     m_link.Record.SetResumeBlock(resumeBlock);
+    m_counters.ResumedFrom.store(
+        static_cast<std::uint32_t>(std::min<std::int64_t>(resumeBlock, 0xFFFFFFFFll)));
     BeginProgram();
     return ProgramBlocks(device, resumeBlock, checksum) == ProgramResult::Completed;
 }
@@ -227,9 +247,9 @@ void FlashEngine::UpdateMcu() {
     Log("Verify flash data...............");
     const SumCheck result = CheckSumWithDevice(static_cast<int>(checksum));
     // After a resume past the image's end no block was sent: only a matching sum shows that the
-    // device already holds this image.
-    const bool passed = m_resumePastEnd ? result == SumCheck::Confirmed && ReportSumCheck(result)
-                                        : ReportSumCheck(result);
+    // device holds this image.
+    const bool passed =
+        m_resumePastEnd && result != SumCheck::Confirmed ? false : ReportSumCheck(result);
     if (!passed) {
         Pause(kFailPauseMs);
         Fail("Verify flash data fail!", JobOutcome::VerifyFail);

@@ -52,6 +52,7 @@ bool DeviceLink::StartJob(int jobMode, bool negotiateBaud, const std::string& po
     PortName = portName;
     PortIdentity = portIdentity;
     Outcome.store(JobOutcome::None);
+    Verified.store(Verification::NotChecked);
     m_running.store(true);
     m_jobEnded.Reset();
     m_worker = std::thread(UpdateWorker, this);
@@ -113,6 +114,12 @@ void DeviceLink::RunJob() {
     if (mode == kJobDspUpdate) imageName = "dsp.hex";
     if (imageName == nullptr) return;
 
+    // A status job looks at the device with or without an image; only a named one must exist.
+    if (QueryOnly && ExplicitImagePath.empty()) {
+        ImagePath.clear();
+        if (m_procedures != nullptr) m_procedures->QueryDevice(mode);
+        return;
+    }
     if (FindImage(imageName)) {
         Record.SetImage(ImagePath);
         if (serial::IsRawTcpPortName(PortName)) {
@@ -120,6 +127,10 @@ void DeviceLink::RunJob() {
                 Log(estimate);
         }
         if (m_procedures == nullptr) return;
+        if (QueryOnly) {
+            m_procedures->QueryDevice(mode);
+            return;
+        }
         if (mode == kJobMcuUpdate) m_procedures->UpdateMcu();
         if (mode == kJobDspUpdate) m_procedures->UpdateDsp();
         return;

@@ -72,8 +72,14 @@ class DeviceLink {
     // When set, the image file itself (the command line names it): FindImage takes it instead of
     // looking beside the executable.
     std::string ExplicitImagePath;
-    // How the last job ended; reset when a job starts.
+    // How the last job ended and whether the device confirmed its sum; reset when a job starts.
     std::atomic<JobOutcome> Outcome{JobOutcome::None};
+    std::atomic<Verification> Verified{Verification::NotChecked};
+    // Set before a job starts, like the image path. FullUpdate: erase and write the whole image
+    // even when the device names a block to resume after. QueryOnly: only ask the device for its
+    // state (and, with an image, whether it holds it), then leave the bootloader.
+    bool FullUpdate = false;
+    bool QueryOnly = false;
     // The folder the operator chose for the images, searched when an image is not beside the
     // executable; "" for none. Any thread; a job reads it when it looks for its image.
     void SetImageFolder(const std::string& folder);

@@ -19,4 +19,12 @@ enum class JobOutcome : std::uint8_t {
     VerifyFail,       // "Verify flash data fail!"
 };
 
+// Whether the device confirmed the image by its sum, beside JobOutcome: an update can be written
+// and still unconfirmed. Set by the flash procedures, read once the job has ended.
+enum class Verification : std::uint8_t {
+    NotChecked,  // no sum came from the device (or the job never got as far as asking)
+    Confirmed,   // the device's sum matched the image's
+    Failed,      // the device's sum did not match, or the job needed a sum and got none
+};
+
 }  // namespace pellorin

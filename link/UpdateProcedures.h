@@ -14,6 +14,9 @@ class UpdateProcedures {
     // The line went away before a procedure could begin (the adapter was pulled out while the
     // speed was being agreed): the run ends as a failed one.
     virtual void PortLost() {}
+    // A status job (DeviceLink::QueryOnly): enter the bootloader of the job's target, report its
+    // state and what it holds, and leave it again; nothing is erased or written.
+    virtual void QueryDevice(int jobMode) { (void)jobMode; }
 };
 
 }  // namespace pellorin

@@ -59,7 +59,9 @@ trap cleanup EXIT
 unset DISPLAY  # console programs only
 wine_window_prefix "$windows_build/wineprefix" >/dev/null
 
-"$linux_build/sim/hexgen" --out "$scratch/image.hex" --records "$blocks" --length 16 >/dev/null
+# The DSP's image carries its verification record (7FFE), after the last data record.
+"$linux_build/sim/hexgen" --out "$scratch/image.hex" --records "$blocks" --length 16 \
+  --verify-line "$((blocks + 1))" >/dev/null
 
 # run_one SIDE JOB BAUD N: one update on a fresh simulator; sets `result` to the line-use words.
 run_one() {

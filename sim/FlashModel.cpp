@@ -66,6 +66,13 @@ void FlashModel::Store(Target target, std::uint32_t block, const std::string& re
     Append(std::string("record ") + Name(target) + " " + std::to_string(block) + " " + record);
 }
 
+void FlashModel::Hold(Target target, const std::vector<std::string>& records) {
+    BootloaderMemory& memory = Mutable(target);
+    memory.records.clear();
+    for (std::size_t i = 0; i < records.size(); ++i)
+        memory.records[static_cast<std::uint32_t>(i + 1)] = records[i];
+}
+
 void FlashModel::Leave(Target target) {
     BootloaderMemory& memory = Mutable(target);
     memory.state = 1;
@@ -133,6 +140,9 @@ bool FlashModel::AttachFile(const std::string& path, std::string& error) {
     m_file.reset();
     std::ifstream in(path);
     if (in) {
+        // The file holds the whole flash: what the start options put there goes.
+        m_dsp.records.clear();
+        m_mcu.records.clear();
         std::string line;
         int number = 0;
         while (std::getline(in, line)) {

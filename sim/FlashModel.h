@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "sim/SimInverter.h"
 
@@ -33,6 +34,8 @@ class FlashModel {
     void SetState(Target target, int state);
     // Forgets every record; the state becomes 2 (erasing) and the resume block 0.
     void Erase(Target target);
+    // Starts holding `records` as blocks 1, 2, ... (the resume block stays as it was set).
+    void Hold(Target target, const std::vector<std::string>& records);
     // Stores (or replaces) a record and makes it the resume block.
     void Store(Target target, std::uint32_t block, const std::string& record);
     // The device left the bootloader: the next entry starts at state 1, block 0. The records stay.

@@ -77,6 +77,9 @@ Line and device:
   --ysj                    DSP: send a "YSJ..." line before the state line
   --ysj-gap-ms N           program ms between that line and the state line (default 100)
   --dsp-state N --dsp-block N --mcu-state N --mcu-block N   start state (default 1, block 0)
+  --dsp-holds F --mcu-holds F
+                           start holding the first --dsp-block / --mcu-block lines of the HEX
+                           file F, as an interrupted update of F leaves the flash
   --state-reply TEXT       answer every entry command with TEXT (e.g. ST3)
   --transcript F.jsonl     write the transcript (one JSON object per line received)
   --summary F.json         write the summary
@@ -161,6 +164,14 @@ bool ParseSimCommandLine(const std::vector<std::string>& arguments, SimProgramOp
         {"--dsp-block", integer(o.dspBlock, 0, kMaxU32)},
         {"--mcu-state", integer(o.mcuState, -kMaxInt, kMaxInt)},
         {"--mcu-block", integer(o.mcuBlock, 0, kMaxU32)},
+        {"--dsp-holds", Setter([&o](const std::string& v) {
+             o.dspHolds = v;
+             return true;
+         })},
+        {"--mcu-holds", Setter([&o](const std::string& v) {
+             o.mcuHolds = v;
+             return true;
+         })},
         {"--ysj-gap-ms", integer(o.ysjGapMs, 0, kMaxU32)},
         {"--state-reply", text(o.stateReplyOverride)},
         {"--transcript", Setter([&out](const std::string& v) {

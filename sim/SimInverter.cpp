@@ -215,6 +215,21 @@ bool SimInverter::Start() {
         return false;
     }
     impl.slavePath = impl.pty->SlavePath();
+    const std::pair<const std::string&, Target> held[] = {{impl.options.dspHolds, Target::Dsp},
+                                                          {impl.options.mcuHolds, Target::Mcu}};
+    for (const auto& [path, target] : held) {
+        if (path.empty()) continue;
+        bool read = false;
+        std::vector<std::string> records = ReadImageLines(path, read);
+        if (!read) {
+            platform::Tracef("SimInverter::Start - Unable to read %s\n", path.c_str());
+            return false;
+        }
+        const std::uint32_t block =
+            target == Target::Dsp ? impl.options.dspBlock : impl.options.mcuBlock;
+        if (records.size() > block) records.resize(block);
+        impl.flash.Hold(target, records);
+    }
     if (!impl.options.stateFile.empty()) {
         std::string error;
         if (!impl.flash.AttachFile(impl.options.stateFile, error)) {

@@ -83,6 +83,11 @@ struct Options {
     std::uint32_t dspBlock = 0;
     int mcuState = 1;
     std::uint32_t mcuBlock = 0;
+    // When set, the bootloader starts holding the first dspBlock / mcuBlock lines of this file as
+    // its stored blocks, as an interrupted update of that image leaves them (a state file that
+    // exists overrides this too).
+    std::string dspHolds;
+    std::string mcuHolds;
     std::string stateReplyOverride;  // sent verbatim (+CR) as the state reply, e.g. "ST3"
     Faults faults;
 };

@@ -24,6 +24,8 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -31,6 +33,7 @@
 #include "bench/flash/LineUse.h"
 #include "cli/HeadlessConsole.h"
 #include "flash/FlashEngine.h"
+#include "flash/RecordSum.h"
 #include "platform/Clock.h"
 #include "sim/HexGen.h"
 #include "sim/SimInverter.h"
@@ -61,11 +64,20 @@ struct ScratchFolder {
     std::string path;
 };
 
+// A DSP image: `records` data records, then its verification record (7FFE) and end of file.
 void WriteImage(const std::string& path, int records) {
     sim::HexImageOptions options;
     options.records = records;
     options.dataLength = 16;
+    options.verifyRecordLine = std::numeric_limits<int>::max();  // after the last data record
     sim::WriteHexImage(path, options);
+}
+
+// The lines of a file: the image's blocks.
+std::uint32_t LinesOf(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return static_cast<std::uint32_t>(
+        std::count(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>(), '\n'));
 }
 
 // Runs a DSP update of the image in `folder` and returns the simulated inverter's transcript.
@@ -251,15 +263,26 @@ long PeakKiB() {
 }
 
 // In a fresh process: count, check, sum and stream an image of `records` data records past a
-// resume point at its last data record (only the end-of-file record is sent), and report the
-// growth of the peak resident size.
+// resume point just before its end-of-file record (the device holds the rest and confirms it by
+// its sum; only the end-of-file record is sent), and report the growth of the peak resident size.
 int MemoryChild(int records, const std::string& folder) {
     platform::SetClockScale(50);  // the run's fixed pauses, not its work, are shortened
     sim::Options options;
     options.comDir = folder;
     options.comNumber = 1;
     options.dspState = 3;
-    options.dspBlock = static_cast<std::uint32_t>(records);
+    options.dspBlock = LinesOf(folder + "/dsp.hex") - 1;
+    // The device answers with the DSP's sum of the lines it reports held (every data record but
+    // the verification record), without holding a copy of them in this process's memory.
+    unsigned dspSum = 0;
+    std::ifstream image(folder + "/dsp.hex");
+    for (std::string line; std::getline(image, line);) {
+        if (line.size() > 8 && line[8] == '0' && line.compare(3, 4, "7FFE") != 0)
+            dspSum += RecordWordSum(line + "\r");
+    }
+    char sum[16];
+    std::snprintf(sum, sizeof sum, "SUM%04X", dspSum & 0xFFFFu);
+    options.faults.sumReplyOverride = sum;
     sim::SimInverter device(options);
     device.Start();
     setenv("PELLORIN_COM_DIR", folder.c_str(), 1);

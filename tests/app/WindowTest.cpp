@@ -39,6 +39,7 @@
 #include "app/UserSettings.h"
 #include "flash/FlashEngine.h"
 #include "platform/Clock.h"
+#include "sim/HexGen.h"
 #include "sim/PseudoTerminal.h"
 #include "sim/SimInverter.h"
 #include "tests/support/NetworkServers.h"
@@ -229,6 +230,7 @@ class WindowTest : public QObject {
     void resetEepromAsksFirstAndOnlyOpensThePort();
     void fullUpdateThroughTheWindow_data();
     void fullUpdateThroughTheWindow();
+    void dspImageWithoutVerificationRecordIsRefused();
     void exitDuringAJob_data();
     void exitDuringAJob();
     void workerCallsRunOnTheWindowThreadAndEndOnClose();
@@ -582,6 +584,37 @@ void WindowTest::fullUpdateThroughTheWindow() {
              summary.violations.empty() ? "" : summary.violations[0].c_str());
 }
 
+void WindowTest::dspImageWithoutVerificationRecordIsRefused() {
+    // Without its record at 7FFE the DSP would never be asked for its sum: refused as a damaged
+    // image is, before the device is entered, with no end sound.
+    QTemporaryDir images;
+    sim::HexImageOptions image;
+    image.records = 20;
+    std::string text;
+    for (const std::string& line : sim::MakeHexImageLines(image)) text += line + "\n";
+    QFile file(images.filePath(QStringLiteral("dsp.hex")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(text.data(), static_cast<qint64>(text.size()));
+    file.close();
+    sim::Options options;
+    auto device = StartSim(options);
+    QVERIFY(device);
+    platform::ScopedClockScale scale(kClockScale);
+    TestWindow t;
+    t.window->Engine().Link.ModulePath = images.filePath(QStringLiteral("Pellorin")).toStdString();
+
+    t.Get<QPushButton>(IDC_UPDATE_DSP)->click();
+    QVERIFY(WaitUntil([&] { return t.JobEnded(); }, kJobTimeoutMs));
+    const QStringList log = t.Log();
+    QCOMPARE(log.mid(0, 3),
+             (QStringList{QStringLiteral("Com was closed"),
+                          QStringLiteral("dsp.hex: no verification record (address 7FFE): the DSP "
+                                         "would never be asked for its sum"),
+                          QStringLiteral("Total blocks:21")}));
+    QCOMPARE(device->ReceivedLines(), (std::vector<std::string>{"^S008BAUD192", "SV"}));
+    QCOMPARE(t.sounds->load(), 0);
+}
+
 void WindowTest::exitDuringAJob_data() {
     QTest::addColumn<QString>("phase");
     QTest::newRow("erase") << QStringLiteral("erase");
@@ -751,6 +784,18 @@ void WindowTest::timerTicksShowTheDisplayAndAskForTheSoundOnce() {
     QCOMPARE(t.Text(IDC_WRITTEN_BLOCKS), QStringLiteral("300"));
     QCOMPARE(t.Get<QLabel>(IDC_PERCENT_TEXT)->text(), QStringLiteral("25%"));
     QCOMPARE(t.sounds->load(), 0);
+
+    // Resumed after block 900 of 2100: only the 300 blocks sent in this run count; an hour or
+    // more reads h:mm:ss.
+    c.TotalBlocks = 2100;
+    c.ResumedFrom = 900;
+    c.WrittenBlocks = 1200;
+    w.OnTimer(kProgramTimer);
+    QCOMPARE(t.Text(IDC_SPEED_TEXT), QStringLiteral("5 Blocks/Sec"));
+    QCOMPARE(t.Text(IDC_REMAIN_TEXT), QStringLiteral("03:00"));
+    c.FlashStartTime = platform::timeGetTime() - 3900000;
+    w.OnTimer(kProgramTimer);
+    QCOMPARE(t.Text(IDC_ELAPSED_TEXT), QStringLiteral("1:05:00"));
 
     // The end: one sound on the tick that finds the finished phase, none after, none on failure.
     c.FlashPhase = kPhaseFinished;

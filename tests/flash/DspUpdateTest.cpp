@@ -85,14 +85,15 @@ TEST_F(DspUpdate, TheSentinelRecordGoesOutOnlyAfterTheSumsAgreed) {
 }
 
 TEST_F(DspUpdate, BlocksAreNumberedInDecimalWithAtLeastFourDigits) {
-    folder.Write("dsp.hex", MakeHexImage(10005, 4));
+    folder.Write("dsp.hex", MakeHexImage(10005, 4, 10));
     sim::Options options = Options();
     options.dspState = 3;
     options.dspBlock = 9998;
+    options.dspHolds = folder.File("dsp.hex");
     Start(options);
     RunJob(kJobDspUpdate);
     const Lines sent = Sent();
-    EXPECT_EQ(CountPrefix(sent, "SD_"), 8) << "blocks 9999 to 10006";
+    EXPECT_EQ(CountPrefix(sent, "SD_"), 9) << "blocks 9999 to 10007";
     EXPECT_EQ(CountPrefix(sent, "SD_9999:"), 1);
     EXPECT_EQ(CountPrefix(sent, "SD_10000:"), 1);
     EXPECT_EQ(CountPrefix(sent, ":efh"), 0) << "state 3: no erase";
@@ -130,14 +131,23 @@ TEST_F(DspUpdate, StateThreeWithBlockZeroProgramsWithoutErasing) {
 }
 
 TEST_F(DspUpdate, AfterAnEraseEveryBlockIsSentWhateverBlockTheStateReplyNamed) {
-    WriteImage();
-    sim::Options options = Options();
-    options.stateReplyOverride = "ST1_0020";  // needs an erase, yet names a block
-    Start(options);
-    RunJob(kJobDspUpdate);
-    EXPECT_EQ(CountPrefix(Sent(), "SD_0001:"), 1);
-    EXPECT_EQ(CountPrefix(Sent(), "SD_"), 42);
-    EXPECT_TRUE(Logged("Verify flash data ok!"));
+    // Only a device ready for blocks (state 3) names a resume point: one that needs an erase
+    // (ST1) or is erasing (ST2, with a number left from an earlier run) gets every block.
+    for (const char* reply : {"ST1_0020", "ST2_0150"}) {
+        SCOPED_TRACE(reply);
+        WriteImage();
+        sim::Options options = Options();
+        options.stateReplyOverride = reply;
+        options.dspState = reply[2] - '0';
+        Start(options);
+        RunJob(kJobDspUpdate);
+        EXPECT_EQ(CountPrefix(Sent(), "SD_0001:"), 1);
+        EXPECT_EQ(CountPrefix(Sent(), "SD_"), 42);
+        EXPECT_TRUE(Logged("Verify flash data ok!"));
+        EXPECT_TRUE(device->GetSummary().imageMatches);
+        console.reset();
+        device.reset();
+    }
 }
 
 TEST_F(DspUpdate, AnInterruptedUpdateResumesInTheNextRunAndCompletesTheImage) {
@@ -158,7 +168,38 @@ TEST_F(DspUpdate, AnInterruptedUpdateResumesInTheNextRunAndCompletesTheImage) {
     EXPECT_EQ(CountPrefix(sent, ":efh"), 0) << "state 3: no erase";
     EXPECT_EQ(CountPrefix(sent, "SD_0020:"), 0);
     EXPECT_EQ(CountPrefix(sent, "SD_0021:"), 1);
+    EXPECT_TRUE(Logged("The device holds blocks 1 to 20 of dsp.hex: resuming at block 21"));
     EXPECT_TRUE(Logged("Verify flash data ok!")) << "the sum covers the blocks of both runs";
+    EXPECT_TRUE(device->GetSummary().imageMatches);
+}
+
+TEST_F(DspUpdate, ADeviceHoldingTheHeadOfAnotherImageGetsThisImageInOneJob) {
+    // An earlier update of another image stopped after line 120; this image is verified at line
+    // 250. The blocks it holds are not this image's: erased, then the whole image, verified.
+    folder.Write("old.hex", MakeHexImage(301, 16, 249, 2));
+    WriteImage(301, 249);
+    sim::Options options = Options();
+    options.dspState = 3;
+    options.dspBlock = 120;
+    options.dspHolds = folder.File("old.hex");
+    options.stateFile = folder.File("flash.state");
+    Start(options);
+    RunJob(kJobDspUpdate);
+    EXPECT_TRUE(Logged(
+        "The device holds blocks of another image: erasing it and writing dsp.hex from block 1"));
+    EXPECT_EQ(CountPrefix(Sent(), ":efh"), 1);
+    EXPECT_EQ(CountPrefix(Sent(), "SD_"), 303);
+    EXPECT_TRUE(Logged("Verify flash data ok!"));
+    EXPECT_TRUE(device->GetSummary().imageMatches);
+    EXPECT_EQ(console->Link().Verified.load(), Verification::Confirmed);
+    EXPECT_EQ(console->EndSounds(), 1);
+
+    // A second job finds the device as the first one left it: it is updated again, not stuck.
+    console.reset();
+    device.reset();
+    Start(options);
+    RunJob(kJobDspUpdate);
+    EXPECT_TRUE(Logged("Verify flash data ok!"));
     EXPECT_TRUE(device->GetSummary().imageMatches);
 }
 
@@ -173,27 +214,40 @@ TEST_F(DspUpdate, NoiseAndFragmentedRepliesStillGiveACompleteImage) {
     EXPECT_TRUE(Logged("Verify flash data ok!")) << ::testing::PrintToString(Log());
 }
 
-TEST_F(DspUpdate, AResumePastTheSentinelSendsTheRestWithoutVerifying) {
+TEST_F(DspUpdate, AResumePastTheSentinelIsCheckedByTheSumThenSendsTheRest) {
     WriteImage(40, 30);
     sim::Options options = Options();
     options.dspState = 3;
     options.dspBlock = 35;
+    options.dspHolds = folder.File("dsp.hex");
     Start(options);
     RunJob(kJobDspUpdate);
     const Lines sent = Sent();
-    EXPECT_EQ(CountPrefix(sent, "SUM"), 0);
+    EXPECT_EQ(sent[2], "SUM") << "asked before the first block";
+    EXPECT_EQ(CountPrefix(sent, "SUM"), 1) << "the verification point lies behind";
     EXPECT_EQ(CountPrefix(sent, "SD_"), 7);
     EXPECT_EQ(CountPrefix(sent, "SD_0036"), 1);
     EXPECT_EQ(sent.back(), "SV");
     EXPECT_EQ(console->Counters.WrittenBlocks, 42u);
+    EXPECT_EQ(console->Counters.ResumedFrom, 35u);
+    EXPECT_EQ(console->Link().Verified.load(), Verification::Confirmed);
+    EXPECT_TRUE(device->GetSummary().imageMatches);
 }
 
-TEST_F(DspUpdate, AnImageWithoutSentinelIsNeverVerified) {
+TEST_F(DspUpdate, AnImageWithoutSentinelIsRefusedBeforeTheDeviceIsEntered) {
+    // The DSP would never be asked for its sum: a damaged transfer would read as a success.
     folder.Write("dsp.hex", MakeHexImage(20));
     Start(Options());
     RunJob(kJobDspUpdate);
-    EXPECT_EQ(CountPrefix(Sent(), "SUM"), 0);
-    EXPECT_TRUE(device->GetSummary().imageMatches);
+    EXPECT_EQ(Sent(), (Lines{"^S008BAUD192", "SV"}));
+    const Lines log = Log();
+    ASSERT_EQ(log.size(), 6u) << ::testing::PrintToString(log);
+    EXPECT_EQ(log[3], "Total blocks:21");
+    EXPECT_EQ(log[4],
+              "dsp.hex: no verification record (address 7FFE): the DSP would never be asked for "
+              "its sum");
+    EXPECT_EQ(log[5], "Com was closed");
+    EXPECT_EQ(console->Link().Outcome.load(), JobOutcome::ImageRefused);
 }
 
 TEST_F(DspUpdate, AWrongChecksumStopsBeforeTheSentinelAndLeavesQuickly) {

@@ -64,6 +64,7 @@ TEST_F(McuUpdate, BlockNumbersAbove255And65535AreHexWithAtLeastFourDigits) {
     sim::Options options = Options(65540);
     options.mcuState = 3;
     options.mcuBlock = 254;
+    options.mcuHolds = folder.File("mcu.hex");
     options.faults.stopAfterBlock = 256;
     Start(options);
     RunJob(kJobMcuUpdate);
@@ -79,6 +80,7 @@ TEST_F(McuUpdate, BlockNumbersAbove255And65535AreHexWithAtLeastFourDigits) {
     options = Options(65540);
     options.mcuState = 3;
     options.mcuBlock = 0xFFFE;
+    options.mcuHolds = folder.File("mcu.hex");
     options.faults.stopAfterBlock = 0x10000;
     Start(options);
     RunJob(kJobMcuUpdate);
@@ -90,6 +92,7 @@ TEST_F(McuUpdate, ALowerCaseAcknowledgementIsRefused) {
     sim::Options options = Options(300);
     options.mcuState = 3;
     options.mcuBlock = 254;
+    options.mcuHolds = folder.File("mcu.hex");
     options.faults.lowerCaseHexAck = true;
     Start(options);
     RunJob(kJobMcuUpdate);
@@ -97,25 +100,35 @@ TEST_F(McuUpdate, ALowerCaseAcknowledgementIsRefused) {
     EXPECT_TRUE(Logged("Write fail!"));
 }
 
-TEST_F(McuUpdate, ABareStateThreeResumesPastEveryBlockAndStillVerifies) {
+TEST_F(McuUpdate, ABareStateThreeIsCheckedByTheSumAndAnEmptyDeviceGetsTheWholeImage) {
     sim::Options options = Options();
     options.stateReplyOverride = "ST3";  // no block digits: each counts 35, block 152915
     Start(options);
     RunJob(kJobMcuUpdate);
     const Lines sent = Sent();
-    EXPECT_EQ(CountPrefix(sent, "SD_"), 0);
-    EXPECT_GE(CountPrefix(sent, "SUM"), 1) << "the whole image is summed and verified";
-    EXPECT_EQ(sent.back(), "CHKF") << "this device had stored nothing, so its sum differs";
+    EXPECT_EQ(sent[2], "SUM") << "the whole image's sum, before anything else";
+    EXPECT_TRUE(Logged(
+        "The device holds blocks of another image: erasing it and writing mcu.hex from block 1"))
+        << "this device had stored nothing, so its sum differs";
+    EXPECT_EQ(CountPrefix(sent, ":efh"), 1);
+    EXPECT_EQ(CountPrefix(sent, "SD_"), 32);
+    const Lines tail(sent.end() - 3, sent.end());
+    EXPECT_EQ(tail, (Lines{"SUM", "CHKS", "SV"}));
+    EXPECT_TRUE(device->GetSummary().imageMatches);
 }
 
 TEST_F(McuUpdate, AResumeSumsTheSkippedBlocksAndSendsTheRest) {
     sim::Options options = Options();
     options.mcuState = 3;
     options.mcuBlock = 5;
+    options.mcuHolds = folder.File("mcu.hex");
     Start(options);
     RunJob(kJobMcuUpdate);
     const Lines sent = Sent();
+    EXPECT_EQ(sent[2], "SUM") << "the five blocks held are checked first";
     EXPECT_EQ(CountPrefix(sent, "SD_0006:"), 1);
     EXPECT_EQ(CountPrefix(sent, "SD_0005:"), 0);
     EXPECT_EQ(CountPrefix(sent, "SD_"), 32 - 5);
+    EXPECT_TRUE(Logged("Verify flash data ok!"));
+    EXPECT_TRUE(device->GetSummary().imageMatches);
 }

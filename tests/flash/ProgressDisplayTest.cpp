@@ -23,18 +23,19 @@ class Ticks : public ::testing::Test {
 };
 }  // namespace
 
-TEST(TimeText, IsMinutesAndSecondsWithoutReducingTheMinutes) {
-    EXPECT_EQ(FormatTimeText(2, 5), "02:05");
-    EXPECT_EQ(FormatTimeText(0, 59), "00:59");
-    EXPECT_EQ(FormatTimeText(75, 0), "75:00");
-    EXPECT_EQ(FormatTimeText(100, 0), "100:00");
+TEST(TimeText, IsMinutesAndSecondsAndHoursFromOneHourOn) {
+    EXPECT_EQ(FormatTimeText(125), "02:05");
+    EXPECT_EQ(FormatTimeText(59), "00:59");
+    EXPECT_EQ(FormatTimeText(3599), "59:59");
+    EXPECT_EQ(FormatTimeText(3600), "1:00:00");
+    EXPECT_EQ(FormatTimeText(290 * 60 + 28), "4:50:28");
 }
 
 TEST_F(Ticks, ElapsedTimeAcrossTheClockWrap) {
     TickAt(125);
     EXPECT_EQ(display.ElapsedText(), "02:05");
     TickAt(3900);
-    EXPECT_EQ(display.ElapsedText(), "65:00");
+    EXPECT_EQ(display.ElapsedText(), "1:05:00");
 }
 
 TEST_F(Ticks, SpeedAndEstimateFromTheBlocksWritten) {
@@ -45,11 +46,24 @@ TEST_F(Ticks, SpeedAndEstimateFromTheBlocksWritten) {
     EXPECT_EQ(display.RemainText(), "03:00");
 }
 
-TEST_F(Ticks, TheEstimateDropsWholeHours) {
+TEST_F(Ticks, TheEstimateKeepsWholeHours) {
     counters.TotalBlocks = 3900 * 2 + 20;
     counters.WrittenBlocks = 20;
     TickAt(10);  // 2 blocks a second, 3900 s left
-    EXPECT_EQ(display.RemainText(), "05:00");
+    EXPECT_EQ(display.RemainText(), "1:05:00");
+}
+
+TEST_F(Ticks, AfterAResumeOnlyTheBlocksSentInThisRunCount) {
+    // Resumed after block 986 of 15000: 14 s in, 700 blocks sent, 50 a second.
+    counters.TotalBlocks = 15000;
+    counters.ResumedFrom = 986;
+    counters.WrittenBlocks = 0;
+    TickAt(3);
+    EXPECT_EQ(display.SpeedText(), "0 Blocks/Sec") << "no block of this run yet";
+    counters.WrittenBlocks = 986 + 700;
+    TickAt(14);
+    EXPECT_EQ(display.SpeedText(), "50 Blocks/Sec");
+    EXPECT_EQ(display.RemainText(), "04:26") << "(15000 - 1686) / 50 s";
 }
 
 TEST_F(Ticks, NoSpeedBeforeTwoSecondsAndNoEstimatePastTheTotal) {

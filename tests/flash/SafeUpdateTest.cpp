@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "flash/ImageCheck.h"
+#include "flash/RecordSum.h"
 #include "tests/support/SimulatedLine.h"
 
 using namespace pellorin;
@@ -89,13 +90,13 @@ TEST_F(SafeUpdate, ARefusedImageSendsNothingButTheLeaveCommandOnce) {
 
 TEST_F(SafeUpdate, AnImageChangedAfterItsCheckIsNoticedBeforeAChangedLineGoesOut) {
     // Changed during the erase: no block at all goes out.
-    folder.Write("dsp.hex", MakeHexImage(40));
+    folder.Write("dsp.hex", MakeHexImage(40, 16, 30));
     sim::Options options;
     options.eraseTimeMs = 20000;
     Restart(options);
     ASSERT_TRUE(console->PressJobButton(kJobDspUpdate, "COM1"));
     ASSERT_TRUE(device->WaitForLines(3, 60000));  // speed, entry, erase
-    folder.Write("dsp.hex", MakeHexImage(41));
+    folder.Write("dsp.hex", MakeHexImage(41, 16, 30));
     ASSERT_TRUE(console->WaitForJobEnd(600000));
     EXPECT_EQ(CountPrefix(Sent(), "SD_"), 0);
     EXPECT_EQ(LoggedAfter("Program flash.........."),
@@ -104,13 +105,13 @@ TEST_F(SafeUpdate, AnImageChangedAfterItsCheckIsNoticedBeforeAChangedLineGoesOut
     ExpectFailedPhase();
 
     // Rewritten in place while the blocks go out: the lines checked are sent, then it stops.
-    folder.Write("dsp.hex", MakeHexImage(600));
+    folder.Write("dsp.hex", MakeHexImage(600, 16, 300));
     options.eraseTimeMs = 100;
     options.blockWriteTimeMs = 40;
     Restart(options);
     ASSERT_TRUE(console->PressJobButton(kJobDspUpdate, "COM1"));
     ASSERT_TRUE(device->WaitForLines(4 + 50, 600000));
-    folder.Write("dsp.hex", MakeHexImage(600, 8));
+    folder.Write("dsp.hex", MakeHexImage(600, 8, 300));
     ASSERT_TRUE(console->WaitForJobEnd(600000));
     EXPECT_EQ(CountPrefix(Sent(), "SD_"), 256);
     EXPECT_EQ(CountPrefix(Sent(), "SD_0257"), 0);
@@ -132,30 +133,45 @@ TEST_F(SafeUpdate, ASumThatWasNotCheckedIsNeverReportedAsOk) {
         EXPECT_EQ(CountPrefix(Sent(), "SD_"), 42) << "the run goes on as before";
         EXPECT_EQ(Sent().back(), "SV");
         EXPECT_EQ(console->EndSounds(), 1);
+        EXPECT_EQ(console->Link().Outcome.load(), JobOutcome::Updated);
+        EXPECT_EQ(console->Link().Verified.load(), Verification::NotChecked);
     }
 }
 
-TEST_F(SafeUpdate, AResumePointPastTheImageEndSucceedsOnlyOnAMatchingDeviceSum) {
-    const std::string image = MakeHexImage(30, 16, 15);  // 32 lines
+TEST_F(SafeUpdate, AResumePointPastTheImageEndIsTakenOnlyOnAMatchingDeviceSum) {
+    const std::string image = MakeHexImage(30, 16, 15);  // 32 lines, 7FFE on line 16
     folder.Write("mcu.hex", image);
     folder.Write("dsp.hex", image);
-    char matching[16];
-    std::snprintf(matching, sizeof matching, "SUM%04X", CheckImageText(image).WholeSum);
+    const ImageFacts facts = CheckImageText(image);
+    // The DSP's sum leaves its verification record out; the MCU's takes every data record.
+    unsigned dspSum = 0;
+    for (std::size_t at = 0, end; (end = image.find("\r\n", at)) != std::string::npos; at = end + 2)
+        if (image.compare(at + 3, 4, "7FFE") != 0 && image.compare(at + 7, 2, "00") == 0)
+            dspSum += RecordWordSum(image.substr(at, end - at) + "\r");
+    char mcuMatching[16];
+    char dspMatching[16];
+    std::snprintf(mcuMatching, sizeof mcuMatching, "SUM%04X", facts.WholeSum);
+    std::snprintf(dspMatching, sizeof dspMatching, "SUM%04X", dspSum & 0xFFFFu);
+    const std::string rewrite = ": erasing it and writing mcu.hex from block 1";
     struct Case {
         int job;
         const char* state;
         std::string sumReply;  // "" as the device computes it (it stored nothing)
-        const char* reported;
-        bool succeeds;
+        std::string reported;
+        int blocksSent;
+        Verification verified;
     } cases[] = {
-        {kJobMcuUpdate, "ST3", "ST3", "The device reports block 152915, mcu.hex has 32 blocks",
-         false},
-        {kJobMcuUpdate, "ST3_0020", "", "The device reports block 32, mcu.hex has 32 blocks",
-         false},
-        {kJobMcuUpdate, "ST3_FFFF", matching,
-         "The device reports block 65535, mcu.hex has 32 blocks", true},
-        {kJobDspUpdate, "ST3_9999", matching,
-         "The device reports block 9999, dsp.hex has 32 blocks", false},
+        {kJobMcuUpdate, "ST3", "ST3",
+         "The device reports block 152915, mcu.hex has 32 blocks, and it sends no sum" + rewrite,
+         32, Verification::NotChecked},
+        {kJobMcuUpdate, "ST3_0020", "", "The device holds blocks of another image" + rewrite, 32,
+         Verification::Confirmed},
+        {kJobMcuUpdate, "ST3_FFFF", mcuMatching,
+         "The device holds all 32 blocks of mcu.hex: nothing is left to send", 0,
+         Verification::Confirmed},
+        {kJobDspUpdate, "ST3_9999", dspMatching,
+         "The device holds all 32 blocks of dsp.hex: nothing is left to send", 0,
+         Verification::Confirmed},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.state);
@@ -165,22 +181,111 @@ TEST_F(SafeUpdate, AResumePointPastTheImageEndSucceedsOnlyOnAMatchingDeviceSum) 
         Restart(options);
         RunJob(c.job);
         const Lines sent = Sent();
-        EXPECT_EQ(CountPrefix(sent, "SD_"), 0);
-        EXPECT_EQ(LoggedAfter("Program flash.........."), c.reported);
-        EXPECT_EQ(Logged("Verify flash data fail!"), !c.succeeds);
-        EXPECT_EQ(console->EndSounds(), c.succeeds ? 1 : 0);
-        if (c.job == kJobDspUpdate) {
-            EXPECT_EQ(CountPrefix(sent, "SUM"), 0);
-            EXPECT_EQ(sent.back(), "SV");
-        } else {
-            EXPECT_EQ(sent.back(), c.succeeds ? "SV" : "CHKF");
-            EXPECT_EQ(CountPrefix(sent, "CHKS"), c.succeeds ? 1 : 0);
+        EXPECT_EQ(sent[2], "SUM");
+        EXPECT_EQ(LoggedAfter("Total blocks:32"), c.reported);
+        EXPECT_EQ(CountPrefix(sent, ":efh"), c.blocksSent == 0 ? 0 : 1);
+        EXPECT_EQ(CountPrefix(sent, "SD_"), c.blocksSent);
+        EXPECT_EQ(console->Link().Outcome.load(), JobOutcome::Updated);
+        EXPECT_EQ(console->Link().Verified.load(), c.verified);
+        EXPECT_EQ(console->EndSounds(), 1);
+        EXPECT_EQ(sent.back(), "SV");
+        if (c.job == kJobMcuUpdate) {
+            EXPECT_EQ(CountPrefix(sent, "CHKS"), 1);
         }
     }
 }
 
+TEST_F(SafeUpdate, AResumeAddsNothingToAnotherImagesHead) {
+    // Each device stopped in an earlier update: of this image or of another one (same shape,
+    // other data), before or past the DSP's verification point (line 31), with or without a sum.
+    folder.Write("dsp.hex", MakeHexImage(40, 16, 30));
+    folder.Write("mcu.hex", MakeHexImage(40, 16, 30));
+    folder.Write("old.hex", MakeHexImage(40, 16, 30, 2));
+    struct Case {
+        const char* name;
+        int job;
+        std::uint32_t held;
+        bool sameImage;
+        bool sendsSum;
+        bool erased;  // the device is erased and gets the whole image
+        Verification verified;
+    } cases[] = {
+        {"DSP, other image before the verification point", kJobDspUpdate, 20, false, true, true,
+         Verification::Confirmed},
+        {"DSP, other image past the verification point", kJobDspUpdate, 35, false, true, true,
+         Verification::Confirmed},
+        {"MCU, other image", kJobMcuUpdate, 20, false, true, true, Verification::Confirmed},
+        {"DSP, this image, no sum", kJobDspUpdate, 35, true, false, false,
+         Verification::NotChecked},
+        {"MCU, other image, no sum", kJobMcuUpdate, 20, false, false, false,
+         Verification::NotChecked},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const bool dsp = c.job == kJobDspUpdate;
+        const std::string name = dsp ? "dsp.hex" : "mcu.hex";
+        sim::Options options;
+        options.expectImage = folder.File(name);
+        (dsp ? options.dspState : options.mcuState) = 3;
+        (dsp ? options.dspBlock : options.mcuBlock) = c.held;
+        (dsp ? options.dspHolds : options.mcuHolds) = folder.File(c.sameImage ? name : "old.hex");
+        if (!c.sendsSum) options.faults.sumReplyOverride = "ST3";
+        Restart(options);
+        RunJob(c.job);
+        const Lines sent = Sent();
+        EXPECT_EQ(sent[2], "SUM") << "asked before the first block";
+        EXPECT_EQ(CountPrefix(sent, ":efh"), c.erased ? 1 : 0);
+        EXPECT_EQ(CountPrefix(sent, "SD_"), c.erased ? 42 : 42 - static_cast<int>(c.held));
+        EXPECT_EQ(Logged("The device holds blocks of another image: erasing it and writing " +
+                         name + " from block 1"),
+                  c.erased);
+        if (!c.sendsSum) {
+            EXPECT_TRUE(Logged("The device sends no sum: blocks 1 to " + std::to_string(c.held) +
+                               " are taken unchecked, resuming at block " +
+                               std::to_string(c.held + 1)));
+        }
+        EXPECT_EQ(device->GetSummary().imageMatches, c.erased || c.sameImage);
+        EXPECT_EQ(console->Link().Outcome.load(), JobOutcome::Updated);
+        EXPECT_EQ(console->Link().Verified.load(), c.verified);
+    }
+
+    // A line that goes away while the device is asked for its sum ends the job as a line lost
+    // on the way into the bootloader does.
+    sim::Options options;
+    options.dspState = 3;
+    options.dspBlock = 20;
+    options.dspHolds = folder.File("dsp.hex");
+    options.faults.stepFaults.push_back({"^SUM$", 1, sim::StepFault::Kind::HangUp});
+    Restart(options);
+    RunJob(kJobDspUpdate);
+    const Lines log = Log();
+    ASSERT_GE(log.size(), 3u);
+    EXPECT_EQ(Lines(log.end() - 3, log.end()),
+              (Lines{"COM1 was disconnected!", "connect fail", "Com was closed"}));
+    EXPECT_EQ(CountPrefix(Sent(), "SD_"), 0);
+    EXPECT_EQ(console->Counters.FlashPhase.load(), kPhaseFailed);
+}
+
+TEST_F(SafeUpdate, AFullUpdateErasesADeviceThatCouldResume) {
+    folder.Write("dsp.hex", MakeHexImage(40, 16, 30));
+    sim::Options options;
+    options.expectImage = folder.File("dsp.hex");
+    options.dspState = 3;
+    options.dspBlock = 20;
+    options.dspHolds = folder.File("dsp.hex");
+    Restart(options);
+    console->Link().FullUpdate = true;
+    RunJob(kJobDspUpdate);
+    const Lines sent = Sent();
+    EXPECT_EQ(sent[2], ":efh") << "no sum asked: the device is erased whatever it holds";
+    EXPECT_TRUE(Logged("A full update was asked for: erasing the device first"));
+    EXPECT_EQ(CountPrefix(sent, "SD_"), 42);
+    EXPECT_TRUE(device->GetSummary().imageMatches);
+    EXPECT_EQ(console->Link().Verified.load(), Verification::Confirmed);
+}
+
 TEST_F(SafeUpdate, AFloodWithoutCarriageReturnCostsOneRetryNotTheUpdate) {
-    folder.Write("dsp.hex", MakeHexImage(10));
+    folder.Write("dsp.hex", MakeHexImage(10, 16, 8));
     sim::Options options;
     options.expectImage = folder.File("dsp.hex");
     options.pace = true;  // at 4800 baud the flood takes more than a second to arrive

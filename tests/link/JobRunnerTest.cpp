@@ -137,7 +137,7 @@ TEST_F(JobRunner, ExitDuringAJobEndsItPromptlyWithoutTouchingTheWindow) {
 
 TEST_F(JobRunner, AnAdapterPulledOutBeforeProgrammingEndsTheJobWithinASecond) {
     platform::SetClockScale(1);  // the bound below is in real program seconds
-    folder.Write("dsp.hex", testing_support::MakeHexImage(5));
+    folder.Write("dsp.hex", testing_support::MakeHexImage(5, 16, 3));
     // A device that acknowledges the speed and is pulled out when the first command arrives.
     sim::PseudoTerminal line;
     ASSERT_TRUE(line.Ok());

@@ -20,6 +20,8 @@ TEST(SimCommandLine, FillsTheDeviceOptionsAndFaults) {
                                      "silent",
                                      "--mcu-block",
                                      "165",
+                                     "--mcu-holds",
+                                     "old.hex",
                                      "--never-answer",
                                      "SUM",
                                      "--never-answer",
@@ -42,6 +44,7 @@ TEST(SimCommandLine, FillsTheDeviceOptionsAndFaults) {
     EXPECT_TRUE(out.sim.pace);
     EXPECT_EQ(out.sim.stBeforeErased, Options::BeforeErased::Silent);
     EXPECT_EQ(out.sim.mcuBlock, 165u);
+    EXPECT_EQ(out.sim.mcuHolds, "old.hex");
     EXPECT_EQ(out.sim.faults.neverAnswer, (std::vector<std::string>{"SUM", ":efh"}));
     EXPECT_EQ(out.sim.faults.wrongChecksumTimes, -1);
     EXPECT_EQ(out.sim.faults.fragmentPauseMs, (std::vector<int>{5, 0, 20}));

@@ -268,6 +268,32 @@ TEST_F(SimTest, AnInterruptedUpdateResumesFromTheStateFile) {
     std::remove(stateFile.c_str());
 }
 
+TEST_F(SimTest, ADeviceCanStartHoldingTheHeadOfAnImage) {
+    const auto image = Image(6, 3);
+    const std::string held = TempPath("held.hex");
+    {
+        std::ofstream file(held);
+        for (const std::string& line : image) file << line << "\r\n";
+    }
+    sim::Options options = Fast();
+    options.dspState = 3;
+    options.dspBlock = 4;
+    options.dspHolds = held;
+    Start(options);
+    EXPECT_EQ(Exchange(":dsp001\r"), "ST3_0004\r");
+    const std::vector<std::string> head(image.begin(), image.begin() + 4);
+    EXPECT_EQ(m_sim->StoredRecords(sim::Target::Dsp), head);
+    EXPECT_EQ(Exchange("SUM\r"), SumReply(SumOf(head, true)));
+    EXPECT_EQ(Exchange(Block("SD_%04d", 5, image[4])), "ST4_0005\r");
+    m_client.reset();
+    m_sim.reset();
+
+    options.dspHolds = TempPath("missing.hex");
+    sim::SimInverter unreadable(options);
+    EXPECT_FALSE(unreadable.Start());
+    std::remove(held.c_str());
+}
+
 TEST_F(SimTest, TranscriptAndSummaryShowEveryByte) {
     sim::Options options = Fast();
     options.comDir = std::filesystem::temp_directory_path().string();

@@ -28,8 +28,9 @@ void TempFolder::Write(const std::string& name, const std::string& content) cons
     std::ofstream(File(name), std::ios::binary) << content;
 }
 
-std::string MakeHexImage(int count, int dataBytes, int sentinelAfter) {
+std::string MakeHexImage(int count, int dataBytes, int sentinelAfter, std::uint32_t seed) {
     sim::HexImageOptions options;
+    options.seed = seed;
     options.records = count;
     options.dataLength = dataBytes;
     options.verifyRecordLine = sentinelAfter == 0 ? 0 : sentinelAfter + 1;

@@ -30,8 +30,9 @@ class TempFolder {
 
 // An Intel HEX image of `count` data records of `dataBytes` bytes, with the record at address
 // 7FFE after `sentinelAfter` data records when that is non-zero, and an end-of-file record. Lines
-// end in CR LF.
-std::string MakeHexImage(int count, int dataBytes = 16, int sentinelAfter = 0);
+// end in CR LF. Another `seed` gives another image of the same shape.
+std::string MakeHexImage(int count, int dataBytes = 16, int sentinelAfter = 0,
+                         std::uint32_t seed = 1);
 
 // How many of the lines begin with `prefix`.
 int CountPrefix(const std::vector<std::string>& lines, const std::string& prefix);

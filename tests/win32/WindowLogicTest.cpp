@@ -20,6 +20,7 @@
 #include "SerialLib/Serial/PortCatalog.h"
 #include "link/JobMode.h"
 #include "platform/Clock.h"
+#include "sim/HexGen.h"
 #include "sim/PseudoTerminal.h"
 #include "sim/SimInverter.h"
 #include "win32/PellorinDlg.h"
@@ -241,13 +242,15 @@ class FakeDialog : public DialogHost {
 // for its images in the demo image folder.
 struct TestWindow {
     // `ports` (when given) stands for the catalogue; `settings` are those of an earlier run.
+    // `imageDir` plays the program's own folder.
     explicit TestWindow(std::vector<serial::PortInfo> ports = {}, bool madeUp = false,
-                        std::shared_ptr<std::map<std::string, std::string>> settings = nullptr) {
+                        std::shared_ptr<std::map<std::string, std::string>> settings = nullptr,
+                        const std::string& imageDir = kImageDir) {
         if (madeUp) host.listPorts = [ports] { return ports; };
         if (settings) host.settings = std::move(settings);
         window = std::make_unique<CPellorinDlg>(
-            host, [](Console& console, FlashCounters& counters, PostSerialMessageFn post) {
-                return MakeUpdateEngine(console, counters, std::move(post), kImageDir);
+            host, [imageDir](Console& console, FlashCounters& counters, PostSerialMessageFn post) {
+                return MakeUpdateEngine(console, counters, std::move(post), imageDir);
             });
         host.dialog = window.get();
         EXPECT_TRUE(window->OnInitDialog());
@@ -609,6 +612,34 @@ INSTANTIATE_TEST_SUITE_P(DspAndMcu, Win32WindowUpdateTest,
                              return param.param.second == IDC_UPDATE_DSP ? "Dsp" : "Mcu";
                          });
 
+TEST_F(Win32WindowTest, ADspImageWithoutVerificationRecordIsRefused) {
+    // Without its record at 7FFE the DSP would never be asked for its sum: refused as a damaged
+    // image is, before the device is entered, with no end sound.
+    const std::filesystem::path images = m_comDir / "images";
+    std::filesystem::create_directory(images);
+    {
+        sim::HexImageOptions image;
+        image.records = 20;
+        std::ofstream file(images / "dsp.hex");
+        for (const std::string& line : sim::MakeHexImageLines(image)) file << line << "\n";
+    }
+    auto device = StartSim({});
+    ASSERT_TRUE(device);
+    platform::ScopedClockScale scale(kClockScale);
+    TestWindow t({}, false, nullptr, images.string());
+    FakeDialog& d = t.host;
+    t.window->OnCommand(IDC_UPDATE_DSP);
+    ASSERT_TRUE(d.Pump([&] { return t.JobEnded(); }, kJobTimeoutMs));
+    ASSERT_GE(d.log.size(), 3u);
+    EXPECT_EQ(std::vector<std::string>(d.log.begin(), d.log.begin() + 3),
+              (std::vector<std::string>{"Com was closed",
+                                        "dsp.hex: no verification record (address 7FFE): the DSP "
+                                        "would never be asked for its sum",
+                                        "Total blocks:21"}));
+    EXPECT_EQ(device->ReceivedLines(), (std::vector<std::string>{"^S008BAUD192", "SV"}));
+    EXPECT_EQ(d.sounds, 0);
+}
+
 TEST_F(Win32WindowTest, ExitDuringProgrammingEndsTheJobAndTheDialog) {
     sim::Options options;
     options.eraseTimeMs = 0;
@@ -725,6 +756,18 @@ TEST_F(Win32WindowTest, ProgrammingTicksShowTheTimesAndAskForTheSoundOnce) {
     EXPECT_EQ(d.texts[IDC_WRITTEN_BLOCKS], "300");
     EXPECT_EQ(d.texts[IDC_PERCENT_TEXT], "25%");
     EXPECT_EQ(d.sounds, 0);
+
+    // Resumed after block 900 of 2100: only the 300 blocks sent in this run count; an hour or
+    // more reads h:mm:ss.
+    c.TotalBlocks = 2100;
+    c.ResumedFrom = 900;
+    c.WrittenBlocks = 1200;
+    w.OnTimer(kProgramTimer);
+    EXPECT_EQ(d.texts[IDC_SPEED_TEXT], "5 Blocks/Sec");
+    EXPECT_EQ(d.texts[IDC_REMAIN_TEXT], "03:00");
+    c.FlashStartTime = platform::timeGetTime() - 3900000;
+    w.OnTimer(kProgramTimer);
+    EXPECT_EQ(d.texts[IDC_ELAPSED_TEXT], "1:05:00");
 
     // The end: one sound on the tick that finds the finished phase, none after, none on failure.
     c.FlashPhase = kPhaseFinished;
