@@ -12,7 +12,7 @@ void RequireVerificationRecord(ImageFacts& facts) {
 }
 
 std::string RefusalLine(const std::string& path, const ImageFacts& facts) {
-    if (!facts.Opened) return path + ": cannot be read";
+    if (!facts.Opened) return path + ": " + platform::DescribeRefusal(facts.NotOpened);
     return DescribeFailure(path, facts);
 }
 

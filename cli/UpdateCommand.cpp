@@ -319,13 +319,21 @@ int RunUpdateCommand(const Options& options, std::ostream& out,
         jobs[i].startTick = platform::GetTickCount();
     }
 
-    // Each image is checked before its job starts; a refused image stops only its own port.
+    // Each image is checked before its job starts; a refused image stops only its own port. A
+    // stop request ends the check (a file of any size) and starts no further job.
     for (std::size_t i = 0; i < jobs.size(); ++i) {
         Job& job = jobs[i];
         // The engine's own check (it runs it again when the job starts), and the DSP's rule.
         ImageCheckOptions check;
         check.CollectDigests = false;
-        ImageFacts facts = CheckImageFile(job.image, check);
+        check.StopRequested = [&stopRequests] { return stopRequests.Wait(0); };
+        ImageFacts facts;
+        if (!stopRequests.Wait(0)) facts = CheckImageFile(job.image, check);
+        if (stopRequests.Wait(0)) {
+            EndJob(job, kExitInterrupted);
+            reporter.Result(job);
+            continue;
+        }
         if (options.jobMode == kJobDspUpdate) RequireVerificationRecord(facts);
         if (!facts.Passed()) {
             reporter.Queue(i, RefusalLine(job.image, facts));

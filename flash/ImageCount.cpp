@@ -40,11 +40,18 @@ bool FlashEngine::CountImageBlocks() {
     if (m_facts.Opened && !m_facts.Stopped && !m_facts.Failure.empty()) {
         Log(DescribeFailure(FileName(path), m_facts));
     }
+    // Not a file at all (a folder, a pipe, a device): say what it is. A file that has gone is
+    // told by the line above.
+    if (!m_facts.Opened && m_facts.NotOpened != platform::FileRefusal::Missing) {
+        Log(FileName(path) + " " + platform::DescribeRefusal(m_facts.NotOpened));
+    }
     if (m_facts.Passed()) {
         m_link.Record.SetImageCheck("passed: " + std::to_string(m_facts.Lines) + " lines, " +
                                     std::to_string(m_facts.DataRecords) + " data records");
     } else {
-        m_link.Record.SetImageCheck(!m_facts.Opened   ? "the file could not be read"
+        m_link.Record.SetImageCheck(!m_facts.Opened
+                                        ? std::string("the file ") +
+                                              platform::DescribeRefusal(m_facts.NotOpened)
                                     : m_facts.Stopped ? "stopped"
                                                       : DescribeFailure(FileName(path), m_facts));
     }

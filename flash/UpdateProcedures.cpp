@@ -129,6 +129,7 @@ void FlashEngine::FailVerification() {
 FlashEngine::ProgramResult FlashEngine::ProgramBlocks(const DeviceProfile& device,
                                                       std::int64_t resumeBlock,
                                                       unsigned* checksum) {
+    m_image.SetStopCheck([this] { return m_link.Stop.Requested(); });
     if (!m_image.Open(m_link.ImagePath, m_facts)) {
         Fail("Open image file fail!", JobOutcome::ImageUnreadable);
         return ProgramResult::Failed;
@@ -157,6 +158,10 @@ FlashEngine::ProgramResult FlashEngine::ProgramBlocks(const DeviceProfile& devic
         }
         const CheckedImageReader::Result read = m_image.Next(line);
         if (read == CheckedImageReader::Result::End) break;
+        if (read == CheckedImageReader::Result::Stopped) {
+            m_image.Close();
+            return ProgramResult::Failed;
+        }
         if (read == CheckedImageReader::Result::Changed) {
             Log(ImageName() + " changed after it was checked (lines " +
                 std::to_string(m_image.ChangedFrom()) + " to " +
