@@ -19,4 +19,8 @@ enum class JobOutcome : std::uint8_t {
     VerifyFail,       // "Verify flash data fail!"
 };
 
+// The word pellorin-cli gives an update job's result ("updated", "write-failed", ...), which its
+// update record repeats; "interrupted" for a job stopped before it had finished.
+[[nodiscard]] const char* OutcomeWord(JobOutcome outcome, bool stopped);
+
 }  // namespace pellorin
