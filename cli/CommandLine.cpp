@@ -195,7 +195,7 @@ Exit status:
   4    the device did not answer ("connect fail")
   5    a block was refused or the line failed ("Write fail!")
   6    verification failed ("Verify flash data fail!")
-  130  interrupted (Ctrl-C or SIGTERM): the port is closed, a later run resumes the device
+  130  interrupted (Ctrl-C, SIGTERM or SIGHUP): the port is closed, a later run resumes the device
   With several ports the status is the worst of them (the highest number).
 
 Environment:

@@ -3,9 +3,6 @@
 
 namespace pellorin {
 namespace {
-constexpr std::size_t kPathPiece = 50;
-constexpr std::size_t kPathShown = 150;
-
 std::string FileName(const std::string& path) {
     const std::size_t slash = path.find_last_of('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -13,13 +10,8 @@ std::string FileName(const std::string& path) {
 }  // namespace
 
 bool FlashEngine::CountImageBlocks() {
-    // The path in pieces of 50 characters, inserted last piece first so that the list, read from
-    // the top, shows it from its beginning.
     const std::string& path = m_link.ImagePath;
-    const std::size_t shown = std::min(path.size(), kPathShown);
-    std::size_t pieces = (shown + kPathPiece - 1) / kPathPiece;
-    if (pieces == 0) pieces = 1;
-    for (std::size_t piece = pieces; piece-- > 0;) Log(path.substr(piece * kPathPiece, kPathPiece));
+    if (!m_console.StopRequested()) m_console.InsertImagePath(path);
 
     m_counters.TotalBlocks.store(0);
     // One pass counts the lines, checks every record and takes the digests that the programming
