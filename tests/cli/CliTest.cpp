@@ -481,6 +481,26 @@ TEST_F(CliTest, AHangUpEndsTheJobInOrderAndACrashLeavesItsRecordCut) {
     }
 }
 
+// PELLORIN_CLOCK_SCALE shortens the program's times only with simulated ports: a variable left in
+// an operator's environment does not cut a real device's time-outs, and the record says so.
+TEST_F(CliTest, TheClockScaleIsFollowedOnlyWithSimulatedPorts) {
+    const std::string image = WriteImage("dsp.hex", 20, true);
+    sim::Options options;
+    options.dspState = 3;
+    StartDevice(1, options);
+    // No PELLORIN_COM_DIR: the port is named by its path.
+    const CliRun run = RunCli(
+        {"update", "dsp", "--port", folder.File("com1"), "--image", image, "--json"}, "", kScale);
+    EXPECT_EQ(run.exitStatus, 0) << run.out << run.err;
+    const auto results = Events(ParseJsonLines(run.out), "result");
+    ASSERT_EQ(results.size(), 1u);
+    const auto record = RecordLines(results[0]["record"].text);
+    EXPECT_TRUE(HasLine(record,
+                        "program clock   real time (PELLORIN_CLOCK_SCALE=20 not followed: "
+                        "it applies to simulated ports only)"));
+    EXPECT_EQ(record.back(), "outcome         updated, verification confirmed");
+}
+
 // A port with nothing behind it but its far side: the pseudo-terminal's master is held, its
 // device side is open in no process (a simulated inverter keeps its device side open, and the
 // port list rightly calls such a port in use).
