@@ -806,7 +806,11 @@ std::string UpdateRecord::FormatSummary(const Facts& facts, const Counts& counts
         AddField(out, "image", "none");
     }
     const std::uint8_t phase = facts.phase.value_or(kPhaseIdle);
-    AddField(out, "FlashPhase", std::to_string(phase) + " (" + PhaseName(phase) + ")");
+    // A stop closes the port under the run, which then ends as a failed one: say why.
+    const bool stopped = !facts.stopCause.empty() && phase == kPhaseFailed;
+    AddField(out, "FlashPhase",
+             std::to_string(phase) + " (" + PhaseName(phase) +
+                 (stopped ? ": the job was stopped, the port closed under it" : "") + ")");
     if (facts.writtenBlocks && facts.totalBlocks) {
         AddField(
             out, "blocks written",
