@@ -46,7 +46,8 @@ void PrintHelp() {
         "                        are the ports COM0 to COM29; without it each serial device\n"
         "                        found (ttyS*, ttyUSB*, ttyACM*) keeps the number it was first\n"
         "                        given (COM1, COM2, ...)\n"
-        "  PELLORIN_CLOCK_SCALE  runs the program's clock this many times as fast (tests, demos)\n"
+        "  PELLORIN_CLOCK_SCALE  runs the program's clock this many times as fast (tests, demos;\n"
+        "                        only together with PELLORIN_COM_DIR)\n"
         "  PELLORIN_DEBUG        1: the serial layer's trace lines on standard error\n"
         "  XDG_STATE_HOME        where the records are kept (default ~/.local/state)\n"
         "  XDG_CONFIG_HOME       where the settings are kept (default ~/.config)\n"
@@ -54,7 +55,8 @@ void PrintHelp() {
         "\n"
         "Update records (the newest 100 are kept):\n"
         "  " +
-        DefaultRecordsFolder() +
+        (DefaultRecordsFolder().empty() ? "none: no home folder of the user's own"
+                                        : DefaultRecordsFolder()) +
         "\n"
         "Settings:\n"
         "  " +

@@ -24,7 +24,7 @@ struct ImageProblem {
 };
 
 std::vector<ImageProblem> ProblemsOf(const ImageFacts& facts) {
-    if (!facts.Opened) return {{0, "cannot be read"}};
+    if (!facts.Opened) return {{0, platform::DescribeRefusal(facts.NotOpened)}};
     if (facts.Failure.empty()) return {};
     return {{facts.FailureLine, facts.Failure}};
 }

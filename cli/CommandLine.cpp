@@ -228,7 +228,7 @@ Exit status:
   5    a block was refused or the line failed ("Write fail!")
   6    verification failed ("Verify flash data fail!")
   7    written, but the device did not confirm its sum (it sent none)
-  130  interrupted (Ctrl-C or SIGTERM): the port is closed, a later run resumes the device
+  130  interrupted (Ctrl-C, SIGTERM or SIGHUP): the port is closed, a later run resumes the device
   With several ports the status is the most severe of theirs, in this order:
   130, 6, 5, 4, 2, 3, 7, 0 (a stopped run; a device that may hold a wrong or partial
   image; a device left as it was; a device written but unconfirmed; all verified).

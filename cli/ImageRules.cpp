@@ -4,7 +4,7 @@
 namespace pellorin::cli {
 
 std::string RefusalLine(const std::string& path, const ImageFacts& facts) {
-    if (!facts.Opened) return path + ": cannot be read";
+    if (!facts.Opened) return path + ": " + platform::DescribeRefusal(facts.NotOpened);
     return DescribeFailure(path, facts);
 }
 

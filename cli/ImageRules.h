@@ -8,7 +8,7 @@
 namespace pellorin::cli {
 
 // The line that says why an image is refused, e.g. "dsp.hex line 3: record checksum is 3C,
-// expected 4A" or "dsp.hex: cannot be read"; "" when it passed.
+// expected 4A" or "dsp.hex: is a folder, not a file"; "" when it passed.
 [[nodiscard]] std::string RefusalLine(const std::string& path, const ImageFacts& facts);
 
 }  // namespace pellorin::cli

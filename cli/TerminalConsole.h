@@ -21,6 +21,13 @@ class TerminalConsole : public HeadlessConsole {
         HeadlessConsole::InsertLogLine(line);
         if (!StopRequested()) m_sink(line);
     }
+    // The log keeps the window's pieces; the terminal, which shows lines in the order they
+    // come, shows the path whole.
+    void InsertImagePath(const std::string& path) override {
+        for (const std::string& piece : ImagePathPieces(path))
+            HeadlessConsole::InsertLogLine(piece);
+        if (!StopRequested()) m_sink(path);
+    }
     // A message box has no one to close it here: its text becomes a log line.
     void ShowMessage(const std::string& text) override {
         HeadlessConsole::ShowMessage(text);

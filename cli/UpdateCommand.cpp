@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <mutex>
@@ -101,6 +102,24 @@ std::string DeviceOf(const std::string& portName) {
 // The update record the finished job wrote (the engine writes one for every job); "" when it
 // wrote none (records off, or the folder could not be written).
 std::string RecordPathOf(Job& job) { return job.console->Link().Record.LastPath(); }
+
+// The record of a job that never reached its port: its image was refused, or a stop request
+// came while it was checked. `stopRequested` is asked while the image's digest is read; nothing
+// else asks it until this returns.
+std::string RecordUnstartedJob(const Options& options, const Job& job,
+                               const std::vector<std::string>& lines, const std::string& check,
+                               const std::string& cause,
+                               const std::function<bool()>& stopRequested) {
+    UpdateRecord record;
+    record.SetStopCheck(stopRequested);
+    record.Begin(options.jobMode, job.port);
+    for (const std::string& line : lines) record.AddLogLine(line);
+    record.AddNote("the port was not opened: nothing was sent to the device");
+    record.SetImageCheck(check);
+    record.SetOutcome(cause.empty() ? "image-refused" : "interrupted", cause);
+    record.SetImage(job.image);
+    return record.Finish();
+}
 
 class Reporter {
   public:
@@ -343,17 +362,31 @@ int RunUpdateCommand(const Options& options, std::ostream& out,
         jobs[i].startTick = platform::GetTickCount();
     }
 
-    // Each image is checked before its job starts; a refused image stops only its own port.
+    // Each image is checked before its job starts; a refused image stops only its own port. A
+    // stop request ends the check (a file of any size) and starts no further job.
+    const std::function<bool()> stopRequested = [&stopRequests] { return stopRequests.Wait(0); };
     for (std::size_t i = 0; i < jobs.size(); ++i) {
         Job& job = jobs[i];
         // The engine's own check (it runs it again when the job starts), and the DSP's rule.
         ImageCheckOptions check;
         check.CollectDigests = false;
-        ImageFacts facts = CheckImageFile(job.image, check);
+        check.StopRequested = stopRequested;
+        ImageFacts facts;
+        if (!stopRequests.Wait(0)) facts = CheckImageFile(job.image, check);
+        if (stopRequests.Wait(0)) {
+            job.recordPath = RecordUnstartedJob(options, job, {}, "stopped", stopRequests.Cause(),
+                                                stopRequested);
+            EndJob(job, kExitInterrupted);
+            reporter.Result(job);
+            continue;
+        }
         if (options.jobMode == kJobDspUpdate) RequireVerificationRecord(facts);
         if (!facts.Passed()) {
-            reporter.Queue(i, RefusalLine(job.image, facts));
-            reporter.Queue(i, job.image + ": image refused");
+            const std::vector<std::string> lines = {RefusalLine(job.image, facts),
+                                                    job.image + ": image refused"};
+            for (const std::string& line : lines) reporter.Queue(i, line);
+            job.recordPath =
+                RecordUnstartedJob(options, job, lines, lines.front(), {}, stopRequested);
             EndJob(job, kExitImage);
             reporter.Result(job);
             continue;
@@ -398,8 +431,11 @@ int RunUpdateCommand(const Options& options, std::ostream& out,
         // the workers are joined; the devices stay where a later run resumes them. The jobs end
         // side by side, so many ports take no longer than one.
         std::vector<std::thread> stoppers;
+        const std::string cause = stopRequests.Cause();
         for (Job& job : jobs) {
-            if (job.running) stoppers.emplace_back([&job] { job.console->Exit(); });
+            if (!job.running) continue;
+            job.console->Link().SetStopCause(cause);
+            stoppers.emplace_back([&job] { job.console->Exit(); });
         }
         for (std::thread& stopper : stoppers) stopper.join();
         reporter.Flush();
@@ -407,6 +443,7 @@ int RunUpdateCommand(const Options& options, std::ostream& out,
             if (!job.running) continue;
             job.interrupted = true;
             EndJob(job, ExitStatusOf(job, true));
+            job.recordPath = RecordPathOf(job);
             reporter.Result(job);
         }
     }

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace pellorin {
 
@@ -30,6 +31,11 @@ enum ControlId : int {
     IDC_RESET_EEPROM = 1036,
 };
 
+// The image's path as LogList shows it: pieces of at most 50 characters (the first 150 characters
+// shown), in the order they are inserted: last piece first, so that the list, read from the top,
+// shows the path from its beginning.
+[[nodiscard]] std::vector<std::string> ImagePathPieces(const std::string& path);
+
 // The main window's two timers.
 constexpr int kEraseTimer = 1;    // erase pacing
 constexpr int kProgramTimer = 2;  // programming clock
@@ -40,6 +46,11 @@ class Console {
 
     // Inserts a line at the top of LogList (index 0): the newest line stands first.
     virtual void InsertLogLine(const std::string& line) = 0;
+    // Shows the path of the image a job takes: inserts ImagePathPieces(path). A face that shows
+    // its lines in the order they come, rather than newest on top, shows the path whole instead.
+    virtual void InsertImagePath(const std::string& path) {
+        for (const std::string& piece : ImagePathPieces(path)) InsertLogLine(piece);
+    }
     // The progress bar's range and position. The range is 32-bit, so images of more than 32767
     // lines still fill the bar correctly.
     virtual void SetProgressRange(int lower, int upper) = 0;

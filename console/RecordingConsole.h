@@ -16,6 +16,11 @@ class RecordingConsole : public Console {
         m_record.AddLogLine(line);
         m_console.InsertLogLine(line);
     }
+    // The record holds the path whole; the window shows it as it shows it.
+    void InsertImagePath(const std::string& path) override {
+        m_record.AddLogLine(path);
+        m_console.InsertImagePath(path);
+    }
     void ShowMessage(const std::string& text) override {
         m_record.AddMessageBox(text);
         m_console.ShowMessage(text);

@@ -1,8 +1,6 @@
 // Gathering a job's events in memory, and the writer thread that turns them into the record file.
 #include "console/UpdateRecord.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -16,20 +14,23 @@
 #include "console/ToolVersion.h"
 #include "console/WallTime.h"
 #include "platform/Clock.h"
+#include "platform/RegularFile.h"
 #include "platform/Trace.h"
 
 namespace pellorin {
 namespace {
 
-// Events are written once this much has gathered, and at the end of the job. A job of a few
-// thousand blocks stays below it, so its record is formatted and written after the device work
-// is done and nothing competes with the blocks for the processor; a longer job writes in bursts
-// that keep the memory bounded.
-constexpr std::size_t kFlushBytes = 4 * 1024 * 1024;
+// What has gathered is appended this often, so that a record cut short by a hang-up or a crash
+// holds what happened up to a moment before; the writer also wakes early when this much has
+// gathered. Formatting a quarter second's events takes microseconds and runs on the writer's
+// thread, so the blocks do not wait for it.
+constexpr std::chrono::milliseconds kAppendEvery{250};
+constexpr std::size_t kFlushBytes = 1024 * 1024;
 constexpr std::size_t kBufferBytes = kFlushBytes + kFlushBytes / 4;
 // A writer that cannot keep up (a stalled disk) must not make the job's memory grow without end.
 constexpr std::size_t kMaxPendingBytes = 32 * 1024 * 1024;
 constexpr const char* kRecordSuffix = ".txt";
+constexpr std::size_t kImageReadChunk = 64 * 1024;
 
 // The header of one event in the pending bytes; `length` bytes of the event follow it.
 struct EventHead {
@@ -117,45 +118,51 @@ std::string RecordFileName(std::chrono::system_clock::time_point start, const st
     return name + kRecordSuffix;
 }
 
-bool IsRecordName(const std::string& name) {
-    return name.size() > 20 && std::isdigit(static_cast<unsigned char>(name[0])) &&
-           name.compare(name.size() - std::strlen(kRecordSuffix), std::string::npos,
-                        kRecordSuffix) == 0;
-}
-
 std::string Hex4(unsigned value) {
     char text[16];
     std::snprintf(text, sizeof text, "%04X", value & 0xFFFFu);
     return text;
 }
 
+// One "name            value" line; the value is escaped, whatever it holds.
 void AddField(std::string& out, const char* name, const std::string& value) {
     char label[32];
     std::snprintf(label, sizeof label, "%-16s", name);
     out += label;
-    out += value;
+    out += EscapeText(value);
     out += '\n';
 }
 
-}  // namespace
-
-std::string DefaultRecordsFolder() {
-#ifdef _WIN32
-    // Windows keeps a user's program data in %LOCALAPPDATA%.
-    const std::string local = EnvironmentValue("LOCALAPPDATA");
-    if (!local.empty()) return local + "\\Pellorin\\records";
-#endif
-    std::string state = EnvironmentValue("XDG_STATE_HOME");
-    // A relative value is to be ignored, as the base directory rules say.
-    if (state.empty() || state[0] != '/') {
-        std::string home = EnvironmentValue("HOME");
-        if (home.empty()) home = "/tmp";
-        state = home + "/.local/state";
+const char* VerificationName(UpdateRecord::Verification verification) {
+    switch (verification) {
+        case UpdateRecord::Verification::Confirmed:
+            return "confirmed";
+        case UpdateRecord::Verification::Failed:
+            return "failed";
+        case UpdateRecord::Verification::NotChecked:
+        case UpdateRecord::Verification::NotKnown:
+            break;
     }
-    return state + "/pellorin/records";
+    return "not checked";
 }
 
-namespace {
+// The program clock, when it does not run at the wall clock's pace or when a setting to make it
+// was not followed.
+std::string ClockNote() {
+    const std::string setting = EnvironmentValue("PELLORIN_CLOCK_SCALE");
+    const double scale = platform::ClockScale();
+    char text[160];
+    if (scale != 1.0) {
+        std::snprintf(text, sizeof text, "runs %.3g times as fast as real time (%s)", scale,
+                      setting.empty() ? "a test run" : "PELLORIN_CLOCK_SCALE, simulated ports");
+        return text;
+    }
+    if (!setting.empty() && EnvironmentValue("PELLORIN_COM_DIR").empty()) {
+        return "real time (PELLORIN_CLOCK_SCALE=" + setting +
+               " not followed: it applies to simulated ports only)";
+    }
+    return "";
+}
 
 void AppendEscaped(std::string& text, const char* bytes, std::size_t count) {
     static const char kDigits[] = "0123456789ABCDEF";
@@ -188,14 +195,87 @@ std::string EscapeWireBytes(const char* bytes, std::size_t count) {
     return text;
 }
 
-ImageFileFacts ReadImageFileFacts(const std::string& path) {
+namespace {
+
+// The length of the well-formed UTF-8 sequence at `at` and its character; 0 when there is none.
+std::size_t Utf8Sequence(const std::string& text, std::size_t at, char32_t* character) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(at);
+    std::size_t length = 0;
+    char32_t value = 0;
+    char32_t least = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+        value = lead & 0x1Fu;
+        least = 0x80;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        value = lead & 0x0Fu;
+        least = 0x800;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        value = lead & 0x07u;
+        least = 0x10000;
+    } else {
+        return 0;
+    }
+    if (at + length > text.size()) return 0;
+    for (std::size_t i = 1; i < length; ++i) {
+        if ((byte(at + i) & 0xC0u) != 0x80u) return 0;
+        value = (value << 6) | (byte(at + i) & 0x3Fu);
+    }
+    if (value < least || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0;
+    *character = value;
+    return length;
+}
+
+// Characters that end a line in some viewers or turn the direction of what follows.
+bool TurnsLines(char32_t c) {
+    return (c >= 0x80 && c <= 0x9F) || c == 0x2028 || c == 0x2029 || c == 0x200E || c == 0x200F ||
+           (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+}
+
+}  // namespace
+
+std::string EscapeText(const std::string& text) {
+    std::string out;
+    out.reserve(text.size() + 8);
+    for (std::size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c < 0x80) {
+            if (c < 0x20 || c == 0x7F) {
+                AppendEscaped(out, &text[i], 1);
+            } else {
+                out += static_cast<char>(c);
+            }
+            ++i;
+            continue;
+        }
+        char32_t character = 0;
+        const std::size_t length = Utf8Sequence(text, i, &character);
+        if (length == 0) {
+            AppendEscaped(out, &text[i], 1);
+            ++i;
+        } else if (TurnsLines(character)) {
+            char escaped[16];
+            std::snprintf(escaped, sizeof escaped, "\\u%04X", static_cast<unsigned>(character));
+            out += escaped;
+            i += length;
+        } else {
+            out.append(text, i, length);
+            i += length;
+        }
+    }
+    return out;
+}
+
+ImageFileFacts ReadImageFileFacts(const std::string& path,
+                                  const std::function<bool()>& stopRequested) {
     ImageFileFacts facts;
-    std::error_code error;
-    if (!std::filesystem::is_regular_file(path, error)) return facts;
-    std::FILE* file = std::fopen(path.c_str(), "rb");
+    std::FILE* file = platform::OpenRegularFile(path);
     if (file == nullptr) return facts;
     Sha256 digest;
-    std::vector<char> buffer(64 * 1024);
+    std::vector<char> buffer(kImageReadChunk);
     std::size_t column = 0;  // characters of the current line so far
     char type[2] = {};
     bool colon = false;
@@ -207,6 +287,12 @@ ImageFileFacts ReadImageFileFacts(const std::string& path) {
         type[0] = type[1] = 0;
     };
     for (;;) {
+        if (stopRequested && stopRequested()) {
+            std::fclose(file);
+            ImageFileFacts stopped;
+            stopped.stopped = true;
+            return stopped;
+        }
         const std::size_t got = std::fread(buffer.data(), 1, buffer.size(), file);
         if (got == 0) break;
         digest.Update(buffer.data(), got);
@@ -251,6 +337,11 @@ std::string UpdateRecord::Folder() const {
 std::string UpdateRecord::LastPath() const {
     std::lock_guard lock(m_mutex);
     return m_lastPath;
+}
+
+void UpdateRecord::SetStopCheck(std::function<bool()> stopRequested) {
+    std::lock_guard lock(m_mutex);
+    m_stopRequested = std::move(stopRequested);
 }
 
 std::int64_t UpdateRecord::NowNs() const {
@@ -334,9 +425,14 @@ void UpdateRecord::SetAdapterDescription(const std::string& text) {
 }
 
 void UpdateRecord::SetImage(const std::string& path) {
+    // Where the path leads: a relative path or a link says little once the job is over.
+    std::error_code error;
+    const std::string resolved = std::filesystem::weakly_canonical(path, error).string();
     {
         std::lock_guard lock(m_mutex);
         m_facts.imagePath = path;
+        m_facts.imageResolved.reset();
+        if (!error && !resolved.empty() && resolved != path) m_facts.imageResolved = resolved;
         m_facts.image.reset();
         if (!m_active.load()) return;
         m_imageToRead = path;
@@ -374,6 +470,24 @@ void UpdateRecord::SetBlockCounters(const FlashCounters* counters) {
     m_counters = counters;
 }
 
+void UpdateRecord::SetVerification(Verification verification) {
+    std::lock_guard lock(m_mutex);
+    m_facts.verification = verification;
+}
+
+void UpdateRecord::SetOutcome(const std::string& word, const std::string& cause) {
+    std::lock_guard lock(m_mutex);
+    m_facts.outcome = word;
+    m_facts.stopCause = cause;
+}
+
+void UpdateRecord::SetImageNotFound(const std::string& fileName,
+                                    const std::vector<std::string>& folders) {
+    std::lock_guard lock(m_mutex);
+    m_facts.imageNotFound = fileName;
+    m_facts.foldersSearched = folders;
+}
+
 // ---- Events ----------------------------------------------------------------------------------
 
 void UpdateRecord::AddEventLocked(Kind kind, const char* bytes, std::size_t count, std::uint64_t a,
@@ -402,20 +516,28 @@ void UpdateRecord::CloseFloodLocked() {
     m_floodCut = 0;
 }
 
+void UpdateRecord::AddTextEventLocked(Kind kind, const std::string& text) {
+    if (!m_active.load()) return;
+    CloseFloodLocked();
+    AddEventLocked(kind, text.data(), text.size());
+}
+
 void UpdateRecord::AddLogLine(const std::string& line) {
     if (!m_active.load(std::memory_order_relaxed)) return;
     std::lock_guard lock(m_mutex);
-    if (!m_active.load()) return;
-    CloseFloodLocked();
-    AddEventLocked(Kind::Log, line.data(), line.size());
+    AddTextEventLocked(Kind::Log, line);
 }
 
 void UpdateRecord::AddMessageBox(const std::string& text) {
     if (!m_active.load(std::memory_order_relaxed)) return;
     std::lock_guard lock(m_mutex);
-    if (!m_active.load()) return;
-    CloseFloodLocked();
-    AddEventLocked(Kind::Box, text.data(), text.size());
+    AddTextEventLocked(Kind::Box, text);
+}
+
+void UpdateRecord::AddNote(const std::string& text) {
+    if (!m_active.load(std::memory_order_relaxed)) return;
+    std::lock_guard lock(m_mutex);
+    AddTextEventLocked(Kind::Note, text);
 }
 
 void UpdateRecord::OnCommandSent(const char* bytes, std::size_t count) {
@@ -467,12 +589,13 @@ void UpdateRecord::OnBytesReceived(const char* bytes, std::size_t count) {
 
 void UpdateRecord::WriterLoop() {
     // Two buffers take turns: the hooks fill one while this thread writes the other, and both
-    // keep their capacity, so the hooks do not reallocate as they fill.
+    // keep their capacity, so the hooks seldom reallocate as they fill.
     std::string pending;
     pending.reserve(kBufferBytes);
+    (void)MakeFile();
     std::unique_lock lock(m_mutex);
     for (;;) {
-        m_wake.wait(lock, [this] {
+        m_wake.wait_for(lock, kAppendEvery, [this] {
             return m_finishing || !m_imageToRead.empty() || m_pending.size() >= kFlushBytes;
         });
         if (!m_imageToRead.empty()) {
@@ -480,8 +603,9 @@ void UpdateRecord::WriterLoop() {
             // is of the file as it was when the job took it.
             const std::string path = std::move(m_imageToRead);
             m_imageToRead.clear();
+            const std::function<bool()> stopRequested = m_stopRequested;
             lock.unlock();
-            ImageFileFacts facts = ReadImageFileFacts(path);
+            ImageFileFacts facts = ReadImageFileFacts(path, stopRequested);
             lock.lock();
             if (m_facts.imagePath == path) m_facts.image = std::move(facts);
             continue;
@@ -497,7 +621,7 @@ void UpdateRecord::WriterLoop() {
         }
         const bool failed = m_failed;
         lock.unlock();
-        if (!failed && EnsureFile()) {
+        if (!failed && m_file != nullptr) {
             if (!pending.empty()) WriteText(FormatEvents(pending));
             if (finishing) WriteText(FormatSummary(facts, counts));
         }
@@ -505,12 +629,11 @@ void UpdateRecord::WriterLoop() {
         if (finishing) break;
     }
     lock.unlock();
-    if (m_file != nullptr && std::fclose(m_file) != 0) Fail("cannot finish the file");
-    m_file = nullptr;
+    CloseFile();
+    m_recordsFolder.Close();
 }
 
-void UpdateRecord::Fail(const std::string& what) {
-    const int code = errno;
+void UpdateRecord::Fail(const std::string& what, const std::string& reason) {
     {
         std::lock_guard lock(m_mutex);
         if (m_failed) return;
@@ -518,55 +641,55 @@ void UpdateRecord::Fail(const std::string& what) {
         m_active.store(false);
         m_pending.clear();
     }
-    const std::string reason = code != 0 ? std::strerror(code) : "unknown error";
     platform::Tracef("UpdateRecord - %s in %s: %s\n", what.c_str(), m_jobFolder.c_str(),
                      reason.c_str());
 }
 
-bool UpdateRecord::EnsureFile() {
-    if (m_file != nullptr) return true;
-    std::error_code error;
-    std::filesystem::create_directories(m_jobFolder, error);
+bool UpdateRecord::MakeFile() {
+    if (!m_recordsFolder.Open(m_jobFolder)) {
+        Fail("no record written", m_recordsFolder.Problem());
+        return false;
+    }
     for (int attempt = 0; attempt < 20 && m_file == nullptr; ++attempt) {
-        m_path = m_jobFolder + "/" + RecordFileName(m_startWall, m_portName, attempt);
+        const std::string name = RecordFileName(m_startWall, m_portName, attempt);
+        m_path = m_recordsFolder.PathOf(name);
         errno = 0;
-        m_file = std::fopen(m_path.c_str(), "wx");  // never over another job's record
+        m_file = m_recordsFolder.Create(name);  // never over another job's record
         if (m_file == nullptr && errno != EEXIST) break;
     }
     if (m_file == nullptr) {
-        if (error) errno = error.value();
-        Fail("cannot write a record");
+        const int code = errno;
+        Fail("cannot write a record", code != 0 ? std::strerror(code) : "unknown error");
         return false;
     }
-    PruneOldRecords();
+    m_recordsFolder.Prune(kKeptRecords);
     WriteText(FormatHeader());
     return m_file != nullptr;
 }
 
 void UpdateRecord::WriteText(const std::string& text) {
     if (m_file == nullptr) return;
+    // Flushed at once: what is written survives the program, whatever ends it.
+    errno = 0;
     if (std::fwrite(text.data(), 1, text.size(), m_file) != text.size() ||
         std::fflush(m_file) != 0) {
+        const int code = errno;
         std::fclose(m_file);
         m_file = nullptr;
-        Fail("cannot write the record " + m_path);
+        Fail("cannot write the record " + m_path, code != 0 ? std::strerror(code) : "write failed");
     }
 }
 
-void UpdateRecord::PruneOldRecords() const {
-    std::error_code error;
-    std::vector<std::string> names;
-    for (std::filesystem::directory_iterator it(m_jobFolder, error), end; !error && it != end;
-         it.increment(error)) {
-        const std::string name = it->path().filename().string();
-        if (IsRecordName(name)) names.push_back(name);
-    }
-    if (names.size() <= kKeptRecords) return;
-    // The names begin with the start time in UTC, so the oldest sort first.
-    std::sort(names.begin(), names.end());
-    for (std::size_t i = 0; i + kKeptRecords < names.size(); ++i) {
-        std::filesystem::remove(m_jobFolder + "/" + names[i], error);
-    }
+void UpdateRecord::CloseFile() {
+    if (m_file == nullptr) return;
+    errno = 0;
+    const bool synced = RecordsFolder::Sync(m_file);
+    const int code = errno;
+    const bool closed = std::fclose(m_file) == 0;
+    m_file = nullptr;
+    if (!synced || !closed)
+        Fail("cannot finish the record " + m_path,
+             code != 0 ? std::strerror(code) : "close failed");
 }
 
 // ---- Formatting ------------------------------------------------------------------------------
@@ -578,12 +701,9 @@ std::string UpdateRecord::FormatHeader() const {
     AddField(out, "job", std::to_string(m_jobMode) + " (" + JobName(m_jobMode) + ")");
     AddField(out, "port", m_portName);
     AddField(out, "started", FormatWall(m_startWall));
-    const double scale = platform::ClockScale();
-    if (scale != 1.0) {
-        char text[64];
-        std::snprintf(text, sizeof text, "runs %.3g times as fast (a test run)", scale);
-        AddField(out, "program clock", text);
-    }
+    const std::string clock = ClockNote();
+    if (!clock.empty()) AddField(out, "program clock", clock);
+    out += "A whole record ends with its outcome line; without one, the job was cut short.\n";
     out += "\n        time ms  wall time     what line    bytes or text\n";
     return out;
 }
@@ -632,8 +752,8 @@ std::string UpdateRecord::FormatEvents(const std::string& pending) const {
         out += static_cast<char>('0' + millis % 10);
         out += "  ";
 
-        const bool wire = kind != Kind::Log && kind != Kind::Box;
-        static const char* const kWhat[] = {"tx  ", "tx! ", "rx  ", "cut ", "log ", "box "};
+        const bool wire = kind != Kind::Log && kind != Kind::Box && kind != Kind::Note;
+        static const char* const kWhat[] = {"tx  ", "tx! ", "rx  ", "cut ", "log ", "box ", "note"};
         out += kWhat[static_cast<std::size_t>(kind)];
         char speed[16] = "";
         if (wire) std::snprintf(speed, sizeof speed, "%u", head.baud);
@@ -654,7 +774,8 @@ std::string UpdateRecord::FormatEvents(const std::string& pending) const {
                 break;
             case Kind::Log:
             case Kind::Box:
-                out.append(bytes, head.length);
+            case Kind::Note:
+                out += EscapeText(std::string(bytes, head.length));
                 break;
         }
         out += '\n';
@@ -672,21 +793,34 @@ std::string UpdateRecord::FormatSummary(const Facts& facts, const Counts& counts
              facts.speedInForce ? std::to_string(*facts.speedInForce) : std::string("none"));
     if (facts.imagePath) {
         AddField(out, "image", *facts.imagePath);
+        if (facts.imageResolved) AddField(out, "image resolved", *facts.imageResolved);
         if (facts.image && facts.image->readable) {
             AddField(out, "image size", std::to_string(facts.image->size) + " bytes");
             AddField(out, "image SHA-256", facts.image->sha256);
             AddField(out, "image lines",
                      std::to_string(facts.image->lines) + ", " +
                          std::to_string(facts.image->dataRecords) + " data records");
+        } else if (facts.image && facts.image->stopped) {
+            AddField(out, "image size", "not read: the job was stopped");
         } else {
             AddField(out, "image size", "the file could not be read");
         }
         AddField(out, "image check", facts.imageCheck.value_or("not made"));
+    } else if (facts.imageNotFound) {
+        AddField(out, "image", *facts.imageNotFound + " not found");
+        std::string folders;
+        for (const std::string& folder : facts.foldersSearched)
+            folders += (folders.empty() ? "" : ", ") + folder;
+        AddField(out, "searched in", folders.empty() ? "no folder" : folders);
     } else {
         AddField(out, "image", "none");
     }
     const std::uint8_t phase = facts.phase.value_or(kPhaseIdle);
-    AddField(out, "FlashPhase", std::to_string(phase) + " (" + PhaseName(phase) + ")");
+    // A stop closes the port under the run, which then ends as a failed one: say why.
+    const bool stopped = !facts.stopCause.empty() && phase == kPhaseFailed;
+    AddField(out, "FlashPhase",
+             std::to_string(phase) + " (" + PhaseName(phase) +
+                 (stopped ? ": the job was stopped, the port closed under it" : "") + ")");
     if (facts.writtenBlocks && facts.totalBlocks) {
         AddField(
             out, "blocks written",
@@ -720,6 +854,19 @@ std::string UpdateRecord::FormatSummary(const Facts& facts, const Counts& counts
                       static_cast<unsigned long long>(counts.roundTrips));
         AddField(out, "round trip", trips);
     }
+
+    // The sums seen tell the verification when nobody said.
+    UpdateRecord::Verification verification = facts.verification;
+    if (verification == Verification::NotKnown && facts.toolSum) {
+        const bool matched = std::find(facts.deviceSums.begin(), facts.deviceSums.end(),
+                                       *facts.toolSum) != facts.deviceSums.end();
+        verification = matched                    ? Verification::Confirmed
+                       : facts.deviceSums.empty() ? Verification::NotChecked
+                                                  : Verification::Failed;
+    }
+    std::string outcome = facts.outcome.value_or(unknown);
+    if (!facts.stopCause.empty()) outcome += " (" + facts.stopCause + ")";
+    AddField(out, "outcome", outcome + ", verification " + VerificationName(verification));
     return out;
 }
 

@@ -1,14 +1,21 @@
 // The update record: one readable text file per job for support, with the tool's version, the
 // host, the job, the port, every log line and every byte on the wire with its time, the image's
-// digest and the outcome. Toolkit-free; the device link keeps one and every front end shares it.
+// digest and, last, the outcome. Toolkit-free; the device link keeps one and every front end
+// shares it.
+//
+// The file is made when the job starts and grows as the job runs, so a hang-up, a kill or a
+// crash leaves what happened up to a fraction of a second before; a finished record ends with
+// its outcome line, and one without it was cut short. Every text in it (log lines, messages,
+// paths, the device's bytes) has its control characters escaped, so nothing it quotes can make a
+// line of its own.
 //
 // Threads: the job's worker calls Begin, the setters and Finish; the reply channel's hooks come
 // from the worker (commands) and from the window thread (received bytes). Those hooks only copy
 // the bytes and a time stamp into memory under a short lock. A writer thread of the record's own
-// formats and writes them at the end of the job (and in between each time 4 MiB have gathered),
-// so no block ever waits for the disk or for the formatting. A record that cannot be written
-// (read-only home, disk full) costs one trace line and nothing else: the job goes on as if records
-// were off.
+// formats and appends them a few times a second, so no block ever waits for the disk or for the
+// formatting. A record that cannot be written (read-only home, disk full, a records folder that
+// is a link or someone else's) costs one trace line and nothing else: the job goes on as if
+// records were off.
 #pragma once
 
 #include <atomic>
@@ -16,6 +23,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -23,17 +31,19 @@
 #include <vector>
 
 #include "console/FlashCounters.h"
+#include "console/RecordsFolder.h"
 #include "console/WireObserver.h"
 
 namespace pellorin {
 
-// The folder records go to: $XDG_STATE_HOME/pellorin/records, by default
-// ~/.local/state/pellorin/records.
-[[nodiscard]] std::string DefaultRecordsFolder();
-
 // Bytes as a record shows them: printable ASCII as it is, a backslash doubled, CR, LF and TAB as
 // \r, \n and \t, every other byte as \xHH.
 [[nodiscard]] std::string EscapeWireBytes(const char* bytes, std::size_t count);
+// A text (a log line, a message, a path) as a record shows it: as it is, but a control character
+// as \r, \n, \t or \xHH, a byte that is not UTF-8 as \xHH, and a character that turns lines
+// or their direction (U+0080-U+009F, U+2028, U+2029, the bidirectional controls) as \uHHHH.
+// Backslashes stay as they are, so that Windows paths read as they are written.
+[[nodiscard]] std::string EscapeText(const std::string& text);
 
 // What the record says about an image file, read in one pass.
 struct ImageFileFacts {
@@ -42,11 +52,21 @@ struct ImageFileFacts {
     std::string sha256;
     std::uint64_t lines = 0;        // as the image reader counts them
     std::uint64_t dataRecords = 0;  // lines of record type 00
+    bool stopped = false;           // the reading ended on a stop request
 };
-[[nodiscard]] ImageFileFacts ReadImageFileFacts(const std::string& path);
+// Reads only a regular file; `stopRequested` is asked every 64 KiB.
+[[nodiscard]] ImageFileFacts ReadImageFileFacts(const std::string& path,
+                                                const std::function<bool()>& stopRequested = {});
 
 class UpdateRecord : public WireObserver {
   public:
+    // Whether the device confirmed the image by its sum.
+    enum class Verification {
+        NotKnown,    // nobody said: the record tells it from the sums it saw
+        Confirmed,   // the device sent a matching sum
+        NotChecked,  // the device sent no sum (or none was asked)
+        Failed,      // the device's sum differed, or it never answered
+    };
     static constexpr std::size_t kKeptRecords = 100;
     // Bytes received since the last command beyond this many are only counted: a flood.
     static constexpr std::size_t kFloodShown = 512;
@@ -62,11 +82,14 @@ class UpdateRecord : public WireObserver {
     // The path of the record the last finished job wrote; "" when it wrote none. Any thread.
     [[nodiscard]] std::string LastPath() const;
 
-    // Worker: a job starts. `jobMode` is its JobMode value.
+    // Worker: a job starts; its record file is made now. `jobMode` is its JobMode value.
     void Begin(int jobMode, const std::string& portName);
-    // Worker: ends the job's record, writes what is left and returns its path ("" when records
-    // are off or the record could not be written).
+    // Worker: ends the job's record, writes what is left with the outcome line, has it on the
+    // disk and returns its path ("" when records are off or the record could not be written).
     std::string Finish();
+    // Asked while the image's digest is read (any thread); true ends that reading, so that a
+    // stopped job does not wait for it. Set once, before the first job.
+    void SetStopCheck(std::function<bool()> stopRequested);
 
     // Facts of the running job, each optional (worker). A fact not given shows as "not known".
     void SetLineSpeed(unsigned baud);  // the rate of the traffic that follows
@@ -76,6 +99,8 @@ class UpdateRecord : public WireObserver {
     void SetAdapterDescription(const std::string& text);
     // The image about to be used; its size, digest and counts are read by the writer thread.
     void SetImage(const std::string& path);
+    // The image was not found: its file name and the folders searched, in the order searched.
+    void SetImageNotFound(const std::string& fileName, const std::vector<std::string>& folders);
     void SetImageCheck(const std::string& result);
     void SetFlashPhase(std::uint8_t phase);
     void SetResumeBlock(std::int64_t block);
@@ -83,10 +108,16 @@ class UpdateRecord : public WireObserver {
     void AddDeviceChecksum(unsigned sum);
     // Where the blocks written and the image's block count are read at the end of the job.
     void SetBlockCounters(const FlashCounters* counters);
+    void SetVerification(Verification verification);
+    // How the job ended, in the command line's word for its result ("updated", "interrupted",
+    // ...), and for a stopped job what stopped it ("stopped by the operator").
+    void SetOutcome(const std::string& word, const std::string& cause = {});
 
     // What the operator was shown.
     void AddLogLine(const std::string& line);
     void AddMessageBox(const std::string& text);
+    // What the operator was not shown but support needs (a stop request, the port it closed).
+    void AddNote(const std::string& text);
 
     // WireObserver
     void OnCommandSent(const char* bytes, std::size_t count) override;
@@ -94,19 +125,25 @@ class UpdateRecord : public WireObserver {
     void OnBytesReceived(const char* bytes, std::size_t count) override;
 
   private:
-    enum class Kind : std::uint8_t { Command, SendFailed, Received, Flood, Log, Box };
+    enum class Kind : std::uint8_t { Command, SendFailed, Received, Flood, Log, Box, Note };
     struct Facts {
         std::optional<std::string> speedAsked;
         std::optional<unsigned> speedInForce;
         std::optional<std::string> portDevice;
         std::optional<std::string> adapter;
         std::optional<std::string> imagePath;
+        std::optional<std::string> imageResolved;  // where the path leads, when that differs
         std::optional<ImageFileFacts> image;
+        std::optional<std::string> imageNotFound;  // the file name looked for
+        std::vector<std::string> foldersSearched;
         std::optional<std::string> imageCheck;
         std::optional<std::uint8_t> phase;
         std::optional<std::int64_t> resumeBlock;
         std::optional<unsigned> toolSum;
         std::vector<unsigned> deviceSums;
+        Verification verification = Verification::NotKnown;
+        std::optional<std::string> outcome;
+        std::string stopCause;
         std::optional<std::uint32_t> writtenBlocks;
         std::optional<std::uint32_t> totalBlocks;
         std::int64_t endNs = 0;
@@ -128,15 +165,18 @@ class UpdateRecord : public WireObserver {
                         std::uint64_t b = 0, std::int64_t ns = -1);
     void CloseFloodLocked();
     [[nodiscard]] std::int64_t NowNs() const;
+    void AddTextEventLocked(Kind kind, const std::string& text);
     void WriterLoop();
-    // Writer thread: creates the file on first use; false once the record has failed.
-    bool EnsureFile();
+    // Writer thread: makes the file in the checked folder and writes the header; false (the
+    // record failed) when it cannot.
+    bool MakeFile();
     void WriteText(const std::string& text);
-    void Fail(const std::string& what);
+    // Writer thread: has what was written on the disk and closes the file.
+    void CloseFile();
+    void Fail(const std::string& what, const std::string& reason);
     [[nodiscard]] std::string FormatEvents(const std::string& pending) const;
     [[nodiscard]] std::string FormatHeader() const;
     [[nodiscard]] std::string FormatSummary(const Facts& facts, const Counts& counts) const;
-    void PruneOldRecords() const;
 
     mutable std::mutex m_mutex;  // guards everything below but the writer-only members
     std::condition_variable m_wake;
@@ -147,6 +187,7 @@ class UpdateRecord : public WireObserver {
     bool m_finishing = false;
     bool m_failed = false;
     std::string m_imageToRead;
+    std::function<bool()> m_stopRequested;
     Facts m_facts;
     Counts m_counts;
     const FlashCounters* m_counters = nullptr;
@@ -162,8 +203,9 @@ class UpdateRecord : public WireObserver {
     std::chrono::steady_clock::time_point m_start;
     std::chrono::system_clock::time_point m_startWall;
 
-    // Writer thread only.
+    // Writer thread only (m_path also for Finish once the writer has ended).
     std::thread m_writer;
+    RecordsFolder m_recordsFolder;
     std::FILE* m_file = nullptr;
     std::string m_path;
 };

@@ -30,6 +30,7 @@ bool CheckedImageReader::ReadChunk() {
     }
     m_chunk.resize(count);
     m_next = 0;
+    if (m_file.Stopped()) return false;
     if (count == 0) {
         m_atEnd = true;
         // The image ended here; so must the image checked.
@@ -45,7 +46,7 @@ CheckedImageReader::Result CheckedImageReader::Next(std::string& line) {
     if (m_facts == nullptr || !m_file.IsOpen()) return Result::End;
     if (m_next == m_chunk.size()) {
         if (m_atEnd) return Result::End;
-        if (!ReadChunk()) return Result::Changed;
+        if (!ReadChunk()) return m_file.Stopped() ? Result::Stopped : Result::Changed;
         if (m_atEnd) return Result::End;
     }
     line = std::move(m_chunk[m_next++]);

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -16,13 +17,17 @@ namespace pellorin {
 
 class CheckedImageReader {
   public:
-    enum class Result { Line, End, Changed };
+    enum class Result { Line, End, Changed, Stopped };
 
     // Opens the image; `facts` (kept by the caller until Close) holds the digests and line count
     // of the check. False when the file cannot be opened.
     [[nodiscard]] bool Open(const std::string& path, const ImageFacts& facts);
-    // The next line, the end of an unchanged image, or Changed (the file differs from the lines
-    // checked; ChangedLines() names where).
+    // Asked every 64 KiB read; true ends the reading with Result::Stopped.
+    void SetStopCheck(std::function<bool()> stopRequested) {
+        m_file.SetStopCheck(std::move(stopRequested));
+    }
+    // The next line, the end of an unchanged image, Changed (the file differs from the lines
+    // checked; ChangedFrom() and ChangedTo() name where) or Stopped.
     Result Next(std::string& line);
     void Close();
 

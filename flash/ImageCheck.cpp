@@ -226,20 +226,26 @@ ImageFacts CheckImageFile(const std::string& path, const ImageCheckOptions& opti
     if (!file.Open(path)) {
         ImageFacts facts;
         facts.Opened = false;
+        facts.NotOpened = file.Refusal();
         return facts;
     }
+    file.SetStopCheck(options.StopRequested);
     ImageChecker checker(options);
     std::string line;
+    const auto stopped = [&checker] {
+        ImageFacts facts = checker.TakeFacts();
+        facts.Stopped = true;
+        return facts;
+    };
     // A line longer than any record is bad whatever its tail: it is read but not kept whole.
     while (file.ReadString(line, kMaxRecordLength + 1)) {
         checker.AddLine(line);
         if (options.StopRequested && checker.Facts().Lines % kStopPollLines == 0 &&
             options.StopRequested()) {
-            ImageFacts facts = checker.TakeFacts();
-            facts.Stopped = true;
-            return facts;
+            return stopped();
         }
     }
+    if (file.Stopped()) return stopped();
     checker.Finish();
     return checker.TakeFacts();
 }

@@ -14,6 +14,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/RegularFile.h"
+
 namespace pellorin {
 
 // ':' LL AAAA TT, 255 data bytes, CC: no record is longer.
@@ -43,7 +45,8 @@ struct AddressRange {
 };
 
 struct ImageFacts {
-    bool Opened = true;       // false: the file could not be opened (nothing else is set)
+    bool Opened = true;  // false: the file could not be opened (nothing else is set)
+    platform::FileRefusal NotOpened = platform::FileRefusal::None;  // why not
     bool Stopped = false;     // the check ended early on a stop request
     std::uint32_t Lines = 0;  // every line, blank ones included: the image's blocks
     std::uint32_t DataRecords = 0;
@@ -66,7 +69,8 @@ struct ImageFacts {
 struct ImageCheckOptions {
     bool CollectRanges = false;
     bool CollectDigests = true;
-    // Asked every few thousand lines; true ends the check early (ImageFacts::Stopped).
+    // Asked every few thousand lines and every 64 KiB; true ends the check early
+    // (ImageFacts::Stopped).
     std::function<bool()> StopRequested;
 };
 

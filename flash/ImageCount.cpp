@@ -3,9 +3,6 @@
 
 namespace pellorin {
 namespace {
-constexpr std::size_t kPathPiece = 50;
-constexpr std::size_t kPathShown = 150;
-
 std::string FileName(const std::string& path) {
     const std::size_t slash = path.find_last_of('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -13,13 +10,8 @@ std::string FileName(const std::string& path) {
 }  // namespace
 
 bool FlashEngine::CountImageBlocks(bool needsVerifyRecord) {
-    // The path in pieces of 50 characters, inserted last piece first so that the list, read from
-    // the top, shows it from its beginning.
     const std::string& path = m_link.ImagePath;
-    const std::size_t shown = std::min(path.size(), kPathShown);
-    std::size_t pieces = (shown + kPathPiece - 1) / kPathPiece;
-    if (pieces == 0) pieces = 1;
-    for (std::size_t piece = pieces; piece-- > 0;) Log(path.substr(piece * kPathPiece, kPathPiece));
+    if (!m_console.StopRequested()) m_console.InsertImagePath(path);
 
     m_counters.TotalBlocks.store(0);
     // One pass counts the lines, checks every record and takes the digests that the programming
@@ -41,11 +33,18 @@ bool FlashEngine::CountImageBlocks(bool needsVerifyRecord) {
     if (m_facts.Opened && !m_facts.Stopped && !m_facts.Failure.empty()) {
         Log(DescribeFailure(FileName(path), m_facts));
     }
+    // Not a file at all (a folder, a pipe, a device): say what it is. A file that has gone is
+    // told by the line above.
+    if (!m_facts.Opened && m_facts.NotOpened != platform::FileRefusal::Missing) {
+        Log(FileName(path) + " " + platform::DescribeRefusal(m_facts.NotOpened));
+    }
     if (m_facts.Passed()) {
         m_link.Record.SetImageCheck("passed: " + std::to_string(m_facts.Lines) + " lines, " +
                                     std::to_string(m_facts.DataRecords) + " data records");
     } else {
-        m_link.Record.SetImageCheck(!m_facts.Opened   ? "the file could not be read"
+        m_link.Record.SetImageCheck(!m_facts.Opened
+                                        ? std::string("the file ") +
+                                              platform::DescribeRefusal(m_facts.NotOpened)
                                     : m_facts.Stopped ? "stopped"
                                                       : DescribeFailure(FileName(path), m_facts));
     }

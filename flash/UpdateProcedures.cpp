@@ -135,6 +135,10 @@ FlashEngine::ReadResult FlashEngine::ReadImageLine(std::string& line) {
     }
     const CheckedImageReader::Result read = m_image.Next(line);
     if (read == CheckedImageReader::Result::End) return ReadResult::End;
+    if (read == CheckedImageReader::Result::Stopped) {
+        m_image.Close();
+        return ReadResult::Failed;
+    }
     if (read == CheckedImageReader::Result::Changed) {
         Log(ImageName() + " changed after it was checked (lines " +
             std::to_string(m_image.ChangedFrom()) + " to " + std::to_string(m_image.ChangedTo()) +
@@ -148,6 +152,7 @@ FlashEngine::ReadResult FlashEngine::ReadImageLine(std::string& line) {
 FlashEngine::ProgramResult FlashEngine::ProgramBlocks(const DeviceProfile& device,
                                                       std::int64_t resumeBlock,
                                                       unsigned* checksum) {
+    m_image.SetStopCheck([this] { return m_link.Stop.Requested(); });
     if (!m_image.Open(m_link.ImagePath, m_facts)) {
         Fail("Open image file fail!", JobOutcome::ImageUnreadable);
         return ProgramResult::Failed;

@@ -35,6 +35,7 @@ DeviceLink::DeviceLink(Console& console, platform::WindowObject& window)
     : TheConsole(m_reporting), m_window(window), m_reporting(console, Record) {
     Channel.SetWireObserver(&Record);
     Channel.OnLinkLost = [this] { Log(PortName + " was disconnected!"); };
+    Record.SetStopCheck([this] { return Stop.Requested(); });
 }
 
 DeviceLink::~DeviceLink() { Shutdown(); }
@@ -60,6 +61,16 @@ bool DeviceLink::StartJob(int jobMode, bool negotiateBaud, const std::string& po
 }
 
 bool DeviceLink::WaitForJob(DWORD timeoutMs) { return m_jobEnded.Wait(timeoutMs) == WAIT_OBJECT_0; }
+
+void DeviceLink::SetStopCause(const std::string& cause) {
+    std::lock_guard lock(m_imageFolderMutex);
+    m_stopCause = cause;
+}
+
+std::string DeviceLink::StopCause() const {
+    std::lock_guard lock(m_imageFolderMutex);
+    return m_stopCause;
+}
 
 void DeviceLink::Shutdown() {
     Stop.Request();
@@ -98,9 +109,12 @@ unsigned DeviceLink::UpdateWorker(DeviceLink* link) {
     if (link->Stop.Requested()) {
         // The window closed while the port was being opened: nothing else will close it.
         link->ClosePortOnce();
+        // The operator is shown nothing more; the record says why the job ended here.
+        link->Record.AddNote(link->StopCause() + ": the port was closed");
     } else {
         link->TheConsole.EnableJobButtons(true);
     }
+    link->RecordOutcome();
     link->Record.Finish();  // before the job counts as ended, so its path can be read then
     link->m_running.store(false);
     link->m_jobEnded.Set();
@@ -136,19 +150,29 @@ void DeviceLink::RunJob() {
         return;
     }
     Outcome.store(JobOutcome::ImageMissing);
+    Record.SetImageNotFound(imageName, ImageFoldersSearched);
     Log(std::string(imageName) + " can not found!");
     char reply[kReplyBufferSize] = {};
     (void)Channel.Transact("SV\r", reply);
 }
 
 bool DeviceLink::FindImage(const std::string& fileName) {
+    ImageFoldersSearched.clear();
+    const auto folderOf = [](const std::string& file) {
+        const std::size_t slash = file.find_last_of(kPathSeparators);
+        return slash == std::string::npos ? std::string(".") : file.substr(0, slash + 1);
+    };
     std::string path = ModulePath.empty() ? platform::ExecutablePath() : ModulePath;
     const std::size_t slash = path.find_last_of(kPathSeparators);
     if (slash != std::string::npos) path.erase(slash + 1);
     path += fileName;
     ImagePath = ExplicitImagePath.empty() ? path : ExplicitImagePath;
     struct stat info {};
-    if (!ExplicitImagePath.empty()) return stat(ImagePath.c_str(), &info) == 0;
+    if (!ExplicitImagePath.empty()) {
+        ImageFoldersSearched.push_back(folderOf(ExplicitImagePath));
+        return stat(ImagePath.c_str(), &info) == 0;
+    }
+    ImageFoldersSearched.push_back(folderOf(path));
     // A path that does not fit the path buffer is treated as a missing image rather than cut.
     if (path.size() <= kMaxPath - 1 && stat(path.c_str(), &info) == 0) return true;
 
@@ -158,6 +182,7 @@ bool DeviceLink::FindImage(const std::string& fileName) {
     if (chosen.empty()) return false;
     if (std::string_view(kPathSeparators).find(chosen.back()) == std::string_view::npos)
         chosen += kPathSeparators[0];
+    ImageFoldersSearched.push_back(chosen);
     chosen += fileName;
     if (chosen.size() > kMaxPath - 1 || stat(chosen.c_str(), &info) != 0) return false;
     ImagePath = chosen;
@@ -187,6 +212,27 @@ void DeviceLink::BeginRecord() {
     } else {
         Record.SetPortDevice(path);
     }
+}
+
+void DeviceLink::RecordOutcome() {
+    const JobOutcome outcome = Outcome.load();
+    const bool stopped = Stop.Requested() && outcome != JobOutcome::Updated;
+    const int mode = JobMode.load();
+    const bool update = mode == kJobDspUpdate || mode == kJobMcuUpdate;
+    if (!update && !stopped && outcome == JobOutcome::None) {
+        Record.SetOutcome("done");  // Read Version and Rest EEPROM only open and close the port
+        return;
+    }
+    // What the engine decided about the sum; a sum that was never asked for is left to the
+    // record, which tells it from the exchanges it saw.
+    const Verification verified = Verified.load();
+    if (verified == Verification::Confirmed) {
+        Record.SetVerification(UpdateRecord::Verification::Confirmed);
+    } else if (verified == Verification::Failed) {
+        Record.SetVerification(UpdateRecord::Verification::Failed);
+    }
+    Record.SetOutcome(OutcomeWord(outcome, verified, stopped),
+                      stopped ? StopCause() : std::string());
 }
 
 void DeviceLink::ClosePort() {

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "SerialLib/Serial/DeviceSerial.h"
 #include "console/Console.h"
@@ -46,6 +47,10 @@ class DeviceLink {
     // The window is closing: the worker stops at its next step and touches neither the window
     // nor the port again; the port is closed; returns once the worker has ended.
     void Shutdown();
+    // What a stop request means, for the record of a job it stops: "stopped by the operator"
+    // ("Exit", Esc, the close box) unless the front end says otherwise before Shutdown.
+    void SetStopCause(const std::string& cause);
+    [[nodiscard]] std::string StopCause() const;
     long OnSerialMessage(WPARAM wParam, LPARAM lParam) {
         return Channel.OnSerialMessage(wParam, lParam);
     }
@@ -65,6 +70,8 @@ class DeviceLink {
     // Set by the worker: the target unit (always 0) and the full path of the image found.
     int DeviceIndex = 0;
     std::string ImagePath;
+    // Set by FindImage: the folders it looked in for the image, in the order it looked.
+    std::vector<std::string> ImageFoldersSearched;
     // The program clock when the worker began this job.
     DWORD JobStartTime = 0;
     // Where FindImage looks: the executable's own path unless a test sets another.
@@ -102,6 +109,8 @@ class DeviceLink {
     // The port could not be set up: closed, reported, and a failed run when the line went away.
     void ReportSetupFail();
     void BeginRecord();
+    // The record's outcome line, from the job's outcome and whether it was stopped.
+    void RecordOutcome();
 
     platform::WindowObject& m_window;
     UpdateProcedures* m_procedures = nullptr;
@@ -112,6 +121,7 @@ class DeviceLink {
     RecordingConsole m_reporting;
     mutable std::mutex m_imageFolderMutex;
     std::string m_imageFolder;
+    std::string m_stopCause = "stopped by the operator";  // under m_imageFolderMutex
 };
 
 }  // namespace pellorin

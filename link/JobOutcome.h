@@ -27,4 +27,9 @@ enum class Verification : std::uint8_t {
     Failed,      // the device's sum did not match, or the job needed a sum and got none
 };
 
+// The word pellorin-cli gives an update job's result ("updated", "written", "write-failed", ...),
+// which its update record repeats; "written" for an update the device did not confirm by its sum,
+// "interrupted" for a job stopped before it had finished.
+[[nodiscard]] const char* OutcomeWord(JobOutcome outcome, Verification verified, bool stopped);
+
 }  // namespace pellorin

@@ -1,8 +1,9 @@
 // The program's millisecond clock, pauses and the scaled clock for tests.
 //
 // Every time-out, pause and tick count of the program goes through here. The clock runs at a
-// scale (1 by default; the environment variable PELLORIN_CLOCK_SCALE or SetClockScale change it):
-// at scale 20 a program millisecond lasts 1/20 of a real one, so a 27-second silent-device case
+// scale (1 by default; SetClockScale changes it, and so does the environment variable
+// PELLORIN_CLOCK_SCALE when PELLORIN_COM_DIR is set too, that is with simulated ports only): at
+// scale 20 a program millisecond lasts 1/20 of a real one, so a 27-second silent-device case
 // takes well under two seconds while every pause and time-out keeps its proportion.
 #pragma once
 
@@ -23,6 +24,10 @@ void Sleep(DWORD ms);
 
 // The real duration of a number of program milliseconds at the current scale.
 [[nodiscard]] std::chrono::steady_clock::duration RealDuration(DWORD ms);
+
+// The scale PELLORIN_CLOCK_SCALE names; 1 when it names none. The simulated device follows it
+// whatever its ports are.
+[[nodiscard]] double ClockScaleFromEnvironment();
 
 // How many program milliseconds pass in one real millisecond.
 [[nodiscard]] double ClockScale();

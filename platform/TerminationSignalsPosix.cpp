@@ -1,4 +1,4 @@
-// SIGINT and SIGTERM through a signalfd.
+// SIGINT, SIGTERM and SIGHUP through a signalfd.
 #include <poll.h>
 #include <signal.h>
 #include <sys/signalfd.h>
@@ -16,6 +16,7 @@ int WatchTerminationSignals() {
     sigemptyset(&signals);
     sigaddset(&signals, SIGINT);
     sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     return signalfd(-1, &signals, SFD_CLOEXEC);
 }
@@ -38,7 +39,21 @@ bool TerminationWatch::Wait(int timeoutMs) {
     if (poll(&watch, 1, timeoutMs) <= 0) return false;
     signalfd_siginfo info{};
     m_arrived = read(m_fd, &info, sizeof info) == static_cast<ssize_t>(sizeof info);
+    if (m_arrived) m_request = static_cast<int>(info.ssi_signo);
     return m_arrived;
+}
+
+const char* TerminationWatch::Cause() const {
+    switch (m_request) {
+        case SIGINT:
+            return "stopped by the operator (Ctrl+C)";
+        case SIGTERM:
+            return "stopped by a termination request (SIGTERM)";
+        case SIGHUP:
+            return "stopped: the terminal or session was closed (SIGHUP)";
+        default:
+            return "stopped";
+    }
 }
 
 }  // namespace platform

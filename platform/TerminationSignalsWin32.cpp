@@ -10,12 +10,14 @@ namespace {
 // event it sets, and the event that says the watch has gone (the work has ended).
 HANDLE g_requested = nullptr;
 HANDLE g_finished = nullptr;
+volatile LONG g_request = -1;  // the first control event that arrived
 
 // How long a closing console waits for the work to end: Windows ends the process about five
 // seconds after the close, whatever the handler does.
 constexpr DWORD kCloseGraceMs = 4500;
 
 BOOL WINAPI OnConsoleControl(DWORD type) {
+    ::InterlockedCompareExchange(&g_request, static_cast<LONG>(type), -1);
     ::SetEvent(g_requested);
     switch (type) {
         case CTRL_CLOSE_EVENT:
@@ -38,6 +40,7 @@ TerminationWatch::TerminationWatch() {
     if (!g_requested || !g_finished) return;
     ::ResetEvent(g_requested);
     ::ResetEvent(g_finished);
+    ::InterlockedExchange(&g_request, -1);
     m_watching = ::SetConsoleCtrlHandler(OnConsoleControl, TRUE) != FALSE;
 }
 
@@ -58,7 +61,25 @@ bool TerminationWatch::Wait(int timeoutMs) {
         return false;
     }
     m_arrived = ::WaitForSingleObject(g_requested, static_cast<DWORD>(timeoutMs)) == WAIT_OBJECT_0;
+    if (m_arrived) m_request = static_cast<int>(::InterlockedCompareExchange(&g_request, -1, -1));
     return m_arrived;
+}
+
+const char* TerminationWatch::Cause() const {
+    switch (m_request) {
+        case CTRL_C_EVENT:
+            return "stopped by the operator (Ctrl+C)";
+        case CTRL_BREAK_EVENT:
+            return "stopped by the operator (Ctrl+Break)";
+        case CTRL_CLOSE_EVENT:
+            return "stopped: the console window was closed";
+        case CTRL_LOGOFF_EVENT:
+            return "stopped: the user logged off";
+        case CTRL_SHUTDOWN_EVENT:
+            return "stopped: the system is shutting down";
+        default:
+            return "stopped";
+    }
 }
 
 }  // namespace platform

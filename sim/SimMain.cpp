@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iostream>
 
+#include "platform/Clock.h"
 #include "platform/TerminationSignals.h"
 #include "sim/SimCommandLine.h"
 #include "sim/SimInverter.h"
@@ -58,6 +59,9 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    // The device's times follow PELLORIN_CLOCK_SCALE whether or not its port is published in a
+    // PELLORIN_COM_DIR (the tool's clock follows it only with one).
+    platform::SetClockScale(platform::ClockScaleFromEnvironment());
     sim::SimInverter inverter(options.sim);
     if (!inverter.Start()) {
         std::cerr << "pellorin-sim: cannot start (see the trace line above)\n";

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <thread>
 
@@ -219,9 +221,15 @@ TEST_F(CliTest, ThreeUnitsAtOnceOneFaulty) {
                                                  "outcome",    "exit",  "blocks", "total",
                                                  "duration_s", "record"};
         EXPECT_EQ(Among(result, fields), fields);
-        // Every job, the faulty one too, leaves its update record for support.
-        EXPECT_TRUE(std::filesystem::exists(result["record"].text))
-            << port << ": " << result["record"].text;
+        // Every job, the faulty one too, leaves its update record for support, whose last line
+        // repeats the result's word ("written" for the unconfirmed one).
+        std::ifstream record(result["record"].text);
+        std::string line;
+        std::string last;
+        while (std::getline(record, line)) last = line;
+        EXPECT_EQ(last.rfind("outcome         " + result["outcome"].text + ", verification ", 0),
+                  0u)
+            << port << ": " << result["record"].text << ": " << last;
     }
     EXPECT_EQ(results["COM3"]["image"].text, other);
     const auto summary = Events(lines, "summary");
@@ -490,6 +498,160 @@ TEST_F(CliTest, EraseWritesTheWholeImageWhereAResumeCouldBe) {
     EXPECT_EQ(summary.commandCounts.at(":efh"), 1);
     EXPECT_EQ(summary.commandCounts.at("SD"), 42);
     EXPECT_TRUE(summary.imageMatches);
+}
+
+// What an update record says, line by line.
+std::vector<std::string> RecordLines(const std::string& path) {
+    std::ifstream in(path);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+// The record named by the result line ("..., record PATH").
+std::string RecordPathIn(const std::string& out) {
+    const std::size_t at = out.find(", record ");
+    if (at == std::string::npos) return "";
+    return out.substr(at + 9, out.find('\n', at) - at - 9);
+}
+
+bool HasLine(const std::vector<std::string>& lines, const std::string& part) {
+    return std::any_of(lines.begin(), lines.end(), [&part](const std::string& line) {
+        return line.find(part) != std::string::npos;
+    });
+}
+
+// An image that is not a regular file is refused before any port is opened (a named pipe or a
+// device would hang the check, and never answer a stop request), and the refused job leaves an
+// update record like every other job, with the command line's word for its result. A stop
+// request ends the check of a file however large.
+TEST_F(CliTest, WhatIsNoImageFileIsRefusedAndAStopEndsTheCheck) {
+    sim::SimInverter& device = StartDevice(1);
+    ASSERT_EQ(mkfifo(folder.File("pipe.hex").c_str(), 0600), 0);
+    ASSERT_EQ(mkdir(folder.File("images.hex").c_str(), 0700), 0);
+    const std::pair<std::string, std::string> cases[] = {
+        {folder.File("images.hex"), "is a folder, not a file"},
+        {folder.File("pipe.hex"), "is a named pipe, not a file"},
+        {"/dev/zero", "is a device, not a file"}};
+    for (const auto& [image, reason] : cases) {
+        SCOPED_TRACE(image);
+        const CliRun run =
+            RunCli({"update", "dsp", "--port", "COM1", "--image", image, "--json"}, folder.Path());
+        EXPECT_EQ(run.exitStatus, 3) << run.out << run.err;
+        const auto results = Events(ParseJsonLines(run.out), "result");
+        ASSERT_EQ(results.size(), 1u) << run.out;
+        EXPECT_NE(run.out.find(image + ": " + reason), std::string::npos) << run.out;
+        const auto record = RecordLines(results[0]["record"].text);
+        ASSERT_FALSE(record.empty()) << results[0]["record"].text;
+        EXPECT_EQ(record.back(),
+                  "outcome         " + results[0]["outcome"].text + ", verification not checked");
+        EXPECT_TRUE(HasLine(record, "image check     " + image + ": " + reason));
+        EXPECT_TRUE(HasLine(record, "note         the port was not opened: nothing was sent"));
+    }
+
+    // 64 GiB without a line end (a sparse file: it takes no room on the disk).
+    const std::string huge = folder.File("huge.hex");
+    { std::ofstream create(huge); }
+    ASSERT_EQ(truncate(huge.c_str(), 64LL << 30), 0);
+    CliProcess process({"update", "dsp", "--port", "COM1", "--image", huge}, folder.Path(), kScale);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    process.Signal(SIGTERM);
+    const CliRun stopped = process.Finish();
+    EXPECT_EQ(stopped.exitStatus, 130) << stopped.out << stopped.err;
+    const auto record = RecordLines(RecordPathIn(stopped.out));
+    ASSERT_FALSE(record.empty()) << stopped.out;
+    EXPECT_EQ(record.back(),
+              "outcome         interrupted (stopped by a termination request (SIGTERM)), "
+              "verification not checked");
+    EXPECT_TRUE(HasLine(record, "image check     stopped"));
+    EXPECT_TRUE(device.Received().empty());
+}
+
+// SIGHUP (the terminal or the SSH session closed) ends the job as Ctrl-C does: the port closed,
+// the record finished with what stopped it. A crash leaves the record as far as the job went,
+// recognisably cut. The image's path is printed whole, however long.
+TEST_F(CliTest, AHangUpEndsTheJobInOrderAndACrashLeavesItsRecordCut) {
+    const std::string longFolder = folder.File(std::string(170, 'd'));
+    ASSERT_EQ(mkdir(longFolder.c_str(), 0700), 0);
+    const std::string image = WriteImage(std::string(170, 'd') + "/dsp.hex", 600, true);
+    const std::string state = folder.File("state");
+    const char* before = std::getenv("XDG_STATE_HOME");
+    const std::string savedState = before != nullptr ? before : "";
+    setenv("XDG_STATE_HOME", state.c_str(), 1);
+    const auto runUntilBlock = [&](int signal) {
+        sim::Options options;
+        options.pace = true;
+        sim::SimInverter& device = StartDevice(1, options);
+        CliProcess process({"update", "dsp", "--port", "COM1", "--image", image}, folder.Path(),
+                           kScale);
+        for (int i = 0; i < 2000 && device.GetSummary().dspBlocksStored < 40; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        // What the record has on the disk by now: every 40 blocks at least.
+        for (int i = 0; i < 200; ++i) {
+            std::vector<std::string> names;
+            for (const auto& entry :
+                 std::filesystem::directory_iterator(state + "/pellorin/records"))
+                names.push_back(entry.path().string());
+            std::sort(names.begin(), names.end());
+            if (!names.empty() && HasLine(RecordLines(names.back()), "SD_0040")) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        process.Signal(signal);
+        const CliRun run = process.Finish();
+        devices.clear();
+        return run;
+    };
+    const CliRun hungUp = runUntilBlock(SIGHUP);
+    EXPECT_EQ(hungUp.exitStatus, 130) << hungUp.out << hungUp.err;
+    EXPECT_NE(hungUp.out.find("\n" + image + "\n"), std::string::npos) << hungUp.out;
+    const std::string recordPath = RecordPathIn(hungUp.out);
+    const auto record = RecordLines(recordPath);
+    ASSERT_FALSE(record.empty()) << hungUp.out;
+    EXPECT_EQ(record.back(),
+              "outcome         interrupted (stopped: the terminal or session was closed (SIGHUP)), "
+              "verification not checked");
+    EXPECT_TRUE(HasLine(record, "SIGHUP): the port was closed"));
+    EXPECT_TRUE(HasLine(record, "image           " + image));
+    EXPECT_TRUE(HasLine(record, "log          " + image)) << "the path whole in the record too";
+
+    std::filesystem::remove(recordPath);
+    const CliRun crashed = runUntilBlock(SIGKILL);
+    EXPECT_EQ(crashed.exitStatus, 128 + SIGKILL);
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(state + "/pellorin/records"))
+        names.push_back(entry.path().string());
+    ASSERT_EQ(names.size(), 1u);
+    const auto cut = RecordLines(names[0]);
+    EXPECT_TRUE(HasLine(cut, "SD_0040")) << "the blocks up to the crash";
+    EXPECT_FALSE(std::any_of(cut.begin(), cut.end(), [](const std::string& line) {
+        return line.rfind("outcome", 0) == 0;
+    })) << "no outcome line: recognisably cut";
+    if (savedState.empty()) {
+        unsetenv("XDG_STATE_HOME");
+    } else {
+        setenv("XDG_STATE_HOME", savedState.c_str(), 1);
+    }
+}
+
+// PELLORIN_CLOCK_SCALE shortens the program's times only with simulated ports: a variable left in
+// an operator's environment does not cut a real device's time-outs, and the record says so.
+TEST_F(CliTest, TheClockScaleIsFollowedOnlyWithSimulatedPorts) {
+    const std::string image = WriteImage("dsp.hex", 20, true);
+    sim::Options options;
+    options.dspState = 3;
+    StartDevice(1, options);
+    // No PELLORIN_COM_DIR: the port is named by its path.
+    const CliRun run = RunCli(
+        {"update", "dsp", "--port", folder.File("com1"), "--image", image, "--json"}, "", kScale);
+    EXPECT_EQ(run.exitStatus, 0) << run.out << run.err;
+    const auto results = Events(ParseJsonLines(run.out), "result");
+    ASSERT_EQ(results.size(), 1u);
+    const auto record = RecordLines(results[0]["record"].text);
+    EXPECT_TRUE(HasLine(record,
+                        "program clock   real time (PELLORIN_CLOCK_SCALE=20 not followed: "
+                        "it applies to simulated ports only)"));
+    EXPECT_EQ(record.back(), "outcome         updated, verification confirmed");
 }
 
 // A port with nothing behind it but its far side: the pseudo-terminal's master is held, its

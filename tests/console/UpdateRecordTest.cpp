@@ -1,10 +1,14 @@
 // The update record: the file a job leaves for support, from the record's own side and from a
 // whole update against the simulated inverter.
 #include <gtest/gtest.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "console/Sha256.h"
 #include "console/UpdateRecord.h"
@@ -100,26 +104,109 @@ std::string Field(const std::string& record, const std::string& name) {
 
 }  // namespace
 
-TEST(UpdateRecordFile, KeepsTheNewestHundredRecords) {
+TEST(UpdateRecordFile, KeepsTheNewestHundredRecordsAndDeletesNothingElse) {
     const TempFolder folder;
+    const TempFolder outside;
+    const std::string records = folder.File("records");
+    ASSERT_EQ(mkdir(records.c_str(), 0755), 0);
     for (int i = 0; i < 103; ++i) {
         char name[64];
-        std::snprintf(name, sizeof name, "20200101-0000%02d.000Z-COM1.txt", i);
-        folder.Write(name, "old\n");
+        std::snprintf(name, sizeof name, "20200101-00%02d%02d.000Z-COM1.txt", i / 60, i % 60);
+        std::ofstream(records + "/" + name) << "old\n";
     }
-    folder.Write("notes.txt", "not a record\n");
+    // Older than every record by its name, but not a record: a link to someone's file, a
+    // folder, and names that only look like records.
+    outside.Write("precious.txt", "keep\n");
+    const std::vector<std::string> others = {
+        "20190101-000000.000Z-COM1.txt", "20190101-000001.000Z-COM1.txt",
+        "20190101-000002.000Z-COM1.txt.bak", "2019 notes.txt", "notes.txt"};
+    ASSERT_EQ(symlink(outside.File("precious.txt").c_str(), (records + "/" + others[0]).c_str()),
+              0);
+    ASSERT_EQ(mkdir((records + "/" + others[1]).c_str(), 0700), 0);
+    for (std::size_t i = 2; i < others.size(); ++i) std::ofstream(records + "/" + others[i]) << "x";
+
     UpdateRecord record;
-    record.SetFolder(folder.Path());
+    record.SetFolder(records);
     record.Begin(2, "COM1");
     const std::string path = record.Finish();
 
     ASSERT_FALSE(path.empty());
     EXPECT_EQ(record.LastPath(), path);
-    const auto names = RecordFiles(folder.Path());
-    EXPECT_EQ(names.size(), 101u) << "100 records and the file that is not one";
-    EXPECT_EQ(names.front(), "20200101-000004.000Z-COM1.txt") << "the four oldest went";
+    const auto names = RecordFiles(records);
+    EXPECT_EQ(names.size(), 100u + others.size());
+    const auto oldest = std::find_if(names.begin(), names.end(), [](const std::string& name) {
+        return name.rfind("2020", 0) == 0;
+    });
+    ASSERT_NE(oldest, names.end());
+    EXPECT_EQ(*oldest, "20200101-000004.000Z-COM1.txt") << "the four oldest went";
+    for (const std::string& other : others) {
+        EXPECT_NE(std::find(names.begin(), names.end(), other), names.end()) << other;
+    }
+    EXPECT_TRUE(std::filesystem::exists(outside.File("precious.txt")));
     EXPECT_TRUE(std::filesystem::exists(path));
-    EXPECT_TRUE(std::filesystem::exists(folder.File("notes.txt")));
+    // The folder is its user's alone (it was made readable by all), and so is the record.
+    struct stat info {};
+    ASSERT_EQ(stat(records.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0700u);
+    ASSERT_EQ(stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+}
+
+TEST(UpdateRecordFile, TheRecordsFolderIsMadePrivateAndRefusedWhenALinkOrSomeoneElses) {
+    const TempFolder folder;
+    // Made where it is missing, each new folder readable by its user only.
+    {
+        UpdateRecord record;
+        record.SetFolder(folder.File("state/pellorin/records"));
+        record.Begin(1, "COM2");
+        ASSERT_FALSE(record.Finish().empty());
+        for (const char* made : {"state", "state/pellorin", "state/pellorin/records"}) {
+            struct stat info {};
+            ASSERT_EQ(stat(folder.File(made).c_str(), &info), 0);
+            EXPECT_EQ(info.st_mode & 0777, 0700u) << made;
+        }
+    }
+    // A link in the folder's place, and a folder of another user's: nothing is written into
+    // them, nothing in them is pruned, and the job costs one trace line.
+    ASSERT_EQ(mkdir(folder.File("elsewhere").c_str(), 0700), 0);
+    ASSERT_EQ(symlink(folder.File("elsewhere").c_str(), folder.File("linked").c_str()), 0);
+    std::string foreign = "/";  // root's
+    if (geteuid() == 0) {
+        foreign = folder.File("foreign");
+        ASSERT_EQ(mkdir(foreign.c_str(), 0700), 0);
+        ASSERT_EQ(chown(foreign.c_str(), 65534, 65534), 0);
+    }
+    const std::pair<std::string, std::string> refused[] = {
+        {folder.File("linked"), "the records folder is a symbolic link"},
+        {foreign, "the records folder belongs to another user"}};
+    for (const auto& [path, reason] : refused) {
+        platform::TraceCapture traces;
+        UpdateRecord record;
+        record.SetFolder(path);
+        record.Begin(2, "COM1");
+        record.AddLogLine("Connecting..........");
+        EXPECT_EQ(record.Finish(), "") << path;
+        ASSERT_EQ(traces.Lines().size(), 1u) << path;
+        EXPECT_NE(traces.Lines()[0].find(reason), std::string::npos) << traces.Lines()[0];
+    }
+    EXPECT_TRUE(RecordFiles(folder.File("elsewhere")).empty());
+}
+
+TEST(UpdateRecordFile, WithoutHomeTheAccountsHomeIsUsedNeverASharedFolder) {
+    const std::string home = std::getenv("HOME") ? std::getenv("HOME") : "";
+    const std::string state = std::getenv("XDG_STATE_HOME") ? std::getenv("XDG_STATE_HOME") : "";
+    unsetenv("HOME");
+    setenv("XDG_STATE_HOME", "relative/state", 1);  // to be ignored, as a relative one is
+    const std::string folder = DefaultRecordsFolder();
+    if (!home.empty()) setenv("HOME", home.c_str(), 1);
+    if (state.empty()) {
+        unsetenv("XDG_STATE_HOME");
+    } else {
+        setenv("XDG_STATE_HOME", state.c_str(), 1);
+    }
+    const passwd* account = getpwuid(geteuid());
+    ASSERT_NE(account, nullptr);
+    EXPECT_EQ(folder, std::string(account->pw_dir) + "/.local/state/pellorin/records");
 }
 
 TEST(UpdateRecordFile, ShowsControlBytesEscapedAndCutsAFloodWithItsLength) {
@@ -135,10 +222,18 @@ TEST(UpdateRecordFile, ShowsControlBytesEscapedAndCutsAFloodWithItsLength) {
     record.OnCommandSent("a\\b\r", 4);
     record.OnBytesReceived("ST", 2);
     record.OnBytesReceived("3\r", 2);
+    // Texts that would forge lines of their own: a file name with a line end, a message with a
+    // terminal's escape, a Unicode line separator and a byte that is not UTF-8. Other UTF-8 and
+    // a Windows path's backslashes stay as they are.
+    const std::string forged = "dsp.hex\noutcome         updated, verification confirmed";
+    record.AddLogLine("/tmp/固件/" + forged);
+    record.AddMessageBox("Cannot open serial port\x1b[2J\r");
+    record.AddNote("C:\\firmware\\dsp.hex\xE2\x80\xA8\xFF");
+    record.SetImage(folder.File(forged));
     const std::string text = ReadFile(record.Finish());
 
     const auto events = Events(text);
-    ASSERT_EQ(events.size(), 1u + 5u + 1u + 1u + 1u + 2u) << text;
+    ASSERT_EQ(events.size(), 1u + 5u + 1u + 1u + 1u + 2u + 3u) << text;
     EXPECT_EQ(events[0].what, "tx");
     EXPECT_EQ(events[0].speed, "9600");
     EXPECT_EQ(events[0].text, ":mcu\\x01");
@@ -155,6 +250,68 @@ TEST(UpdateRecordFile, ShowsControlBytesEscapedAndCutsAFloodWithItsLength) {
     EXPECT_EQ(events[9].text, "ST") << "pieces as they arrived";
     EXPECT_EQ(events[10].text, "3\\r");
     EXPECT_EQ(Field(text, "wire"), "2 commands, 7 pieces received, 1 floods cut");
+    EXPECT_EQ(events[11].text,
+              "/tmp/固件/dsp.hex\\noutcome         updated, verification confirmed");
+    EXPECT_EQ(events[12].what, "box");
+    EXPECT_EQ(events[12].text, "Cannot open serial port\\x1B[2J\\r");
+    EXPECT_EQ(events[13].what, "note");
+    EXPECT_EQ(events[13].text, "C:\\firmware\\dsp.hex\\u2028\\xFF");
+    EXPECT_EQ(Field(text, "image"), EscapeText(folder.File(forged)));
+    int outcomes = 0;
+    for (const std::string& line : Lines(text)) outcomes += line.rfind("outcome", 0) == 0;
+    EXPECT_EQ(outcomes, 1) << text;
+}
+
+// The record is on the disk while the job runs, so that whatever ends the program leaves it; a
+// record ends with its outcome line only when its job has ended.
+TEST(UpdateRecordFile, GrowsAsTheJobRunsAndEndsWithItsOutcome) {
+    const TempFolder folder;
+    UpdateRecord record;
+    record.SetFolder(folder.Path());
+    record.Begin(2, "COM1");
+    record.AddLogLine("Program flash..........");
+    std::vector<std::string> names;
+    std::string soFar;
+    for (int i = 0; i < 200 && soFar.find("Program flash") == std::string::npos; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        names = RecordFiles(folder.Path());
+        if (names.size() == 1) soFar = ReadFile(folder.File(names[0]));
+    }
+    EXPECT_NE(soFar.find("log          Program flash.........."), std::string::npos) << soFar;
+    EXPECT_EQ(soFar.find("\noutcome"), std::string::npos) << "not before the job has ended";
+
+    const struct {
+        void (*facts)(UpdateRecord&);
+        std::string outcome;
+    } cases[] = {
+        {[](UpdateRecord& r) {
+             r.SetToolChecksum(0x1234);
+             r.AddDeviceChecksum(0x1234);
+             r.SetOutcome("updated");
+         },
+         "updated, verification confirmed"},
+        {[](UpdateRecord& r) {
+             r.SetToolChecksum(0x1234);
+             r.AddDeviceChecksum(0x4321);
+             r.SetOutcome("verify-failed");
+         },
+         "verify-failed, verification failed"},
+        {[](UpdateRecord& r) {
+             r.SetToolChecksum(0x1234);
+             r.SetVerification(UpdateRecord::Verification::NotChecked);
+             r.SetOutcome("interrupted", "stopped by the operator");
+         },
+         "interrupted (stopped by the operator), verification not checked"},
+    };
+    bool running = true;  // the first case finishes the record begun above
+    for (const auto& c : cases) {
+        if (!running) record.Begin(2, "COM1");
+        running = false;
+        c.facts(record);
+        const auto lines = Lines(ReadFile(record.Finish()));
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(lines.back(), "outcome         " + c.outcome);
+    }
 }
 
 class UpdateRecordOfAJob : public SimulatedLine {
@@ -221,6 +378,45 @@ TEST_F(UpdateRecordOfAJob, HoldsTheDevicesTranscriptByteForByteAndTheOutcome) {
     EXPECT_EQ(sums.substr(5, 4), sums.substr(18, 4)) << sums;
     EXPECT_NE(text.find("\ntool            Pellorin "), std::string::npos);
     EXPECT_NE(text.find("\njob             2 (DSP update)\n"), std::string::npos);
+    EXPECT_EQ(Lines(text).back(), "outcome         updated, verification confirmed");
+}
+
+// Support reads how a job ended that did not end in an update: stopped by the operator (not a
+// failure), or without its image, with the folders where it was looked for.
+TEST_F(UpdateRecordOfAJob, AStoppedJobAndAMissingImageAreToldAsSuch) {
+    folder.Write("dsp.hex", MakeHexImage(400, 16, 390));
+    sim::Options options;
+    options.blockWriteTimeMs = 40;
+    Start(options);
+    console->Link().Record.SetFolder(folder.File("records"));
+    ASSERT_TRUE(console->PressJobButton(kJobDspUpdate, "COM1"));
+    for (int i = 0; i < 2000 && device->GetSummary().dspBlocksStored < 5; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    console->Exit();  // "Exit", Esc or the close box
+    const std::string stopped = ReadFile(console->Link().Record.LastPath());
+    EXPECT_EQ(Lines(stopped).back(),
+              "outcome         interrupted (stopped by the operator), verification not checked");
+    EXPECT_NE(Field(stopped, "FlashPhase"), "4 (failed)")
+        << "not told as a failure of the device or the line";
+    bool noted = false;
+    for (const Event& event : Events(stopped)) {
+        noted |=
+            event.what == "note" && event.text == "stopped by the operator: the port was closed";
+    }
+    EXPECT_TRUE(noted) << stopped;
+
+    std::filesystem::remove(folder.File("dsp.hex"));
+    ASSERT_EQ(mkdir(folder.File("images").c_str(), 0700), 0);
+    console = std::make_unique<HeadlessConsole>();
+    console->Link().ModulePath = folder.File("Pellorin");
+    console->Link().SetImageFolder(folder.File("images"));
+    console->Link().Record.SetFolder(folder.File("records"));
+    RunJob(kJobDspUpdate);
+    const std::string missing = ReadFile(console->Link().Record.LastPath());
+    EXPECT_EQ(Field(missing, "image"), "dsp.hex not found");
+    EXPECT_EQ(Field(missing, "searched in"), folder.Path() + "/, " + folder.File("images") + "/");
+    EXPECT_EQ(Lines(missing).back(), "outcome         image-refused, verification not checked");
 }
 
 TEST_F(UpdateRecordOfAJob, AnUnwritableStateFolderCostsOneTraceLineAndNothingElse) {

@@ -1,6 +1,8 @@
 // The record check and the facts of an image, on text: the reasons an operator reads, the sums
-// and address ranges gathered in the same pass, and an early end on a stop request.
+// and address ranges gathered in the same pass, an early end on a stop request, and what is no
+// file at all.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "flash/ImageCheck.h"
 #include "flash/RecordSum.h"
@@ -91,4 +93,28 @@ TEST(ImageCheck, AStopRequestEndsTheCheckOfALargeFileEarly) {
     EXPECT_TRUE(facts.Stopped);
     EXPECT_FALSE(facts.Passed());
     EXPECT_LT(facts.Lines, 20000u);
+
+    // One line of 16 MiB: the request is asked every 64 KiB, not only at the line's end.
+    folder.Write("long.hex", std::string(16 * 1024 * 1024, '0'));
+    int asked = 0;
+    options.StopRequested = [&asked] { return ++asked == 3; };
+    const ImageFacts longLine = CheckImageFile(folder.File("long.hex"), options);
+    EXPECT_TRUE(longLine.Stopped);
+    EXPECT_EQ(asked, 3);
+}
+
+TEST(ImageCheck, WhatIsNoRegularFileIsRefusedWithoutWaitingOnIt) {
+    testing_support::TempFolder folder;
+    ASSERT_EQ(mkfifo(folder.File("dsp.hex").c_str(), 0600), 0);  // no writer will ever come
+    const struct {
+        std::string path;
+        platform::FileRefusal refusal;
+    } cases[] = {{folder.File("dsp.hex"), platform::FileRefusal::Fifo},
+                 {"/dev/zero", platform::FileRefusal::Device},
+                 {folder.Path(), platform::FileRefusal::Folder}};
+    for (const auto& c : cases) {
+        const ImageFacts facts = CheckImageFile(c.path);
+        EXPECT_FALSE(facts.Opened) << c.path;
+        EXPECT_EQ(facts.NotOpened, c.refusal) << c.path;
+    }
 }

@@ -68,6 +68,7 @@ TEST_F(JobRunner, AFolderNamedLikeTheImageCountsAsFound) {
     RunJob(kJobDspUpdate);
     EXPECT_FALSE(Logged("dsp.hex can not found!"));
     EXPECT_TRUE(Logged("Open image file fail!")) << "the loader meets the folder and says so";
+    EXPECT_TRUE(Logged("dsp.hex is a folder, not a file"));
     EXPECT_TRUE(Logged("Total blocks:0"));
     EXPECT_EQ(device->Received(), "^S008BAUD192\rSV\r") << "nothing to send: no erase either";
 }
