@@ -57,6 +57,11 @@ long ReplyChannel::OnSerialMessage(WPARAM wParam, LPARAM /*lParam*/) {
     // write's completion. A notification that finds no bytes (they were taken in by an earlier
     // one) signals nothing: a wait for the first reply must not end without one.
     std::lock_guard takingIn(m_takeInMutex);
+    TakeIn(true);
+    return 0;
+}
+
+void ReplyChannel::TakeIn(bool keep) {
     for (;;) {
         char chunk[kReadChunk + 1];
         DWORD read = 0;
@@ -68,12 +73,13 @@ long ReplyChannel::OnSerialMessage(WPARAM wParam, LPARAM /*lParam*/) {
         chunk[read] = 0;
         if (read != 0) {
             if (m_wire != nullptr) m_wire->OnBytesReceived(chunk, read);
-            RxBuffer.Append(chunk, read);
-            RxEvent.Set();
+            if (keep) {
+                RxBuffer.Append(chunk, read);
+                RxEvent.Set();
+            }
         }
         if (read != kReadChunk) break;
     }
-    return 0;
 }
 
 bool ReplyChannel::SendCommand(const char* bytes, std::size_t count, DWORD firstReplyWaitMs) {
@@ -87,15 +93,17 @@ bool ReplyChannel::SendCommand(const char* bytes, std::size_t count, DWORD first
     TxDoneEvent.Reset();
     m_txRecord = OverlappedFor(TxDoneEvent);
     DWORD written = 0;
-    if (m_wire != nullptr) m_wire->OnCommandSent(bytes, count);
     LONG status = ERROR_SUCCESS;
     {
-        // Bytes taken in before this write begins are stale (the tail of an earlier reply, noise
-        // between commands) and are dropped; the receiving side takes nothing in until the write
-        // has begun, so everything it takes in after this is the reply.
+        // Bytes that arrived before this write begins are stale (the tail of an earlier reply,
+        // noise between commands): those taken in already and those the port still holds are
+        // dropped. The receiving side takes nothing in until the write has begun, so everything
+        // it takes in after this is the reply.
         std::lock_guard takingIn(m_takeInMutex);
         RxBuffer.Clear();
+        TakeIn(false);
         RxEvent.Reset();
+        if (m_wire != nullptr) m_wire->OnCommandSent(bytes, count);
         status = m_port.Write(bytes, count, &written, &m_txRecord, INFINITE);
     }
     if (status != ERROR_SUCCESS) {

@@ -2,10 +2,10 @@
 //
 // Threads: OnSerialMessage runs on the window thread (posted by the port's listener); every other
 // operation runs on the worker and blocks it. Bytes travel port -> OnSerialMessage -> RxBuffer ->
-// RxEvent -> WaitReply. A command's write divides the bytes: those taken in before it began are
-// stale and dropped, those taken in after it began are its reply, whenever the system signals the
-// write's completion on TxDoneEvent (a fast device can answer before that). RxEvent is set only
-// when bytes were taken in.
+// RxEvent -> WaitReply. A command's write divides the bytes: those that arrived before it began
+// are stale and dropped (SendCommand also drops what the port still holds then), those taken in
+// after it began are its reply, whenever the system signals the write's completion on TxDoneEvent
+// (a fast device can answer before that). RxEvent is set only when bytes were taken in.
 #pragma once
 
 #include <atomic>
@@ -78,6 +78,10 @@ class ReplyChannel {
     // when the new bytes hold a carriage return, -1 when they do not (a full buffer then keeps
     // only its newest bytes).
     int TakeReplyBytes(char* reply, std::size_t& total);
+    // With m_takeInMutex held: reads what the port holds, in chunks, until it holds no more;
+    // appends it to RxBuffer and signals RxEvent when `keep`, else drops it. The wire observer
+    // sees every byte read.
+    void TakeIn(bool keep);
     // Any thread: records the loss and wakes the worker's waits.
     void MarkLinkLost();
     // Worker: true when the link is lost; reports the loss once.
@@ -89,7 +93,7 @@ class ReplyChannel {
     // long the write takes after SendCommand has returned.
     OVERLAPPED m_txRecord{};
     // Held while bytes are taken in from the port, and while a command's write begins (with the
-    // stale bytes cleared before it), so that every byte falls on one side of that moment.
+    // stale bytes dropped before it), so that every byte falls on one side of that moment.
     std::mutex m_takeInMutex;
     // Set by the window thread and the worker, read by the worker.
     std::atomic<bool> m_linkLost{false};
