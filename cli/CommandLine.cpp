@@ -164,8 +164,22 @@ ParseResult ParseCommandLine(const std::vector<std::string>& arguments) {
     return result;
 }
 
+// What stops a run and how ports are named differ between the systems.
+#ifdef _WIN32
+constexpr const char* kInterruption = "Ctrl+C, Ctrl+Break or closing the console";
+constexpr const char* kPortsSection = R"(Ports:
+  COMn   the system's port COMn, opened as \\.\COMn (so COM10 and above work too); any other
+         name is opened as the device name given, such as \\.\CNCA0
+)";
+#else
+constexpr const char* kInterruption = "Ctrl-C or SIGTERM";
+constexpr const char* kPortsSection = R"(Environment:
+  PELLORIN_COM_DIR   COMn is <dir>/comN (a link to a tty) instead of the numbered serial devices
+)";
+#endif
+
 std::string UsageText() {
-    return R"(Usage:
+    return std::string(R"(Usage:
   pellorin-cli ports [--json]
   pellorin-cli check IMAGE [--json]
   pellorin-cli update dsp|mcu --port COMn|DEVICE --image FILE [--baud 4800|9600|19200|38400]
@@ -195,12 +209,11 @@ Exit status:
   4    the device did not answer ("connect fail")
   5    a block was refused or the line failed ("Write fail!")
   6    verification failed ("Verify flash data fail!")
-  130  interrupted (Ctrl-C or SIGTERM): the port is closed, a later run resumes the device
+  130  interrupted ()") +
+           kInterruption + R"(): the port is closed, a later run resumes the device
   With several ports the status is the worst of them (the highest number).
 
-Environment:
-  PELLORIN_COM_DIR   COMn is <dir>/comN (a link to a tty) instead of the numbered serial devices
-)";
+)" + kPortsSection;
 }
 
 }  // namespace pellorin::cli
