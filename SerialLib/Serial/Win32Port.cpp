@@ -55,6 +55,9 @@ std::string ConfigName(const std::string& name) {
 
 LONG LastError() { return static_cast<LONG>(::GetLastError()); }
 
+// Read-aheads in a row that may end without a byte before the listener stops reading ahead.
+constexpr int kEmptyReadsAtMost = 3;
+
 class Win32Port final : public PortBackend, private DeviceProbe {
   public:
     ~Win32Port() override {
@@ -219,6 +222,7 @@ class Win32Port final : public PortBackend, private DeviceProbe {
             }
             m_listenerWait = ListenerWait::Event;
             m_maskChangesAtWait = m_maskChanges.load();
+            m_cancelsAtWait = m_cancels.load();
         }
         OVERLAPPED internal{};
         OVERLAPPED* record = PickRecord(lpOverlapped, internal);
@@ -249,12 +253,18 @@ class Win32Port final : public PortBackend, private DeviceProbe {
                 *pdwEvent = 0;
                 return PortResult::Success();
             case ListenerWait::Event: {
+                // Only a mask change or a cancel of this port's own ends a Windows driver's event
+                // wait with no event. Wine ends it so (as cancelled) where it cannot wait.
+                const bool ours = m_maskChanges.load() != m_maskChangesAtWait ||
+                                  m_cancels.load() != m_cancelsAtWait;
                 DWORD count = 0;
-                if (!m_calls->GetOverlappedResult(m_port, lpOverlapped, &count, TRUE))
-                    return EndedByFailure(pdwEvent, cancelled);
-                // Only a mask change ends a Windows driver's event wait with no event.
-                if (*pdwEvent == 0 && m_maskChanges.load() == m_maskChangesAtWait)
+                if (!m_calls->GetOverlappedResult(m_port, lpOverlapped, &count, TRUE)) {
+                    const PortResult ended = EndedByFailure(pdwEvent, cancelled);
+                    if (ended.status != ERROR_OPERATION_ABORTED || ours) return ended;
                     m_eventWaitGivesUp = true;
+                    return PortResult::Success();
+                }
+                if (*pdwEvent == 0 && !ours) m_eventWaitGivesUp = true;
                 if (*pdwEvent & EV_RXCHAR) m_reportedUntaken = true;
                 return PortResult::Success();
             }
@@ -265,11 +275,14 @@ class Win32Port final : public PortBackend, private DeviceProbe {
                 if (!m_calls->GetOverlappedResult(m_port, lpOverlapped, &count, TRUE))
                     return EndedByFailure(pdwEvent, cancelled);
                 if (count == 0) {
-                    // A read that completes without a byte cannot wait for one on this port.
-                    m_readsWait = false;
+                    // Ended without a byte (Wine ends a pending read so when the line's settings
+                    // change): nothing to report, the listener waits again. Reads that keep
+                    // ending so cannot wait for bytes here: the event wait it is.
+                    if (++m_emptyReads >= kEmptyReadsAtMost) m_readsWait = false;
                     *pdwEvent = 0;
                     return PortResult::Success();
                 }
+                m_emptyReads = 0;
                 m_haveAhead = true;
                 m_reportedUntaken = true;
                 *pdwEvent = EV_RXCHAR;
@@ -360,7 +373,10 @@ class Win32Port final : public PortBackend, private DeviceProbe {
         return PortResult::Success();
     }
 
-    void CancelIo() override { (void)m_calls->CancelIoEx(m_port, nullptr); }
+    void CancelIo() override {
+        ++m_cancels;
+        (void)m_calls->CancelIoEx(m_port, nullptr);
+    }
 
   protected:
     // Every pending transfer of the port, from any thread, completes with 995, which wakes the
@@ -554,6 +570,7 @@ class Win32Port final : public PortBackend, private DeviceProbe {
     std::atomic<DWORD> m_pendingErrors{0};
     std::atomic<bool> m_gone{false};  // the device was confirmed gone
     std::atomic<unsigned> m_maskChanges{0};
+    std::atomic<unsigned> m_cancels{0};  // CancelIo calls
 
     // Guards the read mode, the byte read ahead and the listener's wait, between Read (window
     // thread), WaitEvent and EndWait (listener) and the settings (worker).
@@ -563,8 +580,10 @@ class Win32Port final : public PortBackend, private DeviceProbe {
     LPOVERLAPPED m_listenerRecord = nullptr;
     bool m_listenerWaitCancelled = false;
     unsigned m_maskChangesAtWait = 0;
+    unsigned m_cancelsAtWait = 0;
     bool m_eventWaitGivesUp = false;  // an event wait ended with no event and no mask change
     bool m_readsWait = true;          // a read with nothing queued stays pending
+    int m_emptyReads = 0;             // read-aheads in a row that ended without a byte
     bool m_reportedUntaken = false;   // an arrival was reported and the port not emptied since
     BYTE m_aheadByte = 0;
     bool m_haveAhead = false;
