@@ -6,13 +6,15 @@
 // ERROR_DEVICE_NOT_CONNECTED once the system confirms it (DeviceLoss.h), and so from then on.
 //
 // The listener's wait. Where the driver's event wait cannot wait (Wine on a pseudo-terminal ends
-// every WaitCommEvent after about a millisecond with no event, because it cannot read the line's
-// modem state, and a listener that arms it again at once keeps a core busy), the listener waits
-// by reading ahead instead: an overlapped read of one byte that completes when bytes arrive,
-// reported as EV_RXCHAR; Read hands that byte out before the driver's. A port switches to it only
-// after an event wait ended with no event although the mask did not change, which a Windows
-// driver does not do, and only while a read with nothing queued stays pending; where such a read
-// returns at once (as Windows documents for immediate reads) the event wait stays in use.
+// every WaitCommEvent after about a millisecond, cancelled and with no event, because it cannot
+// read the line's modem state, and a listener that arms it again at once keeps a core busy), the
+// listener waits by reading ahead instead: an overlapped read of one byte that completes when
+// bytes arrive, reported as EV_RXCHAR; Read hands that byte out before the driver's. A port
+// switches to it only after an event wait ended with no event although this port neither changed
+// the mask nor cancelled its transfers, which a Windows driver does not do, and only while a read
+// with nothing queued stays pending; where such a read returns at once (as Windows documents for
+// immediate reads) the event wait stays in use. Either way, bytes already reported and not yet
+// read are not reported again until the reader has taken them.
 #include <algorithm>
 #include <atomic>
 #include <cctype>
