@@ -65,6 +65,7 @@ TEST(Win32Disconnect, AnAdapterPulledOutEndsTheJobAtOnceNamingThePortAndTheNextJ
     std::filesystem::create_directories(folder);
     std::ofstream(folder / "dsp.hex", std::ios::binary) << HexImage(5);
 
+    platform::TraceCapture traces;
     auto calls = std::make_shared<serialtest::PullableCalls>();
     auto console = std::make_unique<HeadlessConsole>();
     console->Link().ModulePath = (folder / "Pellorin.exe").string();
@@ -91,6 +92,8 @@ TEST(Win32Disconnect, AnAdapterPulledOutEndsTheJobAtOnceNamingThePortAndTheNextJ
         << "no reply wait and no settling pause after the device has gone";
     EXPECT_EQ(console->Counters.FlashPhase.load(), kPhaseFailed);
     EXPECT_FALSE(console->Link().Port.IsOpen());
+    EXPECT_FALSE(traces.Contains("CSerial::Close - Method called when device is not open\n"))
+        << "the port is closed once";
 
     // Plugged back in: the next job opens the port and talks to the device again.
     platform::SetClockScale(20);
