@@ -25,7 +25,8 @@ namespace {
 
 const auto* const safePorts = ::testing::AddGlobalTestEnvironment(new serialtest::SafePortsCheck);
 
-// An Intel HEX image of `count` data records of 16 bytes and its end record.
+// An Intel HEX image of `count` data records of 16 bytes, the DSP's verification record (address
+// 7FFE) and its end record.
 std::string HexImage(int count) {
     std::string image;
     for (int record = 0; record < count; ++record) {
@@ -40,7 +41,7 @@ std::string HexImage(int count) {
         std::snprintf(line + at, sizeof line - at, "%02X\r\n", (0x100 - (sum & 0xFF)) & 0xFF);
         image += line;
     }
-    return image + ":00000001FF\r\n";
+    return image + ":027FFE00000081\r\n:00000001FF\r\n";
 }
 
 // The device's side: what arrives up to and including the next carriage return.
