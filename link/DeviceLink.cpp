@@ -92,6 +92,8 @@ bool DeviceLink::ClosePortOnce() {
 
 unsigned DeviceLink::UpdateWorker(DeviceLink* link) {
     link->JobStartTime = platform::timeGetTime();
+    link->Connecting.Reset();
+    link->Connecting.Begin(ConnectStep::Open, 0);
     link->BeginRecord();
     if (!link->Stop.Requested()) link->TheConsole.EnableJobButtons(false);
     link->OpenPort(link->NegotiateBaud);
@@ -114,6 +116,7 @@ unsigned DeviceLink::UpdateWorker(DeviceLink* link) {
     } else {
         link->TheConsole.EnableJobButtons(true);
     }
+    link->Connecting.End();
     link->RecordOutcome();
     link->Record.Finish();  // before the job counts as ended, so its path can be read then
     link->m_running.store(false);

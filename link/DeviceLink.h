@@ -18,6 +18,7 @@
 #include "console/Console.h"
 #include "console/RecordingConsole.h"
 #include "console/UpdateRecord.h"
+#include "link/ConnectProgress.h"
 #include "link/JobOutcome.h"
 #include "link/ReplyChannel.h"
 #include "link/UpdateProcedures.h"
@@ -82,6 +83,8 @@ class DeviceLink {
     // How the last job ended and whether the device confirmed its sum; reset when a job starts.
     std::atomic<JobOutcome> Outcome{JobOutcome::None};
     std::atomic<Verification> Verified{Verification::NotChecked};
+    // Where the job stands while it connects, and whether the device confirmed the speed.
+    ConnectProgress Connecting;
     // Set before a job starts, like the image path. FullUpdate: erase and write the whole image
     // even when the device names a block to resume after. QueryOnly: only ask the device for its
     // state (and, with an image, whether it holds it), then leave the bootloader.
