@@ -107,6 +107,12 @@ unsigned DeviceLink::UpdateWorker(DeviceLink* link) {
         // The pause lets the device act on the last command; a device that has gone needs none.
         link->Channel.Pause(kSettleMs);
         link->ClosePort();
+        // With the port closed, the window may ask the operator where the images are.
+        if (link->Outcome.load() == JobOutcome::ImageMissing && !link->Stop.Requested()) {
+            link->TheConsole.ImageNotFound(
+                link->JobMode.load() == kJobMcuUpdate ? "mcu.hex" : "dsp.hex",
+                link->ImageFoldersSearched);
+        }
     }
     if (link->Stop.Requested()) {
         // The window closed while the port was being opened: nothing else will close it.
@@ -165,10 +171,7 @@ bool DeviceLink::FindImage(const std::string& fileName) {
         const std::size_t slash = file.find_last_of(kPathSeparators);
         return slash == std::string::npos ? std::string(".") : file.substr(0, slash + 1);
     };
-    std::string path = ModulePath.empty() ? platform::ExecutablePath() : ModulePath;
-    const std::size_t slash = path.find_last_of(kPathSeparators);
-    if (slash != std::string::npos) path.erase(slash + 1);
-    path += fileName;
+    std::string path = ExecutableFolder() + fileName;
     ImagePath = ExplicitImagePath.empty() ? path : ExplicitImagePath;
     struct stat info {};
     if (!ExplicitImagePath.empty()) {
@@ -190,6 +193,23 @@ bool DeviceLink::FindImage(const std::string& fileName) {
     if (chosen.size() > kMaxPath - 1 || stat(chosen.c_str(), &info) != 0) return false;
     ImagePath = chosen;
     return true;
+}
+
+std::string DeviceLink::ExecutableFolder() const {
+    std::string path = ModulePath.empty() ? platform::ExecutablePath() : ModulePath;
+    const std::size_t slash = path.find_last_of(kPathSeparators);
+    if (slash != std::string::npos) path.erase(slash + 1);
+    return path;
+}
+
+std::vector<std::string> DeviceLink::ImageSearchFolders() const {
+    std::vector<std::string> folders{ExecutableFolder()};
+    std::string chosen = ImageFolder();
+    if (chosen.empty()) return folders;
+    if (std::string_view(kPathSeparators).find(chosen.back()) == std::string_view::npos)
+        chosen += kPathSeparators[0];
+    folders.push_back(chosen);
+    return folders;
 }
 
 void DeviceLink::SetImageFolder(const std::string& folder) {
