@@ -113,8 +113,12 @@ std::string RecordFileName(std::chrono::system_clock::time_point start, const st
     std::snprintf(text, sizeof text, "%04d%02d%02d-%02d%02d%02d.%03dZ-%s", utc.tm_year + 1900,
                   utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
                   static_cast<int>(sinceEpoch.count() % 1000), safePort.c_str());
+    // Appended piece by piece: GCC 12 takes "literal" + std::string for an overlapping copy at -O2.
     std::string name = text;
-    if (attempt > 0) name += "-" + std::to_string(attempt + 1);
+    if (attempt > 0) {
+        name += '-';
+        name += std::to_string(attempt + 1);
+    }
     return name + kRecordSuffix;
 }
 
@@ -863,7 +867,10 @@ std::string UpdateRecord::FormatSummary(const Facts& facts, const Counts& counts
     std::string sums = facts.toolSum ? "tool " + Hex4(*facts.toolSum) : "not exchanged";
     if (!facts.deviceSums.empty()) {
         sums += ", device";
-        for (unsigned sum : facts.deviceSums) sums += " " + Hex4(sum);
+        for (unsigned sum : facts.deviceSums) {
+            sums += ' ';
+            sums += Hex4(sum);
+        }
     }
     AddField(out, "checksum", sums);
     char duration[32];
