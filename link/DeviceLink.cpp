@@ -250,7 +250,11 @@ void DeviceLink::RecordOutcome() {
     // record, which tells it from the exchanges it saw.
     const Verification verified = Verified.load();
     if (verified == Verification::Confirmed) {
-        Record.SetVerification(UpdateRecord::Verification::Confirmed);
+        // A sum confirmed on the way (over the blocks a resume starts after) is not the
+        // verification of an image the job did not finish.
+        Record.SetVerification(outcome == JobOutcome::Updated
+                                   ? UpdateRecord::Verification::Confirmed
+                                   : UpdateRecord::Verification::NotChecked);
     } else if (verified == Verification::Failed) {
         Record.SetVerification(UpdateRecord::Verification::Failed);
     }

@@ -609,6 +609,23 @@ TEST_F(CliTest, EraseWritesTheWholeImageWhereAResumeCouldBe) {
     EXPECT_EQ(summary.commandCounts.at(":efh"), 1);
     EXPECT_EQ(summary.commandCounts.at("SD"), 42);
     EXPECT_TRUE(summary.imageMatches);
+    devices.clear();
+
+    // Without --erase the run resumes on the head's confirmed sum; when it then fails, that sum
+    // does not make the unfinished image verified, in the record as in the result.
+    options.faults.refuseBlock = 30;
+    StartDevice(1, options);
+    const CliRun failed =
+        RunCli({"update", "dsp", "--port", "COM1", "--image", image, "--json"}, folder.Path());
+    EXPECT_EQ(failed.exitStatus, 5) << failed.out;
+    const auto results = Events(ParseJsonLines(failed.out), "result");
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_FALSE(results[0]["verified"].boolean);
+    std::ifstream record(results[0]["record"].text);
+    std::string line;
+    std::string last;
+    while (std::getline(record, line)) last = line;
+    EXPECT_EQ(last, "outcome         write-failed, verification not checked");
 }
 
 // What an update record says, line by line.
