@@ -151,7 +151,13 @@ ParseResult ParseCommandLine(const std::vector<std::string>& arguments) {
         options.command = Command::Check;
     } else if (command == "update" || command == "status") {
         const bool update = command == "update";
-        if (words.size() != 2) return Fail(command + " needs a target: dsp or mcu");
+        if (words.size() < 2) return Fail(command + " needs a target: dsp or mcu");
+        if (words.size() > 2) {
+            return Fail(command +
+                        " takes one target, dsp or mcu, and no file after it: give the "
+                        "image with --image (-i) " +
+                        words[2]);
+        }
         if (words[1] == "dsp") {
             options.jobMode = kJobDspUpdate;
         } else if (words[1] == "mcu") {

@@ -929,6 +929,7 @@ TEST(CliCommandLine, ParsesOrRefuses) {
              {"ports", "--erase"},
              {"status", "mcu", "--port", "COM1", "--port", "COM2"},
              {"update", "dsp", "--image", "a", "--image", "b"},
+             {"update", "dsp", "a.hex"},
              {"check", "a", "--trace"},
              {"frobnicate"}}) {
         EXPECT_FALSE(ParseCommandLine(wrong).ok);
