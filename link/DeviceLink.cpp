@@ -107,12 +107,6 @@ unsigned DeviceLink::UpdateWorker(DeviceLink* link) {
         // The pause lets the device act on the last command; a device that has gone needs none.
         link->Channel.Pause(kSettleMs);
         link->ClosePort();
-        // With the port closed, the window may ask the operator where the images are.
-        if (link->Outcome.load() == JobOutcome::ImageMissing && !link->Stop.Requested()) {
-            link->TheConsole.ImageNotFound(
-                link->JobMode.load() == kJobMcuUpdate ? "mcu.hex" : "dsp.hex",
-                link->ImageFoldersSearched);
-        }
     }
     if (link->Stop.Requested()) {
         // The window closed while the port was being opened: nothing else will close it.
@@ -125,6 +119,13 @@ unsigned DeviceLink::UpdateWorker(DeviceLink* link) {
     link->Connecting.End();
     link->RecordOutcome();
     link->Record.Finish();  // before the job counts as ended, so its path can be read then
+    // With the port closed and the record done, the window may ask the operator where the
+    // images are; the job ends once the operator has answered.
+    if (link->Outcome.load() == JobOutcome::ImageMissing && !link->Stop.Requested()) {
+        link->TheConsole.ImageNotFound(
+            link->JobMode.load() == kJobMcuUpdate ? "mcu.hex" : "dsp.hex",
+            link->ImageFoldersSearched);
+    }
     link->m_running.store(false);
     link->m_jobEnded.Set();
     return 0;
