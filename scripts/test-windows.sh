@@ -23,7 +23,7 @@ test_port=COM5
 test_peer=COM6
 cli_com=7   # the COM number of the simulator in the end-to-end updates
 
-scripts/install-deps.sh cmake g++ googletest nlohmann-json3-dev g++-mingw-w64-x86-64-posix wine wine64 ser2net
+scripts/install-deps.sh cmake g++ googletest nlohmann-json3-dev libcli11-dev g++-mingw-w64-x86-64-posix wine wine64 ser2net
 
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake"
 cmake --build "$build" -j2
