@@ -149,6 +149,7 @@ class QtDriver : public WindowDriver {
 // the program.
 class QtKind : public WindowKind {
   public:
+    const char* Name() const override { return "Qt"; }
     std::unique_ptr<WindowDriver> Open(const std::string& programFolder) override {
         return std::make_unique<QtDriver>(programFolder);
     }

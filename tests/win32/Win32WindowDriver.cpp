@@ -90,6 +90,7 @@ class Win32Driver : public WindowDriver {
 // The settings outlive a window, as the registry does between runs of the program.
 class Win32Kind : public WindowKind {
   public:
+    const char* Name() const override { return "Win32"; }
     std::unique_ptr<WindowDriver> Open(const std::string& programFolder) override {
         return std::make_unique<Win32Driver>(m_settings, programFolder);
     }

@@ -270,26 +270,19 @@ void FullUpdate(WindowDriver& w, sim::SimInverter& device, const std::string& im
 
 }  // namespace
 
-TEST_P(WindowContract, UpdatesTheDspThroughTheWindow) {
-    sim::Options options;
-    options.eraseTimeMs = 0;
-    options.expectImage = kImageDir + "/dsp.hex";
-    auto device = StartSim(options);
-    ASSERT_TRUE(device);
-    platform::ScopedClockScale scale(kClockScale);
-    auto w = Open();
-    FullUpdate(*w, *device, "dsp.hex", IDC_UPDATE_DSP);
-}
-
-TEST_P(WindowContract, UpdatesTheMcuThroughTheWindow) {
-    sim::Options options;
-    options.eraseTimeMs = 0;
-    options.expectImage = kImageDir + "/mcu.hex";
-    auto device = StartSim(options);
-    ASSERT_TRUE(device);
-    platform::ScopedClockScale scale(kClockScale);
-    auto w = Open();
-    FullUpdate(*w, *device, "mcu.hex", IDC_UPDATE_MCU);
+TEST_P(WindowContract, UpdatesTheDspAndTheMcuThroughTheWindow) {
+    for (const auto& [image, button] : {std::pair<std::string, int>{"dsp.hex", IDC_UPDATE_DSP},
+                                        std::pair<std::string, int>{"mcu.hex", IDC_UPDATE_MCU}}) {
+        SCOPED_TRACE(image);
+        sim::Options options;
+        options.eraseTimeMs = 0;
+        options.expectImage = kImageDir + "/" + image;
+        auto device = StartSim(options);
+        ASSERT_TRUE(device);
+        platform::ScopedClockScale scale(kClockScale);
+        auto w = Open();
+        FullUpdate(*w, *device, image, button);
+    }
 }
 
 TEST_P(WindowContract, RefusesADspImageWithoutItsVerificationRecord) {
@@ -372,21 +365,12 @@ void ExitDuring(Phase phase,
 
 }  // namespace
 
-TEST_P(WindowContract, ExitDuringTheEraseEndsTheJobAndTheDialog) {
-    ExitDuring(
-        Phase::Erase, [this](sim::Options o) { return StartSim(o); }, [this] { return Open(); });
-}
-
-TEST_P(WindowContract, ExitDuringProgrammingEndsTheJobAndTheDialog) {
-    ExitDuring(
-        Phase::Programming, [this](sim::Options o) { return StartSim(o); },
-        [this] { return Open(); });
-}
-
-TEST_P(WindowContract, ExitDuringVerificationEndsTheJobAndTheDialog) {
-    ExitDuring(
-        Phase::Verification, [this](sim::Options o) { return StartSim(o); },
-        [this] { return Open(); });
+TEST_P(WindowContract, ExitDuringAJobEndsTheJobAndTheDialog) {
+    for (Phase phase : {Phase::Erase, Phase::Programming, Phase::Verification}) {
+        SCOPED_TRACE(static_cast<int>(phase));
+        ExitDuring(
+            phase, [this](sim::Options o) { return StartSim(o); }, [this] { return Open(); });
+    }
 }
 
 TEST_P(WindowContract, WorkerCallsRunOnTheWindowThreadAndEndOnClose) {

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -87,9 +88,13 @@ class WindowDriver {
 class WindowKind {
   public:
     virtual ~WindowKind() = default;
+    [[nodiscard]] virtual const char* Name() const = 0;
     virtual std::unique_ptr<WindowDriver> Open(const std::string& programFolder) = 0;
     virtual void ForgetSettings() = 0;
 };
+
+// The suite's cases are named after the window ("Qt", "Win32").
+inline void PrintTo(WindowKind* kind, std::ostream* out) { *out << kind->Name(); }
 
 // Each case has a port folder of its own (PELLORIN_COM_DIR); the simulated inverter is COM1.
 class WindowContract : public ::testing::TestWithParam<WindowKind*> {
