@@ -1,4 +1,5 @@
-// The job runner: one worker per job, from the port opening to "Com was closed".
+// DeviceLink: the job runner (one worker per job, from the port opening to "Com was closed"),
+// the image lookup and the job's record. Opening the port is in DeviceLinkOpenPort.cpp.
 #include "link/DeviceLink.h"
 
 #include <sys/stat.h>
@@ -18,15 +19,15 @@
 namespace pellorin {
 namespace {
 
-constexpr DWORD kSettleMs = 1000;  // pause between the end of a job and closing the port
-constexpr std::size_t kMaxPath = 260;
+constexpr DWORD kSettleMs = 1000;      // pause between the end of a job and closing the port
+constexpr std::size_t kMaxPath = 260;  // the path buffer, with its terminating zero
 // What ends a folder in a path: Windows takes both slashes, Linux only its own; the system's own
 // first.
 #ifdef _WIN32
 constexpr const char* kPathSeparators = "\\/";
 #else
 constexpr const char* kPathSeparators = "/";
-#endif                                   // the path buffer, with its terminating zero
+#endif
 constexpr unsigned kOpeningRate = 2400;  // the rate OpenPort opens the port at
 
 }  // namespace

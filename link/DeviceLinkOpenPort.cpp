@@ -1,4 +1,5 @@
-// Opening the port at the contact speed and moving the link to the working speed.
+// DeviceLink::OpenPort: opening the port at the contact speed and moving the link to the working
+// speed.
 #include <iterator>
 
 #include "SerialLib/Serial/PortCatalog.h"
