@@ -82,9 +82,6 @@ constexpr ControlTemplate kTemplate[] = {
     {IDC_BAUD_COMBO, Kind::Combo, "", 61, 41, 69, 61, kNone},
 };
 
-// The template's initial data for the speed field, already in sorted order (blanks sort first).
-const char* const kBaudItems[] = {" 4800", " 9600", "19200", "38400"};
-
 QString Text(const char* text) { return QString::fromUtf8(text); }
 
 // The port field: opening its list lists the ports again first, so a port that another program
@@ -238,7 +235,7 @@ void CPellorinDlg::CreateControls() {
                     findChild<QPushButton*>(QString::number(IDC_READ_VERSION))};
 
     // The template's initial data for the speed field.
-    for (const char* item : kBaudItems) m_baudCombo->addItem(Text(item));
+    for (const LinkSpeed& speed : kLinkSpeeds) m_baudCombo->addItem(Text(speed.boxEntry));
     // Typing into a combo's edit field leaves it without a selected item; choosing an item
     // selects again.
     connect(m_baudCombo->lineEdit(), &QLineEdit::textEdited, this, [this] { m_baudTyped = true; });

@@ -13,6 +13,7 @@
 #include "SerialLib/Serial/PortNames.h"
 #include "SerialLib/Serial/RemotePortName.h"
 #include "link/LineEstimate.h"
+#include "link/LinkSpeeds.h"
 #include "platform/Clock.h"
 #include "platform/ExecutablePath.h"
 
@@ -28,7 +29,6 @@ constexpr const char* kPathSeparators = "\\/";
 #else
 constexpr const char* kPathSeparators = "/";
 #endif
-constexpr unsigned kOpeningRate = 2400;  // the rate OpenPort opens the port at
 
 }  // namespace
 
@@ -202,7 +202,7 @@ std::string DeviceLink::ImageFolder() const {
 
 void DeviceLink::BeginRecord() {
     Record.Begin(JobMode.load(), PortName);
-    Record.SetLineSpeed(kOpeningRate);
+    Record.SetLineSpeed(kContactBaud);
     // The device behind the port's name: the name's path, and where a link leads.
     const std::string path = ResolvePortName(PortName.c_str());
     if (path.empty()) return;
