@@ -4,7 +4,7 @@
 #include <climits>
 #include <cstdlib>
 
-#include "flash/RecordSum.h"
+#include "flash/IntelHexRecord.h"
 
 namespace pellorin {
 namespace {

@@ -170,7 +170,7 @@ FlashEngine::ProgramResult FlashEngine::ProgramBlocks(const DeviceProfile& devic
         line += '\r';
         ++block;
         bool verifyHere = false;
-        if (device.verifyAtSentinel && IsSentinelRecord(line)) {
+        if (device.verifyAtSentinel && IsVerificationRecord(line)) {
             verifyHere = true;  // the sentinel record itself is not part of the sum
         } else if (IsDataRecord(line)) {
             sum = (sum + RecordWordSum(line)) & 0xFFFFu;

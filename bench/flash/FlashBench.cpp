@@ -33,7 +33,7 @@
 #include "bench/flash/LineUse.h"
 #include "cli/HeadlessConsole.h"
 #include "flash/FlashEngine.h"
-#include "flash/RecordSum.h"
+#include "flash/IntelHexRecord.h"
 #include "platform/Clock.h"
 #include "sim/HexGen.h"
 #include "sim/SimInverter.h"

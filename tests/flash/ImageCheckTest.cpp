@@ -5,7 +5,7 @@
 #include <sys/stat.h>
 
 #include "flash/ImageCheck.h"
-#include "flash/RecordSum.h"
+#include "flash/IntelHexRecord.h"
 #include "sim/HexGen.h"
 #include "tests/support/SimulatedLine.h"
 

@@ -2,7 +2,7 @@
 // read past.
 #include <gtest/gtest.h>
 
-#include "flash/RecordSum.h"
+#include "flash/IntelHexRecord.h"
 
 using namespace pellorin;
 
