@@ -5,7 +5,7 @@
 #include <cctype>
 
 #include "SerialLib/Serial/RemotePortName.h"
-#include "link/JobMode.h"
+#include "console/JobMode.h"
 
 namespace pellorin::cli {
 namespace {

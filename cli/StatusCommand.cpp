@@ -11,8 +11,8 @@
 #include "cli/ImageRules.h"
 #include "cli/Output.h"
 #include "cli/TerminalConsole.h"
+#include "console/JobMode.h"
 #include "flash/FlashEngine.h"
-#include "link/JobMode.h"
 
 namespace pellorin::cli {
 namespace {

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "console/JobMode.h"
 #include "console/Sha256.h"
 #include "console/ToolVersion.h"
 #include "console/WallTime.h"
@@ -60,13 +61,13 @@ std::string HostName() {
 
 const char* JobName(int jobMode) {
     switch (jobMode) {
-        case 1:
+        case kJobMcuUpdate:
             return "MCU update";
-        case 2:
+        case kJobDspUpdate:
             return "DSP update";
-        case 6:
+        case kJobReadVersion:
             return "Read Version";
-        case 7:
+        case kJobResetEeprom:
             return "Rest EEPROM";
         default:
             return "none";

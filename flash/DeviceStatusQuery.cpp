@@ -4,8 +4,8 @@
 // written.
 #include <algorithm>
 
+#include "console/JobMode.h"
 #include "flash/ProcedureRules.h"
-#include "link/JobMode.h"
 
 namespace pellorin {
 

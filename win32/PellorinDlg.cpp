@@ -4,8 +4,8 @@
 
 #include <algorithm>
 
+#include "console/JobMode.h"
 #include "console/WallTime.h"
-#include "link/JobMode.h"
 
 namespace pellorin::win32 {
 namespace {

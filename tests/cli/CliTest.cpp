@@ -19,8 +19,8 @@
 
 #include "cli/CommandLine.h"
 #include "cli/HeadlessConsole.h"
+#include "console/JobMode.h"
 #include "flash/FlashEngine.h"
-#include "link/JobMode.h"
 #include "platform/Clock.h"
 #include "sim/HexGen.h"
 #include "sim/SimInverter.h"
