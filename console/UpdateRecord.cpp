@@ -11,11 +11,9 @@
 #include <system_error>
 
 #include "console/JobMode.h"
-#include "console/Sha256.h"
 #include "console/ToolVersion.h"
 #include "console/WallTime.h"
 #include "platform/Clock.h"
-#include "platform/RegularFile.h"
 #include "platform/Trace.h"
 
 namespace pellorin {
@@ -31,7 +29,6 @@ constexpr std::size_t kBufferBytes = kFlushBytes + kFlushBytes / 4;
 // A writer that cannot keep up (a stalled disk) must not make the job's memory grow without end.
 constexpr std::size_t kMaxPendingBytes = 32 * 1024 * 1024;
 constexpr const char* kRecordSuffix = ".txt";
-constexpr std::size_t kImageReadChunk = 64 * 1024;
 
 // The header of one event in the pending bytes; `length` bytes of the event follow it.
 struct EventHead {
@@ -270,55 +267,6 @@ std::string EscapeText(const std::string& text) {
     return out;
 }
 
-ImageFileFacts ReadImageFileFacts(const std::string& path,
-                                  const std::function<bool()>& stopRequested) {
-    ImageFileFacts facts;
-    std::FILE* file = platform::OpenRegularFile(path);
-    if (file == nullptr) return facts;
-    Sha256 digest;
-    std::vector<char> buffer(kImageReadChunk);
-    std::size_t column = 0;  // characters of the current line so far
-    char type[2] = {};
-    bool colon = false;
-    const auto endLine = [&] {
-        ++facts.lines;
-        if (colon && type[0] == '0' && type[1] == '0') ++facts.dataRecords;
-        column = 0;
-        colon = false;
-        type[0] = type[1] = 0;
-    };
-    for (;;) {
-        if (stopRequested && stopRequested()) {
-            std::fclose(file);
-            ImageFileFacts stopped;
-            stopped.stopped = true;
-            return stopped;
-        }
-        const std::size_t got = std::fread(buffer.data(), 1, buffer.size(), file);
-        if (got == 0) break;
-        digest.Update(buffer.data(), got);
-        facts.size += got;
-        for (std::size_t i = 0; i < got; ++i) {
-            const char c = buffer[i];
-            if (c == '\n') {
-                endLine();
-                continue;
-            }
-            if (column == 0) colon = c == ':';
-            if (column == 7) type[0] = c;
-            if (column == 8) type[1] = c;
-            ++column;
-        }
-    }
-    const bool readError = std::ferror(file) != 0;
-    std::fclose(file);
-    if (readError) return ImageFileFacts{};
-    if (column > 0) endLine();  // a last line without a line end still counts
-    facts.sha256 = digest.HexDigest();
-    facts.readable = true;
-    return facts;
-}
-
 UpdateRecord::UpdateRecord() : m_folder(DefaultRecordsFolder()) {}
 
 UpdateRecord::~UpdateRecord() {
@@ -343,6 +291,11 @@ std::string UpdateRecord::LastPath() const {
 void UpdateRecord::SetStopCheck(std::function<bool()> stopRequested) {
     std::lock_guard lock(m_mutex);
     m_stopRequested = std::move(stopRequested);
+}
+
+void UpdateRecord::SetImageReader(ImageFactsReader reader) {
+    std::lock_guard lock(m_mutex);
+    m_imageReader = std::move(reader);
 }
 
 std::int64_t UpdateRecord::NowNs() const {
@@ -435,7 +388,7 @@ void UpdateRecord::SetImage(const std::string& path) {
         m_facts.imageResolved.reset();
         if (!error && !resolved.empty() && resolved != path) m_facts.imageResolved = resolved;
         m_facts.image.reset();
-        if (!m_active.load()) return;
+        if (!m_active.load() || !m_imageReader) return;
         m_imageToRead = path;
     }
     m_wake.notify_all();
@@ -605,8 +558,9 @@ void UpdateRecord::WriterLoop() {
             const std::string path = std::move(m_imageToRead);
             m_imageToRead.clear();
             const std::function<bool()> stopRequested = m_stopRequested;
+            const ImageFactsReader reader = m_imageReader;
             lock.unlock();
-            ImageFileFacts facts = ReadImageFileFacts(path, stopRequested);
+            ImageFileFacts facts = reader(path, stopRequested);
             lock.lock();
             if (m_facts.imagePath == path) m_facts.image = std::move(facts);
             continue;
@@ -801,7 +755,9 @@ std::string UpdateRecord::FormatSummary(const Facts& facts, const Counts& counts
             AddField(out, "image lines",
                      std::to_string(facts.image->lines) + ", " +
                          std::to_string(facts.image->dataRecords) + " data records");
-        } else if (facts.image && facts.image->stopped) {
+        } else if (!facts.image) {
+            AddField(out, "image size", "not read");
+        } else if (facts.image->stopped) {
             AddField(out, "image size", "not read: the job was stopped");
         } else {
             AddField(out, "image size", "the file could not be read");

@@ -51,12 +51,12 @@ struct ImageFileFacts {
     std::uint64_t size = 0;
     std::string sha256;
     std::uint64_t lines = 0;        // as the image reader counts them
-    std::uint64_t dataRecords = 0;  // lines of record type 00
+    std::uint64_t dataRecords = 0;  // lines that are records of type 00
     bool stopped = false;           // the reading ended on a stop request
 };
-// Reads only a regular file; `stopRequested` is asked every 64 KiB.
-[[nodiscard]] ImageFileFacts ReadImageFileFacts(const std::string& path,
-                                                const std::function<bool()>& stopRequested = {});
+// Reads the facts of the image at `path`; `stopRequested` ends the reading early.
+using ImageFactsReader = std::function<ImageFileFacts(const std::string& path,
+                                                      const std::function<bool()>& stopRequested)>;
 
 class UpdateRecord : public WireObserver {
   public:
@@ -90,6 +90,10 @@ class UpdateRecord : public WireObserver {
     // Asked while the image's digest is read (any thread); true ends that reading, so that a
     // stopped job does not wait for it. Set once, before the first job.
     void SetStopCheck(std::function<bool()> stopRequested);
+    // What reads the image's facts on the writer thread (the flash engine gives its
+    // ReadImageFileFacts); without one the record names the image but does not read it. Set once,
+    // before the first job.
+    void SetImageReader(ImageFactsReader reader);
 
     // Facts of the running job, each optional (worker). A fact not given shows as "not known".
     void SetLineSpeed(unsigned baud);  // the rate of the traffic that follows
@@ -188,6 +192,7 @@ class UpdateRecord : public WireObserver {
     bool m_failed = false;
     std::string m_imageToRead;
     std::function<bool()> m_stopRequested;
+    ImageFactsReader m_imageReader;
     Facts m_facts;
     Counts m_counts;
     const FlashCounters* m_counters = nullptr;

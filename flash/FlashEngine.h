@@ -15,6 +15,7 @@
 #include "console/FlashCounters.h"
 #include "flash/CheckedImageReader.h"
 #include "flash/ImageCheck.h"
+#include "flash/ImageFileFacts.h"
 #include "link/DeviceLink.h"
 #include "link/JobControl.h"
 
@@ -162,6 +163,7 @@ class UpdateEngine : public JobControl {
         : Link(console, window), Flash(Link, counters) {
         Link.SetProcedures(&Flash);
         Link.Record.SetBlockCounters(&counters);
+        Link.Record.SetImageReader(ReadImageFileFacts);
     }
     ~UpdateEngine() override { Link.Shutdown(); }  // before Flash goes: the worker may be inside it
     UpdateEngine(const UpdateEngine&) = delete;
