@@ -16,6 +16,9 @@
 // formatting. A record that cannot be written (read-only home, disk full, a records folder that
 // is a link or someone else's) costs one trace line and nothing else: the job goes on as if
 // records were off.
+//
+// UpdateRecord.cpp gathers the facts and events, UpdateRecordWriter.cpp is the writer thread and
+// the file, UpdateRecordFormat.cpp how the record reads.
 #pragma once
 
 #include <atomic>
@@ -35,15 +38,6 @@
 #include "console/WireObserver.h"
 
 namespace pellorin {
-
-// Bytes as a record shows them: printable ASCII as it is, a backslash doubled, CR, LF and TAB as
-// \r, \n and \t, every other byte as \xHH.
-[[nodiscard]] std::string EscapeWireBytes(const char* bytes, std::size_t count);
-// A text (a log line, a message, a path) as a record shows it: as it is, but a control character
-// as \r, \n, \t or \xHH, a byte that is not UTF-8 as \xHH, and a character that turns lines
-// or their direction (U+0080-U+009F, U+2028, U+2029, the bidirectional controls) as \uHHHH.
-// Backslashes stay as they are, so that Windows paths read as they are written.
-[[nodiscard]] std::string EscapeText(const std::string& text);
 
 // What the record says about an image file, read in one pass.
 struct ImageFileFacts {
@@ -130,6 +124,19 @@ class UpdateRecord : public WireObserver {
 
   private:
     enum class Kind : std::uint8_t { Command, SendFailed, Received, Flood, Log, Box, Note };
+    // The header of one event in the pending bytes; `length` bytes of the event follow it.
+    struct EventHead {
+        std::int64_t ns;
+        std::uint64_t a;
+        std::uint64_t b;
+        std::uint32_t length;
+        std::uint32_t baud;
+        std::uint8_t kind;
+    };
+    // The writer appends what has gathered once this much has (and a few times a second); the
+    // pending bytes are reserved a little larger, so that the hooks seldom reallocate.
+    static constexpr std::size_t kFlushBytes = 1024 * 1024;
+    static constexpr std::size_t kBufferBytes = kFlushBytes + kFlushBytes / 4;
     struct Facts {
         std::optional<std::string> speedAsked;
         std::optional<unsigned> speedInForce;
