@@ -27,7 +27,7 @@
 #include "app/FileDialogs.h"
 #include "app/MessageBoxes.h"
 #include "app/UserSettings.h"
-#include "flash/FlashEngine.h"
+#include "flash/UpdateEngine.h"
 #include "platform/Clock.h"
 
 namespace pellorin {

@@ -12,7 +12,7 @@
 #include "cli/Output.h"
 #include "cli/TerminalConsole.h"
 #include "console/JobMode.h"
-#include "flash/FlashEngine.h"
+#include "flash/UpdateEngine.h"
 
 namespace pellorin::cli {
 namespace {

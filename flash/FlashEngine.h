@@ -1,11 +1,11 @@
 // The flash update engine: block counting, the stage steps shared by both procedures, and the DSP
 // and MCU update procedures. Runs on the job's worker thread; reports through the Console contract
-// and publishes its numbers in FlashCounters.
+// and publishes its numbers in FlashCounters. UpdateEngine (UpdateEngine.h) plugs it into the
+// device link.
 //
-// UpdateEngine is the whole engine a front end owns: the device link (port, reply channel, job
-// runner) with the flash procedures plugged into it. The front end constructs it with itself as
-// console and window object, and calls Link's StartJob, OnSerialMessage, ClosePort and Shutdown
-// on its own thread.
+// Its members: the procedures in FlashEngine.cpp, the stage steps in FlashEngineStages.cpp, the
+// image's counting and reading in FlashEngineImage.cpp, the check of a resume point in
+// FlashEngineResume.cpp and the status job in FlashEngineStatus.cpp.
 #pragma once
 
 #include <cstdint>
@@ -15,9 +15,7 @@
 #include "console/FlashCounters.h"
 #include "flash/CheckedImageReader.h"
 #include "flash/ImageCheck.h"
-#include "flash/ImageFileFacts.h"
 #include "link/DeviceLink.h"
-#include "link/JobControl.h"
 
 namespace pellorin {
 
@@ -155,32 +153,6 @@ class FlashEngine : public UpdateProcedures {
     // The device's sum confirmed that it holds the whole image (its resume block is at or past
     // the image's end): no block is sent, and only a confirmed sum may end the run in success.
     bool m_resumePastEnd = false;
-};
-
-class UpdateEngine : public JobControl {
-  public:
-    UpdateEngine(Console& console, platform::WindowObject& window, FlashCounters& counters)
-        : Link(console, window), Flash(Link, counters) {
-        Link.SetProcedures(&Flash);
-        Link.Record.SetBlockCounters(&counters);
-        Link.Record.SetImageReader(ReadImageFileFacts);
-    }
-    ~UpdateEngine() override { Link.Shutdown(); }  // before Flash goes: the worker may be inside it
-    UpdateEngine(const UpdateEngine&) = delete;
-    UpdateEngine& operator=(const UpdateEngine&) = delete;
-
-    // JobControl, for the windows' job buttons.
-    bool StartJob(int jobMode, bool negotiateBaud, const std::string& portName,
-                  const std::string& portIdentity) override {
-        return Link.StartJob(jobMode, negotiateBaud, portName, portIdentity);
-    }
-    [[nodiscard]] bool JobRunning() const override { return Link.JobRunning(); }
-    bool WaitForJob(unsigned timeoutMs) override { return Link.WaitForJob(timeoutMs); }
-    void ClosePort() override { Link.ClosePort(); }
-    void CountImageBlocks() override { Flash.CountImageBlocks(); }
-
-    DeviceLink Link;
-    FlashEngine Flash;
 };
 
 }  // namespace pellorin

@@ -4,7 +4,7 @@
 #include <thread>
 
 #include "cli/HeadlessConsole.h"
-#include "flash/FlashEngine.h"
+#include "flash/UpdateEngine.h"
 #include "platform/Clock.h"
 #include "sim/PseudoTerminal.h"
 

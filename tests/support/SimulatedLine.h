@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "cli/HeadlessConsole.h"
-#include "flash/FlashEngine.h"
+#include "flash/UpdateEngine.h"
 #include "platform/Clock.h"
 #include "sim/SimInverter.h"
 

@@ -1,10 +1,14 @@
-// The DSP and MCU update procedures: entry and erase, block-by-block programming with an
-// acknowledgement for each block, verification and leave. Strictly stop-and-wait: one block is
-// outstanding at a time and the next goes out as soon as the previous one is acknowledged.
+// FlashEngine: the DSP and MCU update procedures: entry (the device's state reply) and erase,
+// block-by-block programming with an acknowledgement for each block, verification and leave.
+// Strictly stop-and-wait: one block is outstanding at a time and the next goes out as soon as the
+// previous one is acknowledged.
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 #include "flash/ProcedureRules.h"
+#include "flash/StateReply.h"
+#include "platform/Trace.h"
 
 namespace pellorin {
 namespace {
@@ -15,6 +19,15 @@ using namespace procedure;
 constexpr const char* kSumNotChecked =
     "Verify flash data not checked: the device did not send its sum";
 
+constexpr int kQueryTries = 2;
+constexpr DWORD kQueryPauseMs = 2000;
+
+// The text after the first line of a reply that holds two lines, "" when it holds one.
+std::string SecondLine(const std::string& reply) {
+    const std::size_t end = reply.find('\r');
+    return end == std::string::npos ? std::string() : reply.substr(end + 1);
+}
+
 }  // namespace
 
 FlashEngine::EntryPhase FlashEngine::FirstEntry(const DeviceProfile& device) const {
@@ -22,6 +35,47 @@ FlashEngine::EntryPhase FlashEngine::FirstEntry(const DeviceProfile& device) con
     std::snprintf(entry.command, sizeof entry.command, "%s",
                   device.firstEntry(m_link.DeviceIndex + 1).c_str());
     return entry;
+}
+
+int FlashEngine::QueryDspState(const char* command, std::int64_t* resumeBlock) {
+    for (int attempt = 0; attempt < kQueryTries && !m_link.Stop.Requested(); ++attempt) {
+        char buffer[kReplyBufferSize] = {};
+        int length = m_channel.Transact(command, buffer);
+        std::string reply(buffer, static_cast<std::size_t>(length));
+        if (length > 0 && reply.starts_with("YSJ")) {
+            // The device may announce itself with a "YSJ" line before its state line. When both
+            // came in one batch the state line is already here; otherwise it is still coming.
+            reply = SecondLine(reply);
+            if (reply.empty()) {
+                std::memset(buffer, 0, sizeof buffer);
+                length = m_channel.WaitReply(buffer, static_cast<DWORD>(m_channel.ReplyTimeout));
+                reply.assign(buffer, static_cast<std::size_t>(length));
+            }
+        }
+        if (const auto parsed = ParseDspStateReply(reply)) {
+            *resumeBlock = parsed->resumeBlock;
+            return parsed->state;
+        }
+        Pause(kQueryPauseMs);
+    }
+    *resumeBlock = 0;
+    return 0;
+}
+
+int FlashEngine::QueryMcuState(const char* command, std::int64_t* resumeBlock) {
+    for (int attempt = 0; attempt < kQueryTries && !m_link.Stop.Requested(); ++attempt) {
+        char buffer[kReplyBufferSize] = {};
+        const int length = m_channel.Transact(command, buffer);
+        const std::string reply(buffer, static_cast<std::size_t>(length));
+        if (const auto parsed = ParseMcuStateReply(reply)) {
+            platform::Trace(reply.c_str());
+            *resumeBlock = parsed->resumeBlock;
+            return parsed->state;
+        }
+        Pause(kQueryPauseMs);
+    }
+    *resumeBlock = 0;
+    return 0;
 }
 
 void FlashEngine::QueryStatePass(const DeviceProfile& device, EntryPhase& entry,
@@ -125,28 +179,6 @@ void FlashEngine::FailVerification() {
     Fail("Verify flash data fail!", JobOutcome::VerifyFail);
     m_channel.ReplyTimeout = kLeaveAfterFailTimeoutMs;
     SendUpToThreeTimes("SV\r", "ST6");
-}
-
-FlashEngine::ReadResult FlashEngine::ReadImageLine(std::string& line) {
-    // Skipped lines send nothing: without this a stop would wait for the rest of the file.
-    if (m_link.Stop.Requested()) {
-        m_image.Close();
-        return ReadResult::Failed;
-    }
-    const CheckedImageReader::Result read = m_image.Next(line);
-    if (read == CheckedImageReader::Result::End) return ReadResult::End;
-    if (read == CheckedImageReader::Result::Stopped) {
-        m_image.Close();
-        return ReadResult::Failed;
-    }
-    if (read == CheckedImageReader::Result::Changed) {
-        Log(ImageName() + " changed after it was checked (lines " +
-            std::to_string(m_image.ChangedFrom()) + " to " + std::to_string(m_image.ChangedTo()) +
-            "): no changed line is sent");
-        Fail("Write fail!", JobOutcome::WriteFail);
-        return ReadResult::Failed;
-    }
-    return ReadResult::Line;
 }
 
 FlashEngine::ProgramResult FlashEngine::ProgramBlocks(const DeviceProfile& device,

@@ -1,6 +1,6 @@
-// The status job: the bootloader is entered as an update enters it, reports its state and the
-// block it would resume after, is asked (with an image named) whether it holds that image by its
-// sum, and is told to leave again unless it is part-way through an update. Nothing is erased or
+// FlashEngine's status job: the bootloader is entered as an update enters it, reports its state and
+// the block it would resume after, is asked (with an image named) whether it holds that image by
+// its sum, and is told to leave again unless it is part-way through an update. Nothing is erased or
 // written.
 #include <algorithm>
 

@@ -1,5 +1,5 @@
-// The stage steps shared by both procedures: checksum exchange, erase and programming timing,
-// the end of a run.
+// FlashEngine's stage steps, shared by both procedures: the checksum exchange, erase and
+// programming timing, the end of a run.
 #include <cstring>
 
 #include "flash/FlashEngine.h"
