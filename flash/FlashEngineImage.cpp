@@ -1,11 +1,10 @@
 // FlashEngine and the image: counting and checking its blocks before a run, and reading it again
 // (only lines that are the lines checked) for the sums and the blocks.
-#include "flash/ProcedureRules.h"
+#include "flash/FlashEngine.h"
+#include "flash/IntelHexRecord.h"
 
 namespace pellorin {
 namespace {
-
-using namespace procedure;
 
 std::string FileName(const std::string& path) {
     const std::size_t slash = path.find_last_of('/');
@@ -77,7 +76,12 @@ FlashEngine::ReadResult FlashEngine::ReadImageLine(std::string& line) {
     return ReadResult::Line;
 }
 
-bool FlashEngine::SumOfFirstLines(const DeviceProfile& device, std::uint32_t lines, unsigned* sum) {
+unsigned FlashEngine::SumOfLine(const Bootloader& device, const std::string& line) {
+    if (device.verifyAtSentinel && IsVerificationRecord(line)) return 0;
+    return IsDataRecord(line) ? RecordWordSum(line) : 0;
+}
+
+bool FlashEngine::SumOfFirstLines(const Bootloader& device, std::uint32_t lines, unsigned* sum) {
     if (!m_image.Open(m_link.ImagePath, m_facts)) {
         Fail("Open image file fail!", JobOutcome::ImageUnreadable);
         return false;

@@ -3,13 +3,11 @@
 // head is erased and gets the whole image in the same job.
 #include <algorithm>
 
-#include "flash/ProcedureRules.h"
+#include "flash/FlashEngine.h"
 
 namespace pellorin {
 
-using namespace procedure;
-
-FlashEngine::ResumeCheck FlashEngine::CheckResumePoint(const DeviceProfile& device,
+FlashEngine::ResumeCheck FlashEngine::CheckResumePoint(const Bootloader& device,
                                                        std::int64_t resumeBlock) {
     const std::uint32_t total = m_facts.Lines;
     const bool pastEnd = resumeBlock >= static_cast<std::int64_t>(total);

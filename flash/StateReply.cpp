@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "flash/IntelHexRecord.h"
+#include "link/BootloaderProtocol.h"
 
 namespace pellorin {
 namespace {
@@ -28,17 +29,18 @@ int StateAt(const std::string& line) {
 }  // namespace
 
 std::optional<StateReply> ParseDspStateReply(const std::string& line) {
-    if (!line.starts_with("ST")) return std::nullopt;
+    if (!line.starts_with(protocol::kStateReply)) return std::nullopt;
     return StateReply{StateAt(line), DecimalAt(line, 4)};
 }
 
 std::optional<StateReply> ParseMcuStateReply(const std::string& line) {
-    if (!line.starts_with("ST")) return std::nullopt;
+    if (!line.starts_with(protocol::kStateReply)) return std::nullopt;
     return StateReply{StateAt(line), static_cast<std::int64_t>(FourHexDigits(line, 4))};
 }
 
 std::optional<std::uint16_t> ParseSumReply(const std::string& line) {
-    if (line.size() < 7 || !line.starts_with("SUM")) return std::nullopt;
+    if (line.size() < protocol::kSumReplyLength || !line.starts_with(protocol::kSumReply))
+        return std::nullopt;
     return static_cast<std::uint16_t>(FourHexDigits(line, 3) & 0xFFFFu);
 }
 

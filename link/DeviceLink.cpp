@@ -12,6 +12,7 @@
 
 #include "SerialLib/Serial/PortNames.h"
 #include "SerialLib/Serial/RemotePortName.h"
+#include "link/BootloaderProtocol.h"
 #include "link/LineEstimate.h"
 #include "link/LinkSpeeds.h"
 #include "platform/Clock.h"
@@ -20,7 +21,6 @@
 namespace pellorin {
 namespace {
 
-constexpr DWORD kSettleMs = 1000;      // pause between the end of a job and closing the port
 constexpr std::size_t kMaxPath = 260;  // the path buffer, with its terminating zero
 // What ends a folder in a path: Windows takes both slashes, Linux only its own; the system's own
 // first.
@@ -104,7 +104,7 @@ unsigned DeviceLink::UpdateWorker(DeviceLink* link) {
         link->Log("Connecting..........");
         link->RunJob();
         // The pause lets the device act on the last command; a device that has gone needs none.
-        link->Channel.Pause(kSettleMs);
+        link->Channel.Pause(static_cast<DWORD>(protocol::kSettleBeforeClose.count()));
         link->ClosePort();
     }
     if (link->Stop.Requested()) {
@@ -154,7 +154,7 @@ void DeviceLink::RunJob() {
     Record.SetImageNotFound(imageName, ImageFoldersSearched);
     Log(std::string(imageName) + " can not found!");
     char reply[kReplyBufferSize] = {};
-    (void)Channel.Transact("SV\r", reply);
+    (void)Channel.Transact(protocol::kLeave.command, reply);
 }
 
 bool DeviceLink::FindImage(const std::string& fileName) {
