@@ -31,9 +31,9 @@
 #include <vector>
 
 #include "bench/flash/LineUse.h"
-#include "cli/HeadlessConsole.h"
 #include "flash/FlashEngine.h"
 #include "flash/IntelHexRecord.h"
+#include "headless/HeadlessConsole.h"
 #include "platform/Clock.h"
 #include "sim/HexGen.h"
 #include "sim/SimInverter.h"

@@ -1,7 +1,8 @@
-// A console without a toolkit: its own window thread runs a message loop that receives the
+// A console without a window: its own window thread runs a message loop that receives the
 // serial layer's posted messages (and runs OnSerialMessage), carries out the worker's calls and
-// runs the two timers' ticks. It records the log, the bar, the timers, the message boxes and the
-// end sounds, for tests, benchmarks and the demo driver.
+// runs the two timers' ticks. It owns the engine, as a window does, and records the log, the bar,
+// the timers, the message boxes and the end sounds: pellorin-cli's terminal console builds on it,
+// and the tests and benchmarks drive updates through it.
 #pragma once
 
 #include <condition_variable>

@@ -1,5 +1,5 @@
 // The headless console's window thread and its recording of the window's state.
-#include "cli/HeadlessConsole.h"
+#include "headless/HeadlessConsole.h"
 
 #include "flash/UpdateEngine.h"
 #include "platform/Clock.h"
