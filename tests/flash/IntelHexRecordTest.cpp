@@ -52,8 +52,8 @@ TEST(RecordWordSum, NeverReadsPastTheEndOfALineShorterThanItsByteCount) {
 TEST(StateReply, BlockNumbersAreDecimalFromTheDspAndFourHexDigitsFromTheMcu) {
     EXPECT_EQ(ParseDspStateReply("ST3_0120")->resumeBlock, 120);
     EXPECT_EQ(ParseMcuStateReply("ST3_00A5")->resumeBlock, 165);
-    // A bare state from the MCU names a block past any image the MCU can hold, so that no
-    // resume is taken from it.
+    // A bare state from the MCU names a block past the end of any image it can hold (the
+    // procedures then check the whole image by its sum).
     EXPECT_EQ(ParseMcuStateReply("ST3")->state, 3);
     EXPECT_GT(ParseMcuStateReply("ST3")->resumeBlock, 0xFFFF);
     EXPECT_EQ(ParseSumReply("SUM12ab"), 0x12AB);
