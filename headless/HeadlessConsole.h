@@ -19,6 +19,7 @@
 #include "console/FlashCounters.h"
 #include "console/ProgressDisplay.h"
 #include "console/WindowCalls.h"
+#include "link/LinkSpeeds.h"
 #include "platform/Messages.h"
 
 namespace pellorin {
@@ -112,7 +113,7 @@ class HeadlessConsole : public Console,
     int m_progressLower = 0;
     int m_progressUpper = 100;
     bool m_buttonsEnabled = true;
-    int m_baudIndex = 2;  // "19200"
+    int m_baudIndex = kBaudItem19200;
     int m_endSounds = 0;
     unsigned m_phasesSeen = 0;  // bit n: a programming tick saw FlashPhase n
     std::string m_elapsed = "00:00";
