@@ -183,8 +183,26 @@ ParseResult ParseCommandLine(const std::vector<std::string>& arguments) {
     return result;
 }
 
+// What stops a run and how ports are named differ between the systems.
+#ifdef _WIN32
+constexpr const char* kInterruption = "Ctrl+C, Ctrl+Break or closing the console";
+constexpr const char* kPortsSection = R"(Ports:
+  COMn   the system's port COMn, opened as \\.\COMn (so COM10 and above work too); any other
+         name is opened as the device name given, such as \\.\CNCA0
+
+Environment:
+  PELLORIN_DEBUG     1: the serial layer's trace lines on standard error too
+)";
+#else
+constexpr const char* kInterruption = "Ctrl-C, SIGTERM or SIGHUP";
+constexpr const char* kPortsSection = R"(Environment:
+  PELLORIN_COM_DIR   COMn is <dir>/comN (a link to a tty) instead of the numbered serial devices
+  PELLORIN_DEBUG     1: the serial layer's trace lines on standard error too
+)";
+#endif
+
 std::string UsageText() {
-    return R"(Usage:
+    return std::string(R"(Usage:
   pellorin-cli ports [--json]
   pellorin-cli check IMAGE [--json]
   pellorin-cli update dsp|mcu --port COMn|DEVICE|rfc2217://HOST:PORT|tcp://HOST:PORT
@@ -228,7 +246,8 @@ Exit status:
   5    a block was refused or the line failed ("Write fail!")
   6    verification failed ("Verify flash data fail!")
   7    written, but the device did not confirm its sum (it sent none)
-  130  interrupted (Ctrl-C, SIGTERM or SIGHUP): the port is closed, a later run resumes the device
+  130  interrupted ()") +
+           kInterruption + R"(): the port is closed, a later run resumes the device
   With several ports the status is the most severe of theirs, in this order:
   130, 6, 5, 4, 2, 3, 7, 0 (a stopped run; a device that may hold a wrong or partial
   image; a device left as it was; a device written but unconfirmed; all verified).
@@ -236,10 +255,7 @@ Exit status:
   update resumes after); 6 with --image: it holds another image or nothing yet; 7 with
   --image: it sent no sum; 2, 3, 4 and 130 as for update.
 
-Environment:
-  PELLORIN_COM_DIR   COMn is <dir>/comN (a link to a tty) instead of the numbered serial devices
-  PELLORIN_DEBUG     1: the serial layer's trace lines on standard error too
-)";
+)" + kPortsSection;
 }
 
 }  // namespace pellorin::cli

@@ -52,7 +52,16 @@ long ReplyChannel::OnSerialMessage(WPARAM wParam, LPARAM /*lParam*/) {
     const DWORD errors = static_cast<DWORD>((wParam >> 16) & 0xFFFF);
     if (errors & CE_IOE) MarkLinkLost();
     if ((events & EV_RXCHAR) == 0) return 0;  // a break or a line error alone changes nothing
-    if (!TxDoneEvent.IsSet()) RxBuffer.Clear();
+    // Whatever is taken in from here on arrived after the current command's write began (see
+    // SendCommand), so it belongs to that command's reply, however late the system signals the
+    // write's completion. A notification that finds no bytes (they were taken in by an earlier
+    // one) signals nothing: a wait for the first reply must not end without one.
+    std::lock_guard takingIn(m_takeInMutex);
+    TakeIn(true);
+    return 0;
+}
+
+void ReplyChannel::TakeIn(bool keep) {
     for (;;) {
         char chunk[kReadChunk + 1];
         DWORD read = 0;
@@ -62,12 +71,15 @@ long ReplyChannel::OnSerialMessage(WPARAM wParam, LPARAM /*lParam*/) {
             if (status == ERROR_DEVICE_NOT_CONNECTED) MarkLinkLost();
         }
         chunk[read] = 0;
-        if (m_wire != nullptr) m_wire->OnBytesReceived(chunk, read);
-        RxBuffer.Append(chunk, read);
-        RxEvent.Set();
+        if (read != 0) {
+            if (m_wire != nullptr) m_wire->OnBytesReceived(chunk, read);
+            if (keep) {
+                RxBuffer.Append(chunk, read);
+                RxEvent.Set();
+            }
+        }
         if (read != kReadChunk) break;
     }
-    return 0;
 }
 
 bool ReplyChannel::SendCommand(const char* bytes, std::size_t count, DWORD firstReplyWaitMs) {
@@ -79,12 +91,21 @@ bool ReplyChannel::SendCommand(const char* bytes, std::size_t count, DWORD first
         return false;
     }
     TxDoneEvent.Reset();
-    RxEvent.Reset();
     m_txRecord = OverlappedFor(TxDoneEvent);
-    RxBuffer.Clear();
     DWORD written = 0;
-    if (m_wire != nullptr) m_wire->OnCommandSent(bytes, count);
-    const LONG status = m_port.Write(bytes, count, &written, &m_txRecord, INFINITE);
+    LONG status = ERROR_SUCCESS;
+    {
+        // Bytes that arrived before this write begins are stale (the tail of an earlier reply,
+        // noise between commands): those taken in already and those the port still holds are
+        // dropped. The receiving side takes nothing in until the write has begun, so everything
+        // it takes in after this is the reply.
+        std::lock_guard takingIn(m_takeInMutex);
+        RxBuffer.Clear();
+        TakeIn(false);
+        RxEvent.Reset();
+        if (m_wire != nullptr) m_wire->OnCommandSent(bytes, count);
+        status = m_port.Write(bytes, count, &written, &m_txRecord, INFINITE);
+    }
     if (status != ERROR_SUCCESS) {
         if (m_wire != nullptr) m_wire->OnSendFailed();
         // Nothing went out, so no reply can come: the caller does not wait for one.

@@ -2,14 +2,16 @@
 //
 // Threads: OnSerialMessage runs on the window thread (posted by the port's listener); every other
 // operation runs on the worker and blocks it. Bytes travel port -> OnSerialMessage -> RxBuffer ->
-// RxEvent -> WaitReply. TxDoneEvent splits the receiving side into two states: while a command is
-// being sent each notification keeps only its own bytes; once the write has completed, arriving
-// bytes are collected for the reply.
+// RxEvent -> WaitReply. A command's write divides the bytes: those that arrived before it began
+// are stale and dropped (SendCommand also drops what the port still holds then), those taken in
+// after it began are its reply, whenever the system signals the write's completion on TxDoneEvent
+// (a fast device can answer before that). RxEvent is set only when bytes were taken in.
 #pragma once
 
 #include <atomic>
 #include <cstddef>
 #include <functional>
+#include <mutex>
 
 #include "SerialLib/Serial/DeviceSerial.h"
 #include "console/WireObserver.h"
@@ -76,6 +78,10 @@ class ReplyChannel {
     // when the new bytes hold a carriage return, -1 when they do not (a full buffer then keeps
     // only its newest bytes).
     int TakeReplyBytes(char* reply, std::size_t& total);
+    // With m_takeInMutex held: reads what the port holds, in chunks, until it holds no more;
+    // appends it to RxBuffer and signals RxEvent when `keep`, else drops it. The wire observer
+    // sees every byte read.
+    void TakeIn(bool keep);
     // Any thread: records the loss and wakes the worker's waits.
     void MarkLinkLost();
     // Worker: true when the link is lost; reports the loss once.
@@ -86,6 +92,9 @@ class ReplyChannel {
     // The record of the command write lives as long as the channel, so it stays valid however
     // long the write takes after SendCommand has returned.
     OVERLAPPED m_txRecord{};
+    // Held while bytes are taken in from the port, and while a command's write begins (with the
+    // stale bytes dropped before it), so that every byte falls on one side of that moment.
+    std::mutex m_takeInMutex;
     // Set by the window thread and the worker, read by the worker.
     std::atomic<bool> m_linkLost{false};
     bool m_lossReported = false;  // worker only

@@ -113,11 +113,9 @@ windows_cli_run() {
   fi
 }
 
-# The device paces the line (10 bits a byte at the line rate, as a real one): its reply then
-# cannot come back before the command's write has completed. On an unpaced pseudo-terminal it
-# can under Wine, whose completion of the write may come later than the answer; the reply
-# channel then drops the early bytes as it must, and the block goes again after the reply
-# time-out, which is a different transcript (seen once in 2000 blocks).
+# The whole updates on a device that paces the line (10 bits a byte at the line rate, as a real
+# one); the scenarios below add an unpaced line, where under Wine the reply can be read before
+# the command's write is signalled complete.
 for target in dsp mcu; do
   image=$e2e/$target.hex
   device=(--image "$image" --erase-ms 500 --pace)
@@ -174,6 +172,97 @@ transcript_compare "$e2e/dsp-linux/transcript.jsonl" "$run/transcript.jsonl" \
 grep -q '"imageMatches":true' "$run/summary.json" ||
   { echo "test-windows: pellorin-cli.exe through ser2net did not store the image" >&2; exit 1; }
 echo "test-windows: update dsp through ser2net (rfc2217://127.0.0.1:$tcp_port): ${remote_ms} ms"
+
+# scenario_run SIDE RUN EXPECTED STOP_AT SIMARGS...: update dsp with $e2e/dsp.hex at 38400 by the
+# Linux pellorin-cli (SIDE linux, on COM1) or by pellorin-cli.exe under Wine (SIDE wine, on
+# COM$cli_com) against a fresh simulator started with SIMARGS; the tool must end with status
+# EXPECTED. STOP_AT "PREFIX*N" interrupts the tool (Ctrl+C) once the device has handled N lines
+# beginning with PREFIX; "" lets it run to its end.
+scenario_run() {
+  local side=$1 run=$2 expected=$3 stop_at=$4 status=0 pid
+  shift 4
+  if [ "$side" = linux ]; then
+    transcript_sim_start "$sim" "$run" 1 --image "$e2e/dsp.hex" "$@"
+    PELLORIN_COM_DIR=$run/ports XDG_STATE_HOME=$run/state "$linux_cli" update dsp --port COM1 \
+      --image "$e2e/dsp.hex" --baud 38400 >"$run/cli.out" 2>"$run/cli.err" &
+  else
+    transcript_sim_start "$sim" "$run" "$cli_com" --image "$e2e/dsp.hex" "$@"
+    wine_window_map_ports "$cli_com=$TRANSCRIPT_SIM_SLAVE"
+    # Standard error gets the serial layer's trace lines (and, after a hang-up, what Wine's
+    # server writes when it loses the line it took as its terminal).
+    wine "$cli_exe" update dsp --port "COM$cli_com" --image "Z:${e2e//\//\\}\\dsp.hex" \
+      --baud 38400 >"$run/cli.out" 2>"$run/cli.err" &
+  fi
+  pid=$!
+  if [ -n "$stop_at" ]; then
+    for _ in $(seq 1200); do
+      [ "$(grep -c ": \"${stop_at%\**}" "$run/sim.log" 2>/dev/null || true)" -ge "${stop_at##*\*}" ] && break
+      sleep 0.1
+    done
+    kill -INT "$pid"
+    sleep 0.2
+    kill -INT "$pid" 2>/dev/null || true
+  fi
+  wait "$pid" || status=$?
+  transcript_sim_stop
+  if [ "$status" -ne "$expected" ]; then
+    echo "test-windows: $side pellorin-cli in $run ended with $status, not $expected:" >&2
+    tr -d '\r' <"$run/cli.out" | tail -20 >&2
+    return 1
+  fi
+}
+
+# gaps FILE PREFIX: the milliseconds between consecutive lines beginning with PREFIX that the
+# device received (its transcript's clock), one a line.
+gaps() {
+  sed -n 's/^{"timeMs":\([0-9.]*\),"received":"\([^"]*\)".*/\1 \2/p' "$1" |
+    awk -v p="$2" 'index($2, p) == 1 { if (n++) printf "%.1f\n", $1 - last; last = $1 }'
+}
+
+# gaps_near FILE PREFIX MS: every such gap is MS to within 100 ms, and there is one at least.
+gaps_near() {
+  local found
+  found=$(gaps "$1" "$2")
+  echo "test-windows:   $2 sent again after: $(echo $found) ms (expected $3 +-100)"
+  [ -n "$found" ] && echo "$found" | awk -v ms="$3" '$1 < ms - 100 || $1 > ms + 100 { bad = 1 } END { exit bad }'
+}
+
+# Scenarios on both tools, each device's transcript compared: an unpaced line with a noisy
+# device; a hang-up (the adapter pulled out) after block 100; the speed acknowledged only at the
+# third request and block 20 never acknowledged; an erase that is never answered (stopped once it
+# has gone twice). The time-out gaps are those of the reply channel: the first-reply wait of
+# 1000 ms plus the reply time-out (8000 for the speed, 2000 for a block, 16000 for the erase).
+scenario() {
+  local name=$1 expected=$2 stop_at=$3 side
+  shift 3
+  for side in linux wine; do
+    scenario_run "$side" "$e2e/$name-$side" "$expected" "$stop_at" "$@"
+  done
+  transcript_compare "$e2e/$name-linux/transcript.jsonl" "$e2e/$name-wine/transcript.jsonl" \
+    "pellorin-cli.exe, $name"
+}
+scenario unpaced-noisy 0 "" --erase-ms 500 --noise
+scenario hang-up 5 "" --erase-ms 500 --hang-up-after-block 100
+grep -q "COM1 was disconnected!" "$e2e/hang-up-linux/cli.out" &&
+  tr -d '\r' <"$e2e/hang-up-wine/cli.out" | grep -q "^COM$cli_com was disconnected!$" ||
+  { echo "test-windows: the hang-up was not named as a disconnected port" >&2; exit 1; }
+scenario late-speed-lost-block 5 "" --erase-ms 500 --ack-on-attempt 3 --refuse-block 20
+scenario silent-erase 130 ":efh*2" --erase-ms 500 --never-answer :efh
+for side in linux wine; do
+  echo "test-windows: time-out gaps, $side:"
+  gaps_near "$e2e/late-speed-lost-block-$side/transcript.jsonl" "^S008BAUD" 9000 &&
+    gaps_near "$e2e/late-speed-lost-block-$side/transcript.jsonl" "SD_0020" 3000 &&
+    gaps_near "$e2e/silent-erase-$side/transcript.jsonl" ":efh" 17000 ||
+    { echo "test-windows: a time-out gap is off by more than 100 ms ($side)" >&2; exit 1; }
+done
+
+# pellorin-cli.exe --help describes what applies on Windows.
+help=$(wine "$cli_exe" --help | tr -d '\r')
+if grep -q PELLORIN_COM_DIR <<<"$help" || ! grep -q '\\\\.\\COMn' <<<"$help"; then
+  echo "test-windows: pellorin-cli.exe --help does not describe Windows ports:" >&2
+  echo "$help" >&2
+  exit 1
+fi
 
 # Ctrl+C in mid-update (Wine hands a SIGINT to the program as the console's Ctrl+C event), twice:
 # the job ends as the window's "Exit" does, the program with 130, the device partway with no

@@ -18,6 +18,11 @@ bool PortBackend::TryUse() {
     return true;
 }
 
+bool PortBackend::Closing() {
+    std::lock_guard lock(m_useMutex);
+    return m_closing;
+}
+
 void PortBackend::EndUse() {
     std::lock_guard lock(m_useMutex);
     if (--m_users == 0 && m_closing) m_useDropped.notify_all();

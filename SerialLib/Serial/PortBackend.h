@@ -21,6 +21,7 @@
 #include "platform/Win32Types.h"
 
 class LineDriver;  // the Linux backend's seam to the tty driver (LineDriver.h)
+class CommCalls;   // the Windows backend's seam to the system's calls (CommCalls.h)
 
 // The step of an operation that failed.
 enum class PortFailure {
@@ -61,6 +62,7 @@ struct LineSettings {
 struct PortOptions {
     bool overlapped = false;
     std::shared_ptr<LineDriver> lineDriver;  // Linux only; null: the kernel's
+    std::shared_ptr<CommCalls> commCalls;    // Windows only; null: the system's
 };
 
 class PortBackend {
@@ -113,6 +115,12 @@ class PortBackend {
     // dwTimeout (ERROR_TIMEOUT cancels the port's pending transfers). `pdwEvent` receives the
     // event bits when the wait completes (mask 0 within: none).
     virtual PortResult WaitEvent(DWORD* pdwEvent, LPOVERLAPPED lpOverlapped, DWORD dwTimeout) = 0;
+    // After the event of a WaitEvent given the caller's record was signalled: the wait's outcome,
+    // its event bits in `pdwEvent` (a wait may have been ended by a failure of the port, such as
+    // its device going). The listener calls it once per wait.
+    virtual PortResult EndWait(DWORD* /*pdwEvent*/, LPOVERLAPPED /*lpOverlapped*/) {
+        return PortResult::Success();
+    }
     virtual PortResult Write(const void* pData, std::size_t iLen, LPOVERLAPPED lpOverlapped,
                              DWORD dwTimeout) = 0;
     virtual PortResult Read(void* pData, std::size_t iLen, LPOVERLAPPED lpOverlapped,
@@ -131,6 +139,8 @@ class PortBackend {
 
   protected:
     PortBackend() = default;
+    // True once Shutdown has begun: a transfer that fails from then on was ended by the close.
+    [[nodiscard]] bool Closing();
     // Ends every wait and pending transfer of the port; called once, by Shutdown.
     virtual void WakeAll() = 0;
     // After the last guard has dropped: joins whatever helpers the backend runs.

@@ -31,6 +31,11 @@ void CSerial::SetLineDriver(std::shared_ptr<LineDriver> pDriver) {
     m_pLineDriver = std::move(pDriver);
 }
 
+void CSerial::SetCommCalls(std::shared_ptr<CommCalls> pCalls) {
+    std::lock_guard lock(m_mtxOpenClose);
+    m_pCommCalls = std::move(pCalls);
+}
+
 PortUse CSerial::UsePort() const {
     std::lock_guard lock(m_mtxPort);
     if (m_hPort && m_hPort->TryUse()) return PortUse(m_hPort.get());
@@ -62,8 +67,8 @@ LONG CSerial::Open(const char* lpszDevice, DWORD dwInQueue, DWORD dwOutQueue, bo
             return Done(ERROR_ALREADY_INITIALIZED);
         }
         std::unique_ptr<PortBackend> port;
-        const PortResult opened =
-            PortBackend::Open(lpszDevice ? lpszDevice : "", {fOverlapped, m_pLineDriver}, port);
+        const PortResult opened = PortBackend::Open(
+            lpszDevice ? lpszDevice : "", {fOverlapped, m_pLineDriver, m_pCommCalls}, port);
         if (!opened.Ok()) {
             Trace(opened.failure == PortFailure::Create ? "CSerial::Open - Unable to create event\n"
                                                         : "CSerial::Open - Unable to open port\n");
@@ -420,6 +425,12 @@ bool CSerial::GetCTS() { return ModemLine("GetCTS", MS_CTS_ON); }
 bool CSerial::GetDSR() { return ModemLine("GetDSR", MS_DSR_ON); }
 bool CSerial::GetRing() { return ModemLine("GetRing", MS_RING_ON); }
 bool CSerial::GetRLSD() { return ModemLine("GetRLSD", MS_RLSD_ON); }
+
+LONG CSerial::EndWait(LPOVERLAPPED lpOverlapped) {
+    PortUse port = UsePort();
+    if (!port) return ERROR_INVALID_HANDLE;
+    return port->EndWait(&m_dwEvent, lpOverlapped).status;
+}
 
 void CSerial::ForgetMaskChange() {
     if (PortUse port = UsePort()) port->ForgetMaskChange();

@@ -76,6 +76,10 @@ class CSerial {
     // The Linux driver seam for the next Open; null restores the kernel's. Tests use it for
     // what a pseudo-terminal cannot show. The Windows backend has no such seam and ignores it.
     void SetLineDriver(std::shared_ptr<LineDriver> pDriver);
+    // The Windows backend's seam to the system's calls for the next Open; null restores the
+    // system's. Tests use it to make the port fail as a driver does when its device has gone.
+    // The Linux backend ignores it.
+    void SetCommCalls(std::shared_ptr<CommCalls> pCalls);
 
     [[nodiscard]] virtual LONG Open(const char* lpszDevice, DWORD dwInQueue = 0,
                                     DWORD dwOutQueue = 0, bool fOverlapped = false);
@@ -140,6 +144,9 @@ class CSerial {
     }
     // Forgets a mask change that no wait has taken (after the listener it was meant for ended).
     void ForgetMaskChange();
+    // After the event of a WaitEvent on the caller's record was signalled: the wait's status, its
+    // event bits left for GetEventType. ERROR_DEVICE_NOT_CONNECTED when the port's device went.
+    LONG EndWait(LPOVERLAPPED lpOverlapped);
     // Ends the helper transfers still pending on the port's records (they complete with 995).
     LONG CancelPendingIo();
     // The CE_ bits since the last call, folding in what the driver's counters show now. A driver
@@ -173,4 +180,5 @@ class CSerial {
     mutable std::mutex m_mtxPort;
     std::mutex m_mtxOpenClose;
     std::shared_ptr<LineDriver> m_pLineDriver;
+    std::shared_ptr<CommCalls> m_pCommCalls;
 };

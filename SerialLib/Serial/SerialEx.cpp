@@ -108,12 +108,20 @@ LONG CSerialEx::ThreadProc(platform::Event& evtListener) {
                 OnComEvent(EV_ERR, CE_IOE);
             return lWait;
         }
-        if (platform::WaitForSingleObject(evtListener, INFINITE) != WAIT_OBJECT_0) {
+        const bool fEnded = platform::WaitForSingleObject(evtListener, INFINITE) == WAIT_OBJECT_0;
+        // What the wait came to: its event bits, or a failure of the port that ended it. Taken
+        // also when the wait for it failed, so that nothing of it outlives this record.
+        const LONG lEnded = EndWait(&record);
+        if (!fEnded) {
             platform::Trace("CSerialEx::ThreadProc - Unable to wait until COM event has arrived\n");
             return ERROR_GEN_FAILURE;
         }
-        // A wait that ended with no event bits (a mask change; Wine also ends an idle wait every
-        // few milliseconds that way) has nothing to report: it is started again quietly.
+        if (lEnded == ERROR_DEVICE_NOT_CONNECTED) {
+            if (!m_fStopping.load()) OnComEvent(EV_ERR, CE_IOE);
+            return lEnded;
+        }
+        // A wait that ended with no event bits (a mask change, or a failure that left the device
+        // in place) has nothing to report: it is started again quietly.
         if (!m_fStopping.load() && m_dwEvent == 0) continue;
         if (!m_fStopping.load()) {
             const DWORD dwEvent = GetEventType();

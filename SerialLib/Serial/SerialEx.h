@@ -1,8 +1,12 @@
 // CSerialEx: a serial port opened in overlapped mode with a listener thread that waits for port
 // events and hands each one, with the port's error bits, to OnComEvent.
 //
-// The listener calls only WaitEvent, GetEventType, ClearCommError and OnComEvent; it never
-// waits for another thread, so Close may run on any thread but the listener's own. A stop is
+// The listener calls only WaitEvent, EndWait, GetEventType, ClearCommError and OnComEvent; no
+// wait of its own outlasts a stop (a wait may last until the reader has taken bytes already
+// reported, and StopListener's mask change ends that too), so Close may run on any thread but
+// the listener's own. A wait
+// that the port's device ends by going away (ERROR_DEVICE_NOT_CONNECTED) ends the listener with
+// one last OnComEvent(EV_ERR, CE_IOE). A stop is
 // never missed: StopListener's mask change ends the listener's wait; if the listener is between
 // two waits at that moment, the change stays pending on Linux and ends the next wait at once,
 // and on Windows StopListener repeats it until the listener has ended.

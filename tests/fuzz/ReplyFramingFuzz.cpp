@@ -1,7 +1,7 @@
 // Reply framing: the bytes of a device's answer, split at random into port notifications, some
-// arriving while the command is still being sent, must come out of WaitReply exactly as a plain
-// model of the framing says (the newest notification of the sending state, then everything later,
-// up to the last carriage return of the first batch that holds one), never overrunning the
+// arriving before the system has signalled the command's write as complete, must come out of
+// WaitReply exactly as a plain model of the framing says (everything that arrived once the write
+// began, up to the last carriage return of the first batch that holds one), never overrunning the
 // caller's 512 bytes.
 #include <algorithm>
 #include <atomic>
@@ -49,8 +49,7 @@ struct Notification {
 };
 
 // A port whose driver holds scripted bytes: a notification adds bytes to the driver's queue and,
-// with EV_RXCHAR, makes the handler read them. The write completes at once, after the
-// notifications of the sending state.
+// with EV_RXCHAR, makes the handler read them. The write stays pending until Complete.
 class ScriptedPort : public CDeviceSerial {
   public:
     using CDeviceSerial::Read;
@@ -65,12 +64,16 @@ class ScriptedPort : public CDeviceSerial {
     }
     LONG Write(const void*, size_t iLen, DWORD* pdwWritten, LPOVERLAPPED lpOverlapped,
                DWORD) override {
-        for (const Notification& n : duringSend) Notify(n);
-        if (pdwWritten != nullptr) *pdwWritten = static_cast<DWORD>(iLen);
-        lpOverlapped->Internal = ERROR_SUCCESS;
-        lpOverlapped->InternalHigh = iLen;
-        lpOverlapped->hEvent->Set();
+        if (pdwWritten != nullptr) *pdwWritten = 0;
+        lpOverlapped->Internal = STATUS_PENDING;
+        m_pending = lpOverlapped;
+        m_length = iLen;
         return ERROR_SUCCESS;
+    }
+    void Complete() {
+        m_pending->InternalHigh = m_length;
+        m_pending->Internal = ERROR_SUCCESS;
+        m_pending->hEvent->Set();
     }
     void Notify(const Notification& n) {
         queue += n.bytes;
@@ -78,8 +81,11 @@ class ScriptedPort : public CDeviceSerial {
     }
 
     std::string queue;
-    std::vector<Notification> duringSend;
     ReplyChannel* channel = nullptr;
+
+  private:
+    LPOVERLAPPED m_pending = nullptr;
+    std::size_t m_length = 0;
 };
 
 // What the worker should see: each batch it takes, in order.
@@ -112,12 +118,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ReplyChannel channel(port, stop);
     port.channel = &channel;
 
-    // While the command is being sent every notification reads what the driver holds, after
-    // emptying the receive buffer; any length, the buffer keeps the newest 511 bytes.
+    // Before the write's completion is signalled every notification reads what the driver holds;
+    // any length, the receive buffer keeps the newest 511 bytes.
+    std::vector<Notification> beforeCompletion;
     const std::size_t sending = input.Number(3);
     for (std::size_t i = 0; i < sending; ++i) {
         const std::size_t length = input.Number(255) * 3;  // up to 765 bytes
-        port.duringSend.push_back({true, input.Bytes(length)});
+        beforeCompletion.push_back({true, input.Bytes(length)});
     }
     // Once it is out, notifications of at most one read each, some without EV_RXCHAR (their bytes
     // wait in the driver for the next one that reads).
@@ -133,9 +140,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     std::vector<std::string> batches;
-    if (!port.duringSend.empty()) {
-        const std::string& last = port.duringSend.back().bytes;
-        batches.push_back(last.size() > kRing ? last.substr(last.size() - kRing) : last);
+    if (!beforeCompletion.empty()) {
+        std::string early;
+        for (const Notification& n : beforeCompletion) early += n.bytes;
+        batches.push_back(early.size() > kRing ? early.substr(early.size() - kRing) : early);
     }
     std::string pending;
     for (const Notification& n : later) {
@@ -148,6 +156,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The worker sends and waits; a second thread plays the window thread, handing over the next
     // notification once the worker has taken the previous one.
     (void)channel.SendCommand("SUM\r", 4, 0);
+    for (const Notification& n : beforeCompletion) port.Notify(n);
+    port.Complete();
     std::atomic<bool> done{false};
     std::thread window([&] {
         auto takenOrDone = [&] {

@@ -13,6 +13,7 @@
 #include <tuple>
 #include <vector>
 
+#include "SerialLib/Serial/CommCalls.h"
 #include "SerialLib/Serial/DeviceSerial.h"
 #include "SerialLib/Serial/SystemPorts.h"
 #include "Win32TestPorts.h"
@@ -20,8 +21,10 @@
 #include "platform/Trace.h"
 
 using platform::TraceCapture;
+using serialtest::Peer;
 using serialtest::PeerPort;
 using serialtest::PortUnderTest;
+using serialtest::PullableCalls;
 
 namespace {
 
@@ -61,38 +64,6 @@ class RecordingTarget : public platform::MessageTarget, public platform::WindowO
 using Message = RecordingTarget::Message;
 
 constexpr int QUIET_MS = 150;
-
-// The device's end of the line, opened without overlapped mode.
-class Peer {
-  public:
-    Peer() {
-        m_opened = m_port.Open(PeerPort().c_str()) == ERROR_SUCCESS &&
-                   m_port.Setup(19200, 8, NOPARITY, ONESTOPBIT) == ERROR_SUCCESS;
-    }
-    [[nodiscard]] bool Ok() const { return m_opened; }
-    bool Send(const std::string& bytes) {
-        DWORD written = 0;
-        return m_port.Write(bytes.data(), bytes.size(), &written) == ERROR_SUCCESS &&
-               written == bytes.size();
-    }
-    // What arrives within timeoutMs (real), stopping once `until` bytes are there.
-    std::string Receive(std::size_t until, int timeoutMs = 5000) {
-        std::string got;
-        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        while (got.size() < until && std::chrono::steady_clock::now() < end) {
-            char buffer[256];
-            DWORD count = 0;
-            if (m_port.Read(buffer, sizeof buffer, &count) != ERROR_SUCCESS) break;
-            got.append(buffer, count);
-            if (count == 0) std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-        return got;
-    }
-
-  private:
-    CSerial m_port;
-    bool m_opened = false;
-};
 
 class Win32Port : public ::testing::Test {
   protected:
@@ -323,6 +294,74 @@ TEST_F(Listener, DestroyingAListeningPortTracesOnceAndClosesIt) {
     EXPECT_EQ(traces.Count("CSerial::~CSerial - Serial port not closed\n"), 0);
 }
 
+TEST_F(Listener, BytesLeftUnreadAreAnnouncedOnceAndEveryLaterArrivalAgain) {
+    ASSERT_EQ(port.Open(PortUnderTest().c_str(), window.Object()), ERROR_SUCCESS);
+    ASSERT_EQ(port.Purge(), ERROR_SUCCESS);
+    const std::size_t before = window.Messages().size();
+    ASSERT_TRUE(peer.Send("abc"));
+    ASSERT_GT(window.WaitFor(before + 1), before);
+    platform::Sleep(QUIET_MS);
+    const std::size_t announced = window.Messages().size();
+    EXPECT_LE(announced - before, 3u) << "at most one message a byte";
+    platform::Sleep(QUIET_MS);
+    EXPECT_EQ(window.Messages().size(), announced) << "nothing new arrived: nothing to announce";
+
+    // Read as the window does, then more arrives: in order, and announced again.
+    std::string got;
+    char buffer[128];
+    DWORD count = 0;
+    for (int i = 0; i < 50 && got.size() < 3; ++i) {
+        ASSERT_EQ(port.Read(buffer, sizeof buffer, &count), ERROR_SUCCESS);
+        got.append(buffer, count);
+    }
+    ASSERT_TRUE(peer.Send("def"));
+    ASSERT_GT(window.WaitFor(announced + 1), announced);
+    for (int i = 0; i < 50 && got.size() < 6; ++i) {
+        ASSERT_EQ(port.Read(buffer, sizeof buffer, &count), ERROR_SUCCESS);
+        got.append(buffer, count);
+        if (count == 0) platform::Sleep(5);
+    }
+    EXPECT_EQ(got, "abcdef");
+    EXPECT_EQ(port.Close(), ERROR_SUCCESS);
+}
+
+namespace {
+
+// The system's calls, counting the waits the listener starts.
+class CountingCalls : public CommCalls {
+  public:
+    BOOL WaitCommEvent(HANDLE port, DWORD* events, OVERLAPPED* record) override {
+        ++waits;
+        return CommCalls::WaitCommEvent(port, events, record);
+    }
+    BOOL ReadFile(HANDLE port, void* data, DWORD length, DWORD* read, OVERLAPPED* record) override {
+        if (record != nullptr && length == 1) ++waits;  // a read ahead of one byte
+        return CommCalls::ReadFile(port, data, length, read, record);
+    }
+    std::atomic<int> waits{0};
+};
+
+}  // namespace
+
+TEST_F(Listener, AQuietPortIsWaitedOnWithoutStartingWaitAfterWait) {
+    // Under Wine an event wait on a pseudo-terminal ends after about a millisecond with no
+    // event; started again and again it keeps a core busy. A change of the line's speed, as
+    // every job makes, must not bring that back either.
+    auto calls = std::make_shared<CountingCalls>();
+    port.SetCommCalls(calls);
+    ASSERT_EQ(port.Open(PortUnderTest().c_str(), window.Object()), ERROR_SUCCESS);
+    ASSERT_EQ(port.Purge(), ERROR_SUCCESS);
+    ASSERT_EQ(port.Setup(2400, 8, NOPARITY, ONESTOPBIT), ERROR_SUCCESS);
+    platform::Sleep(QUIET_MS);
+    ASSERT_EQ(port.Setup(38400, 8, NOPARITY, ONESTOPBIT), ERROR_SUCCESS);
+    const int before = calls->waits.load();
+    platform::Sleep(3 * QUIET_MS);
+    EXPECT_LE(calls->waits.load() - before, 3) << "waits started on a quiet port";
+    ASSERT_TRUE(peer.Send("x"));
+    ASSERT_GE(window.WaitFor(1), 1u) << "and an arrival still ends the wait";
+    EXPECT_EQ(port.Close(), ERROR_SUCCESS);
+}
+
 // The program's pattern: a device that keeps talking, a window thread that reads whenever told,
 // and the port closed and opened again and again from a third thread.
 TEST_F(Listener, OpenCloseCyclesWithTrafficNeverHangOrLoseAStop) {
@@ -452,4 +491,79 @@ TEST(Win32PortDiscovery, WithoutTheRegistryListTheDosDeviceNamesAreUsed) {
               (std::vector<std::pair<int, std::string>>{{1, ""}, {3, ""}, {29, ""}}));
     system.dosDevices.clear();
     EXPECT_TRUE(Listed(system).empty());
+}
+
+namespace {
+
+// What Wine answers once a line has gone away (21, 109), and what Windows drivers answer for an
+// unplugged USB adapter (5, 22, 31, 995, 1167).
+constexpr LONG kLossCodes[] = {
+    ERROR_NOT_READY,   ERROR_BROKEN_PIPE,       ERROR_ACCESS_DENIED,       ERROR_BAD_COMMAND,
+    ERROR_GEN_FAILURE, ERROR_OPERATION_ABORTED, ERROR_DEVICE_NOT_CONNECTED};
+constexpr WPARAM kLostMessage = (WPARAM{CE_IOE} << 16) | EV_ERR;
+
+}  // namespace
+
+TEST(Win32DeviceLoss, EveryFailureCodeIsTheDevicesLossOnceTheSystemConfirmsIt) {
+    Peer peer;
+    ASSERT_TRUE(peer.Ok());
+    for (const auto confirms :
+         {PullableCalls::Confirms::NameGone, PullableCalls::Confirms::PortSilent}) {
+        for (const LONG code : kLossCodes) {
+            SCOPED_TRACE(::testing::Message()
+                         << "code " << code << ", confirmed by "
+                         << (confirms == PullableCalls::Confirms::NameGone ? "the name"
+                                                                           : "the port's state"));
+            auto calls = std::make_shared<PullableCalls>();
+            RecordingTarget window;
+            CDeviceSerial port;
+            port.SetCommCalls(calls);
+            ASSERT_EQ(port.Open(PortUnderTest().c_str(), window.Object()), ERROR_SUCCESS);
+            ASSERT_EQ(port.Purge(), ERROR_SUCCESS);  // nothing left unread to report
+            platform::Sleep(20);                     // the listener waits
+            const std::size_t before = window.Messages().size();
+            calls->Pull(code, confirms);
+            // The listener says so once, with the I/O error bit, and ends.
+            ASSERT_GE(window.WaitFor(before + 1), before + 1);
+            EXPECT_EQ(window.Messages().back(),
+                      Message(CSerialWnd::DefaultComMsg, kLostMessage, 0));
+            DWORD count = 0;
+            EXPECT_EQ(port.Write("x", &count), ERROR_DEVICE_NOT_CONNECTED);
+            char buffer[16];
+            EXPECT_EQ(port.Read(buffer, sizeof buffer, &count), ERROR_DEVICE_NOT_CONNECTED);
+            EXPECT_EQ(port.Close(), ERROR_SUCCESS);
+            EXPECT_EQ(window.Messages().size(), before + 1);
+
+            // Plugged in again, the port opens and works.
+            calls->Replug();
+            ASSERT_EQ(port.Open(PortUnderTest().c_str(), window.Object()), ERROR_SUCCESS);
+            EXPECT_EQ(port.Write("ok", &count), ERROR_SUCCESS);
+            EXPECT_EQ(peer.Receive(2), "ok");
+            port.Close();
+        }
+    }
+}
+
+TEST(Win32DeviceLoss, AFailureThatLeavesTheDeviceInPlaceKeepsItsCodeAndThePortListening) {
+    Peer peer;
+    ASSERT_TRUE(peer.Ok());
+    for (const LONG code : kLossCodes) {
+        SCOPED_TRACE(::testing::Message() << "code " << code);
+        auto calls = std::make_shared<PullableCalls>();
+        RecordingTarget window;
+        CDeviceSerial port;
+        port.SetCommCalls(calls);
+        ASSERT_EQ(port.Open(PortUnderTest().c_str(), window.Object()), ERROR_SUCCESS);
+        ASSERT_EQ(port.Setup(19200, 8, NOPARITY, ONESTOPBIT), ERROR_SUCCESS);
+        ASSERT_EQ(port.Purge(), ERROR_SUCCESS);
+        calls->FailNextWrite(code);
+        DWORD count = 0;
+        // A driver's own 1167 is a loss only when confirmed, as every other code.
+        EXPECT_EQ(port.Write("x", &count),
+                  code == ERROR_DEVICE_NOT_CONNECTED ? ERROR_GEN_FAILURE : code);
+        ASSERT_TRUE(peer.Send("y"));
+        ASSERT_GE(window.WaitFor(1), 1u);
+        EXPECT_EQ(window.Messages()[0], Message(CSerialWnd::DefaultComMsg, EV_RXCHAR, 0));
+        port.Close();
+    }
 }
