@@ -36,6 +36,11 @@ std::string UpdateRecord::LastPath() const {
     return m_lastPath;
 }
 
+void UpdateRecord::SetWireCopy(std::function<void(const std::string& lines)> sink) {
+    std::lock_guard lock(m_mutex);
+    m_wireCopy = std::move(sink);
+}
+
 void UpdateRecord::SetStopCheck(std::function<bool()> stopRequested) {
     std::lock_guard lock(m_mutex);
     m_stopRequested = std::move(stopRequested);
@@ -72,7 +77,8 @@ void UpdateRecord::Begin(int jobMode, const std::string& portName) {
     m_startWall = std::chrono::system_clock::now();
     m_file = nullptr;
     m_path.clear();
-    if (m_jobFolder.empty()) return;  // records are off
+    m_copyWire = static_cast<bool>(m_wireCopy);
+    if (m_jobFolder.empty() && !m_copyWire) return;  // records are off
     m_pending.reserve(kBufferBytes);
     m_active.store(true);
     m_writer = std::thread(&UpdateRecord::WriterLoop, this);
@@ -116,6 +122,11 @@ void UpdateRecord::SetSpeedInForce(unsigned baud) {
     m_lineSpeed = baud;
 }
 
+void UpdateRecord::SetSpeedConfirmed(bool confirmed) {
+    std::lock_guard lock(m_mutex);
+    m_facts.speedConfirmed = confirmed;
+}
+
 void UpdateRecord::SetPortDevice(const std::string& devicePath) {
     std::lock_guard lock(m_mutex);
     m_facts.portDevice = devicePath;
@@ -136,7 +147,7 @@ void UpdateRecord::SetImage(const std::string& path) {
         m_facts.imageResolved.reset();
         if (!error && !resolved.empty() && resolved != path) m_facts.imageResolved = resolved;
         m_facts.image.reset();
-        if (!m_active.load() || !m_imageReader) return;
+        if (!m_active.load() || m_jobFolder.empty() || !m_imageReader) return;
         m_imageToRead = path;
     }
     m_wake.notify_all();
@@ -208,7 +219,9 @@ void UpdateRecord::AddEventLocked(Kind kind, const char* bytes, std::size_t coun
     const std::size_t before = m_pending.size();
     m_pending.append(reinterpret_cast<const char*>(&head), sizeof head);
     if (count > 0) m_pending.append(bytes, count);
-    if (before < kFlushBytes && m_pending.size() >= kFlushBytes) m_wake.notify_all();
+    // A live copy of the wire is wanted as it happens; a file is appended a few times a second.
+    if ((before < kFlushBytes && m_pending.size() >= kFlushBytes) || m_copyWire)
+        m_wake.notify_all();
 }
 
 void UpdateRecord::CloseFloodLocked() {

@@ -138,7 +138,7 @@ std::string UpdateRecord::FormatHeader() const {
     return out;
 }
 
-std::string UpdateRecord::FormatEvents(const std::string& pending) const {
+std::string UpdateRecord::FormatEvents(const std::string& pending, bool wireOnly) const {
     // Tens of thousands of events a job: the columns are put together by hand, and the wall
     // clock is broken down once a second.
     std::string out;
@@ -156,6 +156,8 @@ std::string UpdateRecord::FormatEvents(const std::string& pending) const {
         const char* bytes = pending.data() + position;
         position += head.length;
         const auto kind = static_cast<Kind>(head.kind);
+        const bool wire = kind != Kind::Log && kind != Kind::Box && kind != Kind::Note;
+        if (wireOnly && !wire) continue;
 
         // Milliseconds since the start with three decimals, right-aligned in 15 columns.
         const std::int64_t micros = head.ns / 1000;
@@ -182,7 +184,6 @@ std::string UpdateRecord::FormatEvents(const std::string& pending) const {
         out += static_cast<char>('0' + millis % 10);
         out += "  ";
 
-        const bool wire = kind != Kind::Log && kind != Kind::Box && kind != Kind::Note;
         static const char* const kWhat[] = {"tx  ", "tx! ", "rx  ", "cut ", "log ", "box ", "note"};
         out += kWhat[static_cast<std::size_t>(kind)];
         char speed[16] = "";
@@ -219,8 +220,18 @@ std::string UpdateRecord::FormatSummary(const Facts& facts, const Counts& counts
     AddField(out, "port device", facts.portDevice.value_or(unknown));
     AddField(out, "adapter", facts.adapter.value_or(unknown));
     AddField(out, "speed asked", facts.speedAsked.value_or("none"));
-    AddField(out, "speed in force",
-             facts.speedInForce ? std::to_string(*facts.speedInForce) : std::string("none"));
+    if (facts.speedConfirmed == false) {
+        // The port was moved to the speed asked, but whether the device moved with it is not
+        // known: the speed is not in force as far as anyone can tell.
+        AddField(
+            out, "speed in force",
+            "not confirmed: the device never acknowledged the speed command" +
+                (facts.speedInForce ? "; the port was set to " + std::to_string(*facts.speedInForce)
+                                    : std::string()));
+    } else {
+        AddField(out, "speed in force",
+                 facts.speedInForce ? std::to_string(*facts.speedInForce) : std::string("none"));
+    }
     if (facts.imagePath) {
         AddField(out, "image", *facts.imagePath);
         if (facts.imageResolved) AddField(out, "image resolved", *facts.imageResolved);
@@ -262,7 +273,10 @@ std::string UpdateRecord::FormatSummary(const Facts& facts, const Counts& counts
     std::string sums = facts.toolSum ? "tool " + Hex4(*facts.toolSum) : "not exchanged";
     if (!facts.deviceSums.empty()) {
         sums += ", device";
-        for (unsigned sum : facts.deviceSums) sums += " " + Hex4(sum);
+        for (unsigned sum : facts.deviceSums) {
+            sums += ' ';
+            sums += Hex4(sum);
+        }
     }
     AddField(out, "checksum", sums);
     char duration[32];

@@ -34,8 +34,12 @@ std::string RecordFileName(std::chrono::system_clock::time_point start, const st
     std::snprintf(text, sizeof text, "%04d%02d%02d-%02d%02d%02d.%03dZ-%s", utc.tm_year + 1900,
                   utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
                   static_cast<int>(sinceEpoch.count() % 1000), safePort.c_str());
+    // Appended piece by piece: GCC 12 takes "literal" + std::string for an overlapping copy at -O2.
     std::string name = text;
-    if (attempt > 0) name += "-" + std::to_string(attempt + 1);
+    if (attempt > 0) {
+        name += '-';
+        name += std::to_string(attempt + 1);
+    }
     return name + kRecordSuffix;
 }
 
@@ -46,11 +50,13 @@ void UpdateRecord::WriterLoop() {
     // keep their capacity, so the hooks seldom reallocate as they fill.
     std::string pending;
     pending.reserve(kBufferBytes);
-    (void)MakeFile();
+    if (!m_jobFolder.empty()) (void)MakeFile();
     std::unique_lock lock(m_mutex);
+    const std::function<void(const std::string&)> wireCopy = m_copyWire ? m_wireCopy : nullptr;
     for (;;) {
-        m_wake.wait_for(lock, kAppendEvery, [this] {
-            return m_finishing || !m_imageToRead.empty() || m_pending.size() >= kFlushBytes;
+        m_wake.wait_for(lock, kAppendEvery, [this, &wireCopy] {
+            return m_finishing || !m_imageToRead.empty() || m_pending.size() >= kFlushBytes ||
+                   (wireCopy && !m_pending.empty());
         });
         if (!m_imageToRead.empty()) {
             // Read while the device is being brought into its programming state, so the digest
@@ -80,6 +86,10 @@ void UpdateRecord::WriterLoop() {
             if (!pending.empty()) WriteText(FormatEvents(pending));
             if (finishing) WriteText(FormatSummary(facts, counts));
         }
+        if (wireCopy && !pending.empty()) {
+            const std::string lines = FormatEvents(pending, true);
+            if (!lines.empty()) wireCopy(lines);
+        }
         lock.lock();
         if (finishing) break;
     }
@@ -93,8 +103,11 @@ void UpdateRecord::Fail(const std::string& what, const std::string& reason) {
         std::lock_guard lock(m_mutex);
         if (m_failed) return;
         m_failed = true;
-        m_active.store(false);
-        m_pending.clear();
+        // A live copy of the wire goes on without the file.
+        if (!m_copyWire) {
+            m_active.store(false);
+            m_pending.clear();
+        }
     }
     platform::Tracef("UpdateRecord - %s in %s: %s\n", what.c_str(), m_jobFolder.c_str(),
                      reason.c_str());

@@ -39,6 +39,7 @@ FlashEngine::EntryPhase FlashEngine::FirstEntry(const Bootloader& device) const 
 int FlashEngine::QueryDspState(const char* command, std::int64_t* resumeBlock) {
     for (int attempt = 0; attempt < protocol::kEntryTries && !m_link.Stop.Requested(); ++attempt) {
         char buffer[kReplyBufferSize] = {};
+        m_link.Connecting.NextAttempt();
         int length = m_channel.Transact(command, buffer);
         std::string reply(buffer, static_cast<std::size_t>(length));
         if (length > 0 && reply.starts_with(protocol::kAnnouncement)) {
@@ -64,6 +65,7 @@ int FlashEngine::QueryDspState(const char* command, std::int64_t* resumeBlock) {
 int FlashEngine::QueryMcuState(const char* command, std::int64_t* resumeBlock) {
     for (int attempt = 0; attempt < protocol::kEntryTries && !m_link.Stop.Requested(); ++attempt) {
         char buffer[kReplyBufferSize] = {};
+        m_link.Connecting.NextAttempt();
         const int length = m_channel.Transact(command, buffer);
         const std::string reply(buffer, static_cast<std::size_t>(length));
         if (const auto parsed = ParseMcuStateReply(reply)) {
@@ -85,6 +87,10 @@ int FlashEngine::QueryState(const Bootloader& device, const char* command,
 
 void FlashEngine::QueryStatePass(const Bootloader& device, EntryPhase& entry,
                                  std::int64_t* resumeBlock) {
+    if (entry.passes == 0) {
+        m_link.Connecting.Begin(ConnectStep::Entry,
+                                protocol::kMaxEntryPasses * 2 * protocol::kEntryTries);
+    }
     SetReplyTimeout(protocol::kEntryTimeout);
     entry.state = QueryState(device, entry.command, resumeBlock);
     if (entry.state == 0) {

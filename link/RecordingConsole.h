@@ -26,6 +26,10 @@ class RecordingConsole : public Console {
         m_record.AddMessageBox(text);
         m_console.ShowMessage(text);
     }
+    void ImageNotFound(const std::string& fileName,
+                       const std::vector<std::string>& folders) override {
+        m_console.ImageNotFound(fileName, folders);
+    }
     int SelectedBaudIndex() override {
         const int index = m_console.SelectedBaudIndex();
         m_record.SetSpeedAsked(index >= 0 && index < kLinkSpeedCount
