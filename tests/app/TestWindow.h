@@ -19,7 +19,7 @@
 #include "app/FileDialogs.h"
 #include "app/MessageBoxes.h"
 #include "app/PellorinDlg.h"
-#include "flash/FlashEngine.h"
+#include "flash/UpdateEngine.h"
 
 namespace pellorin::qt_window_test {
 

@@ -8,7 +8,7 @@
 #include <filesystem>
 
 #include "SerialLib/Serial/PortCatalog.h"
-#include "link/JobMode.h"
+#include "console/JobMode.h"
 #include "platform/Clock.h"
 #include "sim/PseudoTerminal.h"
 #include "tests/win32/FakeDialog.h"

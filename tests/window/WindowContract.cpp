@@ -11,7 +11,7 @@
 #include <mutex>
 #include <thread>
 
-#include "link/JobMode.h"
+#include "console/JobMode.h"
 #include "platform/Clock.h"
 #include "sim/HexGen.h"
 #include "sim/PseudoTerminal.h"
