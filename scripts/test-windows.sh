@@ -68,6 +68,9 @@ export PELLORIN_TEST_PORT=$test_port PELLORIN_TEST_PEER=$test_peer
 ctest --test-dir "$build" --output-on-failure
 # The port list is the system's device map without the numbers Wine maps to nothing (Wine keeps
 # a device for each of them): the two mapped numbers alone, each free, found without an open.
+# The remote ports an earlier run of this script used are remembered in the prefix: forgotten
+# here, so that a second run lists what the first did.
+find "$WINEPREFIX/drive_c/users" -path '*/Pellorin/remote-ports' -delete 2>/dev/null || true
 listed=$(wine "$build/cli/pellorin-cli.exe" ports | tr -d '\r' | awk '{print $1, $NF}' | tr '\n' ' ')
 if [ "$listed" != "$test_port free $test_peer free " ]; then
   echo "test-windows: pellorin-cli.exe ports lists '$listed'; expected $test_port and $test_peer" \
