@@ -76,13 +76,9 @@ class PortBackend {
     // nothing is left open on failure.
     [[nodiscard]] static PortResult Open(const char* name, const PortOptions& options,
                                          std::unique_ptr<PortBackend>& port);
-    // Opens `name` exclusively without overlapped mode and closes it again; the open's status.
-    // A remote port is not connected to for this: ERROR_NOT_SUPPORTED.
-    [[nodiscard]] static LONG Probe(const char* name);
     // The same for the system's own ports, one definition per system's backend.
     [[nodiscard]] static PortResult OpenLocal(const char* name, const PortOptions& options,
                                               std::unique_ptr<PortBackend>& port);
-    [[nodiscard]] static LONG ProbeLocal(const char* name);
 
     // Guards. TryUse fails once Shutdown has begun.
     [[nodiscard]] bool TryUse();

@@ -23,10 +23,9 @@
 #include <string>
 #include <vector>
 
-namespace serial {
+#include "SerialLib/Serial/PortNames.h"
 
-constexpr int kFirstComNumber = 0;
-constexpr int kLastComNumber = 29;
+namespace serial {
 
 enum class PortState {
     Free,          // it can be opened now
@@ -91,8 +90,10 @@ void DiagnosePort(PortInfo& port, long openStatus = 0);
 inline constexpr const char* kNoSuchDevice = "no such device";
 inline constexpr const char* kNotASerialPort = "not a serial port";
 
-// The state as a word: "free", "in use", "permission denied", "unusable", "absent".
+// The state as words for people: "free", "in use", "permission denied", "unusable", "absent".
 [[nodiscard]] const char* StateName(PortState state);
+// The state as one word for scripts: the same with a hyphen for each space ("in-use").
+[[nodiscard]] std::string StateWord(PortState state);
 
 // Watches for serial adapters being plugged in and out (and for changes of PELLORIN_COM_DIR),
 // through a descriptor that an event loop waits on; no thread and no polling of its own.
@@ -111,6 +112,13 @@ class PortWatch {
   private:
     int m_fd = -1;
 };
+
+#ifndef _WIN32
+// The tty devices of a /sys/class/tty folder that are serial ports, in the order numbers are first
+// given: real UARTs ttyS* that have hardware behind them, then ttyUSB*, then ttyACM*, each group
+// by device number; virtual ttys and the kernel's UART placeholders are left out.
+[[nodiscard]] std::vector<std::string> PresentSerialDevices(const std::string& ttyClassDir);
+#endif
 
 // For tests: discovery reads <root>/sys/class/tty, <root>/dev and <root>/run/lock instead of the
 // system's, as long as the object lives.

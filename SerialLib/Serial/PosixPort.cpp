@@ -441,13 +441,6 @@ PortResult PortBackend::OpenLocal(const char* name, const PortOptions& options,
     return PortResult::Success();
 }
 
-LONG PortBackend::ProbeLocal(const char* name) {
-    const std::string path = ResolvePortName(name);
-    if (path.empty()) return ERROR_FILE_NOT_FOUND;
-    std::unique_ptr<PosixPort> port;
-    return PosixPort::OpenPath(path, false, nullptr, port);
-}
-
 PortResult PosixPort::SetQueues(DWORD, DWORD) {
     // A tty's queues have fixed sizes on Linux.
     return PortResult::Success();

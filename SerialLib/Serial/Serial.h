@@ -133,10 +133,6 @@ class CSerial {
 
     [[nodiscard]] LONG GetLastError() const { return m_lError.load(); }
 
-    // Opens the name exclusively and closes it again: 0 available, 1 no such port, 2 in use or
-    // not permitted, -1 any other failure.
-    static int ProbePort(const char* lpszDevice);
-
   protected:
     LONG Done(LONG lStatus) {
         m_lError.store(lStatus);

@@ -1,48 +1,28 @@
-// Picking the COM ports out of what the system lists.
+// Picking the COM ports out of what the system lists, their catalogue entries, and what a failed
+// open of one says.
 #include "SerialLib/Serial/SystemPorts.h"
 
-#include <algorithm>
-#include <cctype>
 #include <map>
 #include <optional>
-
-namespace {
-
-constexpr int FIRST_PORT = 0;
-constexpr int LAST_PORT = 29;
-
-// The number of "COM<n>" (any case), when n is within the tried range.
-std::optional<int> ComNumber(const std::string& name) {
-    if (name.size() < 4 || name.size() > 6) return std::nullopt;
-    for (int i = 0; i < 3; ++i)
-        if (std::toupper(static_cast<unsigned char>(name[i])) != "COM"[i]) return std::nullopt;
-    int number = 0;
-    for (std::size_t i = 3; i < name.size(); ++i) {
-        if (!std::isdigit(static_cast<unsigned char>(name[i]))) return std::nullopt;
-        number = number * 10 + (name[i] - '0');
-    }
-    if (number < FIRST_PORT || number > LAST_PORT) return std::nullopt;
-    return number;
-}
-
-}  // namespace
 
 std::vector<SystemPort> ListSystemPorts(SystemPortView& view) {
     std::map<int, std::string> found;
     std::vector<std::pair<std::string, std::string>> values;
     if (view.SerialComm(values) && !values.empty()) {
         for (const auto& [device, port] : values)
-            if (const auto number = ComNumber(port)) found.try_emplace(*number, device);
+            if (const auto number = serial::ListedComNumber(port))
+                found.try_emplace(*number, device);
     } else {
         std::vector<std::string> names;
         if (view.DosDevices(names))
             for (const std::string& name : names)
-                if (const auto number = ComNumber(name)) found.try_emplace(*number, "");
+                if (const auto number = serial::ListedComNumber(name))
+                    found.try_emplace(*number, "");
     }
     std::vector<std::pair<std::string, std::string>> wineMap;
     if (view.WinePorts(wineMap)) {
         for (const auto& [name, unixDevice] : wineMap) {
-            const auto number = ComNumber(name);
+            const auto number = serial::ListedComNumber(name);
             if (number && unixDevice.find_first_not_of(" \t") == std::string::npos)
                 found.erase(*number);
         }
@@ -51,3 +31,49 @@ std::vector<SystemPort> ListSystemPorts(SystemPortView& view) {
     for (const auto& [number, device] : found) ports.push_back({number, device});
     return ports;
 }
+
+namespace serial {
+namespace {
+
+// The Win32 error codes an open of a port's device gives, with their system values.
+constexpr unsigned long kFileNotFound = 2;
+constexpr unsigned long kPathNotFound = 3;
+constexpr unsigned long kAccessDenied = 5;
+constexpr unsigned long kSharingViolation = 32;
+
+}  // namespace
+
+PortInfo ListedPort(const SystemPort& system) {
+    PortInfo port;
+    port.number = system.number;
+    port.name = ComName(system.number);
+    port.path = port.name;  // the serial layer opens \\.\COMn for a COM name
+    port.device = system.device;
+    // Windows binds the number to the adapter; the device name tells adapters apart where the
+    // system names one.
+    port.identity = port.device.empty() ? "com:" + port.name : "device:" + port.device;
+    return port;
+}
+
+std::vector<PortInfo> ListedPorts(const std::vector<SystemPort>& system) {
+    std::vector<PortInfo> ports;
+    for (const SystemPort& listed : system) ports.push_back(ListedPort(listed));
+    return ports;
+}
+
+void ExplainOpenError(PortInfo& port, unsigned long error, const std::string& errorText) {
+    if (error == kFileNotFound || error == kPathNotFound) {
+        port.state = PortState::Absent;
+        port.reason = kNoSuchDevice;
+    } else if (error == kAccessDenied || error == kSharingViolation) {
+        // Windows opens a serial port for one program at a time and does not say which has it.
+        port.state = PortState::InUse;
+        port.reason = "in use by another program (the system refused access)";
+    } else {
+        port.state = PortState::Unusable;
+        port.reason = "does not open: " + (errorText.empty() ? "system error" : errorText) +
+                      " (error " + std::to_string(error) + ")";
+    }
+}
+
+}  // namespace serial

@@ -1,7 +1,7 @@
 // The serial layer's Windows backend on a real COM port (under Wine, a pseudo-terminal joined to
 // the peer port by a null-modem relay): statuses and traces, line setup with its read-back,
 // immediate reads, writes on the caller's record, event waits, the listener and its window
-// messages, closing while it waits, and port discovery through a made-up system view.
+// messages, closing while it waits, and the loss of the port's device.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,7 +15,7 @@
 
 #include "SerialLib/Serial/CommCalls.h"
 #include "SerialLib/Serial/DeviceSerial.h"
-#include "SerialLib/Serial/SystemPorts.h"
+#include "SerialLib/Serial/PortCatalog.h"
 #include "Win32TestPorts.h"
 #include "platform/Clock.h"
 #include "platform/Trace.h"
@@ -105,7 +105,11 @@ TEST(Win32PortOpen, AMissingDeviceGivesFileNotFoundAndStaysClosed) {
     EXPECT_EQ(port.Open("\\\\.\\PELLORIN-NO-SUCH-PORT"), ERROR_FILE_NOT_FOUND);
     EXPECT_FALSE(port.IsOpen());
     EXPECT_TRUE(traces.Contains("CSerial::Open - Unable to open port\n"));
-    EXPECT_EQ(CSerial::ProbePort("\\\\.\\PELLORIN-NO-SUCH-PORT"), 1);
+    // What a job then tells the operator.
+    serial::PortInfo missing;
+    missing.name = missing.path = "\\\\.\\PELLORIN-NO-SUCH-PORT";
+    serial::DiagnosePort(missing, port.GetLastError());
+    EXPECT_EQ(missing.state, serial::PortState::Absent);
 }
 
 TEST(Win32PortOpen, ASecondOpenOfAHeldPortIsRefused) {
@@ -114,7 +118,6 @@ TEST(Win32PortOpen, ASecondOpenOfAHeldPortIsRefused) {
     CSerial first, second;
     ASSERT_EQ(first.Open(PortUnderTest().c_str(), 0, 0, true), ERROR_SUCCESS);
     EXPECT_EQ(second.Open(PortUnderTest().c_str()), ERROR_ACCESS_DENIED);
-    EXPECT_EQ(CSerial::ProbePort(PortUnderTest().c_str()), 2);
 }
 
 TEST(Win32PortOpen, EveryOperationOnAClosedPortGivesInvalidHandle) {
@@ -444,53 +447,6 @@ TEST(Win32ListenerStop, AStopBetweenTwoWaitsIsNotMissed) {
     if (!fPrompt) peer.Send("b");
     closer.join();
     EXPECT_TRUE(fPrompt);
-}
-
-namespace {
-
-class FakeSystem : public SystemPortView {
-  public:
-    bool serialCommReadable = true;
-    std::vector<std::pair<std::string, std::string>> serialComm;
-    std::vector<std::string> dosDevices;
-    bool SerialComm(std::vector<std::pair<std::string, std::string>>& values) override {
-        values = serialComm;
-        return serialCommReadable;
-    }
-    bool DosDevices(std::vector<std::string>& names) override {
-        names = dosDevices;
-        return true;
-    }
-};
-
-std::vector<std::pair<int, std::string>> Listed(FakeSystem& system) {
-    std::vector<std::pair<int, std::string>> result;
-    for (const SystemPort& port : ListSystemPorts(system))
-        result.emplace_back(port.number, port.device);
-    return result;
-}
-
-}  // namespace
-
-TEST(Win32PortDiscovery, TheRegistryListGivesNumbersZeroToTwentyNineInOrderWithTheirDevices) {
-    FakeSystem system;
-    system.serialComm = {{"\\Device\\VCP0", "COM10"},     {"\\Device\\Serial0", "COM2"},
-                         {"\\Device\\Serial1", "com0"},   {"\\Device\\Serial2", "COM30"},
-                         {"\\Device\\Parallel0", "LPT1"}, {"\\Device\\Serial3", "COMX"}};
-    system.dosDevices = {"COM7"};
-    EXPECT_EQ(Listed(system),
-              (std::vector<std::pair<int, std::string>>{
-                  {0, "\\Device\\Serial1"}, {2, "\\Device\\Serial0"}, {10, "\\Device\\VCP0"}}));
-}
-
-TEST(Win32PortDiscovery, WithoutTheRegistryListTheDosDeviceNamesAreUsed) {
-    FakeSystem system;
-    system.serialCommReadable = false;
-    system.dosDevices = {"C:", "COM3", "NUL", "COM1", "COM29", "COM31", "COM3"};
-    EXPECT_EQ(Listed(system),
-              (std::vector<std::pair<int, std::string>>{{1, ""}, {3, ""}, {29, ""}}));
-    system.dosDevices.clear();
-    EXPECT_TRUE(Listed(system).empty());
 }
 
 namespace {
