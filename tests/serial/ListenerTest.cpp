@@ -10,6 +10,7 @@
 #include <memory>
 #include <thread>
 
+#include "ListenerDoubles.h"
 #include "SerialLib/Serial/DeviceSerial.h"
 #include "SerialTestSupport.h"
 #include "platform/Clock.h"
@@ -18,6 +19,7 @@
 
 using platform::TraceCapture;
 using serialtest::FakeLineDriver;
+using serialtest::GatedPort;
 using serialtest::RecordingTarget;
 using sim::PseudoTerminal;
 using Message = RecordingTarget::Message;
@@ -211,34 +213,6 @@ TEST_F(Listener, OpenCloseCyclesWithTrafficFlowingNeverHangOrLoseAStop) {
     EXPECT_GT(window.Count(), 0u);
     EXPECT_GT(bytesRead.load(), 0);
 }
-
-namespace {
-
-// A port whose listener can be held just before its second wait, so that a stop request can be
-// placed exactly between two waits: after the listener's last look at the stop flag and before
-// its wait begins.
-class GatedPort : public CDeviceSerial {
-  public:
-    ~GatedPort() override { CloseOnDestruction(); }
-    LONG WaitEvent(LPOVERLAPPED lpOverlapped, DWORD dwTimeout) override {
-        if (++m_waits == 2) {
-            atGate.Set();
-            (void)gateOpen.Wait(INFINITE);
-        }
-        return CDeviceSerial::WaitEvent(lpOverlapped, dwTimeout);
-    }
-    LONG SetMask(DWORD dwMask) override {
-        const LONG lStatus = CDeviceSerial::SetMask(dwMask);
-        if (m_waits.load() >= 2) maskSet.Set();
-        return lStatus;
-    }
-    platform::Event atGate, gateOpen, maskSet;
-
-  private:
-    std::atomic<int> m_waits{0};
-};
-
-}  // namespace
 
 TEST(ListenerStop, AStopBetweenTwoWaitsIsNotMissed) {
     PseudoTerminal pty;

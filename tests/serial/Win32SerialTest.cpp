@@ -13,6 +13,7 @@
 #include <tuple>
 #include <vector>
 
+#include "ListenerDoubles.h"
 #include "SerialLib/Serial/CommCalls.h"
 #include "SerialLib/Serial/DeviceSerial.h"
 #include "SerialLib/Serial/PortCatalog.h"
@@ -21,46 +22,17 @@
 #include "platform/Trace.h"
 
 using platform::TraceCapture;
+using serialtest::GatedPort;
 using serialtest::Peer;
 using serialtest::PeerPort;
 using serialtest::PortUnderTest;
 using serialtest::PullableCalls;
+using serialtest::RecordingTarget;
 
 namespace {
 
 const auto* const safePorts = ::testing::AddGlobalTestEnvironment(new serialtest::SafePortsCheck);
 
-// A "window" that records every posted message; its owner waits for them.
-class RecordingTarget : public platform::MessageTarget, public platform::WindowObject {
-  public:
-    using Message = std::tuple<UINT, WPARAM, LPARAM>;
-    bool Post(UINT message, WPARAM wParam, LPARAM lParam) noexcept override {
-        {
-            std::lock_guard lock(m_mutex);
-            m_messages.emplace_back(message, wParam, lParam);
-        }
-        m_changed.notify_all();
-        return true;
-    }
-    platform::HWND GetSafeHwnd() override { return this; }
-    // The window object, as the console hands it to CDeviceSerial::Open.
-    platform::WindowObject* Object() { return this; }
-    std::size_t WaitFor(std::size_t count, int timeoutMs = 5000) {
-        std::unique_lock lock(m_mutex);
-        m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                           [&] { return m_messages.size() >= count; });
-        return m_messages.size();
-    }
-    std::vector<Message> Messages() {
-        std::lock_guard lock(m_mutex);
-        return m_messages;
-    }
-
-  private:
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::vector<Message> m_messages;
-};
 using Message = RecordingTarget::Message;
 
 constexpr int QUIET_MS = 150;
@@ -400,33 +372,6 @@ TEST_F(Listener, OpenCloseCyclesWithTrafficNeverHangOrLoseAStop) {
     EXPECT_GT(window.Messages().size(), 0u);
     EXPECT_GT(bytesRead.load(), 0);
 }
-
-namespace {
-
-// A port whose listener can be held just before its second wait, so that a stop request falls
-// between two waits: after the listener's last look at the stop flag and before its wait.
-class GatedPort : public CDeviceSerial {
-  public:
-    ~GatedPort() override { CloseOnDestruction(); }
-    LONG WaitEvent(LPOVERLAPPED lpOverlapped, DWORD dwTimeout) override {
-        if (++m_waits == 2) {
-            atGate.Set();
-            (void)gateOpen.Wait(INFINITE);
-        }
-        return CDeviceSerial::WaitEvent(lpOverlapped, dwTimeout);
-    }
-    LONG SetMask(DWORD dwMask) override {
-        const LONG lStatus = CDeviceSerial::SetMask(dwMask);
-        if (m_waits.load() >= 2) maskSet.Set();
-        return lStatus;
-    }
-    platform::Event atGate, gateOpen, maskSet;
-
-  private:
-    std::atomic<int> m_waits{0};
-};
-
-}  // namespace
 
 TEST(Win32ListenerStop, AStopBetweenTwoWaitsIsNotMissed) {
     Peer peer;
