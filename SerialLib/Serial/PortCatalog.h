@@ -9,7 +9,7 @@
 // "dir:<entry path>" and keeps the number in its name. Without PELLORIN_COM_DIR, an identity seen
 // for the first time gets the lowest free number from 1 (UARTs first, then USB adapters, then ACM
 // devices, as the numbering always went), and keeps it across replugs and restarts: the binding
-// is remembered in the user's settings (PortSettings.h). When all numbers 1 to 29 are bound, the
+// is remembered in the user's settings (PortBindings.h). When all numbers 1 to 29 are bound, the
 // number of an absent identity is given again (the one bound longest ago).
 //
 // Listing opens no port: opening a tty raises its DTR and RTS lines, which can reset or disturb

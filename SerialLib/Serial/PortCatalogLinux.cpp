@@ -24,9 +24,9 @@
 #include <set>
 #include <sstream>
 
+#include "SerialLib/Serial/PortBindings.h"
 #include "SerialLib/Serial/PortCatalog.h"
 #include "SerialLib/Serial/PortNames.h"
-#include "SerialLib/Serial/PortSettings.h"
 #include "platform/Win32Types.h"
 
 namespace serial {

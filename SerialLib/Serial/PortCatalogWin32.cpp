@@ -8,7 +8,7 @@
 
 #include "SerialLib/Serial/PortCatalog.h"
 #include "SerialLib/Serial/PortNames.h"
-#include "SerialLib/Serial/SystemPorts.h"
+#include "SerialLib/Serial/WindowsPortList.h"
 
 namespace serial {
 namespace {

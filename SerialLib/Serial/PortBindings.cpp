@@ -1,5 +1,5 @@
 // Reading and writing the COM number bindings.
-#include "SerialLib/Serial/PortSettings.h"
+#include "SerialLib/Serial/PortBindings.h"
 
 #include <algorithm>
 #include <cstdlib>

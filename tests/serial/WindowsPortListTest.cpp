@@ -3,7 +3,7 @@
 // on every system).
 #include <gtest/gtest.h>
 
-#include "SerialLib/Serial/SystemPorts.h"
+#include "SerialLib/Serial/WindowsPortList.h"
 
 using serial::PortState;
 

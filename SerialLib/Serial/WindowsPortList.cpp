@@ -1,6 +1,6 @@
 // Picking the COM ports out of what the system lists, their catalogue entries, and what a failed
 // open of one says.
-#include "SerialLib/Serial/SystemPorts.h"
+#include "SerialLib/Serial/WindowsPortList.h"
 
 #include <map>
 #include <optional>

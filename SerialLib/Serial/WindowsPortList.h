@@ -9,7 +9,7 @@
 // All of it is portable, so that it is tested anywhere: the view of the system is a seam (tests
 // give a made-up one), the listed ports become the catalogue's entries here, and the system error
 // of a job's failed open becomes the port's state and the reason it cannot be used.
-// PortCatalogWin32.cpp and Win32PortList.cpp make the system calls.
+// PortCatalogWin32.cpp and WindowsPortListWin32.cpp make the system calls.
 #pragma once
 
 #include <string>
