@@ -80,7 +80,13 @@ constexpr ControlTemplate kTemplate[] = {
     {IDC_RESET_EEPROM, Kind::Button, "Rest EEPROM", 148, 181, 80, 18, kHidden | kDisabled},
     {kNoId, Kind::Static, "Baudrate", 13, 41, 34, 12, kNone},
     {IDC_BAUD_COMBO, Kind::Combo, "", 61, 41, 69, 61, kNone},
+    // Not in the original template: where the images are looked for, between the bar and the
+    // log, so that an operator sees it without looking for it.
+    {IDC_IMAGE_FOLDERS, Kind::Static, "", 157, 76, 208, 8, kNone},
 };
+
+// How the window's texts name the way to its folder chooser.
+constexpr const char* kHowToChooseFolder = "(right-click the log or the window)";
 
 // The template's initial data for the speed field, already in sorted order (blanks sort first).
 const char* const kBaudItems[] = {" 4800", " 9600", "19200", "38400"};
@@ -233,6 +239,12 @@ void CPellorinDlg::CreateControls() {
     m_elapsedText = findChild<QLineEdit*>(QString::number(IDC_ELAPSED_TEXT));
     m_remainText = findChild<QLineEdit*>(QString::number(IDC_REMAIN_TEXT));
     m_speedText = findChild<QLineEdit*>(QString::number(IDC_SPEED_TEXT));
+    m_imageFolders = findChild<QLabel*>(QString::number(IDC_IMAGE_FOLDERS));
+    m_imageFolders->setTextFormat(Qt::PlainText);
+    // The log has a menu of its own: what is done with the log, and where the images come from.
+    m_logList->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_logList, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& position) { ShowMenu(m_logList->mapToGlobal(position), false); });
     m_jobButtons = {findChild<QPushButton*>(QString::number(IDC_UPDATE_DSP)),
                     findChild<QPushButton*>(QString::number(IDC_UPDATE_MCU)),
                     findChild<QPushButton*>(QString::number(IDC_READ_VERSION))};
@@ -279,6 +291,7 @@ void CPellorinDlg::OnInitDialog() {
     m_baudCombo->setCurrentIndex(kBaudItem19200);
     m_baudTyped = false;
     m_engine->Link.SetImageFolder(SavedImageFolder().toStdString());
+    ShowImageFolders();
     UpdateDisplay();
     m_portCombo->setFocus();
 }
@@ -418,11 +431,20 @@ void CPellorinDlg::OnAbout() {
 }
 
 void CPellorinDlg::contextMenuEvent(QContextMenuEvent* event) {
+    // The window's menu stands in for the system menu, which Linux window managers do not let a
+    // program extend: the About entry, then the operator's conveniences.
+    ShowMenu(event->globalPos(), true);
+}
+
+void CPellorinDlg::ShowMenu(const QPoint& where, bool windowMenu) {
     QMenu menu(this);
     menu.setToolTipsVisible(true);
-    QAction* about = menu.addAction(Text("关于 Pellorin(&A)..."));
-    about->setData(kAboutCommand);
-    menu.addSeparator();
+    QAction* about = nullptr;
+    if (windowMenu) {
+        about = menu.addAction(Text("关于 Pellorin(&A)..."));
+        about->setData(kAboutCommand);
+        menu.addSeparator();
+    }
     QAction* imageFolder = menu.addAction(Text("Image folder…"));
     const QString folder = QString::fromStdString(m_engine->Link.ImageFolder());
     imageFolder->setToolTip(
@@ -432,7 +454,7 @@ void CPellorinDlg::contextMenuEvent(QContextMenuEvent* event) {
     QAction* saveLog = menu.addAction(Text("Save log…"));
     QAction* openRecords = menu.addAction(Text("Open records folder"));
     openRecords->setToolTip(QString::fromStdString(m_engine->Link.Record.Folder()));
-    QAction* chosen = menu.exec(event->globalPos());
+    QAction* chosen = menu.exec(where);
     if (chosen == nullptr || m_shutDown) return;
     if (chosen == about) OnAbout();
     if (chosen == imageFolder) OnImageFolder();
@@ -448,7 +470,21 @@ void CPellorinDlg::OnImageFolder() {
     if (folder.isEmpty()) return;
     SaveImageFolder(folder);
     m_engine->Link.SetImageFolder(folder.toStdString());
+    ShowImageFolders();
 }
+
+void CPellorinDlg::ShowImageFolders() {
+    const QString text =
+        QString::fromStdString(ImageFoldersText(m_engine->Link.ImageSearchFolders()));
+    m_imageFoldersText = text;
+    // A long path keeps its beginning and its end; the tooltip has it whole.
+    m_imageFolders->setText(
+        m_imageFolders->fontMetrics().elidedText(text, Qt::ElideMiddle, m_imageFolders->width()));
+    m_imageFolders->setToolTip(text + Text("\nAnother folder: \"Image folder…\" ") +
+                               Text(kHowToChooseFolder));
+}
+
+QString CPellorinDlg::ImageFoldersShown() const { return m_imageFoldersText; }
 
 QStringList CPellorinDlg::LogWithTimes() const {
     QStringList lines;
@@ -577,6 +613,7 @@ void CPellorinDlg::StopTimer(int timerId) {
 void CPellorinDlg::EnableJobButtons(bool enable) {
     m_windowCall.Run([this, enable] {
         for (QPushButton* button : m_jobButtons) button->setEnabled(enable);
+        if (enable) ShowImageFolders();
         // Adapters plugged in or out during the job show now.
         if (enable && m_portsChanged && m_portRefresh) m_portRefresh->start(0);
     });
@@ -587,6 +624,15 @@ int CPellorinDlg::SelectedBaudIndex() {
     auto index = std::make_shared<int>(-1);
     m_windowCall.Run([this, index] { *index = m_baudTyped ? -1 : m_baudCombo->currentIndex(); });
     return *index;
+}
+
+void CPellorinDlg::ImageNotFound(const std::string& fileName,
+                                 const std::vector<std::string>& folders) {
+    const std::string text = ImageNotFoundMessage(fileName, folders, kHowToChooseFolder) +
+                             "\n\nChoose the image folder now?";
+    m_windowCall.Run([this, message = QString::fromStdString(text)] {
+        if (m_boxes->AskYesNo(this, message, Text(kApplicationName))) OnImageFolder();
+    });
 }
 
 void CPellorinDlg::ShowMessage(const std::string& text) {

@@ -72,7 +72,8 @@ class CPellorinDlg : public QDialog,
     void OnCancel();
     void OnAbout();
 
-    // The context menu's entries beside About.
+    // The menus' entries beside About: the window's menu (right click on the window) and the
+    // log's (right click on the log) both hold them.
     void OnImageFolder();
     void OnCopyLog();
     void OnSaveLog();
@@ -80,6 +81,9 @@ class CPellorinDlg : public QDialog,
     // The log oldest line first, each after the local time it was logged at; the list itself
     // shows the lines without times.
     [[nodiscard]] QStringList LogWithTimes() const;
+
+    // What the line beside the log says, whole: the folders the images are looked for in.
+    [[nodiscard]] QString ImageFoldersShown() const;
 
     // The timer tick handler, by timer id.
     void OnTimer(int timerId);
@@ -102,6 +106,8 @@ class CPellorinDlg : public QDialog,
     void EnableJobButtons(bool enable) override;
     int SelectedBaudIndex() override;
     void ShowMessage(const std::string& text) override;
+    void ImageNotFound(const std::string& fileName,
+                       const std::vector<std::string>& folders) override;
     [[nodiscard]] bool StopRequested() const override;
 
     // WindowObject: the target the port's listener posts to.
@@ -126,6 +132,10 @@ class CPellorinDlg : public QDialog,
     // The tooltip of the port field: the selected entry's device and adapter, or why no port
     // can be offered.
     void ShowPortDescription();
+    // The line beside the log: the folders the images are looked for in, in order.
+    void ShowImageFolders();
+    // The window's menu (with About) or the log's, at a global position.
+    void ShowMenu(const QPoint& where, bool windowMenu);
     void WatchPorts();
     void ShutDown();
     // A message posted to GetSafeHwnd(), on the window thread.
@@ -168,6 +178,8 @@ class CPellorinDlg : public QDialog,
     QLineEdit* m_elapsedText = nullptr;
     QLineEdit* m_remainText = nullptr;
     QLineEdit* m_speedText = nullptr;
+    QLabel* m_imageFolders = nullptr;
+    QString m_imageFoldersText;                  // what it says, whole
     std::array<QPushButton*, 3> m_jobButtons{};  // 1, 3 and 1035
     std::array<QTimer*, 2> m_timers{};           // ids 1 and 2
 

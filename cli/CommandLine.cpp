@@ -90,6 +90,8 @@ ParseResult ParseCommandLine(const std::vector<std::string>& arguments) {
             options.quiet = true;
         } else if (word == "--erase") {
             options.erase = true;
+        } else if (word == "--trace") {
+            options.trace = true;
         } else if (word == "--port" || word == "-p") {
             if (!takeValue() || value.empty())
                 return Fail(
@@ -133,7 +135,8 @@ ParseResult ParseCommandLine(const std::vector<std::string>& arguments) {
     }
 
     const std::string& command = words[0];
-    const bool updateOptions = !options.ports.empty() || speedGiven || options.erase;
+    const bool updateOptions =
+        !options.ports.empty() || speedGiven || options.erase || options.trace;
     if (command == "help") {
         options.command = Command::Help;
     } else if (command == "ports") {
@@ -147,7 +150,13 @@ ParseResult ParseCommandLine(const std::vector<std::string>& arguments) {
         options.command = Command::Check;
     } else if (command == "update" || command == "status") {
         const bool update = command == "update";
-        if (words.size() != 2) return Fail(command + " needs a target: dsp or mcu");
+        if (words.size() < 2) return Fail(command + " needs a target: dsp or mcu");
+        if (words.size() > 2) {
+            return Fail(command +
+                        " takes one target, dsp or mcu, and no file after it: give the "
+                        "image with --image (-i) " +
+                        words[2]);
+        }
         if (words[1] == "dsp") {
             options.jobMode = kJobDspUpdate;
         } else if (words[1] == "mcu") {
@@ -155,10 +164,10 @@ ParseResult ParseCommandLine(const std::vector<std::string>& arguments) {
         } else {
             return Fail("unknown target '" + words[1] + "' (dsp or mcu)");
         }
-        if (options.ports.empty()) return Fail(command + " needs --port");
         if (update) {
             if (options.images.empty()) return Fail("update needs --image");
-            if (options.images.size() != 1 && options.images.size() != options.ports.size()) {
+            if (options.images.size() != 1 && options.images.size() != options.ports.size() &&
+                !(options.ports.empty() && options.images.size() == 1)) {
                 return Fail("give one --image for all ports or one per --port, in the same order");
             }
             for (std::size_t i = 0; i < options.ports.size(); ++i) {
@@ -170,7 +179,7 @@ ParseResult ParseCommandLine(const std::vector<std::string>& arguments) {
             }
             options.command = Command::Update;
         } else {
-            if (options.ports.size() != 1) return Fail("status takes one --port");
+            if (options.ports.size() > 1) return Fail("status takes one --port");
             if (options.images.size() > 1) return Fail("status takes at most one --image");
             if (options.erase) return Fail("--erase belongs to update: status erases nothing");
             options.command = Command::Status;
@@ -178,8 +187,28 @@ ParseResult ParseCommandLine(const std::vector<std::string>& arguments) {
     } else {
         return Fail("unknown command '" + command + "'");
     }
+    if (speedGiven && options.jobMode == kJobMcuUpdate) {
+        result.warnings.push_back("--baud " + std::to_string(options.speed) +
+                                  " is not used: the MCU is always asked for 19200 and its link "
+                                  "runs at 9600");
+    }
     result.ok = true;
     return result;
+}
+
+std::string OnlyPort(const std::vector<std::string>& listed, std::string& error) {
+    if (listed.size() == 1) return listed.front();
+    if (listed.empty()) {
+        error =
+            "no --port given and no serial port found (is the adapter plugged in? pellorin-cli "
+            "ports lists the ports)";
+        return {};
+    }
+    std::string names;
+    for (const std::string& name : listed) names += (names.empty() ? "" : ", ") + name;
+    error = "no --port given and " + std::to_string(listed.size()) + " ports are listed (" + names +
+            "): choose one with --port";
+    return {};
 }
 
 // What stops a run and how ports are named differ between the systems.
@@ -204,12 +233,27 @@ std::string UsageText() {
     return std::string(R"(Usage:
   pellorin-cli ports [--json]
   pellorin-cli check IMAGE [--json]
-  pellorin-cli update dsp|mcu --port COMn|DEVICE|rfc2217://HOST:PORT|tcp://HOST:PORT
-                              --image FILE [--baud 4800|9600|19200|38400]
-                              [--port ... [--image ...]] [--erase] [--json] [--quiet]
-  pellorin-cli status dsp|mcu --port COMn|DEVICE|rfc2217://...|tcp://... [--image FILE]
-                              [--baud ...] [--json]
+  pellorin-cli update dsp|mcu [--port PORT] --image FILE [--baud 4800|9600|19200|38400]
+                              [--port PORT [--image FILE]]... [--erase] [--trace]
+                              [--json] [--quiet]
+  pellorin-cli status dsp|mcu [--port PORT] [--image FILE] [--trace] [--json]
   pellorin-cli --help | --version
+
+  PORT is COMn (as the window lists it), a device (/dev/ttyUSB0), rfc2217://HOST:PORT or
+  tcp://HOST:PORT. Without --port, the only port pellorin-cli ports lists is taken.
+
+Options:
+  -p, --port PORT    the port of the unit; repeat it to update several units at once
+  -i, --image FILE   the image (Intel HEX); one for all ports or one per --port, in order
+  -b, --baud SPEED   the DSP's link speed, 4800, 9600, 19200 (default) or 38400; not used
+                     with mcu, which always asks for 19200 and runs at 9600
+      --erase        update: erase and write the whole image, never resume
+      --trace        every command and reply on the wire, with its time, on standard
+                     error as it goes (control bytes escaped, as the update record has them)
+      --json         one JSON object per line instead of text
+  -q, --quiet        only the result
+  -h, --help         this text
+  -V, --version      the version
 
 Commands:
   ports    every serial port the window would list: number, device, adapter, state (and
@@ -220,10 +264,11 @@ Commands:
            checked first. --port may be repeated to update several units at once, each on
            its own port; give one --image for all or one per --port in the same order.
            --baud chooses the DSP's link speed (default 19200); the MCU always asks for
-           19200 and runs its link at 9600, as the window does. A device that reports a
-           resume point is first asked for its sum over the blocks it holds: the update
-           resumes only when they are this image's, and otherwise erases it and writes the
-           whole image. --erase always erases and writes the whole image.
+           19200 and runs its link at 9600, as the window does (--baud with mcu is not
+           used, and a warning says so). A device that reports a resume point is first
+           asked for its sum over the blocks it holds: the update resumes only when they
+           are this image's, and otherwise erases it and writes the whole image. --erase
+           always erases and writes the whole image.
            A port far away, behind a network serial server: rfc2217://HOST:PORT (the server
            sets the line's speed) or tcp://HOST:PORT (raw: the job runs at 2400 baud).
   status   enters the bootloader as an update does, shows its state and the block an
@@ -231,9 +276,13 @@ Commands:
            image (by its sum); then leaves the bootloader. Nothing is erased or written.
 
 Output:
-  on a terminal the log lines and a live status line per port; otherwise the log lines only;
-  every result says whether the device confirmed the image's sum ("verified");
-  --json  one JSON object per line: {"event":"log"|"progress"|"result"|"summary"|"status",...}
+  on a terminal the log lines and a live status line per port (while connecting: the step,
+  its try and the time since the start); otherwise the log lines only; every result says
+  whether the device confirmed the image's sum ("verified"), and a device that did not
+  answer gets a hint what to check;
+  --json  one JSON object per line: {"event":"log"|"progress"|"result"|"summary"|"status",...},
+          each with "time_s" (seconds since the start); results and the summary also with
+          "wall_time" (ISO 8601)
   --quiet only the result
 
 Exit status:

@@ -24,6 +24,7 @@ struct Options {
     std::vector<std::string> ports;
     int speed = kDefaultSpeed;
     bool erase = false;  // update: erase and write the whole image even where a resume could be
+    bool trace = false;  // update and status: the wire on standard error as it goes
     // The index of `speed` in the speed box.
     [[nodiscard]] int SpeedIndex() const;
     // The image for the port at `index`.
@@ -34,10 +35,17 @@ struct ParseResult {
     bool ok = false;
     Options options;
     std::string error;  // when !ok: one line saying what is wrong
+    // When ok: what the command line asks for that will not happen as asked, one line each.
+    std::vector<std::string> warnings;
 };
 
-// `arguments` without the program name.
+// `arguments` without the program name. `update` and `status` may leave out --port: the caller
+// then takes the one port there is (OnlyPort).
 [[nodiscard]] ParseResult ParseCommandLine(const std::vector<std::string>& arguments);
+
+// The port for a command line without --port, from the ports `pellorin-cli ports` lists: the one
+// there is; otherwise "" and, in `error`, why none could be taken.
+[[nodiscard]] std::string OnlyPort(const std::vector<std::string>& listed, std::string& error);
 
 // Port names the same port would be given by: "COM3" and "com3" are one port.
 [[nodiscard]] bool SamePortName(const std::string& a, const std::string& b);

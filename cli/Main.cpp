@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "SerialLib/Serial/PortCatalog.h"
 #include "cli/Commands.h"
 #include "cli/Output.h"
 #include "console/ToolVersion.h"
@@ -20,7 +21,9 @@ int main(int argc, char** argv) {
                   << "\n(pellorin-cli --help lists the commands)\n";
         return kExitUsage;
     }
-    const Options& options = parsed.options;
+    Options options = parsed.options;
+    for (const std::string& warning : parsed.warnings)
+        std::cerr << "pellorin-cli: warning: " << warning << "\n";
     // A reader that goes away (a closed pipe) ends the output, not the program in mid-update.
     platform::IgnoreBrokenPipe();
 
@@ -41,6 +44,24 @@ int main(int argc, char** argv) {
         case Command::Update:
         case Command::Status:
             break;
+    }
+
+    if (options.ports.empty()) {
+        // As with one adapter on a service laptop: the one port there is.
+        const std::vector<serial::PortInfo> ports = serial::ListPorts();
+        std::vector<std::string> listed;
+        for (const serial::PortInfo& port : ports) listed.push_back(port.name);
+        std::string error;
+        const std::string port = OnlyPort(listed, error);
+        if (port.empty()) {
+            std::cerr << "pellorin-cli: " << error << "\n";
+            return listed.empty() ? kExitPort : kExitUsage;
+        }
+        options.ports.push_back(port);
+        if (!options.quiet) {
+            std::cerr << "pellorin-cli: no --port given: using " << port
+                      << ", the only serial port: " << ports.front().Description() << "\n";
+        }
     }
 
     // SIGINT and SIGTERM (on Windows Ctrl+C, Ctrl+Break and the console's closing) reach only

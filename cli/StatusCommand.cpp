@@ -11,8 +11,10 @@
 #include "cli/ImageRules.h"
 #include "cli/Output.h"
 #include "cli/TerminalConsole.h"
+#include "console/WallTime.h"
 #include "flash/FlashEngine.h"
 #include "link/JobMode.h"
+#include "platform/Clock.h"
 
 namespace pellorin::cli {
 namespace {
@@ -96,18 +98,39 @@ int RunStatusCommand(const Options& options, std::ostream& out,
     const std::string image = options.images.empty() ? std::string() : options.images.front();
     const std::string target = options.jobMode == kJobDspUpdate ? "dsp" : "mcu";
 
+    const DWORD startTick = platform::GetTickCount();
+    const auto timeSince = [startTick] {
+        return JsonNumber(static_cast<double>(platform::GetTickCount() - startTick) / 1000.0, 15);
+    };
     std::mutex mutex;
     std::vector<std::string> pending;
+    std::string pendingTrace;
+    bool traceHeadShown = false;
     const auto flush = [&] {
         std::vector<std::string> lines;
+        std::string trace;
         {
             std::lock_guard lock(mutex);
             lines.swap(pending);
+            trace.swap(pendingTrace);
+        }
+        if (!trace.empty()) {
+            out.flush();
+            if (!traceHeadShown) {
+                std::cerr << "        time ms  wall time     what line    bytes or text\n";
+                traceHeadShown = true;
+            }
+            std::cerr << trace;
+            std::cerr.flush();
         }
         if (options.quiet) return;
         for (const std::string& line : lines) {
             if (options.json) {
-                out << JsonText({{"event", "log"}, {"port", port}, {"line", line}}) << "\n";
+                out << JsonText({{"event", "log"},
+                                 {"time_s", timeSince()},
+                                 {"port", port},
+                                 {"line", line}})
+                    << "\n";
             } else {
                 out << line << "\n";
             }
@@ -122,6 +145,8 @@ int RunStatusCommand(const Options& options, std::ostream& out,
             const bool compared = held != nullptr && status->Held != Holds::Nothing;
             out << JsonText(
                        {{"event", "status"},
+                        {"time_s", timeSince()},
+                        {"wall_time", IsoUtcText(std::chrono::system_clock::now())},
                         {"port", port},
                         {"target", target},
                         {"image", image.empty() ? Json() : Json(image)},
@@ -181,6 +206,12 @@ int RunStatusCommand(const Options& options, std::ostream& out,
     link.QueryOnly = true;
     link.ExplicitImagePath = image;
     link.Record.SetFolder("");  // nothing is written to the device, so nothing to record
+    if (options.trace) {
+        link.Record.SetWireCopy([&](const std::string& lines) {
+            std::lock_guard lock(mutex);
+            pendingTrace += lines;
+        });
+    }
     console.SelectBaudIndex(options.SpeedIndex());
     if (!console.PressJobButton(options.jobMode, port)) return report(kExitPort, nullptr);
     for (;;) {

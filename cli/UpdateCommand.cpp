@@ -18,6 +18,7 @@
 #include "cli/Output.h"
 #include "cli/TerminalConsole.h"
 #include "console/ProgressDisplay.h"
+#include "console/WallTime.h"
 #include "flash/FlashEngine.h"
 #include "link/JobMode.h"
 #include "platform/Clock.h"
@@ -28,6 +29,8 @@ namespace {
 
 constexpr int kPollMs = 50;               // real ms between two looks at the jobs
 constexpr DWORD kProgressEveryMs = 1000;  // program ms between two JSON progress events
+// The head of --trace's columns, as the update record has it.
+constexpr const char* kTraceHead = "        time ms  wall time     what line    bytes or text\n";
 
 enum class Style { Terminal, Plain, Json };
 
@@ -45,12 +48,17 @@ struct Job {
     std::uint32_t blocks = 0;
     std::uint32_t total = 0;
     std::string recordPath;
+    SpeedReply speedReply = SpeedReply::NotAsked;
 };
 
 // The numbers of a running job, as the window's display computes them but without its 8-bit
 // limits.
 struct Progress {
     const char* stage = "connecting";
+    // While connecting: the step ("open", "speed", "entry"), its try and the most it makes.
+    const char* step = nullptr;
+    int attempt = 0;
+    int attempts = 0;
     std::uint32_t blocks = 0;
     std::uint32_t total = 0;
     unsigned percent = 0;
@@ -80,9 +88,65 @@ Progress ProgressOf(const Job& job) {
         p.stage = "erasing";
         p.percent = counters.ProgressPercent.load();
         p.blocks = 0;
+    } else {
+        const ConnectProgress& connecting = job.console->Link().Connecting;
+        switch (connecting.Step()) {
+            case ConnectStep::Open:
+                p.step = "open";
+                break;
+            case ConnectStep::Speed:
+                p.step = "speed";
+                break;
+            case ConnectStep::Entry:
+                p.step = "entry";
+                break;
+            case ConnectStep::None:
+                break;
+        }
+        if (p.step != nullptr && connecting.Attempts() > 0) {
+            p.attempt = connecting.Attempt();
+            p.attempts = connecting.Attempts();
+        }
     }
     return p;
 }
+
+// The status line's words for a step of the connection.
+std::string ConnectStepText(const Progress& p) {
+    std::string text;
+    if (p.step == nullptr) return text;
+    const std::string step = p.step;
+    if (step == "open") text = "opening the port";
+    if (step == "speed") text = "speed command";
+    if (step == "entry") text = "bootloader entry";
+    if (p.attempts > 0)
+        text += ", try " + std::to_string(p.attempt) + " of " + std::to_string(p.attempts);
+    return text;
+}
+
+// What an operator checks when the device did not answer, from how far the connection got.
+std::string NoAnswerHint(const Job& job, int jobMode, int speed) {
+    const std::string processor = jobMode == kJobDspUpdate ? "DSP" : "MCU";
+    if (job.speedReply == SpeedReply::Confirmed) {
+        const int linkSpeed = jobMode == kJobDspUpdate ? speed : 9600;
+        return "the device acknowledged the speed but its bootloader did not answer at " +
+               std::to_string(linkSpeed) + " baud: is this the " + processor + "'s port" +
+               (jobMode == kJobDspUpdate ? ", and does a lower --baud (9600) help on a long cable?"
+                                         : "?");
+    }
+    return "nothing answered: check that the inverter is powered, that the cable sits in " +
+           job.port + " and in the inverter (pellorin-cli ports lists the ports), and that the " +
+           processor +
+           " is in its bootloader; after a job that was cut short, power the inverter off and on "
+           "so that it listens at 2400 baud again";
+}
+
+// Seconds since `startTick` to the millisecond, as JSON.
+Json SecondsSince(DWORD startTick) {
+    return JsonNumber(static_cast<double>(platform::GetTickCount() - startTick) / 1000.0, 15);
+}
+
+std::string WallTimeNow() { return IsoUtcText(std::chrono::system_clock::now()); }
 
 std::string TargetName(int jobMode) { return jobMode == kJobDspUpdate ? "dsp" : "mcu"; }
 
@@ -124,7 +188,11 @@ std::string RecordUnstartedJob(const Options& options, const Job& job,
 class Reporter {
   public:
     Reporter(const Options& options, std::ostream& out, std::vector<Job>& jobs)
-        : m_options(options), m_out(out), m_jobs(jobs), m_several(jobs.size() > 1) {
+        : m_options(options),
+          m_out(out),
+          m_jobs(jobs),
+          m_several(jobs.size() > 1),
+          m_startTick(platform::GetTickCount()) {
         if (options.json) {
             m_style = Style::Json;
         } else if (&out == &std::cout && platform::StdoutIsTerminal()) {
@@ -138,19 +206,30 @@ class Reporter {
         std::lock_guard lock(m_mutex);
         m_pending.emplace_back(job, line);
     }
+    // Any thread: lines of the wire for standard error (--trace).
+    void QueueTrace(std::size_t job, const std::string& lines) {
+        std::lock_guard lock(m_mutex);
+        m_pendingTrace.emplace_back(job, lines);
+    }
 
     // Main thread from here on.
     void Flush() {
         std::vector<std::pair<std::size_t, std::string>> lines;
+        std::vector<std::pair<std::size_t, std::string>> trace;
         {
             std::lock_guard lock(m_mutex);
             lines.swap(m_pending);
+            trace.swap(m_pendingTrace);
         }
+        if (!trace.empty()) WriteTrace(trace);
         if (lines.empty() || m_options.quiet) return;
         ClearStatus();
         for (const auto& [job, line] : lines) {
             if (m_style == Style::Json) {
-                m_out << JsonText({{"event", "log"}, {"port", m_jobs[job].port}, {"line", line}})
+                m_out << JsonText({{"event", "log"},
+                                   {"time_s", SecondsSince(m_startTick)},
+                                   {"port", m_jobs[job].port},
+                                   {"line", line}})
                       << "\n";
             } else {
                 m_out << (m_several ? m_jobs[job].port + ": " : std::string()) << line << "\n";
@@ -166,8 +245,12 @@ class Reporter {
             job.lastProgressTick = now;
             const Progress p = ProgressOf(job);
             m_out << JsonText({{"event", "progress"},
+                               {"time_s", SecondsSince(m_startTick)},
                                {"port", job.port},
                                {"stage", p.stage},
+                               {"step", p.step != nullptr ? Json(p.step) : Json()},
+                               {"try", p.attempts > 0 ? Json(p.attempt) : Json()},
+                               {"tries", p.attempts > 0 ? Json(p.attempts) : Json()},
                                {"blocks", p.blocks},
                                {"total", p.total},
                                {"percent", p.percent},
@@ -181,17 +264,21 @@ class Reporter {
     void Result(const Job& job) {
         if (m_style == Style::Json) {
             Flush();
-            m_out << JsonText({{"event", "result"},
-                               {"port", job.port},
-                               {"target", TargetName(m_options.jobMode)},
-                               {"image", job.image},
-                               {"outcome", OutcomeName(job.exitStatus)},
-                               {"verified", job.verified},
-                               {"exit", job.exitStatus},
-                               {"blocks", job.blocks},
-                               {"total", job.total},
-                               {"duration_s", JsonNumber(Seconds(job), 6)},
-                               {"record", job.recordPath.empty() ? Json() : Json(job.recordPath)}})
+            m_out << JsonText(
+                         {{"event", "result"},
+                          {"time_s", SecondsSince(m_startTick)},
+                          {"wall_time", WallTimeNow()},
+                          {"port", job.port},
+                          {"target", TargetName(m_options.jobMode)},
+                          {"image", job.image},
+                          {"outcome", OutcomeName(job.exitStatus)},
+                          {"verified", job.verified},
+                          {"exit", job.exitStatus},
+                          {"blocks", job.blocks},
+                          {"total", job.total},
+                          {"duration_s", JsonNumber(Seconds(job), 6)},
+                          {"record", job.recordPath.empty() ? Json() : Json(job.recordPath)},
+                          {"hint", job.exitStatus == kExitNoAnswer ? Json(Hint(job)) : Json()}})
                   << "\n";
             return;
         }
@@ -199,6 +286,7 @@ class Reporter {
         Flush();
         ClearStatus();
         m_out << ResultLine(job) << "\n";
+        if (job.exitStatus == kExitNoAnswer) m_out << job.port << ": hint: " << Hint(job) << "\n";
     }
 
     void Summary(int worst) {
@@ -208,6 +296,8 @@ class Reporter {
             const bool allVerified = std::all_of(m_jobs.begin(), m_jobs.end(),
                                                  [](const Job& job) { return job.verified; });
             m_out << JsonText({{"event", "summary"},
+                               {"time_s", SecondsSince(m_startTick)},
+                               {"wall_time", WallTimeNow()},
                                {"ports", m_jobs.size()},
                                {"exit", worst},
                                {"outcome", OutcomeName(worst)},
@@ -228,6 +318,10 @@ class Reporter {
                               MinutesSeconds(static_cast<unsigned>(Seconds(job))).c_str(),
                               job.exitStatus);
                 m_out << row;
+            }
+            for (const Job& job : m_jobs) {
+                if (job.exitStatus == kExitNoAnswer)
+                    m_out << job.port << ": hint: " << Hint(job) << "\n";
             }
             m_out << "exit status " << worst << "\n";
         }
@@ -263,6 +357,35 @@ class Reporter {
     }
 
   private:
+    std::string Hint(const Job& job) const {
+        return NoAnswerHint(job, m_options.jobMode, m_options.speed);
+    }
+
+    // The wire's lines on standard error, below a head line the first time; with several ports
+    // each line says whose it is.
+    void WriteTrace(const std::vector<std::pair<std::size_t, std::string>>& trace) {
+        ClearStatus();
+        m_out.flush();
+        if (!m_traceHeadShown) {
+            std::cerr << (m_several ? "port  " : "") << kTraceHead;
+            m_traceHeadShown = true;
+        }
+        for (const auto& [job, lines] : trace) {
+            if (!m_several) {
+                std::cerr << lines;
+                continue;
+            }
+            std::size_t start = 0;
+            while (start < lines.size()) {
+                std::size_t end = lines.find('\n', start);
+                if (end == std::string::npos) end = lines.size() - 1;
+                std::cerr << m_jobs[job].port << "  " << lines.substr(start, end + 1 - start);
+                start = end + 1;
+            }
+        }
+        std::cerr.flush();
+    }
+
     static double Seconds(const Job& job) {
         const DWORD end = job.exitStatus < 0 ? platform::GetTickCount() : job.endTick;
         return static_cast<double>(end - job.startTick) / 1000.0;
@@ -289,6 +412,11 @@ class Reporter {
         if (!job.running) return line.str() + "waiting";
         const Progress p = ProgressOf(job);
         line << p.stage;
+        if (p.step != nullptr) {
+            // A silent device takes minutes to give up: show how far it has come.
+            line << "  " << ConnectStepText(p) << "  "
+                 << MinutesSeconds((platform::GetTickCount() - job.startTick) / 1000);
+        }
         if (std::string(p.stage) == "erasing") line << "  " << p.percent << "%";
         if (std::string(p.stage) == "programming") {
             line << "  " << p.blocks << "/" << p.total << " blocks  " << p.percent << "%  "
@@ -319,8 +447,11 @@ class Reporter {
     Style m_style = Style::Plain;
     bool m_escapes = true;          // the terminal moves the cursor on escape sequences
     std::size_t m_statusShown = 0;  // lines shown; without escapes, the characters of the one
+    const DWORD m_startTick;        // the program's start, for the JSON objects' time
+    bool m_traceHeadShown = false;
     std::mutex m_mutex;
     std::vector<std::pair<std::size_t, std::string>> m_pending;
+    std::vector<std::pair<std::size_t, std::string>> m_pendingTrace;
 };
 
 void EndJob(Job& job, int exitStatus) {
@@ -331,6 +462,7 @@ void EndJob(Job& job, int exitStatus) {
     if (job.console) {
         job.blocks = job.console->Counters.WrittenBlocks.load();
         job.total = job.console->Counters.TotalBlocks.load();
+        job.speedReply = job.console->Link().Connecting.Speed();
     }
 }
 
@@ -394,6 +526,10 @@ int RunUpdateCommand(const Options& options, std::ostream& out,
         job.console = std::make_unique<TerminalConsole>(
             [&reporter, i](const std::string& line) { reporter.Queue(i, line); });
         job.console->Link().ExplicitImagePath = job.image;
+        if (options.trace) {
+            job.console->Link().Record.SetWireCopy(
+                [&reporter, i](const std::string& lines) { reporter.QueueTrace(i, lines); });
+        }
         job.console->Link().FullUpdate = options.erase;
         job.console->SelectBaudIndex(options.SpeedIndex());
         job.startTick = platform::GetTickCount();

@@ -1,4 +1,5 @@
-// The image path's pieces as the window's log shows them.
+// The image path's pieces as the window's log shows them, and the texts that say where the
+// images are looked for.
 #include "console/Console.h"
 
 #include <algorithm>
@@ -17,6 +18,23 @@ std::vector<std::string> ImagePathPieces(const std::string& path) {
     for (std::size_t piece = pieces; piece-- > 0;)
         lines.push_back(path.substr(piece * kPathPiece, kPathPiece));
     return lines;
+}
+
+std::string ImageFoldersText(const std::vector<std::string>& folders) {
+    std::string text = "Images: ";
+    for (std::size_t i = 0; i < folders.size(); ++i) text += (i > 0 ? ", then " : "") + folders[i];
+    return text;
+}
+
+std::string ImageNotFoundMessage(const std::string& fileName,
+                                 const std::vector<std::string>& folders,
+                                 const std::string& howToChoose) {
+    std::string looked;
+    for (std::size_t i = 0; i < folders.size(); ++i)
+        looked += (i > 0 ? ", then in " : "") + folders[i];
+    const std::string where = folders.size() > 1 ? "in one of them" : "there";
+    return fileName + " can not found!\nLooked in " + looked + ": put " + fileName + " " + where +
+           ", or choose the folder that holds it with \"Image folder…\" " + howToChoose + ".";
 }
 
 }  // namespace pellorin

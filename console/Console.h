@@ -29,12 +29,26 @@ enum ControlId : int {
     IDC_CURRENT_ID = 1031,
     IDC_READ_VERSION = 1035,
     IDC_RESET_EEPROM = 1036,
+    // Beside the log: the folders the images are looked for in (both windows add it to the
+    // template, between the progress bar and the log).
+    IDC_IMAGE_FOLDERS = 1040,
 };
 
 // The image's path as LogList shows it: pieces of at most 50 characters (the first 150 characters
 // shown), in the order they are inserted: last piece first, so that the list, read from the top,
 // shows the path from its beginning.
 [[nodiscard]] std::vector<std::string> ImagePathPieces(const std::string& path);
+
+// The line beside the log that names the folders the images are looked for in, in order:
+// "Images: /usr/bin/, then /home/op/firmware/".
+[[nodiscard]] std::string ImageFoldersText(const std::vector<std::string>& folders);
+
+// The message for an image a job did not find: the log's own line ("dsp.hex can not found!"),
+// then where it looked and what to do, ending with `howToChoose` (where the window offers
+// "Image folder…").
+[[nodiscard]] std::string ImageNotFoundMessage(const std::string& fileName,
+                                               const std::vector<std::string>& folders,
+                                               const std::string& howToChoose);
 
 // The main window's two timers.
 constexpr int kEraseTimer = 1;    // erase pacing
@@ -64,6 +78,14 @@ class Console {
     virtual int SelectedBaudIndex() = 0;
     // A message box with an OK button; returns when the operator has closed it.
     virtual void ShowMessage(const std::string& text) = 0;
+    // A job did not find its image `fileName` in `folders` (in the order it looked); the port is
+    // closed by now. A window says where it looked and offers its folder chooser; returns when
+    // the operator is done. A face without one has said it in the log already.
+    virtual void ImageNotFound(const std::string& fileName,
+                               const std::vector<std::string>& folders) {
+        (void)fileName;
+        (void)folders;
+    }
     // True once the window is closing: the worker must stop touching the window and the port.
     [[nodiscard]] virtual bool StopRequested() const = 0;
 };

@@ -25,6 +25,10 @@ class RecordingConsole : public Console {
         m_record.AddMessageBox(text);
         m_console.ShowMessage(text);
     }
+    void ImageNotFound(const std::string& fileName,
+                       const std::vector<std::string>& folders) override {
+        m_console.ImageNotFound(fileName, folders);
+    }
     int SelectedBaudIndex() override {
         const int index = m_console.SelectedBaudIndex();
         static const char* const kItems[] = {"4800", "9600", "19200", "38400"};

@@ -113,8 +113,12 @@ std::string RecordFileName(std::chrono::system_clock::time_point start, const st
     std::snprintf(text, sizeof text, "%04d%02d%02d-%02d%02d%02d.%03dZ-%s", utc.tm_year + 1900,
                   utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
                   static_cast<int>(sinceEpoch.count() % 1000), safePort.c_str());
+    // Appended piece by piece: GCC 12 takes "literal" + std::string for an overlapping copy at -O2.
     std::string name = text;
-    if (attempt > 0) name += "-" + std::to_string(attempt + 1);
+    if (attempt > 0) {
+        name += '-';
+        name += std::to_string(attempt + 1);
+    }
     return name + kRecordSuffix;
 }
 
@@ -339,6 +343,11 @@ std::string UpdateRecord::LastPath() const {
     return m_lastPath;
 }
 
+void UpdateRecord::SetWireCopy(std::function<void(const std::string& lines)> sink) {
+    std::lock_guard lock(m_mutex);
+    m_wireCopy = std::move(sink);
+}
+
 void UpdateRecord::SetStopCheck(std::function<bool()> stopRequested) {
     std::lock_guard lock(m_mutex);
     m_stopRequested = std::move(stopRequested);
@@ -370,7 +379,8 @@ void UpdateRecord::Begin(int jobMode, const std::string& portName) {
     m_startWall = std::chrono::system_clock::now();
     m_file = nullptr;
     m_path.clear();
-    if (m_jobFolder.empty()) return;  // records are off
+    m_copyWire = static_cast<bool>(m_wireCopy);
+    if (m_jobFolder.empty() && !m_copyWire) return;  // records are off
     m_pending.reserve(kBufferBytes);
     m_active.store(true);
     m_writer = std::thread(&UpdateRecord::WriterLoop, this);
@@ -414,6 +424,11 @@ void UpdateRecord::SetSpeedInForce(unsigned baud) {
     m_lineSpeed = baud;
 }
 
+void UpdateRecord::SetSpeedConfirmed(bool confirmed) {
+    std::lock_guard lock(m_mutex);
+    m_facts.speedConfirmed = confirmed;
+}
+
 void UpdateRecord::SetPortDevice(const std::string& devicePath) {
     std::lock_guard lock(m_mutex);
     m_facts.portDevice = devicePath;
@@ -434,7 +449,7 @@ void UpdateRecord::SetImage(const std::string& path) {
         m_facts.imageResolved.reset();
         if (!error && !resolved.empty() && resolved != path) m_facts.imageResolved = resolved;
         m_facts.image.reset();
-        if (!m_active.load()) return;
+        if (!m_active.load() || m_jobFolder.empty()) return;
         m_imageToRead = path;
     }
     m_wake.notify_all();
@@ -506,7 +521,9 @@ void UpdateRecord::AddEventLocked(Kind kind, const char* bytes, std::size_t coun
     const std::size_t before = m_pending.size();
     m_pending.append(reinterpret_cast<const char*>(&head), sizeof head);
     if (count > 0) m_pending.append(bytes, count);
-    if (before < kFlushBytes && m_pending.size() >= kFlushBytes) m_wake.notify_all();
+    // A live copy of the wire is wanted as it happens; a file is appended a few times a second.
+    if ((before < kFlushBytes && m_pending.size() >= kFlushBytes) || m_copyWire)
+        m_wake.notify_all();
 }
 
 void UpdateRecord::CloseFloodLocked() {
@@ -592,11 +609,13 @@ void UpdateRecord::WriterLoop() {
     // keep their capacity, so the hooks seldom reallocate as they fill.
     std::string pending;
     pending.reserve(kBufferBytes);
-    (void)MakeFile();
+    if (!m_jobFolder.empty()) (void)MakeFile();
     std::unique_lock lock(m_mutex);
+    const std::function<void(const std::string&)> wireCopy = m_copyWire ? m_wireCopy : nullptr;
     for (;;) {
-        m_wake.wait_for(lock, kAppendEvery, [this] {
-            return m_finishing || !m_imageToRead.empty() || m_pending.size() >= kFlushBytes;
+        m_wake.wait_for(lock, kAppendEvery, [this, &wireCopy] {
+            return m_finishing || !m_imageToRead.empty() || m_pending.size() >= kFlushBytes ||
+                   (wireCopy && !m_pending.empty());
         });
         if (!m_imageToRead.empty()) {
             // Read while the device is being brought into its programming state, so the digest
@@ -625,6 +644,10 @@ void UpdateRecord::WriterLoop() {
             if (!pending.empty()) WriteText(FormatEvents(pending));
             if (finishing) WriteText(FormatSummary(facts, counts));
         }
+        if (wireCopy && !pending.empty()) {
+            const std::string lines = FormatEvents(pending, true);
+            if (!lines.empty()) wireCopy(lines);
+        }
         lock.lock();
         if (finishing) break;
     }
@@ -638,8 +661,11 @@ void UpdateRecord::Fail(const std::string& what, const std::string& reason) {
         std::lock_guard lock(m_mutex);
         if (m_failed) return;
         m_failed = true;
-        m_active.store(false);
-        m_pending.clear();
+        // A live copy of the wire goes on without the file.
+        if (!m_copyWire) {
+            m_active.store(false);
+            m_pending.clear();
+        }
     }
     platform::Tracef("UpdateRecord - %s in %s: %s\n", what.c_str(), m_jobFolder.c_str(),
                      reason.c_str());
@@ -708,7 +734,7 @@ std::string UpdateRecord::FormatHeader() const {
     return out;
 }
 
-std::string UpdateRecord::FormatEvents(const std::string& pending) const {
+std::string UpdateRecord::FormatEvents(const std::string& pending, bool wireOnly) const {
     // Tens of thousands of events a job: the columns are put together by hand, and the wall
     // clock is broken down once a second.
     std::string out;
@@ -726,6 +752,8 @@ std::string UpdateRecord::FormatEvents(const std::string& pending) const {
         const char* bytes = pending.data() + position;
         position += head.length;
         const auto kind = static_cast<Kind>(head.kind);
+        const bool wire = kind != Kind::Log && kind != Kind::Box && kind != Kind::Note;
+        if (wireOnly && !wire) continue;
 
         // Milliseconds since the start with three decimals, right-aligned in 15 columns.
         const std::int64_t micros = head.ns / 1000;
@@ -752,7 +780,6 @@ std::string UpdateRecord::FormatEvents(const std::string& pending) const {
         out += static_cast<char>('0' + millis % 10);
         out += "  ";
 
-        const bool wire = kind != Kind::Log && kind != Kind::Box && kind != Kind::Note;
         static const char* const kWhat[] = {"tx  ", "tx! ", "rx  ", "cut ", "log ", "box ", "note"};
         out += kWhat[static_cast<std::size_t>(kind)];
         char speed[16] = "";
@@ -789,8 +816,18 @@ std::string UpdateRecord::FormatSummary(const Facts& facts, const Counts& counts
     AddField(out, "port device", facts.portDevice.value_or(unknown));
     AddField(out, "adapter", facts.adapter.value_or(unknown));
     AddField(out, "speed asked", facts.speedAsked.value_or("none"));
-    AddField(out, "speed in force",
-             facts.speedInForce ? std::to_string(*facts.speedInForce) : std::string("none"));
+    if (facts.speedConfirmed == false) {
+        // The port was moved to the speed asked, but whether the device moved with it is not
+        // known: the speed is not in force as far as anyone can tell.
+        AddField(
+            out, "speed in force",
+            "not confirmed: the device never acknowledged the speed command" +
+                (facts.speedInForce ? "; the port was set to " + std::to_string(*facts.speedInForce)
+                                    : std::string()));
+    } else {
+        AddField(out, "speed in force",
+                 facts.speedInForce ? std::to_string(*facts.speedInForce) : std::string("none"));
+    }
     if (facts.imagePath) {
         AddField(out, "image", *facts.imagePath);
         if (facts.imageResolved) AddField(out, "image resolved", *facts.imageResolved);
@@ -830,7 +867,10 @@ std::string UpdateRecord::FormatSummary(const Facts& facts, const Counts& counts
     std::string sums = facts.toolSum ? "tool " + Hex4(*facts.toolSum) : "not exchanged";
     if (!facts.deviceSums.empty()) {
         sums += ", device";
-        for (unsigned sum : facts.deviceSums) sums += " " + Hex4(sum);
+        for (unsigned sum : facts.deviceSums) {
+            sums += ' ';
+            sums += Hex4(sum);
+        }
     }
     AddField(out, "checksum", sums);
     char duration[32];

@@ -81,6 +81,11 @@ class UpdateRecord : public WireObserver {
     [[nodiscard]] std::string Folder() const;
     // The path of the record the last finished job wrote; "" when it wrote none. Any thread.
     [[nodiscard]] std::string LastPath() const;
+    // A live copy of the wire (a trace): the commands and replies of every later job, as the
+    // record shows them, are handed to `sink` on the record's own thread a moment after they
+    // happen, also when records are off or the record cannot be written. Between jobs; an empty
+    // function for none.
+    void SetWireCopy(std::function<void(const std::string& lines)> sink);
 
     // Worker: a job starts; its record file is made now. `jobMode` is its JobMode value.
     void Begin(int jobMode, const std::string& portName);
@@ -95,6 +100,8 @@ class UpdateRecord : public WireObserver {
     void SetLineSpeed(unsigned baud);  // the rate of the traffic that follows
     void SetSpeedAsked(const std::string& text);
     void SetSpeedInForce(unsigned baud);  // also the line speed from now on
+    // Whether the device acknowledged the speed command; not given when none was sent.
+    void SetSpeedConfirmed(bool confirmed);
     void SetPortDevice(const std::string& devicePath);
     void SetAdapterDescription(const std::string& text);
     // The image about to be used; its size, digest and counts are read by the writer thread.
@@ -129,6 +136,7 @@ class UpdateRecord : public WireObserver {
     struct Facts {
         std::optional<std::string> speedAsked;
         std::optional<unsigned> speedInForce;
+        std::optional<bool> speedConfirmed;
         std::optional<std::string> portDevice;
         std::optional<std::string> adapter;
         std::optional<std::string> imagePath;
@@ -174,7 +182,8 @@ class UpdateRecord : public WireObserver {
     // Writer thread: has what was written on the disk and closes the file.
     void CloseFile();
     void Fail(const std::string& what, const std::string& reason);
-    [[nodiscard]] std::string FormatEvents(const std::string& pending) const;
+    // The events as record lines; with `wireOnly`, only those of the wire.
+    [[nodiscard]] std::string FormatEvents(const std::string& pending, bool wireOnly = false) const;
     [[nodiscard]] std::string FormatHeader() const;
     [[nodiscard]] std::string FormatSummary(const Facts& facts, const Counts& counts) const;
 
@@ -188,6 +197,8 @@ class UpdateRecord : public WireObserver {
     bool m_failed = false;
     std::string m_imageToRead;
     std::function<bool()> m_stopRequested;
+    std::function<void(const std::string&)> m_wireCopy;  // fixed for a job by Begin
+    bool m_copyWire = false;
     Facts m_facts;
     Counts m_counts;
     const FlashCounters* m_counters = nullptr;

@@ -16,4 +16,7 @@ enum class TimeZone { Local, Utc };
 // "2026-12-07 10:40:12.345", local time.
 [[nodiscard]] std::string LocalTimeText(std::chrono::system_clock::time_point when);
 
+// "2026-12-07T10:40:12.345Z": ISO 8601 in UTC, for programs that read it.
+[[nodiscard]] std::string IsoUtcText(std::chrono::system_clock::time_point when);
+
 }  // namespace pellorin

@@ -44,6 +44,7 @@ FlashEngine::SumCheck FlashEngine::CheckSumWithDevice(int expectedSum) {
 }
 
 void FlashEngine::BeginErase(DWORD pacingPeriodMs) {
+    m_link.Connecting.End();  // the device answered: from here on the stage tells the time
     Log("Ereasing flash.............");
     if (!m_console.StopRequested()) {
         m_console.SetProgressRange(0, 100);
@@ -55,6 +56,7 @@ void FlashEngine::BeginErase(DWORD pacingPeriodMs) {
 }
 
 void FlashEngine::BeginProgram() {
+    m_link.Connecting.End();
     if (!m_console.StopRequested()) {
         m_console.SetProgressPos(100);
         m_console.StopTimer(kEraseTimer);

@@ -11,6 +11,8 @@
 namespace pellorin::procedure {
 
 constexpr int kMaxEntryPasses = 6;
+// Each pass asks in the first entry form and then the second, each up to this many times.
+constexpr int kQueryTries = 2;
 constexpr int kReadyState = 3;
 constexpr DWORD kErasePacingMs = 50;
 constexpr int kQueryTimeoutMs = 1000;

@@ -2,13 +2,14 @@
 #include <cstring>
 
 #include "flash/FlashEngine.h"
+#include "flash/ProcedureRules.h"
 #include "flash/StateReply.h"
 #include "platform/Trace.h"
 
 namespace pellorin {
 namespace {
 
-constexpr int kQueryTries = 2;
+using procedure::kQueryTries;
 constexpr DWORD kQueryPauseMs = 2000;
 
 bool StartsWith(const std::string& text, const char* prefix) {
@@ -26,6 +27,7 @@ std::string SecondLine(const std::string& reply) {
 int FlashEngine::QueryDspState(const char* command, std::int64_t* resumeBlock) {
     for (int attempt = 0; attempt < kQueryTries && !m_link.Stop.Requested(); ++attempt) {
         char buffer[kReplyBufferSize] = {};
+        m_link.Connecting.NextAttempt();
         int length = m_channel.Transact(command, buffer);
         std::string reply(buffer, static_cast<std::size_t>(length));
         if (length > 0 && StartsWith(reply, "YSJ")) {
@@ -51,6 +53,7 @@ int FlashEngine::QueryDspState(const char* command, std::int64_t* resumeBlock) {
 int FlashEngine::QueryMcuState(const char* command, std::int64_t* resumeBlock) {
     for (int attempt = 0; attempt < kQueryTries && !m_link.Stop.Requested(); ++attempt) {
         char buffer[kReplyBufferSize] = {};
+        m_link.Connecting.NextAttempt();
         const int length = m_channel.Transact(command, buffer);
         const std::string reply(buffer, static_cast<std::size_t>(length));
         if (const auto parsed = ParseMcuStateReply(reply)) {

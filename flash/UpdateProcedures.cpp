@@ -26,6 +26,8 @@ FlashEngine::EntryPhase FlashEngine::FirstEntry(const DeviceProfile& device) con
 
 void FlashEngine::QueryStatePass(const DeviceProfile& device, EntryPhase& entry,
                                  std::int64_t* resumeBlock) {
+    if (entry.passes == 0)
+        m_link.Connecting.Begin(ConnectStep::Entry, kMaxEntryPasses * 2 * kQueryTries);
     m_channel.ReplyTimeout = kQueryTimeoutMs;
     entry.state = (this->*device.queryState)(entry.command, resumeBlock);
     if (entry.state == 0) {

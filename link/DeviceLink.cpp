@@ -92,6 +92,8 @@ bool DeviceLink::ClosePortOnce() {
 
 unsigned DeviceLink::UpdateWorker(DeviceLink* link) {
     link->JobStartTime = platform::timeGetTime();
+    link->Connecting.Reset();
+    link->Connecting.Begin(ConnectStep::Open, 0);
     link->BeginRecord();
     if (!link->Stop.Requested()) link->TheConsole.EnableJobButtons(false);
     link->OpenPort(link->NegotiateBaud);
@@ -114,8 +116,16 @@ unsigned DeviceLink::UpdateWorker(DeviceLink* link) {
     } else {
         link->TheConsole.EnableJobButtons(true);
     }
+    link->Connecting.End();
     link->RecordOutcome();
     link->Record.Finish();  // before the job counts as ended, so its path can be read then
+    // With the port closed and the record done, the window may ask the operator where the
+    // images are; the job ends once the operator has answered.
+    if (link->Outcome.load() == JobOutcome::ImageMissing && !link->Stop.Requested()) {
+        link->TheConsole.ImageNotFound(
+            link->JobMode.load() == kJobMcuUpdate ? "mcu.hex" : "dsp.hex",
+            link->ImageFoldersSearched);
+    }
     link->m_running.store(false);
     link->m_jobEnded.Set();
     return 0;
@@ -162,10 +172,7 @@ bool DeviceLink::FindImage(const std::string& fileName) {
         const std::size_t slash = file.find_last_of(kPathSeparators);
         return slash == std::string::npos ? std::string(".") : file.substr(0, slash + 1);
     };
-    std::string path = ModulePath.empty() ? platform::ExecutablePath() : ModulePath;
-    const std::size_t slash = path.find_last_of(kPathSeparators);
-    if (slash != std::string::npos) path.erase(slash + 1);
-    path += fileName;
+    std::string path = ExecutableFolder() + fileName;
     ImagePath = ExplicitImagePath.empty() ? path : ExplicitImagePath;
     struct stat info {};
     if (!ExplicitImagePath.empty()) {
@@ -187,6 +194,23 @@ bool DeviceLink::FindImage(const std::string& fileName) {
     if (chosen.size() > kMaxPath - 1 || stat(chosen.c_str(), &info) != 0) return false;
     ImagePath = chosen;
     return true;
+}
+
+std::string DeviceLink::ExecutableFolder() const {
+    std::string path = ModulePath.empty() ? platform::ExecutablePath() : ModulePath;
+    const std::size_t slash = path.find_last_of(kPathSeparators);
+    if (slash != std::string::npos) path.erase(slash + 1);
+    return path;
+}
+
+std::vector<std::string> DeviceLink::ImageSearchFolders() const {
+    std::vector<std::string> folders{ExecutableFolder()};
+    std::string chosen = ImageFolder();
+    if (chosen.empty()) return folders;
+    if (std::string_view(kPathSeparators).find(chosen.back()) == std::string_view::npos)
+        chosen += kPathSeparators[0];
+    folders.push_back(chosen);
+    return folders;
 }
 
 void DeviceLink::SetImageFolder(const std::string& folder) {
@@ -227,7 +251,11 @@ void DeviceLink::RecordOutcome() {
     // record, which tells it from the exchanges it saw.
     const Verification verified = Verified.load();
     if (verified == Verification::Confirmed) {
-        Record.SetVerification(UpdateRecord::Verification::Confirmed);
+        // A sum confirmed on the way (over the blocks a resume starts after) is not the
+        // verification of an image the job did not finish.
+        Record.SetVerification(outcome == JobOutcome::Updated
+                                   ? UpdateRecord::Verification::Confirmed
+                                   : UpdateRecord::Verification::NotChecked);
     } else if (verified == Verification::Failed) {
         Record.SetVerification(UpdateRecord::Verification::Failed);
     }

@@ -18,6 +18,7 @@
 #include "console/Console.h"
 #include "console/RecordingConsole.h"
 #include "console/UpdateRecord.h"
+#include "link/ConnectProgress.h"
 #include "link/JobOutcome.h"
 #include "link/ReplyChannel.h"
 #include "link/UpdateProcedures.h"
@@ -82,6 +83,8 @@ class DeviceLink {
     // How the last job ended and whether the device confirmed its sum; reset when a job starts.
     std::atomic<JobOutcome> Outcome{JobOutcome::None};
     std::atomic<Verification> Verified{Verification::NotChecked};
+    // Where the job stands while it connects, and whether the device confirmed the speed.
+    ConnectProgress Connecting;
     // Set before a job starts, like the image path. FullUpdate: erase and write the whole image
     // even when the device names a block to resume after. QueryOnly: only ask the device for its
     // state (and, with an image, whether it holds it), then leave the bootloader.
@@ -91,6 +94,9 @@ class DeviceLink {
     // executable; "" for none. Any thread; a job reads it when it looks for its image.
     void SetImageFolder(const std::string& folder);
     [[nodiscard]] std::string ImageFolder() const;
+    // The folders a job looks in for its image, in the order it looks: the executable's own,
+    // then the one the operator chose, if any. Any thread.
+    [[nodiscard]] std::vector<std::string> ImageSearchFolders() const;
 
     // Every job's update record. Front ends set its folder (or "" for no records) between jobs;
     // Record.LastPath() is the file the last job wrote, once WaitForJob has seen it end.
@@ -104,6 +110,8 @@ class DeviceLink {
 
   private:
     void Log(const std::string& line);
+    // The executable's folder with its closing separator (ModulePath's when a test sets it).
+    [[nodiscard]] std::string ExecutableFolder() const;
     // Closes the port unless it is closed already; true when this call closed it.
     bool ClosePortOnce();
     // The port could not be set up: closed, reported, and a failed run when the line went away.

@@ -111,8 +111,17 @@ void DeviceLink::OpenPort(bool negotiateBaud) {
 
     const LinkBaudRate rate = ChooseLinkRate(JobMode.load(), TheConsole.SelectedBaudIndex());
     char reply[kReplyBufferSize] = {};
+    bool acknowledged = false;
+    Connecting.Begin(ConnectStep::Speed, kSpeedAttempts);
     for (int attempt = 0; attempt < kSpeedAttempts && !Stop.Requested(); ++attempt) {
-        if (IsSpeedAcknowledgement(reply, Channel.Transact(rate.command, reply))) break;
+        Connecting.NextAttempt();
+        acknowledged = IsSpeedAcknowledgement(reply, Channel.Transact(rate.command, reply));
+        if (acknowledged) break;
+    }
+    // Nothing is asked when no speed was chosen (text typed into the speed box).
+    if (rate.command[0] != '\0') {
+        Connecting.SetSpeedReply(acknowledged ? SpeedReply::Confirmed : SpeedReply::NotConfirmed);
+        Record.SetSpeedConfirmed(acknowledged);
     }
     // The device may have moved although its acknowledgement was lost: change speed in any case.
     if (Port.Setup(rate.baud, 8, NOPARITY, ONESTOPBIT) == ERROR_SUCCESS) {

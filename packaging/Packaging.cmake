@@ -12,7 +12,10 @@ include(GNUInstallDirs)
 
 set(PELLORIN_APP_ID "org.example.pellorin" CACHE STRING
     "Application id: the name of the desktop entry, the icon and the AppStream component")
-set(PELLORIN_HOMEPAGE "https://example.org/pellorin" CACHE STRING "The project's home page")
+# Where the project is published; empty (the default) for none. With one, the metainfo names it
+# and the screenshot it serves (HOMEPAGE/screenshot.png, docs/screenshot.png), and the package its
+# Homepage field: AppStream's validator fetches both, so only a real address may go here.
+set(PELLORIN_HOMEPAGE "" CACHE STRING "The project's home page (empty for none)")
 set(PELLORIN_MAINTAINER "Pellorin developers <pellorin@example.org>" CACHE STRING
     "Maintainer of the packages: name <address>")
 
@@ -62,6 +65,17 @@ if(pellorin_linux)
     add_custom_target(pellorin_icons ALL DEPENDS ${icon_files})
     install(DIRECTORY ${icon_root} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons)
 
+    set(PELLORIN_METAINFO_HOMEPAGE "")
+    if(PELLORIN_HOMEPAGE)
+      string(CONCAT PELLORIN_METAINFO_HOMEPAGE
+        "  <url type=\"homepage\">${PELLORIN_HOMEPAGE}</url>\n"
+        "  <screenshots>\n"
+        "    <screenshot type=\"default\">\n"
+        "      <caption>A DSP and an MCU update against the simulated inverter</caption>\n"
+        "      <image>${PELLORIN_HOMEPAGE}/screenshot.png</image>\n"
+        "    </screenshot>\n"
+        "  </screenshots>\n")
+    endif()
     set(PELLORIN_METAINFO_BINARIES "")
     foreach(program Pellorin pellorin-cli pellorin-sim hexgen)
       if(TARGET ${program})
@@ -144,7 +158,9 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${PELLORIN_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${PELLORIN_HOMEPAGE}")
+if(PELLORIN_HOMEPAGE)
+  set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${PELLORIN_HOMEPAGE}")
+endif()
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "sound-theme-freedesktop, fonts-wqy-microhei")
 # The end sound is played by the desktop's sound player: PulseAudio's or PipeWire's.

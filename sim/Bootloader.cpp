@@ -140,8 +140,10 @@ Reaction Bootloader::Handle(const std::string& line, const LineArrival& arrival)
     // On a real line a command sent at another rate arrives as garbage: nothing to answer.
     const unsigned expected = ExpectedRate(command);
     if (arrival.baud != expected) {
-        deaf.note = "\"" + Visible(line) + "\" arrived at " + std::to_string(arrival.baud) +
-                    " baud; the device listens at " + std::to_string(expected);
+        deaf.note = '"';
+        deaf.note += Visible(line);
+        deaf.note += "\" arrived at " + std::to_string(arrival.baud) +
+                     " baud; the device listens at " + std::to_string(expected);
         AddViolation(deaf.note);
         return deaf;
     }

@@ -6,6 +6,7 @@
 #include <iostream>
 #include <string>
 
+#include "console/ToolVersion.h"
 #include "sim/HexGen.h"
 
 namespace {
@@ -22,6 +23,8 @@ Usage: hexgen --out FILE [options]
   --no-final-newline   the last line has no line end
   --no-eof-record      leave out the end-of-file record
   --seed S             seed of the data bytes (default 1)
+  -h, --help           this text
+  -V, --version        the version
 Extended linear address records go in where the address passes a 64 KiB boundary.
 
 Example: hexgen --out dsp.hex --records 2000 --length 16 --start 0x8000 --verify-line 1990
@@ -43,6 +46,10 @@ int main(int argc, char** argv) {
         const std::string name = argv[i];
         if (name == "--help" || name == "-h") {
             std::cout << kUsage;
+            return 0;
+        }
+        if (name == "--version" || name == "-V") {
+            std::cout << "hexgen " << pellorin::ToolVersion() << "\n";
             return 0;
         }
         if (name == "--crlf") {

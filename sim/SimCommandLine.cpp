@@ -84,6 +84,8 @@ Line and device:
   --transcript F.jsonl     write the transcript (one JSON object per line received)
   --summary F.json         write the summary
   --until-stdin-eof        also end when standard input reaches its end
+  -h, --help               this text
+  -V, --version            the version
 Faults (all off by default):
   --silent-first-lines N   do not hear the first N lines
   --never-answer PREFIX    do not hear lines beginning with PREFIX (repeatable)
@@ -218,6 +220,8 @@ bool ParseSimCommandLine(const std::vector<std::string>& arguments, SimProgramOp
         {"--noise", &f.noiseBetweenReplies},
         {"--help", &out.help},
         {"-h", &out.help},
+        {"--version", &out.version},
+        {"-V", &out.version},
     };
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         const std::string& name = arguments[i];

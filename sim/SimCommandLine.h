@@ -15,6 +15,7 @@ struct SimProgramOptions {
     std::string summaryFile;
     bool untilStdinEof = false;
     bool help = false;
+    bool version = false;
 };
 
 // False with `error` set on an unknown option or a bad value.

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iostream>
 
+#include "console/ToolVersion.h"
 #include "platform/Clock.h"
 #include "platform/TerminationSignals.h"
 #include "sim/SimCommandLine.h"
@@ -49,6 +50,10 @@ int main(int argc, char** argv) {
     }
     if (options.help) {
         std::cout << sim::SimUsage();
+        return 0;
+    }
+    if (options.version) {
+        std::cout << "pellorin-sim " << pellorin::ToolVersion() << "\n";
         return 0;
     }
 

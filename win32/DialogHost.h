@@ -61,6 +61,11 @@ class DialogHost {
     // A system menu entry with its command (low four bits clear); "" text is a separator.
     virtual void AppendSystemMenuEntry(unsigned command, const std::string& text) = 0;
     virtual void SetSystemMenuEntryText(unsigned command, const std::string& text) = 0;
+    // A menu of `entries` (command, text; "" text is a separator) at the screen position x, y
+    // (-1, -1: below the control `id`, as for the menu key); returns the command chosen, 0 for
+    // none.
+    [[nodiscard]] virtual unsigned ShowPopupMenu(
+        int id, int x, int y, const std::vector<std::pair<unsigned, std::string>>& entries) = 0;
     // The About box (template 100), modal; returns when it is closed.
     virtual void ShowAboutBox() = 0;
     // A message box owned by the window, no icon. `yesNo` gives Yes and No buttons, else OK.

@@ -189,6 +189,16 @@ bool CPellorinDlg::OnSysCommand(unsigned command) {
     }
 }
 
+void CPellorinDlg::OnLogContextMenu(int x, int y) {
+    if (m_shutDown) return;
+    const unsigned chosen = m_host.ShowPopupMenu(IDC_LOG_LIST, x, y,
+                                                 {{kImageFolderCommand, "Image folder…"},
+                                                  {kCopyLogCommand, "Copy log"},
+                                                  {kSaveLogCommand, "Save log…"},
+                                                  {kOpenRecordsCommand, "Open records folder"}});
+    if (chosen != 0 && chosen != kAboutCommand) OnSysCommand(chosen);
+}
+
 void CPellorinDlg::OnImageFolder() {
     if (m_shutDown) return;
     const std::string chosen = m_host.ChooseFolder(m_host.FromEnginePath(m_engine->ImageFolder()));
@@ -212,6 +222,13 @@ void CPellorinDlg::ShowImageFolder() {
     const std::string folder = m_host.FromEnginePath(m_engine->ImageFolder());
     m_host.SetSystemMenuEntryText(
         kImageFolderCommand, folder.empty() ? "Image folder…" : "Image folder… (" + folder + ")");
+    std::vector<std::string> folders;
+    for (const std::string& searched : m_engine->ImageSearchFolders())
+        folders.push_back(m_host.FromEnginePath(searched));
+    const std::string text = ImageFoldersText(folders);
+    m_host.SetControlText(IDC_IMAGE_FOLDERS, text);
+    m_host.SetToolTip(IDC_IMAGE_FOLDERS,
+                      text + "\nAnother folder: \"Image folder…\" " + kHowToChooseFolder);
 }
 
 std::vector<std::string> CPellorinDlg::LogWithTimes() const {
@@ -329,6 +346,7 @@ void CPellorinDlg::EnableJobButtons(bool enable) {
         SetJobButtonsEnabled(enable);
         // Adapters plugged in or out during the job show now.
         if (enable) RefreshPortList();
+        if (enable) ShowImageFolder();
     });
 }
 
@@ -337,6 +355,17 @@ int CPellorinDlg::SelectedBaudIndex() {
     auto index = std::make_shared<int>(-1);
     m_calls.Run([this, index] { *index = m_host.ComboSelection(IDC_BAUD_COMBO); });
     return *index;
+}
+
+void CPellorinDlg::ImageNotFound(const std::string& fileName,
+                                 const std::vector<std::string>& folders) {
+    std::vector<std::string> shown;
+    for (const std::string& folder : folders) shown.push_back(m_host.FromEnginePath(folder));
+    const std::string text = ImageNotFoundMessage(fileName, shown, kHowToChooseFolder) +
+                             "\n\nChoose the image folder now?";
+    m_calls.Run([this, text] {
+        if (m_host.ShowMessageBox(text, kApplicationName, true)) OnImageFolder();
+    });
 }
 
 void CPellorinDlg::ShowMessage(const std::string& text) {

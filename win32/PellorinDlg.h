@@ -40,6 +40,9 @@ inline constexpr unsigned kImageFolderCommand = 0x0020;
 inline constexpr unsigned kCopyLogCommand = 0x0030;
 inline constexpr unsigned kSaveLogCommand = 0x0040;
 inline constexpr unsigned kOpenRecordsCommand = 0x0050;
+// How the window's texts name the way to its folder chooser.
+inline constexpr const char* kHowToChooseFolder =
+    "in the window's menu (its icon, top left) or the log's (right-click the log)";
 // The user's setting that keeps the image folder.
 inline constexpr const char* kImageFolderSetting = "ImageFolder";
 // The timer that lets the changes of one replug settle before the port list is made again.
@@ -71,6 +74,9 @@ class CPellorinDlg : public Console, private JobButtons::Window {
     // WM_SYSCOMMAND: true when it was one of the window's own entries (About, the image folder,
     // the log, the records), which has been carried out.
     bool OnSysCommand(unsigned command);
+    // WM_CONTEXTMENU on the log list, at the screen position x, y (-1, -1 from the keyboard):
+    // the log's menu, with the system menu's entries but About.
+    void OnLogContextMenu(int x, int y);
     // The port field's list is about to open (CBN_DROPDOWN), or the system says devices came or
     // went (WM_DEVICECHANGE): the port list is made again, keeping the chosen adapter selected.
     void OnPortListOpening();
@@ -117,6 +123,8 @@ class CPellorinDlg : public Console, private JobButtons::Window {
     void EnableJobButtons(bool enable) override;
     int SelectedBaudIndex() override;
     void ShowMessage(const std::string& text) override;
+    void ImageNotFound(const std::string& fileName,
+                       const std::vector<std::string>& folders) override;
     [[nodiscard]] bool StopRequested() const override { return m_calls.Closing(); }
 
   private:
@@ -125,6 +133,8 @@ class CPellorinDlg : public Console, private JobButtons::Window {
     // has the port.
     void RefreshPortList();
     void ShowPortDescription();
+    // The image folder as the system menu's entry shows it, and every folder the images are
+    // looked for in beside the log.
     void ShowImageFolder();
 
     // A message box captioned with the program's name, OK.

@@ -54,6 +54,9 @@ class UpdateEngineAdapter : public WindowEngine {
         m_engine.Link.SetImageFolder(folder);
     }
     std::string ImageFolder() const override { return m_engine.Link.ImageFolder(); }
+    std::vector<std::string> ImageSearchFolders() const override {
+        return m_engine.Link.ImageSearchFolders();
+    }
     std::string RecordsFolder() const override { return m_engine.Link.Record.Folder(); }
     void OnSerialMessage(std::uintptr_t wParam, std::intptr_t lParam) override {
         m_engine.Link.OnSerialMessage(static_cast<WPARAM>(wParam), static_cast<LPARAM>(lParam));

@@ -75,6 +75,12 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
             }
             if (HIWORD(wParam) == BN_CLICKED) dialog.OnCommand(LOWORD(wParam));
             return TRUE;
+        case WM_CONTEXTMENU:
+            // The log's own menu; elsewhere the window has none.
+            if (reinterpret_cast<HWND>(wParam) != GetDlgItem(window, IDC_LOG_LIST)) return FALSE;
+            dialog.OnLogContextMenu(static_cast<short>(LOWORD(lParam)),
+                                    static_cast<short>(HIWORD(lParam)));
+            return TRUE;
         case WM_DEVICECHANGE:
             // A device came or went (DBT_DEVICEARRIVAL, DBT_DEVICEREMOVECOMPLETE), or the
             // system's device tree changed (DBT_DEVNODES_CHANGED).

@@ -220,6 +220,30 @@ void Win32Host::AppendAboutEntry() {
     AppendMenuW(menu, MF_STRING, kAboutCommand, text);
 }
 
+unsigned Win32Host::ShowPopupMenu(int id, int x, int y,
+                                  const std::vector<std::pair<unsigned, std::string>>& entries) {
+    const HMENU menu = CreatePopupMenu();
+    if (menu == nullptr) return 0;
+    for (const auto& [command, text] : entries) {
+        if (text.empty()) {
+            AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+        } else {
+            AppendMenuW(menu, MF_STRING, command, Widen(text).c_str());
+        }
+    }
+    if (x == -1 && y == -1) {
+        // From the keyboard: below the control's top left corner.
+        RECT rect{};
+        GetWindowRect(Item(id), &rect);
+        x = rect.left;
+        y = rect.top;
+    }
+    const BOOL chosen = TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_NONOTIFY, x, y,
+                                       0, m_dialog.load(), nullptr);
+    DestroyMenu(menu);
+    return static_cast<unsigned>(chosen);
+}
+
 void Win32Host::ShowAboutBox() {
     DialogBoxParamW(m_instance, MAKEINTRESOURCEW(kAboutBoxTemplate), m_dialog.load(), AboutBoxProc,
                     0);

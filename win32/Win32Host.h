@@ -52,6 +52,9 @@ class Win32Host : public DialogHost {
     void AppendAboutEntry() override;
     void AppendSystemMenuEntry(unsigned command, const std::string& text) override;
     void SetSystemMenuEntryText(unsigned command, const std::string& text) override;
+    [[nodiscard]] unsigned ShowPopupMenu(
+        int id, int x, int y,
+        const std::vector<std::pair<unsigned, std::string>>& entries) override;
     void ShowAboutBox() override;
     bool ShowMessageBox(const std::string& text, const std::string& caption, bool yesNo) override;
     void PlayEndSound() override;

@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "console/Console.h"
 #include "console/FlashCounters.h"
@@ -31,6 +32,8 @@ class WindowEngine : public JobControl {
     // else), as the engine's file calls name it.
     virtual void SetImageFolder(const std::string& folder) = 0;
     [[nodiscard]] virtual std::string ImageFolder() const = 0;
+    // Every folder a job looks in for its image, in the order it looks.
+    [[nodiscard]] virtual std::vector<std::string> ImageSearchFolders() const = 0;
     // The folder of the update records, as the engine's file calls name it.
     [[nodiscard]] virtual std::string RecordsFolder() const = 0;
 

@@ -149,9 +149,10 @@ struct TestWindow {
     std::unique_ptr<CPellorinDlg> window;
 };
 
-// Opens the window's context menu and clicks the entry `text` (none for ""), from inside the
-// menu's own loop as an operator would. Returns each entry's tooltip by its text.
-QMap<QString, QString> ClickContextEntry(CPellorinDlg& w, const QString& text) {
+// Opens the window's context menu (or with `onLog` the log's) and clicks the entry `text` (none
+// for ""), from inside the menu's own loop as an operator would. Returns each entry's tooltip by
+// its text.
+QMap<QString, QString> ClickContextEntry(CPellorinDlg& w, const QString& text, bool onLog = false) {
     QMap<QString, QString> tooltips;
     QTimer::singleShot(0, &w, [&] {
         auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
@@ -167,6 +168,11 @@ QMap<QString, QString> ClickContextEntry(CPellorinDlg& w, const QString& text) {
         }
         QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(chosen).center());
     });
+    if (onLog) {
+        auto* log = qobject_cast<QListWidget*>(w.Control(IDC_LOG_LIST));
+        emit log->customContextMenuRequested(QPoint(5, 5));
+        return tooltips;
+    }
     QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5), w.mapToGlobal(QPoint(5, 5)));
     QApplication::sendEvent(&w, &event);
     return tooltips;
@@ -238,6 +244,7 @@ class WindowTest : public QObject {
     void timerTicksShowTheDisplayAndAskForTheSoundOnce();
     void saveAndCopyLogGiveTheLinesOldestFirstWithTheirTimes();
     void imageFolderIsChosenRememberedAndShown();
+    void missingImageSaysWhereItLookedAndOffersTheFolderChooser();
     void updateThroughATypedRemotePortWhichIsOfferedAgain();
 
   private:
@@ -857,9 +864,20 @@ void WindowTest::imageFolderIsChosenRememberedAndShown() {
     }
     TestWindow t;  // the next start of the program
     QCOMPARE(QString::fromStdString(t.window->Engine().Link.ImageFolder()), images.path());
-    const auto tooltips = ClickContextEntry(*t.window, QString());
-    QVERIFY2(tooltips.value(QStringLiteral("Image folder…")).contains(images.path()),
-             qPrintable(tooltips.value(QStringLiteral("Image folder…"))));
+    // Shown beside the log after the folder beside the program, which is looked in first.
+    QVERIFY2(t.window->ImageFoldersShown().endsWith(QStringLiteral(", then ") + images.path() +
+                                                    QLatin1Char('/')),
+             qPrintable(t.window->ImageFoldersShown()));
+    auto* shown = t.Get<QLabel>(IDC_IMAGE_FOLDERS);
+    QVERIFY(shown->isVisible() && shown->text().startsWith(QStringLiteral("Images: /")));
+    QVERIFY(shown->fontMetrics().horizontalAdvance(shown->text()) <= shown->width());
+    // The window's menu and the log's both hold the entry.
+    for (bool onLog : {false, true}) {
+        const auto tooltips = ClickContextEntry(*t.window, QString(), onLog);
+        QVERIFY2(tooltips.value(QStringLiteral("Image folder…")).contains(images.path()),
+                 qPrintable(tooltips.value(QStringLiteral("Image folder…"))));
+        QCOMPARE(tooltips.contains(QStringLiteral("关于 Pellorin(&A)...")), !onLog);
+    }
 
     // Without a file manager the window says where the records are.
     t.dialogs->fileManager = false;
@@ -868,6 +886,53 @@ void WindowTest::imageFolderIsChosenRememberedAndShown() {
     QCOMPARE(t.dialogs->opened, QStringList{records});
     QCOMPARE(t.boxes->shown.size(), 1);
     QVERIFY(t.boxes->shown[0].second.contains(records));
+    SaveImageFolder(QString());
+}
+
+void WindowTest::missingImageSaysWhereItLookedAndOffersTheFolderChooser() {
+    // Installed, the program looks beside itself, where no image is: the log's line, then a box
+    // that says where it looked and offers the folder chooser, after which the next press finds
+    // the image in the folder chosen.
+    QTemporaryDir program;
+    QTemporaryDir images;
+    sim::HexImageOptions image;
+    image.records = 20;
+    image.verifyRecordLine = 21;
+    std::string text;
+    for (const std::string& line : sim::MakeHexImageLines(image)) text += line + "\n";
+    QFile file(images.filePath(QStringLiteral("dsp.hex")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(text.data(), static_cast<qint64>(text.size()));
+    file.close();
+    SaveImageFolder(QString());
+    auto device = StartSim(sim::Options{});
+    QVERIFY(device);
+    platform::ScopedClockScale scale(kClockScale);
+    TestWindow t;
+    t.window->Engine().Link.ModulePath = program.filePath(QStringLiteral("Pellorin")).toStdString();
+    t.boxes->answerYes = true;
+    t.dialogs->folderToChoose = images.path();
+
+    t.Get<QPushButton>(IDC_UPDATE_DSP)->click();
+    QVERIFY(WaitUntil([&] { return t.JobEnded(); }, kJobTimeoutMs));
+    QVERIFY(t.LogHas(QStringLiteral("dsp.hex can not found!")));
+    QCOMPARE(t.boxes->shown.size(), 1);
+    QCOMPARE(t.boxes->shown[0].first, QStringLiteral("Pellorin"));
+    QCOMPARE(t.boxes->shown[0].second,
+             QStringLiteral("dsp.hex can not found!\nLooked in ") + program.path() +
+                 QStringLiteral("/: put dsp.hex there, or choose the folder that holds it with "
+                                "\"Image folder…\" (right-click the log or the window).\n\n"
+                                "Choose the image folder now?"));
+    QCOMPARE(QString::fromStdString(t.window->Engine().Link.ImageFolder()), images.path());
+    QCOMPARE(t.window->ImageFoldersShown(), QStringLiteral("Images: ") + program.path() +
+                                                QStringLiteral("/, then ") + images.path() +
+                                                QLatin1Char('/'));
+
+    t.Get<QPushButton>(IDC_UPDATE_DSP)->click();
+    QVERIFY(WaitUntil([&] { return t.JobEnded(); }, kJobTimeoutMs));
+    QVERIFY2(t.LogHas(QStringLiteral("Verify flash data ok!")),
+             qPrintable(t.Log().join(QStringLiteral(" | "))));
+    QCOMPARE(t.boxes->shown.size(), 1);
     SaveImageFolder(QString());
 }
 

@@ -9,11 +9,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <thread>
 
@@ -178,6 +180,22 @@ TEST_F(CliTest, ThreeUnitsAtOnceOneFaulty) {
     EXPECT_EQ(run.exitStatus, 5) << run.out << run.err;
     const auto lines = ParseJsonLines(run.out);
 
+    // Every object carries the seconds since the start, in the order they were written; the
+    // results and the summary also the wall time.
+    double lastTime = 0;
+    for (const JsonValue& line : lines) {
+        ASSERT_EQ(line["time_s"].kind, JsonValue::Kind::Number) << line["event"].text;
+        EXPECT_GE(line["time_s"].number, lastTime);
+        lastTime = line["time_s"].number;
+        const bool wall = line["event"].text == "result" || line["event"].text == "summary";
+        EXPECT_EQ(line.Has("wall_time"), wall) << line["event"].text;
+        if (wall) {
+            // ISO 8601 in UTC to the millisecond: 2026-12-07T11:02:37.313Z
+            std::string shape = line["wall_time"].text;
+            for (char& c : shape) c = std::isdigit(static_cast<unsigned char>(c)) ? '9' : c;
+            EXPECT_EQ(shape, "9999-99-99T99:99:99.999Z") << line["wall_time"].text;
+        }
+    }
     for (const JsonValue& log : Events(lines, "log")) {
         EXPECT_EQ(log["port"].kind, JsonValue::Kind::String);
         EXPECT_EQ(log["line"].kind, JsonValue::Kind::String);
@@ -374,6 +392,99 @@ TEST_F(CliTest, EveryExitStatusHasItsCause) {
     }
 }
 
+// A device that does not answer takes minutes to give up: meanwhile the progress names the step,
+// its try and the time since the start; the result says what to check, from how far the
+// connection came, and the record that the speed was asked but never confirmed.
+TEST_F(CliTest, ASilentDeviceShowsEachTryAndEndsWithAHint) {
+    const std::string image = WriteImage("dsp.hex", 20, true);
+    sim::Options silent;
+    silent.faults.silentFirstLines = 100000;
+    StartDevice(1, silent);
+    const CliRun run = RunCli({"update", "dsp", "-p", "COM1", "-i", image, "-b", "38400", "--json"},
+                              folder.Path(), 100.0);
+    EXPECT_EQ(run.exitStatus, 4) << run.out;
+    const auto lines = ParseJsonLines(run.out);
+    std::vector<std::string> steps;
+    double lastTry = 0;
+    double lastElapsed = 0;
+    for (const JsonValue& p : Events(lines, "progress")) {
+        if (p["stage"].text != "connecting") continue;
+        const std::string step = p["step"].text;
+        if (steps.empty() || steps.back() != step) {
+            steps.push_back(step);
+            lastTry = 0;
+        }
+        EXPECT_EQ(p["tries"].number, step == "speed" ? 3 : 24) << step;
+        EXPECT_GE(p["try"].number, std::max(lastTry, 1.0)) << step;
+        EXPECT_LE(p["try"].number, p["tries"].number) << step;
+        EXPECT_GE(p["elapsed_s"].number, lastElapsed);
+        lastTry = p["try"].number;
+        lastElapsed = p["elapsed_s"].number;
+    }
+    EXPECT_EQ(steps, (std::vector<std::string>{"speed", "entry"}));
+    EXPECT_GE(lastElapsed, 100) << "the last tries come two minutes after the start";
+    const auto results = Events(lines, "result");
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_NE(results[0]["hint"].text.find("nothing answered: check that the inverter is powered"),
+              std::string::npos)
+        << results[0]["hint"].text;
+    std::ifstream record(results[0]["record"].text);
+    const std::string text{std::istreambuf_iterator<char>(record), {}};
+    EXPECT_NE(text.find("speed in force  not confirmed: the device never acknowledged the speed "
+                        "command; the port was set to 38400\n"),
+              std::string::npos)
+        << text;
+    devices.clear();
+
+    // The speed acknowledged, the bootloader silent: the speed and the port are the suspects.
+    sim::Options noEntry;
+    noEntry.faults.neverAnswer = {":dsp"};
+    StartDevice(1, noEntry);
+    const CliRun entry =
+        RunCli({"update", "dsp", "-p", "COM1", "-i", image, "-b", "38400"}, folder.Path(), 100.0);
+    EXPECT_EQ(entry.exitStatus, 4) << entry.out;
+    EXPECT_NE(entry.out.find("COM1: hint: the device acknowledged the speed but its bootloader did "
+                             "not answer at 38400 baud"),
+              std::string::npos)
+        << entry.out;
+}
+
+// What users of other flashing tools expect: the one port there is when none is named, the wire
+// on standard error with --trace, and a warning for a speed that does not apply.
+TEST_F(CliTest, HabitsOfOtherFlashingTools) {
+    const std::string image = WriteImage("dsp.hex", 20, true);
+    const CliRun none = RunCli({"update", "dsp", "-i", image}, folder.Path());
+    EXPECT_EQ(none.exitStatus, 2);
+    EXPECT_NE(none.err.find("no --port given and no serial port found"), std::string::npos)
+        << none.err;
+
+    StartDevice(1);
+    const CliRun traced = RunCli({"update", "dsp", "-i", image, "--trace"}, folder.Path());
+    EXPECT_EQ(traced.exitStatus, 0) << traced.out << traced.err;
+    EXPECT_NE(traced.err.find("using COM1, the only serial port"), std::string::npos) << traced.err;
+    // The record's lines: time since the start, wall time, direction, line speed, bytes.
+    for (const char* wire : {"  tx   2400    ^S008BAUD192\\r\n", "  rx   2400    ^D006ACK\\r\n",
+                             "  tx   19200   :dsp001\\r\n", "  rx   19200   ST4_0022\\r\n"}) {
+        EXPECT_NE(traced.err.find(wire), std::string::npos) << wire << traced.err;
+    }
+    EXPECT_EQ(traced.out.find("^S008BAUD"), std::string::npos) << "the wire stays off the log";
+
+    const CliRun mcu = RunCli(
+        {"update", "mcu", "-i", WriteImage("mcu.hex", 10, false), "--baud", "38400", "--quiet"},
+        folder.Path());
+    EXPECT_EQ(mcu.exitStatus, 0) << mcu.out << mcu.err;
+    EXPECT_NE(mcu.err.find("warning: --baud 38400 is not used: the MCU is always asked for 19200"),
+              std::string::npos)
+        << mcu.err;
+
+    StartDevice(2);
+    const CliRun two = RunCli({"status", "dsp"}, folder.Path());
+    EXPECT_EQ(two.exitStatus, 1);
+    EXPECT_NE(two.err.find("2 ports are listed (COM1, COM2): choose one with --port"),
+              std::string::npos)
+        << two.err;
+}
+
 // SIGINT in mid-update ends the job as "Exit" does: the program ends with 130, and the device is
 // left where the next run resumes it without erasing.
 TEST_F(CliTest, InterruptedUpdateResumesNextTime) {
@@ -498,6 +609,23 @@ TEST_F(CliTest, EraseWritesTheWholeImageWhereAResumeCouldBe) {
     EXPECT_EQ(summary.commandCounts.at(":efh"), 1);
     EXPECT_EQ(summary.commandCounts.at("SD"), 42);
     EXPECT_TRUE(summary.imageMatches);
+    devices.clear();
+
+    // Without --erase the run resumes on the head's confirmed sum; when it then fails, that sum
+    // does not make the unfinished image verified, in the record as in the result.
+    options.faults.refuseBlock = 30;
+    StartDevice(1, options);
+    const CliRun failed =
+        RunCli({"update", "dsp", "--port", "COM1", "--image", image, "--json"}, folder.Path());
+    EXPECT_EQ(failed.exitStatus, 5) << failed.out;
+    const auto results = Events(ParseJsonLines(failed.out), "result");
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_FALSE(results[0]["verified"].boolean);
+    std::ifstream record(results[0]["record"].text);
+    std::string line;
+    std::string last;
+    while (std::getline(record, line)) last = line;
+    EXPECT_EQ(last, "outcome         write-failed, verification not checked");
 }
 
 // What an update record says, line by line.
@@ -800,9 +928,43 @@ TEST(CliCommandLine, ParsesOrRefuses) {
               "a"},
              {"ports", "--erase"},
              {"status", "mcu", "--port", "COM1", "--port", "COM2"},
-             {"status", "dsp"},
+             {"update", "dsp", "--image", "a", "--image", "b"},
+             {"update", "dsp", "a.hex"},
+             {"check", "a", "--trace"},
              {"frobnicate"}}) {
         EXPECT_FALSE(ParseCommandLine(wrong).ok);
+    }
+}
+
+// The habits of other flashing tools: the one port there is when none is named, a speed that
+// cannot apply said so rather than dropped, the wire on request, and the short options listed.
+TEST(CliCommandLine, TakesTheHabitsOfOtherFlashingTools) {
+    using pellorin::cli::OnlyPort;
+    using pellorin::cli::ParseCommandLine;
+    const auto noPort = ParseCommandLine({"update", "dsp", "-i", "a.hex", "--trace"});
+    ASSERT_TRUE(noPort.ok) << noPort.error;
+    EXPECT_TRUE(noPort.options.ports.empty());
+    EXPECT_TRUE(noPort.options.trace);
+    EXPECT_TRUE(ParseCommandLine({"status", "mcu"}).ok);
+    std::string error;
+    EXPECT_EQ(OnlyPort({"COM3"}, error), "COM3");
+    EXPECT_EQ(OnlyPort({}, error), "");
+    EXPECT_NE(error.find("no serial port found"), std::string::npos) << error;
+    EXPECT_EQ(OnlyPort({"COM1", "COM3"}, error), "");
+    EXPECT_NE(error.find("(COM1, COM3): choose one with --port"), std::string::npos) << error;
+
+    const auto mcu =
+        ParseCommandLine({"update", "mcu", "-p", "COM1", "-i", "m.hex", "-b", "38400"});
+    ASSERT_TRUE(mcu.ok) << mcu.error;
+    ASSERT_EQ(mcu.warnings.size(), 1u);
+    EXPECT_NE(mcu.warnings[0].find("--baud 38400 is not used"), std::string::npos);
+    EXPECT_TRUE(ParseCommandLine({"update", "dsp", "-p", "COM1", "-i", "d.hex", "-b", "38400"})
+                    .warnings.empty());
+
+    const std::string help = pellorin::cli::UsageText();
+    for (const char* option : {"-p, --port", "-i, --image", "-b, --baud", "-q, --quiet",
+                               "-h, --help", "-V, --version", "--trace", "--erase"}) {
+        EXPECT_NE(help.find(option), std::string::npos) << option;
     }
 }
 

@@ -51,6 +51,10 @@ TEST(SimCommandLine, FillsTheDeviceOptionsAndFaults) {
     EXPECT_EQ(out.sim.faults.misAckReply, std::string("ST4\x01\r"));
     EXPECT_EQ(out.sim.faults.ackOnAttempt, 0);
     EXPECT_EQ(out.summaryFile, "s.json");
+    for (const char* version : {"--version", "-V"}) {
+        SimProgramOptions asked;
+        EXPECT_TRUE(ParseSimCommandLine({version}, asked, error) && asked.version) << version;
+    }
 }
 
 TEST(SimCommandLine, RefusesUnknownOptionsAndBadValues) {

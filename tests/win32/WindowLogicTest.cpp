@@ -100,6 +100,11 @@ class FakeDialog : public DialogHost {
         for (auto& entry : menu)
             if (entry.first == command) entry.second = text;
     }
+    unsigned ShowPopupMenu(int id, int, int,
+                           const std::vector<std::pair<unsigned, std::string>>& entries) override {
+        popupMenus.emplace_back(id, entries);
+        return popupAnswer;
+    }
     void ShowAboutBox() override { ++aboutBoxes; }
     bool ShowMessageBox(const std::string& text, const std::string& caption, bool yesNo) override {
         boxes.emplace_back(caption, text);
@@ -215,6 +220,9 @@ class FakeDialog : public DialogHost {
     std::map<int, Timer> timers;
     std::map<int, std::string> toolTips;
     std::vector<std::pair<unsigned, std::string>> menu;  // the system menu's own entries
+    // The popup menus shown (the control's id and the entries), and the command chosen in them.
+    std::vector<std::pair<int, std::vector<std::pair<unsigned, std::string>>>> popupMenus;
+    unsigned popupAnswer = 0;
     std::map<std::string, std::string> files;
     std::string clipboard;
     std::vector<std::string> opened;
@@ -505,13 +513,51 @@ TEST_F(Win32WindowTest, ImageFolderIsChosenRememberedAndShown) {
         EXPECT_EQ((*settings)[kImageFolderSetting], kImageDir);
         EXPECT_EQ(d.menu[1].second, "Image folder… (" + kImageDir + ")");
     }
-    // The next start of the program.
+    // The next start of the program. Beside the log: the program's folder, looked in first,
+    // then the one chosen.
     TestWindow t({}, false, settings);
     EXPECT_EQ(t.window->Engine().ImageFolder(), kImageDir);
     EXPECT_EQ(t.host.menu[1].second, "Image folder… (" + kImageDir + ")");
+    EXPECT_EQ(t.host.texts[IDC_IMAGE_FOLDERS],
+              "Images: " + kImageDir + "/, then " + kImageDir + "/");
+    // The log's menu holds the system menu's entries but About.
     t.host.folderToChoose = "/elsewhere";
-    t.window->OnSysCommand(kImageFolderCommand);
+    t.host.popupAnswer = kImageFolderCommand;
+    t.window->OnLogContextMenu(-1, -1);
+    ASSERT_EQ(t.host.popupMenus.size(), 1u);
+    EXPECT_EQ(t.host.popupMenus[0].first, IDC_LOG_LIST);
+    EXPECT_EQ(t.host.popupMenus[0].second, (std::vector<std::pair<unsigned, std::string>>{
+                                               {kImageFolderCommand, "Image folder…"},
+                                               {kCopyLogCommand, "Copy log"},
+                                               {kSaveLogCommand, "Save log…"},
+                                               {kOpenRecordsCommand, "Open records folder"}}));
     EXPECT_EQ(t.host.chooserStart, kImageDir);
+    EXPECT_EQ(t.host.texts[IDC_IMAGE_FOLDERS], "Images: " + kImageDir + "/, then /elsewhere/");
+}
+
+TEST_F(Win32WindowTest, AMissingImageSaysWhereItLookedAndOffersTheFolderChooser) {
+    const std::filesystem::path program = m_comDir / "program";
+    std::filesystem::create_directory(program);
+    auto device = StartSim({});
+    ASSERT_TRUE(device);
+    platform::ScopedClockScale scale(kClockScale);
+    TestWindow t({}, false, nullptr, program.string());
+    FakeDialog& d = t.host;
+    d.answerYes = true;
+    d.folderToChoose = kImageDir;
+    t.window->OnCommand(IDC_UPDATE_DSP);
+    ASSERT_TRUE(d.Pump([&] { return t.JobEnded(); }, kJobTimeoutMs));
+    EXPECT_EQ(std::vector<std::string>(d.log.begin(), d.log.begin() + 2),
+              (std::vector<std::string>{"Com was closed", "dsp.hex can not found!"}));
+    ASSERT_EQ(d.boxes.size(), 1u);
+    EXPECT_EQ(d.boxes[0].second,
+              "dsp.hex can not found!\nLooked in " + program.string() +
+                  "/: put dsp.hex there, or choose the folder that holds it with \"Image "
+                  "folder…\" in the window's menu (its icon, top left) or the log's (right-click "
+                  "the log).\n\nChoose the image folder now?");
+    EXPECT_EQ(t.window->Engine().ImageFolder(), kImageDir);
+    EXPECT_EQ(d.texts[IDC_IMAGE_FOLDERS],
+              "Images: " + program.string() + "/, then " + kImageDir + "/");
 }
 
 TEST_F(Win32WindowTest, LogIsCopiedAndSavedOldestFirstWithTimesAndRecordsAreShown) {

@@ -49,6 +49,11 @@ class PreviewEngine : public WindowEngine {
     bool PortOpen() const override { return false; }
     void SetImageFolder(const std::string& folder) override { m_imageFolder = folder; }
     std::string ImageFolder() const override { return m_imageFolder; }
+    std::vector<std::string> ImageSearchFolders() const override {
+        std::vector<std::string> folders{"C:\\Program Files\\Pellorin\\"};
+        if (!m_imageFolder.empty()) folders.push_back(m_imageFolder + "\\");
+        return folders;
+    }
     std::string RecordsFolder() const override { return {}; }
     void OnSerialMessage(std::uintptr_t, std::intptr_t) override {}
     void ClosePort() override {}

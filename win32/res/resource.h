@@ -24,5 +24,6 @@
 #define IDC_UPDATE_MCU 3
 #define IDC_READ_VERSION 1035
 #define IDC_RESET_EEPROM 1036
+#define IDC_IMAGE_FOLDERS 1040
 #define IDC_STATIC (-1)
 #endif
