@@ -41,14 +41,7 @@ Deadline::Deadline(DWORD timeoutMs) {
         m_at = std::chrono::steady_clock::now() + platform::RealDuration(timeoutMs);
 }
 
-int Deadline::PollTimeout() const {
-    if (!m_at) return -1;
-    const auto left = *m_at - std::chrono::steady_clock::now();
-    if (left <= std::chrono::steady_clock::duration::zero()) return 0;
-    // Round up, so that a wait never ends a fraction of a millisecond early and spins.
-    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
-    return ms > 1000000 ? 1000000 : static_cast<int>(ms);
-}
+int Deadline::PollTimeout() const { return m_at ? platform::RealMsUntil(*m_at) : -1; }
 
 bool Deadline::Passed() const { return m_at && std::chrono::steady_clock::now() >= *m_at; }
 int PosixPort::PrepareWaits() {
