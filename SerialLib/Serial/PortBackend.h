@@ -1,6 +1,7 @@
-// The seam between CSerial's class layer and the operating system. Every OS call of the serial
-// layer is made behind this interface, by one backend per OS chosen by the build:
-// PosixPort.cpp (termios, Linux) or Win32Port.cpp (the Win32 communications API).
+// The seam between CSerial's class layer and the operating system. Every OS call on an open port
+// is made behind this interface, by the backend of the port: for the system's own ports the one
+// the build chose, PosixPort.h (termios, Linux) or Win32Port.cpp (the Win32 communications API);
+// for a port behind a network serial server RemotePort.h, on every system.
 //
 // A backend reports a status and, on failure, which step failed, so that the class layer writes
 // the operation's own trace line; backends write no traces of their own. The class layer checks
