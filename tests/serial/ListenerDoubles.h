@@ -1,11 +1,13 @@
 // The listener's test doubles, the same on every system: a "window" that records the messages
-// posted to it, and a port whose listener can be held between two waits.
+// posted to it, the window thread that reads when told, and a port whose listener can be held
+// between two waits.
 #pragma once
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -76,6 +78,44 @@ class GatedPort : public CDeviceSerial {
 
   private:
     std::atomic<int> m_waits{0};
+};
+
+// The window thread of the program's pattern: for each message posted to `window` it reads all
+// that the port holds, until Stop; with `answer` it then writes a reply, which fails once the
+// port has been closed under it.
+class WindowReader {
+  public:
+    WindowReader(RecordingTarget& window, CSerial& port, bool answer)
+        : m_thread([this, &window, &port, answer] { Run(window, port, answer); }) {}
+    ~WindowReader() { Stop(); }
+    void Stop() {
+        m_running.store(false);
+        if (m_thread.joinable()) m_thread.join();
+    }
+    [[nodiscard]] long BytesRead() const { return m_bytesRead.load(); }
+
+  private:
+    void Run(RecordingTarget& window, CSerial& port, bool answer) {
+        std::size_t handled = 0;
+        while (m_running.load()) {
+            if (window.WaitFor(handled + 1, 20) <= handled) continue;
+            ++handled;
+            char buffer[128];
+            DWORD count = 0;
+            do {
+                if (port.Read(buffer, sizeof buffer, &count) != ERROR_SUCCESS) break;
+                m_bytesRead += count;
+            } while (count == sizeof buffer);
+            if (answer) {
+                DWORD written = 0;
+                (void)port.Write("ack", &written);
+            }
+        }
+    }
+
+    std::atomic<bool> m_running{true};
+    std::atomic<long> m_bytesRead{0};
+    std::thread m_thread;  // last: it starts once the members it uses are there
 };
 
 }  // namespace serialtest

@@ -186,22 +186,7 @@ TEST_F(Listener, OpenCloseCyclesWithTrafficFlowingNeverHangOrLoseAStop) {
             std::this_thread::sleep_for(std::chrono::microseconds(200));
         }
     });
-    std::atomic<long> bytesRead{0};
-    std::thread windowThread([&] {
-        std::size_t handled = 0;
-        while (running.load()) {
-            if (window.WaitFor(handled + 1, 20) <= handled) continue;
-            ++handled;
-            char buffer[128];
-            DWORD count = 0;
-            do {
-                if (port.Read(buffer, sizeof buffer, &count) != ERROR_SUCCESS) break;
-                bytesRead += count;
-            } while (count == sizeof buffer);
-            DWORD written = 0;
-            (void)port.Write("ack", &written);  // fails once the port has been closed under it
-        }
-    });
+    serialtest::WindowReader reader(window, port, true);
     for (int cycle = 0; cycle < 150; ++cycle) {
         ASSERT_EQ(port.Open(pty.SlavePath().c_str(), window.Object()), ERROR_SUCCESS) << cycle;
         if (cycle % 3 == 0) platform::Sleep(1);
@@ -209,9 +194,9 @@ TEST_F(Listener, OpenCloseCyclesWithTrafficFlowingNeverHangOrLoseAStop) {
     }
     running.store(false);
     device.join();
-    windowThread.join();
+    reader.Stop();
     EXPECT_GT(window.Count(), 0u);
-    EXPECT_GT(bytesRead.load(), 0);
+    EXPECT_GT(reader.BytesRead(), 0);
 }
 
 TEST(ListenerStop, AStopBetweenTwoWaitsIsNotMissed) {

@@ -347,20 +347,7 @@ TEST_F(Listener, OpenCloseCyclesWithTrafficNeverHangOrLoseAStop) {
             (void)peer.Receive(1u << 16, 1);
         }
     });
-    std::atomic<long> bytesRead{0};
-    std::thread windowThread([&] {
-        std::size_t handled = 0;
-        while (running.load()) {
-            if (window.WaitFor(handled + 1, 20) <= handled) continue;
-            ++handled;
-            char buffer[128];
-            DWORD count = 0;
-            do {
-                if (port.Read(buffer, sizeof buffer, &count) != ERROR_SUCCESS) break;
-                bytesRead += count;
-            } while (count == sizeof buffer);
-        }
-    });
+    serialtest::WindowReader reader(window, port, false);
     for (int cycle = 0; cycle < 40; ++cycle) {
         ASSERT_EQ(port.Open(PortUnderTest().c_str(), window.Object()), ERROR_SUCCESS) << cycle;
         platform::Sleep(cycle % 3 == 0 ? 5 : 0);
@@ -368,9 +355,9 @@ TEST_F(Listener, OpenCloseCyclesWithTrafficNeverHangOrLoseAStop) {
     }
     running.store(false);
     device.join();
-    windowThread.join();
+    reader.Stop();
     EXPECT_GT(window.Messages().size(), 0u);
-    EXPECT_GT(bytesRead.load(), 0);
+    EXPECT_GT(reader.BytesRead(), 0);
 }
 
 TEST(Win32ListenerStop, AStopBetweenTwoWaitsIsNotMissed) {
