@@ -74,8 +74,8 @@ struct PortInfo {
 
 // Where the port named `name` ("COM3", any case) is now: the identity given, or when that is
 // empty the one bound to the number, looked up among the present ports. nullopt when the name is
-// not a COM name. A port whose identity is not plugged in comes back with state Absent and its
-// reason.
+// not a COM name (on Linux also for a number the list does not offer). A port whose identity is
+// not plugged in comes back with state Absent and its reason.
 [[nodiscard]] std::optional<PortInfo> LocatePort(const std::string& name,
                                                  const std::string& identity = {});
 
