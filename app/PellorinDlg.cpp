@@ -27,7 +27,7 @@
 #include "app/FileDialogs.h"
 #include "app/MessageBoxes.h"
 #include "app/UserSettings.h"
-#include "flash/FlashEngine.h"
+#include "flash/UpdateEngine.h"
 #include "platform/Clock.h"
 
 namespace pellorin {
@@ -87,9 +87,6 @@ constexpr ControlTemplate kTemplate[] = {
 
 // How the window's texts name the way to its folder chooser.
 constexpr const char* kHowToChooseFolder = "(right-click the log or the window)";
-
-// The template's initial data for the speed field, already in sorted order (blanks sort first).
-const char* const kBaudItems[] = {" 4800", " 9600", "19200", "38400"};
 
 QString Text(const char* text) { return QString::fromUtf8(text); }
 
@@ -250,7 +247,7 @@ void CPellorinDlg::CreateControls() {
                     findChild<QPushButton*>(QString::number(IDC_READ_VERSION))};
 
     // The template's initial data for the speed field.
-    for (const char* item : kBaudItems) m_baudCombo->addItem(Text(item));
+    for (const LinkSpeed& speed : kLinkSpeeds) m_baudCombo->addItem(Text(speed.boxEntry));
     // Typing into a combo's edit field leaves it without a selected item; choosing an item
     // selects again.
     connect(m_baudCombo->lineEdit(), &QLineEdit::textEdited, this, [this] { m_baudTyped = true; });

@@ -6,7 +6,7 @@
 
 #include "SerialLib/Serial/PortNames.h"
 #include "SerialLib/Serial/RemotePortName.h"
-#include "link/JobMode.h"
+#include "console/JobMode.h"
 
 namespace pellorin::cli {
 namespace {
@@ -18,9 +18,9 @@ std::string Lower(std::string text) {
 }
 
 bool ParseSpeed(const std::string& text, int& speed) {
-    for (int candidate : kLinkSpeeds) {
-        if (text == std::to_string(candidate)) {
-            speed = candidate;
+    for (const LinkSpeed& candidate : kLinkSpeeds) {
+        if (text == std::to_string(candidate.baud)) {
+            speed = static_cast<int>(candidate.baud);
             return true;
         }
     }
@@ -36,10 +36,10 @@ ParseResult Fail(std::string error) {
 }  // namespace
 
 int Options::SpeedIndex() const {
-    for (int i = 0; i < static_cast<int>(std::size(kLinkSpeeds)); ++i) {
-        if (kLinkSpeeds[i] == speed) return i;
+    for (int i = 0; i < kLinkSpeedCount; ++i) {
+        if (static_cast<int>(kLinkSpeeds[i].baud) == speed) return i;
     }
-    return 2;
+    return kBaudItem19200;
 }
 
 const std::string& Options::ImageFor(std::size_t index) const {

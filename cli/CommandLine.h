@@ -5,13 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "link/LinkSpeeds.h"
+
 namespace pellorin::cli {
 
 enum class Command { Help, Version, Ports, Check, Update, Status };
-
-// The speeds the window's speed box offers, in its list order.
-constexpr int kLinkSpeeds[] = {4800, 9600, 19200, 38400};
-constexpr int kDefaultSpeed = 19200;
 
 struct Options {
     Command command = Command::Help;
@@ -22,7 +20,7 @@ struct Options {
     // update and status
     int jobMode = 0;  // kJobDspUpdate or kJobMcuUpdate
     std::vector<std::string> ports;
-    int speed = kDefaultSpeed;
+    int speed = static_cast<int>(kLinkSpeeds[kBaudItem19200].baud);
     bool erase = false;  // update: erase and write the whole image even where a resume could be
     bool trace = false;  // update and status: the wire on standard error as it goes
     // The index of `speed` in the speed box.

@@ -11,9 +11,9 @@
 #include "cli/ImageRules.h"
 #include "cli/Output.h"
 #include "cli/TerminalConsole.h"
+#include "console/JobMode.h"
 #include "console/WallTime.h"
-#include "flash/FlashEngine.h"
-#include "link/JobMode.h"
+#include "flash/UpdateEngine.h"
 #include "platform/Clock.h"
 
 namespace pellorin::cli {

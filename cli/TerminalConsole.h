@@ -5,7 +5,7 @@
 #include <functional>
 #include <string>
 
-#include "cli/HeadlessConsole.h"
+#include "headless/HeadlessConsole.h"
 
 namespace pellorin::cli {
 

@@ -17,10 +17,10 @@
 #include "cli/ImageRules.h"
 #include "cli/Output.h"
 #include "cli/TerminalConsole.h"
+#include "console/JobMode.h"
 #include "console/ProgressDisplay.h"
 #include "console/WallTime.h"
 #include "flash/FlashEngine.h"
-#include "link/JobMode.h"
 #include "platform/Clock.h"
 #include "platform/Terminal.h"
 

@@ -16,6 +16,9 @@
 // formatting. A record that cannot be written (read-only home, disk full, a records folder that
 // is a link or someone else's) costs one trace line and nothing else: the job goes on as if
 // records were off.
+//
+// UpdateRecord.cpp gathers the facts and events, UpdateRecordWriter.cpp is the writer thread and
+// the file, UpdateRecordFormat.cpp how the record reads.
 #pragma once
 
 #include <atomic>
@@ -36,27 +39,18 @@
 
 namespace pellorin {
 
-// Bytes as a record shows them: printable ASCII as it is, a backslash doubled, CR, LF and TAB as
-// \r, \n and \t, every other byte as \xHH.
-[[nodiscard]] std::string EscapeWireBytes(const char* bytes, std::size_t count);
-// A text (a log line, a message, a path) as a record shows it: as it is, but a control character
-// as \r, \n, \t or \xHH, a byte that is not UTF-8 as \xHH, and a character that turns lines
-// or their direction (U+0080-U+009F, U+2028, U+2029, the bidirectional controls) as \uHHHH.
-// Backslashes stay as they are, so that Windows paths read as they are written.
-[[nodiscard]] std::string EscapeText(const std::string& text);
-
 // What the record says about an image file, read in one pass.
 struct ImageFileFacts {
     bool readable = false;
     std::uint64_t size = 0;
     std::string sha256;
     std::uint64_t lines = 0;        // as the image reader counts them
-    std::uint64_t dataRecords = 0;  // lines of record type 00
+    std::uint64_t dataRecords = 0;  // lines that are records of type 00
     bool stopped = false;           // the reading ended on a stop request
 };
-// Reads only a regular file; `stopRequested` is asked every 64 KiB.
-[[nodiscard]] ImageFileFacts ReadImageFileFacts(const std::string& path,
-                                                const std::function<bool()>& stopRequested = {});
+// Reads the facts of the image at `path`; `stopRequested` ends the reading early.
+using ImageFactsReader = std::function<ImageFileFacts(const std::string& path,
+                                                      const std::function<bool()>& stopRequested)>;
 
 class UpdateRecord : public WireObserver {
   public:
@@ -95,6 +89,10 @@ class UpdateRecord : public WireObserver {
     // Asked while the image's digest is read (any thread); true ends that reading, so that a
     // stopped job does not wait for it. Set once, before the first job.
     void SetStopCheck(std::function<bool()> stopRequested);
+    // What reads the image's facts on the writer thread (the flash engine gives its
+    // ReadImageFileFacts); without one the record names the image but does not read it. Set once,
+    // before the first job.
+    void SetImageReader(ImageFactsReader reader);
 
     // Facts of the running job, each optional (worker). A fact not given shows as "not known".
     void SetLineSpeed(unsigned baud);  // the rate of the traffic that follows
@@ -133,6 +131,19 @@ class UpdateRecord : public WireObserver {
 
   private:
     enum class Kind : std::uint8_t { Command, SendFailed, Received, Flood, Log, Box, Note };
+    // The header of one event in the pending bytes; `length` bytes of the event follow it.
+    struct EventHead {
+        std::int64_t ns;
+        std::uint64_t a;
+        std::uint64_t b;
+        std::uint32_t length;
+        std::uint32_t baud;
+        std::uint8_t kind;
+    };
+    // The writer appends what has gathered once this much has (and a few times a second); the
+    // pending bytes are reserved a little larger, so that the hooks seldom reallocate.
+    static constexpr std::size_t kFlushBytes = 1024 * 1024;
+    static constexpr std::size_t kBufferBytes = kFlushBytes + kFlushBytes / 4;
     struct Facts {
         std::optional<std::string> speedAsked;
         std::optional<unsigned> speedInForce;
@@ -197,6 +208,7 @@ class UpdateRecord : public WireObserver {
     bool m_failed = false;
     std::string m_imageToRead;
     std::function<bool()> m_stopRequested;
+    ImageFactsReader m_imageReader;
     std::function<void(const std::string&)> m_wireCopy;  // fixed for a job by Begin
     bool m_copyWire = false;
     Facts m_facts;

@@ -25,34 +25,27 @@ std::tm CalendarTime(std::time_t seconds, TimeZone zone) {
 
 namespace {
 
-struct Moment {
-    std::tm time;
-    int millis;
-};
-
-Moment MomentOf(std::chrono::system_clock::time_point when, TimeZone zone) {
+// "2026-12-07<between>10:40:12.345<after>" in `zone`.
+std::string MomentText(std::chrono::system_clock::time_point when, TimeZone zone, char between,
+                       const char* after) {
     const auto sinceEpoch =
         std::chrono::duration_cast<std::chrono::milliseconds>(when.time_since_epoch());
-    return {CalendarTime(static_cast<std::time_t>(sinceEpoch.count() / 1000), zone),
-            static_cast<int>(sinceEpoch.count() % 1000)};
+    const std::tm t = CalendarTime(static_cast<std::time_t>(sinceEpoch.count() / 1000), zone);
+    char text[48];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d%c%02d:%02d:%02d.%03d%s", t.tm_year + 1900,
+                  t.tm_mon + 1, t.tm_mday, between, t.tm_hour, t.tm_min, t.tm_sec,
+                  static_cast<int>(sinceEpoch.count() % 1000), after);
+    return text;
 }
 
 }  // namespace
 
 std::string LocalTimeText(std::chrono::system_clock::time_point when) {
-    const auto [t, millis] = MomentOf(when, TimeZone::Local);
-    char text[48];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%03d", t.tm_year + 1900,
-                  t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec, millis);
-    return text;
+    return MomentText(when, TimeZone::Local, ' ', "");
 }
 
 std::string IsoUtcText(std::chrono::system_clock::time_point when) {
-    const auto [t, millis] = MomentOf(when, TimeZone::Utc);
-    char text[48];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", t.tm_year + 1900,
-                  t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec, millis);
-    return text;
+    return MomentText(when, TimeZone::Utc, 'T', "Z");
 }
 
 }  // namespace pellorin

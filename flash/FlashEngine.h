@@ -1,11 +1,11 @@
 // The flash update engine: block counting, the stage steps shared by both procedures, and the DSP
 // and MCU update procedures. Runs on the job's worker thread; reports through the Console contract
-// and publishes its numbers in FlashCounters.
+// and publishes its numbers in FlashCounters. UpdateEngine (UpdateEngine.h) plugs it into the
+// device link.
 //
-// UpdateEngine is the whole engine a front end owns: the device link (port, reply channel, job
-// runner) with the flash procedures plugged into it. The front end constructs it with itself as
-// console and window object, and calls Link's StartJob, OnSerialMessage, ClosePort and Shutdown
-// on its own thread.
+// Its members: the procedures in FlashEngine.cpp, the stage steps in FlashEngineStages.cpp, the
+// image's counting and reading in FlashEngineImage.cpp, the check of a resume point in
+// FlashEngineResume.cpp and the status job in FlashEngineStatus.cpp.
 #pragma once
 
 #include <cstdint>
@@ -15,8 +15,8 @@
 #include "console/FlashCounters.h"
 #include "flash/CheckedImageReader.h"
 #include "flash/ImageCheck.h"
+#include "link/BootloaderProtocol.h"
 #include "link/DeviceLink.h"
-#include "link/JobControl.h"
 
 namespace pellorin {
 
@@ -85,9 +85,8 @@ class FlashEngine : public UpdateProcedures {
     void FinishReflash();
     void ReportConnectFail();
 
-    struct DeviceProfile;
-
   private:
+    using Bootloader = protocol::Bootloader;
     enum class ProgramResult { Completed, Failed };
     enum class ReadResult { Line, End, Failed };
     // What a resume point turned out to be worth.
@@ -105,26 +104,26 @@ class FlashEngine : public UpdateProcedures {
         bool eraseStarted = false;  // the device acknowledged an erase in this phase
     };
 
-    [[nodiscard]] EntryPhase FirstEntry(const DeviceProfile& device) const;
+    [[nodiscard]] EntryPhase FirstEntry(const Bootloader& device) const;
     // One pass of state 0: the entry command, then the second form if that got no answer.
-    void QueryStatePass(const DeviceProfile& device, EntryPhase& entry, std::int64_t* resumeBlock);
+    void QueryStatePass(const Bootloader& device, EntryPhase& entry, std::int64_t* resumeBlock);
     // Runs passes until the device is ready for blocks (state 3 or more) or the passes are used
     // up; returns the state reached.
-    int RunEntryPasses(const DeviceProfile& device, EntryPhase& entry, std::int64_t* resumeBlock);
+    int RunEntryPasses(const Bootloader& device, EntryPhase& entry, std::int64_t* resumeBlock);
     // Before a resume: does the device hold the blocks it names, of this image, by its sum?
-    ResumeCheck CheckResumePoint(const DeviceProfile& device, std::int64_t resumeBlock);
+    ResumeCheck CheckResumePoint(const Bootloader& device, std::int64_t resumeBlock);
     // The sum the device is asked for over the image's first `lines` lines; false when the run
     // ended on the way (reported).
-    bool SumOfFirstLines(const DeviceProfile& device, std::uint32_t lines, unsigned* sum);
+    bool SumOfFirstLines(const Bootloader& device, std::uint32_t lines, unsigned* sum);
     // The next line of the image opened for this run; a changed image ends the run (reported).
     ReadResult ReadImageLine(std::string& line);
     // Counts and checks the image, brings the device into its programming state and streams
     // every block; false when the run ended on the way (already reported).
-    bool ProgramImage(const DeviceProfile& device, unsigned* checksum);
+    bool ProgramImage(const Bootloader& device, unsigned* checksum);
     // Streams the image block by block; `checksum` receives the running sum.
-    ProgramResult ProgramBlocks(const DeviceProfile& device, std::int64_t resumeBlock,
+    ProgramResult ProgramBlocks(const Bootloader& device, std::int64_t resumeBlock,
                                 unsigned* checksum);
-    void QueryStatus(const DeviceProfile& device);
+    void QueryStatus(const Bootloader& device);
     // The image failed its check: the device is only told to leave its bootloader, once, and
     // keeps the firmware it has.
     void RefuseImage();
@@ -136,12 +135,22 @@ class FlashEngine : public UpdateProcedures {
     void PublishWrittenBlock(std::uint32_t block);
     // The run's phase, for the window's clock and for the update record alike.
     void SetPhase(std::uint8_t phase);
-    // Sends a closing command up to three times until the expected reply; the outcome is not
-    // needed by the caller.
-    void SendUpToThreeTimes(const char* command, const char* expected);
+    // Sends a closing command until its reply; the outcome is not needed by the caller.
+    void SendClosing(const protocol::Exchange& exchange);
+    // The entry command's state query of the device's kind.
+    int QueryState(const Bootloader& device, const char* command, std::int64_t* resumeBlock);
+    // What one line (with its CR) adds to the device's sum: the DSP keeps its verification record
+    // out of it, the MCU counts every data record.
+    static unsigned SumOfLine(const Bootloader& device, const std::string& line);
+    void SetReplyTimeout(protocol::Milliseconds timeout) {
+        m_channel.ReplyTimeout = static_cast<int>(timeout.count());
+    }
     void Fail(const std::string& line, JobOutcome outcome);
     void Log(const std::string& line);
-    bool Pause(DWORD ms) { return m_channel.Pause(ms); }  // ends early on stop or lost link
+    // Ends early on a stop request or a lost link.
+    bool Pause(protocol::Milliseconds time) {
+        return m_channel.Pause(static_cast<DWORD>(time.count()));
+    }
 
     DeviceLink& m_link;
     ReplyChannel& m_channel;
@@ -154,31 +163,6 @@ class FlashEngine : public UpdateProcedures {
     // The device's sum confirmed that it holds the whole image (its resume block is at or past
     // the image's end): no block is sent, and only a confirmed sum may end the run in success.
     bool m_resumePastEnd = false;
-};
-
-class UpdateEngine : public JobControl {
-  public:
-    UpdateEngine(Console& console, platform::WindowObject& window, FlashCounters& counters)
-        : Link(console, window), Flash(Link, counters) {
-        Link.SetProcedures(&Flash);
-        Link.Record.SetBlockCounters(&counters);
-    }
-    ~UpdateEngine() override { Link.Shutdown(); }  // before Flash goes: the worker may be inside it
-    UpdateEngine(const UpdateEngine&) = delete;
-    UpdateEngine& operator=(const UpdateEngine&) = delete;
-
-    // JobControl, for the windows' job buttons.
-    bool StartJob(int jobMode, bool negotiateBaud, const std::string& portName,
-                  const std::string& portIdentity) override {
-        return Link.StartJob(jobMode, negotiateBaud, portName, portIdentity);
-    }
-    [[nodiscard]] bool JobRunning() const override { return Link.JobRunning(); }
-    bool WaitForJob(unsigned timeoutMs) override { return Link.WaitForJob(timeoutMs); }
-    void ClosePort() override { Link.ClosePort(); }
-    void CountImageBlocks() override { Flash.CountImageBlocks(); }
-
-    DeviceLink Link;
-    FlashEngine Flash;
 };
 
 }  // namespace pellorin

@@ -1,7 +1,6 @@
 // Intel HEX record check and the facts of an image gathered in the same pass.
 #include "flash/ImageCheck.h"
 
-#include <array>
 #include <cstdio>
 
 #include "flash/ImageFile.h"
@@ -9,28 +8,7 @@
 namespace pellorin {
 namespace {
 
-constexpr std::size_t kShortestRecord = 11;  // ':' LL AAAA TT CC
 constexpr std::uint32_t kStopPollLines = 4096;
-
-// Every character's value as a hex digit, -1 for the characters that are none.
-constexpr auto kHexValues = [] {
-    std::array<signed char, 256> values{};
-    for (auto& value : values) value = -1;
-    for (int c = '0'; c <= '9'; ++c)
-        values[static_cast<std::size_t>(c)] = static_cast<signed char>(c - '0');
-    for (int c = 'A'; c <= 'F'; ++c)
-        values[static_cast<std::size_t>(c)] = static_cast<signed char>(c - 'A' + 10);
-    for (int c = 'a'; c <= 'f'; ++c)
-        values[static_cast<std::size_t>(c)] = static_cast<signed char>(c - 'a' + 10);
-    return values;
-}();
-
-inline int HexValue(char c) { return kHexValues[static_cast<unsigned char>(c)]; }
-
-// Two hex digits of a line whose digits have been checked.
-inline unsigned ByteAt(std::string_view line, std::size_t position) {
-    return static_cast<unsigned>(HexValue(line[position]) * 16 + HexValue(line[position + 1]));
-}
 
 std::string Hex2(unsigned value) {
     char text[8];
@@ -50,20 +28,6 @@ bool IsBlank(std::string_view line) {
     return line.find_first_not_of(" \t") == std::string_view::npos;
 }
 
-// RecordWordSum of a well-formed record, without a copy of the line: the data bytes in pairs as
-// big-endian 16-bit words, an odd count's last word taking the record checksum byte.
-unsigned WordSum(std::string_view record, unsigned byteCount) {
-    unsigned sum = 0;
-    for (std::size_t k = 0; k < 2u * byteCount; k += 4)
-        sum += ByteAt(record, 9 + k) * 256 + ByteAt(record, 11 + k);
-    return sum & 0xFFFFu;
-}
-
-// The DSP's verification point, as the procedure recognises it.
-bool IsVerifyRecord(std::string_view line) {
-    return line.size() >= 7 && line.substr(3, 4) == "7FFE";
-}
-
 }  // namespace
 
 LineCheck CheckImageLine(std::string_view line) {
@@ -77,7 +41,7 @@ LineCheck CheckImageLine(std::string_view line) {
         return check;
     }
     for (std::size_t i = 1; i < line.size(); ++i) {
-        if (HexValue(line[i]) < 0) {
+        if (HexDigit(line[i]) < 0) {
             check.Reason =
                 Printable(line[i]) + " at column " + std::to_string(i + 1) + " is not a hex digit";
             return check;
@@ -93,37 +57,39 @@ LineCheck CheckImageLine(std::string_view line) {
                        " characters, a record has at least " + std::to_string(kShortestRecord);
         return check;
     }
-    const unsigned byteCount = ByteAt(line, 1);
+    const unsigned byteCount = HexByteAt(line, kRecordByteCountAt);
     const std::size_t expected = kShortestRecord + 2 * byteCount;
     if (line.size() != expected) {
         check.Reason = "byte count " + Hex2(byteCount) + " needs " + std::to_string(expected) +
                        " characters, the line has " + std::to_string(line.size());
         return check;
     }
-    unsigned sum = 0;
-    for (std::size_t i = 1; i + 2 < line.size(); i += 2) sum += ByteAt(line, i);
-    const unsigned expectedChecksum = (0x100u - (sum & 0xFFu)) & 0xFFu;
-    const unsigned checksum = ByteAt(line, line.size() - 2);
+    const unsigned expectedChecksum = ExpectedRecordChecksum(line);
+    const unsigned checksum = HexByteAt(line, line.size() - 2);
     if (checksum != expectedChecksum) {
         check.Reason =
             "record checksum is " + Hex2(checksum) + ", expected " + Hex2(expectedChecksum);
         return check;
     }
-    const unsigned type = ByteAt(line, 7);
-    if (type > 5) {
+    const unsigned type = HexByteAt(line, kRecordTypeAt);
+    if (type > kLastRecordType) {
         check.Reason = "record type " + Hex2(type) + " is not one of 00-05";
         return check;
     }
     // An extended address record carries the two bytes of its base and nothing else; read with
     // another length, its base would be taken from the checksum or from beyond the line.
-    if ((type == 2 || type == 4) && byteCount != 2) {
+    const auto recordType = static_cast<RecordType>(type);
+    if ((recordType == RecordType::ExtendedSegmentAddress ||
+         recordType == RecordType::ExtendedLinearAddress) &&
+        byteCount != 2) {
         check.Reason =
             "record type " + Hex2(type) + " needs byte count 02, the record has " + Hex2(byteCount);
         return check;
     }
     check.Kind = LineKind::Record;
-    check.Type = static_cast<std::uint8_t>(type);
-    check.Address = static_cast<std::uint16_t>(ByteAt(line, 3) * 256 + ByteAt(line, 5));
+    check.Type = recordType;
+    check.Address = static_cast<std::uint16_t>(HexByteAt(line, kRecordAddressAt) * 256 +
+                                               HexByteAt(line, kRecordAddressAt + 2));
     check.ByteCount = static_cast<std::uint8_t>(byteCount);
     return check;
 }
@@ -155,25 +121,28 @@ void ImageChecker::AddLine(std::string_view line) {
         return;
     }
     if (check.Kind == LineKind::Blank) return;
-    if (IsVerifyRecord(line) && m_facts.VerifyLine == 0) {
+    if (IsVerificationRecord(line) && m_facts.VerifyLine == 0) {
         m_facts.VerifyLine = m_facts.Lines;
         m_facts.SumAtVerifyLine = static_cast<std::uint16_t>(m_sum);
     }
+    // The two bytes of an extended address record.
+    const auto base = [line] {
+        return static_cast<std::uint64_t>(HexByteAt(line, kRecordDataAt) * 256 +
+                                          HexByteAt(line, kRecordDataAt + 2));
+    };
     switch (check.Type) {
-        case 0:
+        case RecordType::Data:
             ++m_facts.DataRecords;
             // Summed as the procedures sum it: the DSP leaves out its verification record, the
             // MCU sums every data record (the DSP's point is taken above, before this one).
-            m_sum = (m_sum + WordSum(line, check.ByteCount)) & 0xFFFFu;
+            m_sum = (m_sum + RecordWordSum(line)) & 0xFFFFu;
             AddData(check);
             break;
-        case 2:
-            m_addressBase = static_cast<std::uint64_t>(ByteAt(line, 9) * 256 + ByteAt(line, 11))
-                            << 4;
+        case RecordType::ExtendedSegmentAddress:
+            m_addressBase = base() << 4;
             break;
-        case 4:
-            m_addressBase = static_cast<std::uint64_t>(ByteAt(line, 9) * 256 + ByteAt(line, 11))
-                            << 16;
+        case RecordType::ExtendedLinearAddress:
+            m_addressBase = base() << 16;
             break;
         default:
             break;

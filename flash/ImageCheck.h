@@ -14,12 +14,11 @@
 #include <string_view>
 #include <vector>
 
+#include "flash/IntelHexRecord.h"
 #include "platform/RegularFile.h"
 
 namespace pellorin {
 
-// ':' LL AAAA TT, 255 data bytes, CC: no record is longer.
-constexpr std::size_t kMaxRecordLength = 1 + 2 + 4 + 2 + 2 * 255 + 2;
 // The lines covered by one digest of ImageFacts::ChunkDigests.
 constexpr std::uint32_t kDigestChunkLines = 256;
 
@@ -27,10 +26,10 @@ enum class LineKind { Blank, Record, Bad };
 
 struct LineCheck {
     LineKind Kind = LineKind::Bad;
-    std::uint8_t Type = 0;       // record type (Record only)
-    std::uint16_t Address = 0;   // load address field (Record only)
-    std::uint8_t ByteCount = 0;  // LL (Record only)
-    std::string Reason;          // why the line is Bad, e.g. "record checksum is 3C, expected 4A"
+    RecordType Type = RecordType::Data;  // record type (Record only)
+    std::uint16_t Address = 0;           // load address field (Record only)
+    std::uint8_t ByteCount = 0;          // LL (Record only)
+    std::string Reason;  // why the line is Bad, e.g. "record checksum is 3C, expected 4A"
 };
 
 // Checks one line of an image, given without its line end. A blank line (empty, or only spaces

@@ -4,19 +4,18 @@
 #include <climits>
 #include <cstdlib>
 
-#include "flash/RecordSum.h"
+#include "flash/IntelHexRecord.h"
+#include "link/BootloaderProtocol.h"
 
 namespace pellorin {
 namespace {
 
-bool StartsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
-
 // The number at `position` read as the C library's atoi does (blanks, a sign, then digits up to
-// the first non-digit), within the line only, saturating at the limits of long long.
+// the first non-digit), within the line only, saturating at the limits of long long (strtoll
+// saturates where atoi's result is undefined).
 long long DecimalAt(const std::string& line, std::size_t position) {
     if (position >= line.size()) return 0;
-    return std::strtoll(line.c_str() + position, nullptr,
-                        10);  // saturates, where atoll is undefined
+    return std::strtoll(line.c_str() + position, nullptr, 10);
 }
 
 // The state is an int: a reply such as ST4294967299 must not wrap round into state 3.
@@ -30,17 +29,18 @@ int StateAt(const std::string& line) {
 }  // namespace
 
 std::optional<StateReply> ParseDspStateReply(const std::string& line) {
-    if (!StartsWith(line, "ST")) return std::nullopt;
+    if (!line.starts_with(protocol::kStateReply)) return std::nullopt;
     return StateReply{StateAt(line), DecimalAt(line, 4)};
 }
 
 std::optional<StateReply> ParseMcuStateReply(const std::string& line) {
-    if (!StartsWith(line, "ST")) return std::nullopt;
+    if (!line.starts_with(protocol::kStateReply)) return std::nullopt;
     return StateReply{StateAt(line), static_cast<std::int64_t>(FourHexDigits(line, 4))};
 }
 
 std::optional<std::uint16_t> ParseSumReply(const std::string& line) {
-    if (line.size() < 7 || !StartsWith(line, "SUM")) return std::nullopt;
+    if (line.size() < protocol::kSumReplyLength || !line.starts_with(protocol::kSumReply))
+        return std::nullopt;
     return static_cast<std::uint16_t>(FourHexDigits(line, 3) & 0xFFFFu);
 }
 

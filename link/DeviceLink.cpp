@@ -1,4 +1,5 @@
-// The job runner: one worker per job, from the port opening to "Com was closed".
+// DeviceLink: the job runner (one worker per job, from the port opening to "Com was closed"),
+// the image lookup and the job's record. Opening the port is in DeviceLinkOpenPort.cpp.
 #include "link/DeviceLink.h"
 
 #include <sys/stat.h>
@@ -11,23 +12,23 @@
 
 #include "SerialLib/Serial/PortNames.h"
 #include "SerialLib/Serial/RemotePortName.h"
+#include "link/BootloaderProtocol.h"
 #include "link/LineEstimate.h"
+#include "link/LinkSpeeds.h"
 #include "platform/Clock.h"
 #include "platform/ExecutablePath.h"
 
 namespace pellorin {
 namespace {
 
-constexpr DWORD kSettleMs = 1000;  // pause between the end of a job and closing the port
-constexpr std::size_t kMaxPath = 260;
+constexpr std::size_t kMaxPath = 260;  // the path buffer, with its terminating zero
 // What ends a folder in a path: Windows takes both slashes, Linux only its own; the system's own
 // first.
 #ifdef _WIN32
 constexpr const char* kPathSeparators = "\\/";
 #else
 constexpr const char* kPathSeparators = "/";
-#endif                                   // the path buffer, with its terminating zero
-constexpr unsigned kOpeningRate = 2400;  // the rate OpenPort opens the port at
+#endif
 
 }  // namespace
 
@@ -105,7 +106,7 @@ unsigned DeviceLink::UpdateWorker(DeviceLink* link) {
         link->Log("Connecting..........");
         link->RunJob();
         // The pause lets the device act on the last command; a device that has gone needs none.
-        link->Channel.Pause(kSettleMs);
+        link->Channel.Pause(static_cast<DWORD>(protocol::kSettleBeforeClose.count()));
         link->ClosePort();
     }
     if (link->Stop.Requested()) {
@@ -163,7 +164,7 @@ void DeviceLink::RunJob() {
     Record.SetImageNotFound(imageName, ImageFoldersSearched);
     Log(std::string(imageName) + " can not found!");
     char reply[kReplyBufferSize] = {};
-    (void)Channel.Transact("SV\r", reply);
+    (void)Channel.Transact(protocol::kLeave.command, reply);
 }
 
 bool DeviceLink::FindImage(const std::string& fileName) {
@@ -225,7 +226,7 @@ std::string DeviceLink::ImageFolder() const {
 
 void DeviceLink::BeginRecord() {
     Record.Begin(JobMode.load(), PortName);
-    Record.SetLineSpeed(kOpeningRate);
+    Record.SetLineSpeed(kContactBaud);
     // The device behind the port's name: the name's path, and where a link leads.
     const std::string path = ResolvePortName(PortName.c_str());
     if (path.empty()) return;

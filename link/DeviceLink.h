@@ -16,10 +16,10 @@
 
 #include "SerialLib/Serial/DeviceSerial.h"
 #include "console/Console.h"
-#include "console/RecordingConsole.h"
 #include "console/UpdateRecord.h"
 #include "link/ConnectProgress.h"
 #include "link/JobOutcome.h"
+#include "link/RecordingConsole.h"
 #include "link/ReplyChannel.h"
 #include "link/UpdateProcedures.h"
 #include "platform/Messages.h"

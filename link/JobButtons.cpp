@@ -3,7 +3,7 @@
 
 #include "SerialLib/Serial/RemotePortName.h"
 #include "console/Console.h"
-#include "link/JobMode.h"
+#include "console/JobMode.h"
 
 namespace pellorin {
 namespace {

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "link/JobControl.h"
+#include "link/LinkSpeeds.h"
 #include "link/PortChoice.h"
 
 namespace pellorin {
@@ -19,8 +20,6 @@ namespace pellorin {
 // Commands that no control carries but the window routes all the same.
 inline constexpr int kCommandClosePort = 1012;
 inline constexpr int kCommandCountImageBlocks = 1002;
-// The speed field's item that "Update MCU" selects, "19200".
-inline constexpr int kBaudItem19200 = 2;
 
 class JobButtons {
   public:

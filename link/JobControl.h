@@ -1,6 +1,6 @@
 // The update engine as the job buttons see it: start a job, wait for its end, and the two
-// commands that no control carries. UpdateEngine (flash/FlashEngine.h) is one; the Windows
-// window's engine interface is another.
+// commands that no control carries. UpdateEngine (flash/UpdateEngine.h) is one; the Windows
+// window's engine interface (win32/WindowEngine.h) is another.
 //
 // Threads: every call is made on the window thread.
 #pragma once
@@ -21,7 +21,8 @@ class JobControl {
     [[nodiscard]] virtual bool JobRunning() const = 0;
     // Waits up to timeoutMs (program ms) for a running job to end; true when none runs.
     virtual bool WaitForJob(unsigned timeoutMs) = 0;
-    // Commands 1012 and 1002.
+    // What the commands without a control do (kCommandClosePort, kCommandCountImageBlocks):
+    // close the port, count the last job's image again.
     virtual void ClosePort() = 0;
     virtual void CountImageBlocks() = 0;
 };

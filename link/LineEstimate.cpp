@@ -4,9 +4,10 @@
 #include <cstdio>
 #include <fstream>
 
+#include "link/LinkSpeeds.h"
+
 namespace pellorin {
 namespace {
-constexpr unsigned kContactBaud = 2400;
 constexpr std::uint64_t kExtraBytesPerLine = 7 + 1 - 2 + 9;  // prefix, CR, no CR LF, reply
 constexpr std::uint64_t kBitsPerByte = 10;
 }  // namespace

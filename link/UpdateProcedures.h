@@ -2,7 +2,7 @@
 // the port is open, the speed agreed and the image found.
 #pragma once
 
-#include "link/JobMode.h"
+#include "console/JobMode.h"
 
 namespace pellorin {
 

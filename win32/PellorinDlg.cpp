@@ -4,8 +4,8 @@
 
 #include <algorithm>
 
+#include "console/JobMode.h"
 #include "console/WallTime.h"
-#include "link/JobMode.h"
 
 namespace pellorin::win32 {
 namespace {
@@ -36,7 +36,8 @@ CPellorinDlg::~CPellorinDlg() {
 
 bool CPellorinDlg::OnInitDialog() {
     // The template's initial data for the speed field.
-    for (const char* item : kBaudItems) m_host.AddComboItem(IDC_BAUD_COMBO, item);
+    // Added to a sorted combo, the entries keep the table's order.
+    for (const LinkSpeed& speed : kLinkSpeeds) m_host.AddComboItem(IDC_BAUD_COMBO, speed.boxEntry);
     // The operator's conveniences, then the About entry, which stays the system menu's last.
     m_host.AppendSystemMenuEntry(0, "");
     m_host.AppendSystemMenuEntry(kImageFolderCommand, "Image folder…");

@@ -48,9 +48,6 @@ inline constexpr const char* kImageFolderSetting = "ImageFolder";
 // The timer that lets the changes of one replug settle before the port list is made again.
 inline constexpr int kPortSettleTimer = 4;
 inline constexpr unsigned kPortSettleMs = 300;
-// The template's initial items of the speed field (the first two with a leading blank); added to
-// a sorted combo they keep this order.
-inline constexpr const char* kBaudItems[] = {" 4800", " 9600", "19200", "38400"};
 
 // Makes the engine once the window's console exists.
 using EngineFactory =

@@ -3,7 +3,7 @@
 // hands it on to the window (DialogHost::PostSerialMessage) and never blocks.
 #include <utility>
 
-#include "flash/FlashEngine.h"
+#include "flash/UpdateEngine.h"
 #include "platform/Clock.h"
 #include "platform/Messages.h"
 #include "win32/WindowEngine.h"

@@ -19,7 +19,7 @@
 #include "app/EndSound.h"
 #include "app/MessageBoxes.h"
 #include "app/PellorinDlg.h"
-#include "flash/FlashEngine.h"
+#include "flash/UpdateEngine.h"
 
 namespace {
 

@@ -31,9 +31,9 @@
 #include <vector>
 
 #include "bench/flash/LineUse.h"
-#include "cli/HeadlessConsole.h"
 #include "flash/FlashEngine.h"
-#include "flash/RecordSum.h"
+#include "flash/IntelHexRecord.h"
+#include "headless/HeadlessConsole.h"
 #include "platform/Clock.h"
 #include "sim/HexGen.h"
 #include "sim/SimInverter.h"
@@ -277,8 +277,7 @@ int MemoryChild(int records, const std::string& folder) {
     unsigned dspSum = 0;
     std::ifstream image(folder + "/dsp.hex");
     for (std::string line; std::getline(image, line);) {
-        if (line.size() > 8 && line[8] == '0' && line.compare(3, 4, "7FFE") != 0)
-            dspSum += RecordWordSum(line + "\r");
+        if (IsDataRecord(line) && !IsVerificationRecord(line)) dspSum += RecordWordSum(line + "\r");
     }
     char sum[16];
     std::snprintf(sum, sizeof sum, "SUM%04X", dspSum & 0xFFFFu);

@@ -19,8 +19,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/HeadlessConsole.h"
 #include "flash/FlashEngine.h"
+#include "headless/HeadlessConsole.h"
 #include "platform/Clock.h"
 #include "sim/HexGen.h"
 #include "sim/SimInverter.h"

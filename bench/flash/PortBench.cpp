@@ -20,8 +20,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/HeadlessConsole.h"
 #include "flash/FlashEngine.h"
+#include "headless/HeadlessConsole.h"
 
 #ifdef PELLORIN_BENCH_LINE_USE
 #include <fstream>

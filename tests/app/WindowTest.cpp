@@ -37,7 +37,7 @@
 #include "app/MessageBoxes.h"
 #include "app/PellorinDlg.h"
 #include "app/UserSettings.h"
-#include "flash/FlashEngine.h"
+#include "flash/UpdateEngine.h"
 #include "platform/Clock.h"
 #include "sim/HexGen.h"
 #include "sim/PseudoTerminal.h"

@@ -20,9 +20,9 @@
 #include <thread>
 
 #include "cli/CommandLine.h"
-#include "cli/HeadlessConsole.h"
+#include "console/JobMode.h"
 #include "flash/FlashEngine.h"
-#include "link/JobMode.h"
+#include "headless/HeadlessConsole.h"
 #include "platform/Clock.h"
 #include "sim/HexGen.h"
 #include "sim/SimInverter.h"

@@ -10,6 +10,7 @@
 #include <sstream>
 #include <thread>
 
+#include "console/RecordText.h"
 #include "console/Sha256.h"
 #include "console/UpdateRecord.h"
 #include "platform/Trace.h"

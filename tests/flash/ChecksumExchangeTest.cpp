@@ -3,8 +3,8 @@
 
 #include <thread>
 
-#include "cli/HeadlessConsole.h"
-#include "flash/FlashEngine.h"
+#include "flash/UpdateEngine.h"
+#include "headless/HeadlessConsole.h"
 #include "platform/Clock.h"
 #include "sim/PseudoTerminal.h"
 

@@ -97,6 +97,9 @@ TEST_F(DspUpdate, BlocksAreNumberedInDecimalWithAtLeastFourDigits) {
     EXPECT_EQ(CountPrefix(sent, "SD_9999:"), 1);
     EXPECT_EQ(CountPrefix(sent, "SD_10000:"), 1);
     EXPECT_EQ(CountPrefix(sent, ":efh"), 0) << "state 3: no erase";
+    EXPECT_EQ(console->Counters.ResumedFrom, 9998u);
+    EXPECT_EQ(console->Link().Verified.load(), Verification::Confirmed);
+    EXPECT_TRUE(device->GetSummary().imageMatches);
 }
 
 TEST_F(DspUpdate, AYsjLineBeforeTheStateLineIsSkipped) {
@@ -128,6 +131,8 @@ TEST_F(DspUpdate, StateThreeWithBlockZeroProgramsWithoutErasing) {
     EXPECT_FALSE(Logged("Ereasing flash............."));
     EXPECT_TRUE(Logged("Ereased flash ok!"));
     EXPECT_EQ(CountPrefix(Sent(), "SD_"), 42);
+    EXPECT_TRUE(Logged("Verify flash data ok!"));
+    EXPECT_TRUE(device->GetSummary().imageMatches);
 }
 
 TEST_F(DspUpdate, AfterAnEraseEveryBlockIsSentWhateverBlockTheStateReplyNamed) {

@@ -1,11 +1,13 @@
 // The record check and the facts of an image, on text: the reasons an operator reads, the sums
-// and address ranges gathered in the same pass, an early end on a stop request, and what is no
-// file at all.
+// and address ranges gathered in the same pass, an early end on a stop request, what is no file
+// at all, and the facts the update record reads of a file by the same rules.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include "console/Sha256.h"
 #include "flash/ImageCheck.h"
-#include "flash/RecordSum.h"
+#include "flash/ImageFileFacts.h"
+#include "flash/IntelHexRecord.h"
 #include "sim/HexGen.h"
 #include "tests/support/SimulatedLine.h"
 
@@ -117,4 +119,28 @@ TEST(ImageCheck, WhatIsNoRegularFileIsRefusedWithoutWaitingOnIt) {
         EXPECT_FALSE(facts.Opened) << c.path;
         EXPECT_EQ(facts.NotOpened, c.refusal) << c.path;
     }
+}
+
+TEST(ImageCheck, TheRecordsFactsOfAFileCountLinesAndDataRecordsAsTheCheckDoes) {
+    testing_support::TempFolder folder;
+    // CR LF and LF line ends, a blank line, an address and an end record, no final line end.
+    const std::string good =
+        ":0400000012345678E8\r\n\n:020000040001F9\n:0400000012345678E8\n:00000001FF";
+    // Shaped like data records, but with a wrong checksum, cut short, or longer than any record.
+    const std::string bad = good + "\n:0400000012345678E9\n:04000000123456\n:00" +
+                            std::string(kMaxRecordLength, '0') + "\n";
+    for (const std::string& text : {good, bad}) {
+        folder.Write("dsp.hex", text);
+        const ImageFileFacts facts = ReadImageFileFacts(folder.File("dsp.hex"));
+        Sha256 digest;
+        digest.Update(text.data(), text.size());
+        EXPECT_TRUE(facts.readable);
+        EXPECT_EQ(facts.size, text.size());
+        EXPECT_EQ(facts.sha256, digest.HexDigest());
+        EXPECT_EQ(facts.lines, CheckImageText(text).Lines);
+        EXPECT_EQ(facts.dataRecords, CheckImageText(good).DataRecords) << text;
+    }
+    EXPECT_EQ(CheckImageText(good).DataRecords, 2u);
+    EXPECT_TRUE(ReadImageFileFacts(folder.File("dsp.hex"), [] { return true; }).stopped);
+    EXPECT_FALSE(ReadImageFileFacts(folder.Path()).readable) << "a folder is no image";
 }

@@ -106,7 +106,7 @@ TEST_F(McuUpdate, ALowerCaseAcknowledgementIsRefused) {
 
 TEST_F(McuUpdate, ABareStateThreeIsCheckedByTheSumAndAnEmptyDeviceGetsTheWholeImage) {
     sim::Options options = Options();
-    options.stateReplyOverride = "ST3";  // no block digits: each counts 35, block 152915
+    options.stateReplyOverride = "ST3";  // no block digits: a block past the image's end
     Start(options);
     RunJob(kJobMcuUpdate);
     const Lines sent = Sent();

@@ -6,7 +6,7 @@
 #include <cstdlib>
 
 #include "flash/ImageCheck.h"
-#include "flash/RecordSum.h"
+#include "flash/IntelHexRecord.h"
 #include "tests/support/SimulatedLine.h"
 
 using namespace pellorin;

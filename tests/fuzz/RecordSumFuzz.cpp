@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "flash/RecordSum.h"
+#include "flash/IntelHexRecord.h"
 
 using namespace pellorin;
 

@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "link/SpeedAck.h"
+#include "link/LinkSpeeds.h"
 
 using namespace pellorin;
 

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "flash/RecordSum.h"
+#include "flash/IntelHexRecord.h"
 #include "flash/StateReply.h"
 
 using namespace pellorin;

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <thread>
 
-#include "cli/HeadlessConsole.h"
 #include "flash/FlashEngine.h"
+#include "headless/HeadlessConsole.h"
 #include "platform/Clock.h"
 #include "sim/PseudoTerminal.h"
 

@@ -12,8 +12,8 @@
 #include <thread>
 #include <vector>
 
-#include "cli/HeadlessConsole.h"
 #include "flash/FlashEngine.h"
+#include "headless/HeadlessConsole.h"
 #include "platform/Clock.h"
 #include "platform/Trace.h"
 #include "tests/serial/Win32TestPorts.h"

@@ -10,8 +10,8 @@
 #include <iterator>
 #include <thread>
 
+#include "console/JobMode.h"
 #include "link/DeviceLink.h"
-#include "link/JobMode.h"
 #include "link/JobOutcome.h"
 #include "link/PortChoice.h"
 #include "tests/support/NetworkServers.h"

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/HeadlessConsole.h"
-#include "flash/FlashEngine.h"
+#include "flash/UpdateEngine.h"
+#include "headless/HeadlessConsole.h"
 #include "platform/Clock.h"
 #include "sim/SimInverter.h"
 

@@ -18,7 +18,7 @@
 #include <thread>
 
 #include "SerialLib/Serial/PortCatalog.h"
-#include "link/JobMode.h"
+#include "console/JobMode.h"
 #include "platform/Clock.h"
 #include "sim/HexGen.h"
 #include "sim/PseudoTerminal.h"

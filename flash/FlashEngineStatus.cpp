@@ -1,21 +1,19 @@
-// The status job: the bootloader is entered as an update enters it, reports its state and the
-// block it would resume after, is asked (with an image named) whether it holds that image by its
-// sum, and is told to leave again unless it is part-way through an update. Nothing is erased or
+// FlashEngine's status job: the bootloader is entered as an update enters it, reports its state and
+// the block it would resume after, is asked (with an image named) whether it holds that image by
+// its sum, and is told to leave again unless it is part-way through an update. Nothing is erased or
 // written.
 #include <algorithm>
 
-#include "flash/ProcedureRules.h"
-#include "link/JobMode.h"
+#include "console/JobMode.h"
+#include "flash/FlashEngine.h"
 
 namespace pellorin {
 
-using namespace procedure;
-
 void FlashEngine::QueryDevice(int jobMode) {
-    QueryStatus(jobMode == kJobDspUpdate ? kDspProfile : kMcuProfile);
+    QueryStatus(jobMode == kJobDspUpdate ? protocol::kDsp : protocol::kMcu);
 }
 
-void FlashEngine::QueryStatus(const DeviceProfile& device) {
+void FlashEngine::QueryStatus(const Bootloader& device) {
     using Holds = DeviceStatus::Holds;
     m_status = {};
     const bool withImage = !m_link.ImagePath.empty();
@@ -26,7 +24,7 @@ void FlashEngine::QueryStatus(const DeviceProfile& device) {
     // Only the state query: a device in state 1 is not sent the erase it asks for.
     EntryPhase entry = FirstEntry(device);
     std::int64_t resumeBlock = 0;
-    for (; entry.passes < kMaxEntryPasses && entry.state == 0 && !m_link.Stop.Requested();
+    for (; entry.passes < protocol::kMaxEntryPasses && entry.state == 0 && !m_link.Stop.Requested();
          ++entry.passes) {
         QueryStatePass(device, entry, &resumeBlock);
     }
@@ -41,7 +39,7 @@ void FlashEngine::QueryStatus(const DeviceProfile& device) {
 
     if (withImage) {
         const std::uint32_t total = m_facts.Lines;
-        const bool ready = entry.state >= kReadyState;
+        const bool ready = entry.state >= protocol::kReadyState;
         if (entry.state == 2 || (ready && resumeBlock == 0)) {
             m_status.Held = Holds::Nothing;  // erasing, or erased and waiting for block 1
         } else {
@@ -79,12 +77,11 @@ void FlashEngine::QueryStatus(const DeviceProfile& device) {
     // A device part-way through an update stays in its bootloader, as a failed or stopped update
     // leaves it: the leave command would end that update, and the next one would erase instead
     // of resuming.
-    if (entry.state >= kReadyState && resumeBlock > 0) {
+    if (entry.state >= protocol::kReadyState && resumeBlock > 0) {
         m_status.StaysInBootloader = true;
         return;
     }
-    m_channel.ReplyTimeout = kStageTimeoutMs;
-    SendUpToThreeTimes("SV\r", "ST6");
+    SendClosing(protocol::kLeave);
 }
 
 }  // namespace pellorin

@@ -1,5 +1,5 @@
 // The speed acknowledgement.
-#include "link/SpeedAck.h"
+#include "link/LinkSpeeds.h"
 
 #include <cstring>
 

@@ -4,6 +4,7 @@
 
 #include "console/Console.h"
 #include "console/UpdateRecord.h"
+#include "link/LinkSpeeds.h"
 
 namespace pellorin {
 
@@ -31,9 +32,9 @@ class RecordingConsole : public Console {
     }
     int SelectedBaudIndex() override {
         const int index = m_console.SelectedBaudIndex();
-        static const char* const kItems[] = {"4800", "9600", "19200", "38400"};
-        m_record.SetSpeedAsked(index >= 0 && index < 4 ? kItems[index]
-                                                       : "none (text typed into the speed box)");
+        m_record.SetSpeedAsked(index >= 0 && index < kLinkSpeedCount
+                                   ? std::to_string(kLinkSpeeds[index].baud)
+                                   : "none (text typed into the speed box)");
         return index;
     }
     void SetProgressRange(int lower, int upper) override {

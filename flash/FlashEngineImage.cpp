@@ -1,8 +1,11 @@
-// Counting and checking the image's blocks before a run.
+// FlashEngine and the image: counting and checking its blocks before a run, and reading it again
+// (only lines that are the lines checked) for the sums and the blocks.
 #include "flash/FlashEngine.h"
+#include "flash/IntelHexRecord.h"
 
 namespace pellorin {
 namespace {
+
 std::string FileName(const std::string& path) {
     const std::size_t slash = path.find_last_of('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -49,6 +52,52 @@ bool FlashEngine::CountImageBlocks(bool needsVerifyRecord) {
                                                       : DescribeFailure(FileName(path), m_facts));
     }
     return m_facts.Passed();
+}
+
+FlashEngine::ReadResult FlashEngine::ReadImageLine(std::string& line) {
+    // Skipped lines send nothing: without this a stop would wait for the rest of the file.
+    if (m_link.Stop.Requested()) {
+        m_image.Close();
+        return ReadResult::Failed;
+    }
+    const CheckedImageReader::Result read = m_image.Next(line);
+    if (read == CheckedImageReader::Result::End) return ReadResult::End;
+    if (read == CheckedImageReader::Result::Stopped) {
+        m_image.Close();
+        return ReadResult::Failed;
+    }
+    if (read == CheckedImageReader::Result::Changed) {
+        Log(ImageName() + " changed after it was checked (lines " +
+            std::to_string(m_image.ChangedFrom()) + " to " + std::to_string(m_image.ChangedTo()) +
+            "): no changed line is sent");
+        Fail("Write fail!", JobOutcome::WriteFail);
+        return ReadResult::Failed;
+    }
+    return ReadResult::Line;
+}
+
+unsigned FlashEngine::SumOfLine(const Bootloader& device, const std::string& line) {
+    if (device.verifyAtSentinel && IsVerificationRecord(line)) return 0;
+    return IsDataRecord(line) ? RecordWordSum(line) : 0;
+}
+
+bool FlashEngine::SumOfFirstLines(const Bootloader& device, std::uint32_t lines, unsigned* sum) {
+    if (!m_image.Open(m_link.ImagePath, m_facts)) {
+        Fail("Open image file fail!", JobOutcome::ImageUnreadable);
+        return false;
+    }
+    unsigned total = 0;
+    std::string line;
+    for (std::uint32_t read = 0; read < lines; ++read) {
+        const ReadResult result = ReadImageLine(line);
+        if (result == ReadResult::Failed) return false;
+        if (result == ReadResult::End) break;
+        line += '\r';
+        total = (total + SumOfLine(device, line)) & 0xFFFFu;
+    }
+    m_image.Close();
+    *sum = total;
+    return true;
 }
 
 std::string FlashEngine::ImageName() const { return FileName(m_link.ImagePath); }

@@ -1,7 +1,7 @@
 // The headless console's window thread and its recording of the window's state.
-#include "cli/HeadlessConsole.h"
+#include "headless/HeadlessConsole.h"
 
-#include "flash/FlashEngine.h"
+#include "flash/UpdateEngine.h"
 #include "platform/Clock.h"
 
 namespace pellorin {

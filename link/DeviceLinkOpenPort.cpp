@@ -1,39 +1,21 @@
-// Opening the port at the contact speed and moving the link to the working speed.
-#include <iterator>
-
+// DeviceLink::OpenPort: opening the port at the contact speed and moving the link to the working
+// speed.
 #include "SerialLib/Serial/PortCatalog.h"
 #include "SerialLib/Serial/RemotePortHistory.h"
 #include "SerialLib/Serial/RemotePortName.h"
 #include "link/DeviceLink.h"
-#include "link/SpeedAck.h"
+#include "link/LinkSpeeds.h"
 
 namespace pellorin {
 namespace {
 
-constexpr DWORD kContactBaud = 2400;
-constexpr int kSpeedAttempts = 3;
-
-// The speed commands: fixed byte strings, the digits in them are never built or parsed.
-struct LinkBaudRate {
-    const char* command;
-    DWORD baud;
-};
-constexpr LinkBaudRate kMcuLinkRate = {"^S008BAUD192\r", 9600};  // the MCU asks 192, runs 9600
-constexpr LinkBaudRate LinkBaudRates[] = {
-    {"^S008BAUD048\r", 4800},   // " 4800"
-    {"^S008BAUD096\r", 9600},   // " 9600"
-    {"^S008BAUD192\r", 19200},  // "19200"
-    {"^S008BAUD384\r", 38400},  // "38400"
-};
 // Text typed into the speed box selects no entry: nothing is sent and the line stays at 2400.
-constexpr LinkBaudRate kNoLinkRate = {"", kContactBaud};
+constexpr LinkSpeed kNoLinkSpeed = {"", "", kContactBaud};
 
-LinkBaudRate ChooseLinkRate(int jobMode, int baudIndex) {
-    if (jobMode == kJobMcuUpdate) return kMcuLinkRate;
-    if (baudIndex >= 0 && baudIndex < static_cast<int>(std::size(LinkBaudRates))) {
-        return LinkBaudRates[baudIndex];
-    }
-    return kNoLinkRate;
+LinkSpeed ChooseLinkSpeed(int jobMode, int baudIndex) {
+    if (jobMode == kJobMcuUpdate) return kMcuLinkSpeed;
+    if (baudIndex >= 0 && baudIndex < kLinkSpeedCount) return kLinkSpeeds[baudIndex];
+    return kNoLinkSpeed;
 }
 
 // The lines after "Cannot open serial port": which port and why, and where to see them all.
@@ -109,7 +91,7 @@ void DeviceLink::OpenPort(bool negotiateBaud) {
         return;
     }
 
-    const LinkBaudRate rate = ChooseLinkRate(JobMode.load(), TheConsole.SelectedBaudIndex());
+    const LinkSpeed rate = ChooseLinkSpeed(JobMode.load(), TheConsole.SelectedBaudIndex());
     char reply[kReplyBufferSize] = {};
     bool acknowledged = false;
     Connecting.Begin(ConnectStep::Speed, kSpeedAttempts);

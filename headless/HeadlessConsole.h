@@ -1,7 +1,8 @@
-// A console without a toolkit: its own window thread runs a message loop that receives the
+// A console without a window: its own window thread runs a message loop that receives the
 // serial layer's posted messages (and runs OnSerialMessage), carries out the worker's calls and
-// runs the two timers' ticks. It records the log, the bar, the timers, the message boxes and the
-// end sounds, for tests, benchmarks and the demo driver.
+// runs the two timers' ticks. It owns the engine, as a window does, and records the log, the bar,
+// the timers, the message boxes and the end sounds: pellorin-cli's terminal console builds on it,
+// and the tests and benchmarks drive updates through it.
 #pragma once
 
 #include <condition_variable>
@@ -18,6 +19,7 @@
 #include "console/FlashCounters.h"
 #include "console/ProgressDisplay.h"
 #include "console/WindowCalls.h"
+#include "link/LinkSpeeds.h"
 #include "platform/Messages.h"
 
 namespace pellorin {
@@ -111,7 +113,7 @@ class HeadlessConsole : public Console,
     int m_progressLower = 0;
     int m_progressUpper = 100;
     bool m_buttonsEnabled = true;
-    int m_baudIndex = 2;  // "19200"
+    int m_baudIndex = kBaudItem19200;
     int m_endSounds = 0;
     unsigned m_phasesSeen = 0;  // bit n: a programming tick saw FlashPhase n
     std::string m_elapsed = "00:00";

@@ -1,34 +1,13 @@
-// Before a resume the device is asked for its sum over the blocks it says it holds: the tail of
-// this image is only added to a head of this image. A device that holds another image's head is
-// erased and gets the whole image in the same job.
+// FlashEngine before a resume: the device is asked for its sum over the blocks it says it holds:
+// the tail of this image is only added to a head of this image. A device that holds another image's
+// head is erased and gets the whole image in the same job.
 #include <algorithm>
 
-#include "flash/ProcedureRules.h"
+#include "flash/FlashEngine.h"
 
 namespace pellorin {
 
-using namespace procedure;
-
-bool FlashEngine::SumOfFirstLines(const DeviceProfile& device, std::uint32_t lines, unsigned* sum) {
-    if (!m_image.Open(m_link.ImagePath, m_facts)) {
-        Fail("Open image file fail!", JobOutcome::ImageUnreadable);
-        return false;
-    }
-    unsigned total = 0;
-    std::string line;
-    for (std::uint32_t read = 0; read < lines; ++read) {
-        const ReadResult result = ReadImageLine(line);
-        if (result == ReadResult::Failed) return false;
-        if (result == ReadResult::End) break;
-        line += '\r';
-        total = (total + SumOfLine(device, line)) & 0xFFFFu;
-    }
-    m_image.Close();
-    *sum = total;
-    return true;
-}
-
-FlashEngine::ResumeCheck FlashEngine::CheckResumePoint(const DeviceProfile& device,
+FlashEngine::ResumeCheck FlashEngine::CheckResumePoint(const Bootloader& device,
                                                        std::int64_t resumeBlock) {
     const std::uint32_t total = m_facts.Lines;
     const bool pastEnd = resumeBlock >= static_cast<std::int64_t>(total);

@@ -1,5 +1,5 @@
-// The stage steps shared by both procedures: checksum exchange, erase and programming timing,
-// the end of a run.
+// FlashEngine's stage steps, shared by both procedures: the checksum exchange, erase and
+// programming timing, the end of a run.
 #include <cstring>
 
 #include "flash/FlashEngine.h"
@@ -8,9 +8,7 @@
 
 namespace pellorin {
 namespace {
-constexpr int kChecksumExchanges = 8;
-constexpr DWORD kProgramClockMs = 1000;
-constexpr DWORD kFinishPauseMs = 1000;
+constexpr DWORD kProgramClockMs = 1000;  // the programming clock's timer period
 }  // namespace
 
 FlashEngine::FlashEngine(DeviceLink& link, FlashCounters& counters)
@@ -25,9 +23,9 @@ FlashEngine::SumCheck FlashEngine::CheckSumWithDevice(int expectedSum) {
     bool checksumReplySeen = false;
     m_lastDeviceSum.reset();
     m_link.Record.SetToolChecksum(static_cast<unsigned>(expectedSum));
-    for (int exchange = 0; exchange < kChecksumExchanges; ++exchange) {
+    for (int exchange = 0; exchange < protocol::kSumExchanges; ++exchange) {
         char reply[kReplyBufferSize] = {};
-        const int length = m_channel.Transact("SUM\r", reply);
+        const int length = m_channel.Transact(protocol::kSumCommand, reply);
         if (length >= 1) replySeen = true;
         if (const auto deviceSum = ParseSumReply(std::string(reply, length > 0 ? length : 0))) {
             checksumReplySeen = true;
@@ -76,14 +74,14 @@ void FlashEngine::BeginProgram() {
 }
 
 void FlashEngine::FinishReflash() {
-    Pause(kFinishPauseMs);
+    Pause(protocol::kFinishPause);
     m_link.Outcome.store(JobOutcome::Updated);
     SetPhase(kPhaseFinished);
     const DWORD reflashTime = platform::timeGetTime() - m_counters.EraseStartTime.load();
     Log("Reflash  case time:" + std::to_string(reflashTime) + "ms");
     // The programming clock keeps ticking through this pause so that one of its ticks sees the
     // finished phase and plays the end sound.
-    Pause(kFinishPauseMs);
+    Pause(protocol::kFinishPause);
     if (!m_console.StopRequested()) m_console.StopTimer(kProgramTimer);
 }
 

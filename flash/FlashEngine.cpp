@@ -1,72 +1,137 @@
-// The DSP and MCU update procedures: entry and erase, block-by-block programming with an
-// acknowledgement for each block, verification and leave. Strictly stop-and-wait: one block is
-// outstanding at a time and the next goes out as soon as the previous one is acknowledged.
+// FlashEngine: the DSP and MCU update procedures: entry (the device's state reply) and erase,
+// block-by-block programming with an acknowledgement for each block, verification and leave.
+// Strictly stop-and-wait: one block is outstanding at a time and the next goes out as soon as the
+// previous one is acknowledged.
+#include "flash/FlashEngine.h"
+
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
-#include "flash/ProcedureRules.h"
+#include "flash/IntelHexRecord.h"
+#include "flash/StateReply.h"
+#include "platform/Trace.h"
 
 namespace pellorin {
 namespace {
-
-using namespace procedure;
 
 // Said instead of "Verify flash data ok!" when the device answered SUM without its sum.
 constexpr const char* kSumNotChecked =
     "Verify flash data not checked: the device did not send its sum";
 
+constexpr DWORD kErasePacingMs = 50;  // the erase bar's timer period
+
+// The text after the first line of a reply that holds two lines, "" when it holds one.
+std::string SecondLine(const std::string& reply) {
+    const std::size_t end = reply.find('\r');
+    return end == std::string::npos ? std::string() : reply.substr(end + 1);
+}
+
 }  // namespace
 
-FlashEngine::EntryPhase FlashEngine::FirstEntry(const DeviceProfile& device) const {
+FlashEngine::EntryPhase FlashEngine::FirstEntry(const Bootloader& device) const {
     EntryPhase entry;
     std::snprintf(entry.command, sizeof entry.command, "%s",
                   device.firstEntry(m_link.DeviceIndex + 1).c_str());
     return entry;
 }
 
-void FlashEngine::QueryStatePass(const DeviceProfile& device, EntryPhase& entry,
+int FlashEngine::QueryDspState(const char* command, std::int64_t* resumeBlock) {
+    for (int attempt = 0; attempt < protocol::kEntryTries && !m_link.Stop.Requested(); ++attempt) {
+        char buffer[kReplyBufferSize] = {};
+        m_link.Connecting.NextAttempt();
+        int length = m_channel.Transact(command, buffer);
+        std::string reply(buffer, static_cast<std::size_t>(length));
+        if (length > 0 && reply.starts_with(protocol::kAnnouncement)) {
+            // The device may announce itself with a "YSJ" line before its state line. When both
+            // came in one batch the state line is already here; otherwise it is still coming.
+            reply = SecondLine(reply);
+            if (reply.empty()) {
+                std::memset(buffer, 0, sizeof buffer);
+                length = m_channel.WaitReply(buffer, static_cast<DWORD>(m_channel.ReplyTimeout));
+                reply.assign(buffer, static_cast<std::size_t>(length));
+            }
+        }
+        if (const auto parsed = ParseDspStateReply(reply)) {
+            *resumeBlock = parsed->resumeBlock;
+            return parsed->state;
+        }
+        Pause(protocol::kEntryRetryPause);
+    }
+    *resumeBlock = 0;
+    return 0;
+}
+
+int FlashEngine::QueryMcuState(const char* command, std::int64_t* resumeBlock) {
+    for (int attempt = 0; attempt < protocol::kEntryTries && !m_link.Stop.Requested(); ++attempt) {
+        char buffer[kReplyBufferSize] = {};
+        m_link.Connecting.NextAttempt();
+        const int length = m_channel.Transact(command, buffer);
+        const std::string reply(buffer, static_cast<std::size_t>(length));
+        if (const auto parsed = ParseMcuStateReply(reply)) {
+            platform::Trace(reply.c_str());
+            *resumeBlock = parsed->resumeBlock;
+            return parsed->state;
+        }
+        Pause(protocol::kEntryRetryPause);
+    }
+    *resumeBlock = 0;
+    return 0;
+}
+
+int FlashEngine::QueryState(const Bootloader& device, const char* command,
+                            std::int64_t* resumeBlock) {
+    return device.target == protocol::Target::Dsp ? QueryDspState(command, resumeBlock)
+                                                  : QueryMcuState(command, resumeBlock);
+}
+
+void FlashEngine::QueryStatePass(const Bootloader& device, EntryPhase& entry,
                                  std::int64_t* resumeBlock) {
-    if (entry.passes == 0)
-        m_link.Connecting.Begin(ConnectStep::Entry, kMaxEntryPasses * 2 * kQueryTries);
-    m_channel.ReplyTimeout = kQueryTimeoutMs;
-    entry.state = (this->*device.queryState)(entry.command, resumeBlock);
+    if (entry.passes == 0) {
+        m_link.Connecting.Begin(ConnectStep::Entry,
+                                protocol::kMaxEntryPasses * 2 * protocol::kEntryTries);
+    }
+    SetReplyTimeout(protocol::kEntryTimeout);
+    entry.state = QueryState(device, entry.command, resumeBlock);
     if (entry.state == 0) {
         std::snprintf(entry.command, sizeof entry.command, "%s", device.secondEntry);
-        entry.state = (this->*device.queryState)(entry.command, resumeBlock);
+        entry.state = QueryState(device, entry.command, resumeBlock);
     }
     // Only a device ready for blocks names a block to resume after: the number in a reply of
     // state 1 or 2 (ST2_0150 while erasing) is left over from an earlier run, and the flash it
     // counted is being erased.
-    if (entry.state < kReadyState) *resumeBlock = 0;
-    m_channel.ReplyTimeout = kStageTimeoutMs;
+    if (entry.state < protocol::kReadyState) *resumeBlock = 0;
+    SetReplyTimeout(protocol::kStageTimeout);
 }
 
-int FlashEngine::RunEntryPasses(const DeviceProfile& device, EntryPhase& entry,
+int FlashEngine::RunEntryPasses(const Bootloader& device, EntryPhase& entry,
                                 std::int64_t* resumeBlock) {
-    for (; entry.passes < kMaxEntryPasses && entry.state < kReadyState; ++entry.passes) {
+    for (; entry.passes < protocol::kMaxEntryPasses && entry.state < protocol::kReadyState;
+         ++entry.passes) {
         if (m_link.Stop.Requested()) break;
         if (entry.state == 0) {
             QueryStatePass(device, entry, resumeBlock);
         } else if (entry.state == 1) {
-            std::snprintf(entry.command, sizeof entry.command, ":efh\r");
-            m_channel.ReplyTimeout = device.eraseTimeoutMs;
-            if (m_channel.TransactExpect(entry.command, "ST2")) {
+            std::snprintf(entry.command, sizeof entry.command, "%s", protocol::kEraseCommand);
+            SetReplyTimeout(device.eraseTimeout);
+            if (m_channel.TransactExpect(entry.command, protocol::kEraseReply)) {
                 entry.state = 2;
                 BeginErase(kErasePacingMs);
                 entry.eraseStarted = true;
                 // The erase wipes whatever a former run stored: programming starts at block 1.
                 *resumeBlock = 0;
             }
-            m_channel.ReplyTimeout = device.afterEraseTimeoutMs;
+            SetReplyTimeout(device.afterEraseTimeout);
         } else if (entry.state == 2) {
-            std::snprintf(entry.command, sizeof entry.command, ":st\r");
-            if (m_channel.TransactExpect(entry.command, "ST3")) entry.state = kReadyState;
+            std::snprintf(entry.command, sizeof entry.command, "%s", protocol::kEraseEndCommand);
+            if (m_channel.TransactExpect(entry.command, protocol::kEraseEndReply))
+                entry.state = protocol::kReadyState;
         }
         // A negative state sends nothing; the pass still counts.
     }
-    m_channel.ReplyTimeout = kStageTimeoutMs;
+    SetReplyTimeout(protocol::kStageTimeout);
     // An erase that never finished must not leave its pacing timer running on.
-    if (entry.state < kReadyState && entry.eraseStarted && !m_console.StopRequested()) {
+    if (entry.state < protocol::kReadyState && entry.eraseStarted && !m_console.StopRequested()) {
         m_console.StopTimer(kEraseTimer);
     }
     return entry.state;
@@ -91,16 +156,17 @@ void FlashEngine::Fail(const std::string& line, JobOutcome outcome) {
     Log(line);
 }
 
-void FlashEngine::SendUpToThreeTimes(const char* command, const char* expected) {
-    for (int call = 0; call < 3 && !m_link.Stop.Requested(); ++call) {
-        if (m_channel.TransactExpect(command, expected)) return;
+void FlashEngine::SendClosing(const protocol::Exchange& exchange) {
+    SetReplyTimeout(exchange.timeout);
+    for (int call = 0; call < exchange.calls && !m_link.Stop.Requested(); ++call) {
+        if (m_channel.TransactExpect(exchange.command, exchange.reply)) return;
     }
 }
 
 void FlashEngine::RefuseImage() {
     m_link.Outcome.store(JobOutcome::ImageRefused);
     char reply[kReplyBufferSize] = {};
-    (void)m_channel.Transact("SV\r", reply);
+    (void)m_channel.Transact(protocol::kLeave.command, reply);
 }
 
 bool FlashEngine::ReportSumCheck(SumCheck result) {
@@ -123,35 +189,12 @@ bool FlashEngine::ReportSumCheck(SumCheck result) {
 // The DSP's course after a wrong sum at its verification point.
 void FlashEngine::FailVerification() {
     m_image.Close();
-    Pause(kFailPauseMs);
+    Pause(protocol::kPauseBeforeFailing);
     Fail("Verify flash data fail!", JobOutcome::VerifyFail);
-    m_channel.ReplyTimeout = kLeaveAfterFailTimeoutMs;
-    SendUpToThreeTimes("SV\r", "ST6");
+    SendClosing(protocol::kLeaveAfterWrongSum);
 }
 
-FlashEngine::ReadResult FlashEngine::ReadImageLine(std::string& line) {
-    // Skipped lines send nothing: without this a stop would wait for the rest of the file.
-    if (m_link.Stop.Requested()) {
-        m_image.Close();
-        return ReadResult::Failed;
-    }
-    const CheckedImageReader::Result read = m_image.Next(line);
-    if (read == CheckedImageReader::Result::End) return ReadResult::End;
-    if (read == CheckedImageReader::Result::Stopped) {
-        m_image.Close();
-        return ReadResult::Failed;
-    }
-    if (read == CheckedImageReader::Result::Changed) {
-        Log(ImageName() + " changed after it was checked (lines " +
-            std::to_string(m_image.ChangedFrom()) + " to " + std::to_string(m_image.ChangedTo()) +
-            "): no changed line is sent");
-        Fail("Write fail!", JobOutcome::WriteFail);
-        return ReadResult::Failed;
-    }
-    return ReadResult::Line;
-}
-
-FlashEngine::ProgramResult FlashEngine::ProgramBlocks(const DeviceProfile& device,
+FlashEngine::ProgramResult FlashEngine::ProgramBlocks(const Bootloader& device,
                                                       std::int64_t resumeBlock,
                                                       unsigned* checksum) {
     m_image.SetStopCheck([this] { return m_link.Stop.Requested(); });
@@ -171,12 +214,8 @@ FlashEngine::ProgramResult FlashEngine::ProgramBlocks(const DeviceProfile& devic
         if (read == ReadResult::Failed) return ProgramResult::Failed;
         line += '\r';
         ++block;
-        bool verifyHere = false;
-        if (device.verifyAtSentinel && IsSentinelRecord(line)) {
-            verifyHere = true;  // the sentinel record itself is not part of the sum
-        } else if (IsDataRecord(line)) {
-            sum = (sum + RecordWordSum(line)) & 0xFFFFu;
-        }
+        const bool verifyHere = device.verifyAtSentinel && IsVerificationRecord(line);
+        sum = (sum + SumOfLine(device, line)) & 0xFFFFu;
         if (static_cast<std::int64_t>(block) <= resumeBlock) continue;  // stored in a former run
 
         if (verifyHere) {
@@ -198,7 +237,7 @@ FlashEngine::ProgramResult FlashEngine::ProgramBlocks(const DeviceProfile& devic
     return ProgramResult::Completed;
 }
 
-bool FlashEngine::ProgramImage(const DeviceProfile& device, unsigned* checksum) {
+bool FlashEngine::ProgramImage(const Bootloader& device, unsigned* checksum) {
     m_resumePastEnd = false;
     // Without an erase in this job the case times count from the job's start, not from an erase
     // of an earlier job.
@@ -210,7 +249,7 @@ bool FlashEngine::ProgramImage(const DeviceProfile& device, unsigned* checksum) 
     }
     EntryPhase entry = FirstEntry(device);
     std::int64_t resumeBlock = 0;
-    if (RunEntryPasses(device, entry, &resumeBlock) < kReadyState) {
+    if (RunEntryPasses(device, entry, &resumeBlock) < protocol::kReadyState) {
         ReportConnectFail();
         return false;
     }
@@ -228,7 +267,7 @@ bool FlashEngine::ProgramImage(const DeviceProfile& device, unsigned* checksum) 
         // passes the entry left.
         entry.state = 1;
         resumeBlock = 0;
-        if (RunEntryPasses(device, entry, &resumeBlock) < kReadyState) {
+        if (RunEntryPasses(device, entry, &resumeBlock) < protocol::kReadyState) {
             ReportConnectFail();
             return false;
         }
@@ -242,15 +281,14 @@ bool FlashEngine::ProgramImage(const DeviceProfile& device, unsigned* checksum) 
 
 void FlashEngine::UpdateDsp() {
     unsigned checksum = 0;
-    if (!ProgramImage(kDspProfile, &checksum)) return;
-    m_channel.ReplyTimeout = kStageTimeoutMs;
-    SendUpToThreeTimes("SV\r", "ST6");  // a missing ST6 does not fail the run
+    if (!ProgramImage(protocol::kDsp, &checksum)) return;
+    SendClosing(protocol::kLeave);  // a missing ST6 does not fail the run
     FinishReflash();
 }
 
 void FlashEngine::UpdateMcu() {
     unsigned checksum = 0;
-    if (!ProgramImage(kMcuProfile, &checksum)) return;
+    if (!ProgramImage(protocol::kMcu, &checksum)) return;
     Log("Verify flash data...............");
     const SumCheck result = CheckSumWithDevice(static_cast<int>(checksum));
     // After a resume past the image's end no block was sent: only a matching sum shows that the
@@ -258,16 +296,13 @@ void FlashEngine::UpdateMcu() {
     const bool passed =
         m_resumePastEnd && result != SumCheck::Confirmed ? false : ReportSumCheck(result);
     if (!passed) {
-        Pause(kFailPauseMs);
+        Pause(protocol::kPauseBeforeFailing);
         Fail("Verify flash data fail!", JobOutcome::VerifyFail);
-        m_channel.ReplyTimeout = kStageTimeoutMs;
-        SendUpToThreeTimes("CHKF\r", "ST1");  // and no leave command
+        SendClosing(protocol::kSumDiffered);  // and no leave command
         return;
     }
-    m_channel.ReplyTimeout = kStageTimeoutMs;
-    SendUpToThreeTimes("CHKS\r", "ST5");
-    m_channel.ReplyTimeout = kStageTimeoutMs;
-    SendUpToThreeTimes("SV\r", "ST6");
+    SendClosing(protocol::kSumAgreed);
+    SendClosing(protocol::kLeave);
     FinishReflash();
 }
 
