@@ -6,6 +6,7 @@
 #include <cctype>
 #include <exception>
 
+#include "SerialLib/Serial/PortNames.h"
 #include "SerialLib/Serial/RemotePortName.h"
 #include "console/JobMode.h"
 
@@ -99,10 +100,8 @@ const std::string& Options::ImageFor(std::size_t index) const {
 }
 
 bool SamePortName(const std::string& a, const std::string& b) {
-    const auto isCom = [](const std::string& name) {
-        return name.size() > 3 && Lower(name.substr(0, 3)) == "com";
-    };
-    if (isCom(a) && isCom(b)) return Lower(a) == Lower(b);
+    const auto comA = serial::ComNumber(a), comB = serial::ComNumber(b);
+    if (comA && comB) return *comA == *comB;
     // A remote port's scheme and host name know no case.
     if (serial::IsRemotePortName(a) && serial::IsRemotePortName(b)) return Lower(a) == Lower(b);
     return a == b;

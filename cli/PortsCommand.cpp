@@ -9,23 +9,6 @@
 namespace pellorin::cli {
 namespace {
 
-// The state as one word for scripts.
-const char* StateWord(serial::PortState state) {
-    switch (state) {
-        case serial::PortState::Free:
-            return "free";
-        case serial::PortState::InUse:
-            return "in-use";
-        case serial::PortState::NotPermitted:
-            return "permission-denied";
-        case serial::PortState::Unusable:
-            return "unusable";
-        case serial::PortState::Absent:
-            break;
-    }
-    return "absent";
-}
-
 // Who holds the port, where that could be found: "pid 4242 (minicom)".
 std::string HoldersOf(const serial::PortInfo& port) {
     std::string text;
@@ -52,7 +35,7 @@ int RunPortsCommand(const Options& options, std::ostream& out) {
                              {"maker", port.maker},
                              {"product", port.product},
                              {"serial", port.serialNumber},
-                             {"state", StateWord(port.state)},
+                             {"state", serial::StateWord(port.state)},
                              {"user", HoldersOf(port)},
                              {"remedy", remedy},
                              {"reason", port.reason}})

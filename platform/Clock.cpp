@@ -73,6 +73,13 @@ std::chrono::steady_clock::duration RealDuration(DWORD ms) {
     return std::chrono::duration_cast<Steady::duration>(real);
 }
 
+int RealMsUntil(Steady::time_point deadline) {
+    const auto left = deadline - Steady::now();
+    if (left <= Steady::duration::zero()) return 0;
+    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+    return ms > 1000000 ? 1000000 : static_cast<int>(ms);
+}
+
 double ClockScale() {
     ClockState& state = State();
     std::lock_guard lock(state.mutex);

@@ -25,6 +25,11 @@ void Sleep(DWORD ms);
 // The real duration of a number of program milliseconds at the current scale.
 [[nodiscard]] std::chrono::steady_clock::duration RealDuration(DWORD ms);
 
+// The real milliseconds from now until `deadline`, rounded up so that a wait never ends a
+// fraction of a millisecond early and spins: 0 once it has passed, at most 1000000 (what the
+// system's waits take).
+[[nodiscard]] int RealMsUntil(std::chrono::steady_clock::time_point deadline);
+
 // The scale PELLORIN_CLOCK_SCALE names; 1 when it names none. The simulated device follows it
 // whatever its ports are.
 [[nodiscard]] double ClockScaleFromEnvironment();

@@ -36,20 +36,24 @@ wine_window_prefix() {
 # and every other number from 1 to 255 to nothing. Wine gives each /dev/ttyS* device the first
 # number the registry leaves free; with all of 1 to 255 taken that is COM256, a number that nothing
 # here opens (the window lists 0 to 29; the tests use the numbers they map). COM0 is no port under
-# Wine.
+# Wine. wine-ports.reg beside this file is Wine's port map with every number mapped to nothing;
+# the given numbers get their pseudo-terminals in a copy of it.
 wine_window_map_ports() {
-  local reg="$WINEPREFIX/pellorin-ports.reg" n mapping target
+  local reg="$WINEPREFIX/pellorin-ports.reg" n mapping target line
+  local template
+  template="$(dirname "${BASH_SOURCE[0]}")/wine-ports.reg"
   declare -A wanted=()
   for mapping in "$@"; do wanted[${mapping%%=*}]=${mapping#*=}; done
-  {
-    printf 'Windows Registry Editor Version 5.00\r\n\r\n'
-    printf '[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\r\n'
-    for n in $(seq 1 255); do
+  while IFS= read -r line; do
+    line=${line%$'\r'}
+    if [[ $line =~ ^\"COM([0-9]+)\"= ]]; then
+      n=${BASH_REMATCH[1]}
       target=${wanted[$n]:-}
       case "$target" in /dev/ttyS*) echo "wine: refusing to map COM$n to $target" >&2; return 1 ;; esac
-      printf '"COM%d"="%s"\r\n' "$n" "$target"
-    done
-  } >"$reg"
+      line="\"COM$n\"=\"$target\""
+    fi
+    printf '%s\r\n' "$line"
+  done <"$template" >"$reg"
   wine regedit /S "$reg" >/dev/null 2>&1
   wineserver -w
   # The mount manager links the numbers when Wine starts, from the registry, and may finish after

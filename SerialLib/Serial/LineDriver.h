@@ -1,6 +1,7 @@
-// The seam between the port classes and the tty driver: every termios and ioctl request on an
-// open port goes through a LineDriver. The real one talks to the kernel; tests put a fake in its
-// place for what a pseudo-terminal cannot show (data bits, parity, error counters, modem lines).
+// The seam between the port classes and the tty driver: the line's settings (termios), error
+// counters, modem lines, break and low latency go through a LineDriver. The real one talks to the
+// kernel; tests put a fake in its place for what a pseudo-terminal cannot show (data bits,
+// parity, error counters, modem lines).
 #pragma once
 
 #include <termios.h>

@@ -15,6 +15,7 @@
 #include "SerialLib/Serial/NameLookup.h"
 #include "SerialLib/Serial/NetSocket.h"
 #include "SerialLib/Serial/RemotePortName.h"
+#include "platform/Clock.h"
 
 namespace serial {
 namespace {
@@ -23,13 +24,6 @@ namespace {
 constexpr int kKeepIdleS = 10;
 constexpr int kKeepIntervalS = 5;
 constexpr int kKeepCount = 3;
-
-int MsUntil(NetSocket::Clock::time_point deadline) {
-    const auto left = deadline - NetSocket::Clock::now();
-    if (left <= NetSocket::Clock::duration::zero()) return 0;
-    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
-    return ms > 1000000 ? 1000000 : static_cast<int>(ms);
-}
 
 LONG ConnectStatus(int error) {
     switch (error) {
@@ -61,7 +55,7 @@ class PosixSocket final : public NetSocket {
     Waited WaitReadable(Clock::time_point deadline) override {
         pollfd fds[2] = {{m_fd, POLLIN, 0}, {m_wakeFd, POLLIN, 0}};
         for (;;) {
-            const int n = poll(fds, 2, MsUntil(deadline));
+            const int n = poll(fds, 2, platform::RealMsUntil(deadline));
             if (n < 0 && errno == EINTR) continue;
             if (n < 0) return Waited::Failed;
             if (fds[1].revents) return Waited::Woken;
@@ -92,7 +86,7 @@ class PosixSocket final : public NetSocket {
             if (n < 0 && errno == EINTR) continue;
             if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return ERROR_DEVICE_NOT_CONNECTED;
             pollfd fds[2] = {{m_fd, POLLOUT, 0}, {m_wakeFd, POLLIN, 0}};
-            const int ready = poll(fds, 2, MsUntil(deadline));
+            const int ready = poll(fds, 2, platform::RealMsUntil(deadline));
             if (ready < 0 && errno == EINTR) continue;
             if (ready < 0) return ERROR_DEVICE_NOT_CONNECTED;
             if (fds[1].revents) return ERROR_OPERATION_ABORTED;
@@ -124,7 +118,7 @@ int ConnectAddress(const addrinfo& address, NetSocket::Clock::time_point deadlin
             pollfd wait = {fd, POLLOUT, 0};
             int n;
             do {
-                n = poll(&wait, 1, MsUntil(deadline));
+                n = poll(&wait, 1, platform::RealMsUntil(deadline));
             } while (n < 0 && errno == EINTR);
             socklen_t size = sizeof error;
             if (n == 0)

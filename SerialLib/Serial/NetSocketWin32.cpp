@@ -11,6 +11,7 @@
 #include "SerialLib/Serial/NameLookup.h"
 #include "SerialLib/Serial/NetSocket.h"
 #include "SerialLib/Serial/RemotePortName.h"
+#include "platform/Clock.h"
 
 namespace serial {
 namespace {
@@ -21,11 +22,9 @@ constexpr ULONG kKeepIntervalMs = 5000;
 // Send waits for room in slices this long, looking for the wake-up in between.
 constexpr DWORD kSendSliceMs = 20;
 
+// The system's waits take the same limit as poll().
 DWORD MsUntil(NetSocket::Clock::time_point deadline) {
-    const auto left = deadline - NetSocket::Clock::now();
-    if (left <= NetSocket::Clock::duration::zero()) return 0;
-    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
-    return ms > 1000000 ? 1000000 : static_cast<DWORD>(ms);
+    return static_cast<DWORD>(platform::RealMsUntil(deadline));
 }
 
 bool StartWinsock() {

@@ -54,8 +54,3 @@ PortResult PortBackend::Open(const char* name, const PortOptions& options,
     if (!endpoint) return PortResult::Failed(ERROR_INVALID_PARAMETER, PortFailure::Open);
     return serial::OpenRemotePort(*endpoint, options.overlapped, port);
 }
-
-LONG PortBackend::Probe(const char* name) {
-    if (serial::IsRemotePortName(name)) return ERROR_NOT_SUPPORTED;
-    return ProbeLocal(name);
-}

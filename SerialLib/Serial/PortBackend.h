@@ -1,6 +1,7 @@
-// The seam between CSerial's class layer and the operating system. Every OS call of the serial
-// layer is made behind this interface, by one backend per OS chosen by the build:
-// PosixPort.cpp (termios, Linux) or Win32Port.cpp (the Win32 communications API).
+// The seam between CSerial's class layer and the operating system. Every OS call on an open port
+// is made behind this interface, by the backend of the port: for the system's own ports the one
+// the build chose, PosixPort.h (termios, Linux) or Win32Port.cpp (the Win32 communications API);
+// for a port behind a network serial server RemotePort.h, on every system.
 //
 // A backend reports a status and, on failure, which step failed, so that the class layer writes
 // the operation's own trace line; backends write no traces of their own. The class layer checks
@@ -76,13 +77,9 @@ class PortBackend {
     // nothing is left open on failure.
     [[nodiscard]] static PortResult Open(const char* name, const PortOptions& options,
                                          std::unique_ptr<PortBackend>& port);
-    // Opens `name` exclusively without overlapped mode and closes it again; the open's status.
-    // A remote port is not connected to for this: ERROR_NOT_SUPPORTED.
-    [[nodiscard]] static LONG Probe(const char* name);
     // The same for the system's own ports, one definition per system's backend.
     [[nodiscard]] static PortResult OpenLocal(const char* name, const PortOptions& options,
                                               std::unique_ptr<PortBackend>& port);
-    [[nodiscard]] static LONG ProbeLocal(const char* name);
 
     // Guards. TryUse fails once Shutdown has begun.
     [[nodiscard]] bool TryUse();

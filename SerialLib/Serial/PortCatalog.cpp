@@ -1,4 +1,4 @@
-// The port list's texts: descriptions and state names.
+// The port list's texts: descriptions, and the states in words.
 #include "SerialLib/Serial/PortCatalog.h"
 
 namespace serial {
@@ -27,6 +27,13 @@ const char* StateName(PortState state) {
             return "absent";
     }
     return "unknown";
+}
+
+std::string StateWord(PortState state) {
+    std::string word = StateName(state);
+    for (char& c : word)
+        if (c == ' ') c = '-';
+    return word;
 }
 
 }  // namespace serial

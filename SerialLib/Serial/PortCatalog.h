@@ -9,7 +9,7 @@
 // "dir:<entry path>" and keeps the number in its name. Without PELLORIN_COM_DIR, an identity seen
 // for the first time gets the lowest free number from 1 (UARTs first, then USB adapters, then ACM
 // devices, as the numbering always went), and keeps it across replugs and restarts: the binding
-// is remembered in the user's settings (PortSettings.h). When all numbers 1 to 29 are bound, the
+// is remembered in the user's settings (PortBindings.h). When all numbers 1 to 29 are bound, the
 // number of an absent identity is given again (the one bound longest ago).
 //
 // Listing opens no port: opening a tty raises its DTR and RTS lines, which can reset or disturb
@@ -23,10 +23,9 @@
 #include <string>
 #include <vector>
 
-namespace serial {
+#include "SerialLib/Serial/PortNames.h"
 
-constexpr int kFirstComNumber = 0;
-constexpr int kLastComNumber = 29;
+namespace serial {
 
 enum class PortState {
     Free,          // it can be opened now
@@ -75,8 +74,8 @@ struct PortInfo {
 
 // Where the port named `name` ("COM3", any case) is now: the identity given, or when that is
 // empty the one bound to the number, looked up among the present ports. nullopt when the name is
-// not a COM name. A port whose identity is not plugged in comes back with state Absent and its
-// reason.
+// not a COM name (on Linux also for a number the list does not offer). A port whose identity is
+// not plugged in comes back with state Absent and its reason.
 [[nodiscard]] std::optional<PortInfo> LocatePort(const std::string& name,
                                                  const std::string& identity = {});
 
@@ -91,8 +90,10 @@ void DiagnosePort(PortInfo& port, long openStatus = 0);
 inline constexpr const char* kNoSuchDevice = "no such device";
 inline constexpr const char* kNotASerialPort = "not a serial port";
 
-// The state as a word: "free", "in use", "permission denied", "unusable", "absent".
+// The state as words for people: "free", "in use", "permission denied", "unusable", "absent".
 [[nodiscard]] const char* StateName(PortState state);
+// The state as one word for scripts: the same with a hyphen for each space ("in-use").
+[[nodiscard]] std::string StateWord(PortState state);
 
 // Watches for serial adapters being plugged in and out (and for changes of PELLORIN_COM_DIR),
 // through a descriptor that an event loop waits on; no thread and no polling of its own.
@@ -111,6 +112,13 @@ class PortWatch {
   private:
     int m_fd = -1;
 };
+
+#ifndef _WIN32
+// The tty devices of a /sys/class/tty folder that are serial ports, in the order numbers are first
+// given: real UARTs ttyS* that have hardware behind them, then ttyUSB*, then ttyACM*, each group
+// by device number; virtual ttys and the kernel's UART placeholders are left out.
+[[nodiscard]] std::vector<std::string> PresentSerialDevices(const std::string& ttyClassDir);
+#endif
 
 // For tests: discovery reads <root>/sys/class/tty, <root>/dev and <root>/run/lock instead of the
 // system's, as long as the object lives.

@@ -24,9 +24,9 @@
 #include <set>
 #include <sstream>
 
+#include "SerialLib/Serial/PortBindings.h"
 #include "SerialLib/Serial/PortCatalog.h"
 #include "SerialLib/Serial/PortNames.h"
-#include "SerialLib/Serial/PortSettings.h"
 #include "platform/Win32Types.h"
 
 namespace serial {
@@ -41,24 +41,38 @@ std::string Root() {
     return g_root;
 }
 
-std::string ComDirectory() {
-    const char* dir = std::getenv("PELLORIN_COM_DIR");
-    if (dir == nullptr || *dir == '\0') return {};
-    std::error_code error;
-    return fs::is_directory(dir, error) ? std::string(dir) : std::string();
+constexpr int kPortUnknownType = 0;
+
+// The number after `prefix` when the whole rest of `name` is digits.
+std::optional<int> NumberAfter(const std::string& name, const std::string& prefix) {
+    if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0)
+        return std::nullopt;
+    int number = 0;
+    for (std::size_t i = prefix.size(); i < name.size(); ++i) {
+        if (!std::isdigit(static_cast<unsigned char>(name[i]))) return std::nullopt;
+        if (number > 100000) return std::nullopt;
+        number = number * 10 + (name[i] - '0');
+    }
+    return number;
 }
 
-std::string ComName(int number) { return "COM" + std::to_string(number); }
-
-// "COM<n>" in any case, n from 0 to 29.
-std::optional<int> ComNumber(const std::string& name) {
-    if (name.size() < 4 || name.size() > 5) return std::nullopt;
-    for (int i = 0; i < 3; ++i)
-        if (std::toupper(static_cast<unsigned char>(name[i])) != "COM"[i]) return std::nullopt;
-    if (name.find_first_not_of("0123456789", 3) != std::string::npos) return std::nullopt;
-    const int number = std::atoi(name.c_str() + 3);
-    if (number < kFirstComNumber || number > kLastComNumber) return std::nullopt;
-    return number;
+// The kernel registers a fixed number of 8250 placeholders whether or not a UART is there; their
+// port type (TIOCGSERIAL, also shown as the sysfs attribute "type") is PORT_UNKNOWN. The
+// attribute answers without opening the device, which would toggle its modem lines; a kernel
+// without it has the driver's table (/proc/tty/driver/serial, "1: uart:unknown ..."), which only
+// root may read. When neither tells, the UART is listed and a job finds out.
+bool UartPresent(const fs::path& classEntry, const std::string& name) {
+    std::ifstream typeFile(classEntry / "type");
+    int type = -1;
+    if (typeFile >> type) return type != kPortUnknownType;
+    const auto line = NumberAfter(name, "ttyS");
+    std::ifstream table("/proc/tty/driver/serial");
+    std::string entry;
+    while (line && std::getline(table, entry)) {
+        if (entry.rfind(std::to_string(*line) + ":", 0) == 0)
+            return entry.find("uart:unknown") == std::string::npos;
+    }
+    return true;
 }
 
 std::string ReadAttribute(const fs::path& file) {
@@ -457,6 +471,31 @@ void Diagnose(PortInfo& port, const std::map<FileKey, std::vector<PortHolder>>* 
 
 }  // namespace
 
+std::vector<std::string> PresentSerialDevices(const std::string& ttyClassDir) {
+    const std::string groups[] = {"ttyS", "ttyUSB", "ttyACM"};
+    std::vector<std::pair<int, std::string>> found[3];
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(ttyClassDir, error)) {
+        const std::string name = entry.path().filename().string();
+        for (int g = 0; g < 3; ++g) {
+            const auto number = NumberAfter(name, groups[g]);
+            if (!number) continue;
+            std::error_code linkError;
+            const fs::path target = fs::canonical(entry.path(), linkError);
+            if (linkError || target.string().find("/devices/virtual/") != std::string::npos) break;
+            if (g == 0 && !UartPresent(entry.path(), name)) break;
+            found[g].emplace_back(*number, "/dev/" + name);
+            break;
+        }
+    }
+    std::vector<std::string> devices;
+    for (auto& group : found) {
+        std::sort(group.begin(), group.end());
+        for (auto& [number, path] : group) devices.push_back(path);
+    }
+    return devices;
+}
+
 void DiagnosePort(PortInfo& port, long openStatus) { Diagnose(port, nullptr, openStatus); }
 
 std::vector<PortInfo> ListPorts() {
@@ -472,7 +511,7 @@ std::vector<PortInfo> ListPorts() {
 }
 
 std::optional<PortInfo> LocatePort(const std::string& name, const std::string& identity) {
-    const auto number = ComNumber(name);
+    const auto number = ListedComNumber(name);
     if (!number) return std::nullopt;
     std::string wanted = identity;
     if (wanted.empty() && ComDirectory().empty()) {

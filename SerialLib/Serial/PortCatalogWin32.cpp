@@ -8,8 +8,7 @@
 
 #include "SerialLib/Serial/PortCatalog.h"
 #include "SerialLib/Serial/PortNames.h"
-#include "SerialLib/Serial/PortProbe.h"
-#include "SerialLib/Serial/SystemPorts.h"
+#include "SerialLib/Serial/WindowsPortList.h"
 
 namespace serial {
 namespace {
@@ -26,21 +25,12 @@ std::string SystemErrorText(DWORD error) {
     return message;
 }
 
-// The number of a COM name ("COM3", any case, 0 to 99); nullopt for any other name.
-std::optional<int> ComNameNumber(const std::string& name) {
-    if (name.size() < 4 || _strnicmp(name.c_str(), "COM", 3) != 0) return std::nullopt;
-    const std::string digits = name.substr(3);
-    if (digits.find_first_not_of("0123456789") != std::string::npos || digits.size() > 2)
-        return std::nullopt;
-    return std::stoi(digits);
-}
-
 }  // namespace
 
 std::vector<PortInfo> ListPorts() { return ListedPorts(ListSystemPorts()); }
 
 std::optional<PortInfo> LocatePort(const std::string& name, const std::string& identity) {
-    const std::optional<int> number = ComNameNumber(name);
+    const std::optional<int> number = ComNumber(name);
     if (!number) return std::nullopt;
     for (PortInfo& port : ListPorts()) {
         // Another adapter under the number now is not the one the operator chose.
@@ -48,7 +38,7 @@ std::optional<PortInfo> LocatePort(const std::string& name, const std::string& i
     }
     PortInfo absent;
     absent.number = *number;
-    absent.name = "COM" + name.substr(3);
+    absent.name = ComName(*number);
     absent.identity = identity;
     absent.path = absent.name;
     absent.state = PortState::Absent;
@@ -60,7 +50,7 @@ void DiagnosePort(PortInfo& port, long openStatus) {
     port.holders.clear();
     port.reason.clear();
     port.state = PortState::Free;
-    if (ComNameNumber(port.name)) {
+    if (ComNumber(port.name)) {
         // Still in the system's list, or gone (unplugged).
         const std::optional<PortInfo> now = LocatePort(port.name, port.identity);
         if (now && now->state == PortState::Absent) {
@@ -98,10 +88,3 @@ ScopedSystemRoot::ScopedSystemRoot(std::string root) : m_previous(std::move(root
 ScopedSystemRoot::~ScopedSystemRoot() = default;
 
 }  // namespace serial
-
-// The device a port name opens: a COM name is the system's \\.\COMn, anything else as given.
-std::string ResolvePortName(const char* name) {
-    const std::string text = name != nullptr ? name : "";
-    if (serial::ComNameNumber(text)) return "\\\\.\\" + text;
-    return text;
-}

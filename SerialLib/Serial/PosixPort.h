@@ -1,8 +1,13 @@
 // The Linux backend of the serial layer: the tty descriptor with its lock, the descriptors that
 // wake blocked waits, the driver's counter baseline, and the helper threads that finish
-// overlapped transfers. Every termios and ioctl request goes through the LineDriver seam.
+// overlapped transfers. The line's settings, error counters, modem lines and break go through
+// the LineDriver seam; the lock, the exclusive flag, the count of waiting bytes and the purge go
+// to the kernel directly.
 //
-// Each blocking wait of this file includes the close descriptor, so Shutdown ends them all.
+// Each blocking wait of the backend includes the close descriptor, so Shutdown ends them all.
+// The members are defined by seam: PosixPort.cpp (open, close, counters), PosixPortLine.cpp
+// (line settings), PosixPortWaits.cpp (waits), PosixPortTransfers.cpp (reads, writes and the
+// event wait with or without the caller's record).
 #pragma once
 
 #include <atomic>
@@ -130,6 +135,8 @@ class PosixPort final : public PortBackend {
 
   private:
     PosixPort() = default;
+    // Makes the close and mask descriptors and the listener's event wait; 0 or errno.
+    [[nodiscard]] int PrepareWaits();
 
     struct Helper {
         std::thread thread;

@@ -15,6 +15,7 @@
 #include "SerialLib/Serial/NetSocket.h"
 #include "SerialLib/Serial/SerialTypes.h"
 #include "SerialLib/Serial/TelnetComPort.h"
+#include "SerialLib/Serial/TransferRecords.h"
 #include "platform/Clock.h"
 #include "platform/Event.h"
 
@@ -40,52 +41,6 @@ constexpr unsigned char kPurgeBoth = 3;
 // NOTIFY-LINESTATE bits and the CE_ bits they become.
 constexpr unsigned char kLineOverrun = 0x02, kLineParity = 0x04, kLineFraming = 0x08,
                         kLineBreak = 0x10;
-
-// ---- Transfer records, completed by this backend itself ----
-
-#ifdef _WIN32
-constexpr ULONG_PTR kStatusCancelled = 0xC0000120;     // ERROR_OPERATION_ABORTED
-constexpr ULONG_PTR kStatusDisconnected = 0xC000020C;  // the connection has gone
-
-void StartRecord(OVERLAPPED* record) {
-    record->InternalHigh = 0;
-    record->Internal = STATUS_PENDING;
-    if (record->hEvent) ::ResetEvent(record->hEvent);
-}
-
-void FinishRecord(OVERLAPPED* record, LONG status, DWORD count, bool signal) {
-    const HANDLE event = record->hEvent;
-    record->InternalHigh = count;
-    record->Internal = status == ERROR_SUCCESS             ? 0
-                       : status == ERROR_OPERATION_ABORTED ? kStatusCancelled
-                                                           : kStatusDisconnected;
-    if (signal && event) ::SetEvent(event);
-}
-#else
-void StartRecord(OVERLAPPED* record) {
-    std::atomic_ref<std::uintptr_t>(record->InternalHigh).store(0);
-    std::atomic_ref<std::uintptr_t>(record->Internal).store(STATUS_PENDING);
-    if (record->hEvent) record->hEvent->Reset();
-}
-
-void FinishRecord(OVERLAPPED* record, LONG status, DWORD count, bool signal) {
-    // The event is read before the status is published: from then on the owner may reuse it.
-    platform::Event* const event = record->hEvent;
-    std::atomic_ref<std::uintptr_t>(record->InternalHigh).store(count);
-    std::atomic_ref<std::uintptr_t>(record->Internal).store(static_cast<std::uint32_t>(status));
-    if (signal && event) event->Set();
-}
-#endif
-
-// The record a transfer completes: the caller's, or `internal` on the port's own event.
-OVERLAPPED* PickRecord(platform::Event* internalEvent, LPOVERLAPPED lpOverlapped,
-                       OVERLAPPED& internal) {
-    if (!internalEvent) return nullptr;
-    internal = OverlappedFor(*internalEvent);
-    OVERLAPPED* record = lpOverlapped ? lpOverlapped : &internal;
-    StartRecord(record);
-    return record;
-}
 
 // A wait's end on the steady clock: none for INFINITE, else program milliseconds from now.
 std::optional<Clock::time_point> ProgramDeadline(DWORD timeoutMs) {

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "SerialLib/Serial/PortSettings.h"
+#include "SerialLib/Serial/PortBindings.h"
 #include "SerialLib/Serial/RemotePortName.h"
 
 namespace serial {

@@ -442,16 +442,3 @@ LONG CSerial::CancelPendingIo() {
     port->CancelIo();
     return ERROR_SUCCESS;
 }
-
-int CSerial::ProbePort(const char* lpszDevice) {
-    switch (PortBackend::Probe(lpszDevice ? lpszDevice : "")) {
-        case ERROR_SUCCESS:
-            return 0;
-        case ERROR_FILE_NOT_FOUND:
-            return 1;
-        case ERROR_ACCESS_DENIED:
-            return 2;
-        default:
-            return -1;
-    }
-}

@@ -14,11 +14,11 @@
 // or CancelPendingIo) and 0x80070057 (a mode outside its enumeration). System errors are mapped in
 // one place (SerialErrors.h): ENOENT/ENODEV/ENXIO -> 2, EACCES/EPERM/EBUSY and a lock held by
 // someone else -> 5, EBADF -> 6, EINVAL -> 87, EIO -> 1117, ENOTTY -> 50, ENOMEM -> 8,
-// EMFILE/ENFILE
-// -> 4, anything else -> 31.
+// EMFILE/ENFILE -> 4, anything else -> 31.
 //
-// Names. Open takes a device path, or "COM<n>" (any case). On Linux PortNames.h maps the number
-// to a device; on Windows the name is opened as \\.\COM<n>, so that COM10 and above work.
+// Names. Open takes a device path, "COM<n>" (any case) or the name of a port behind a network
+// serial server (RemotePortName.h). On Linux PortNames.h maps the number to a device; on Windows
+// the name is opened as \\.\COM<n>, so that COM10 and above work.
 //
 // The line on Linux. Open sets the port raw: 8-bit clean, no echo, no line editing, no CR/LF
 // translation, no signals, CLOCAL (the carrier line is ignored), receiver on, flow control off,
@@ -132,10 +132,6 @@ class CSerial {
     bool GetRLSD();
 
     [[nodiscard]] LONG GetLastError() const { return m_lError.load(); }
-
-    // Opens the name exclusively and closes it again: 0 available, 1 no such port, 2 in use or
-    // not permitted, -1 any other failure.
-    static int ProbePort(const char* lpszDevice);
 
   protected:
     LONG Done(LONG lStatus) {

@@ -1,7 +1,10 @@
-// errno to status mapping: the Linux backend's errors, and a failed thread start everywhere.
+// errno to status mapping (the Linux backend's errors, and a failed thread start everywhere),
+// and the precondition trace of the serial classes.
 #include "SerialLib/Serial/SerialErrors.h"
 
 #include <cerrno>
+
+#include "platform/Trace.h"
 
 LONG StatusFromErrno(int error) {
     switch (error) {
@@ -32,4 +35,9 @@ LONG StatusFromErrno(int error) {
         default:
             return ERROR_GEN_FAILURE;
     }
+}
+
+bool SerialCheck(bool condition, const char* text) {
+    if (!condition) platform::Tracef("Assertion failed: %s\n", text);
+    return condition;
 }

@@ -25,6 +25,7 @@
 #include "SerialLib/Serial/CommCalls.h"
 #include "SerialLib/Serial/DeviceLoss.h"
 #include "SerialLib/Serial/PortBackend.h"
+#include "SerialLib/Serial/PortNames.h"
 #include "platform/Event.h"
 
 // After windows.h (from the headers above), which it needs.
@@ -33,21 +34,6 @@
 // clang-format on
 
 namespace {
-
-// "COM<n>" (any case) is opened as \\.\COM<n>, the only form that reaches COM10 and above;
-// any other name is opened as given.
-bool IsComName(const std::string& name) {
-    if (name.size() < 4) return false;
-    std::string prefix = name.substr(0, 3);
-    for (char& c : prefix) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return prefix == "COM" && std::all_of(name.begin() + 3, name.end(), [](char c) {
-               return std::isdigit(static_cast<unsigned char>(c)) != 0;
-           });
-}
-
-std::string DevicePath(const std::string& name) {
-    return IsComName(name) ? "\\\\.\\" + name : name;
-}
 
 // The name GetDefaultCommConfigA and QueryDosDeviceA know the port by: "COM<n>" without the
 // device prefix.
@@ -73,7 +59,7 @@ class Win32Port final : public PortBackend, private DeviceProbe {
         std::unique_ptr<Win32Port> self(new Win32Port);
         self->m_calls = calls ? std::move(calls) : SystemCommCalls();
         self->m_name = name;
-        self->m_port = self->m_calls->OpenDevice(DevicePath(name).c_str(),
+        self->m_port = self->m_calls->OpenDevice(ResolvePortName(name.c_str()).c_str(),
                                                  overlapped ? FILE_FLAG_OVERLAPPED : 0);
         if (self->m_port == INVALID_HANDLE_VALUE)
             return PortResult::Failed(LastError(), PortFailure::Open);
@@ -404,7 +390,7 @@ class Win32Port final : public PortBackend, private DeviceProbe {
     // DeviceProbe: the name still leads to a device (a name that is no COM name cannot be
     // looked up and counts as resolving).
     bool NameResolves() override {
-        if (!IsComName(ConfigName(m_name))) return true;
+        if (!serial::ComNumber(ConfigName(m_name))) return true;
         char target[1024];
         if (m_calls->DosDeviceTarget(ConfigName(m_name).c_str(), target, sizeof target) != 0)
             return true;
@@ -596,14 +582,6 @@ class Win32Port final : public PortBackend, private DeviceProbe {
 PortResult PortBackend::OpenLocal(const char* name, const PortOptions& options,
                                   std::unique_ptr<PortBackend>& port) {
     return Win32Port::OpenDevice(name, options.overlapped, options.commCalls, port);
-}
-
-LONG PortBackend::ProbeLocal(const char* name) {
-    const HANDLE handle = ::CreateFileA(DevicePath(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
-                                        nullptr, OPEN_EXISTING, 0, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return LastError();
-    ::CloseHandle(handle);
-    return ERROR_SUCCESS;
 }
 
 LONG GetOverlappedStatus(const OVERLAPPED* lpOverlapped) {

@@ -17,8 +17,8 @@
 #include <fstream>
 #include <thread>
 
+#include "SerialLib/Serial/PortBindings.h"
 #include "SerialLib/Serial/PortCatalog.h"
-#include "SerialLib/Serial/PortSettings.h"
 #include "sim/PseudoTerminal.h"
 #include "tests/support/SimulatedLine.h"
 

@@ -29,6 +29,19 @@ class LineSetup : public ::testing::Test {
     CSerial port;
 };
 
+// The same on a driver that shows what a pseudo-terminal cannot.
+class LineSetupThroughTheSeam : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(pty.Ok());
+        port.SetLineDriver(driver);
+        ASSERT_EQ(port.Open(pty.SlavePath().c_str()), ERROR_SUCCESS);
+    }
+    PseudoTerminal pty;
+    std::shared_ptr<FakeLineDriver> driver = std::make_shared<FakeLineDriver>();
+    CSerial port;
+};
+
 }  // namespace
 
 TEST_F(LineSetup, RateAndStopBitsReachTheLine) {
@@ -94,13 +107,7 @@ TEST_F(LineSetup, ModesOutsideTheirEnumerationAreRefusedWithAnAssertionTrace) {
     EXPECT_EQ(count, 0u);
 }
 
-TEST(LineSetupThroughTheSeam, DataBitsParityAndStopBitsAreSetAndReadBack) {
-    PseudoTerminal pty;
-    ASSERT_TRUE(pty.Ok());
-    auto driver = std::make_shared<FakeLineDriver>();
-    CSerial port;
-    port.SetLineDriver(driver);
-    ASSERT_EQ(port.Open(pty.SlavePath().c_str()), ERROR_SUCCESS);
+TEST_F(LineSetupThroughTheSeam, DataBitsParityAndStopBitsAreSetAndReadBack) {
     EXPECT_EQ(driver->LowLatencyRequests(), 1);  // asked for, refused, and the port works
 
     struct Case {
@@ -125,14 +132,7 @@ TEST(LineSetupThroughTheSeam, DataBitsParityAndStopBitsAreSetAndReadBack) {
     EXPECT_EQ(port.GetParity(), NOPARITY);
 }
 
-TEST(LineSetupThroughTheSeam, ModemLinesBreakAndHandshaking) {
-    PseudoTerminal pty;
-    ASSERT_TRUE(pty.Ok());
-    auto driver = std::make_shared<FakeLineDriver>();
-    CSerial port;
-    port.SetLineDriver(driver);
-    ASSERT_EQ(port.Open(pty.SlavePath().c_str()), ERROR_SUCCESS);
-
+TEST_F(LineSetupThroughTheSeam, ModemLinesBreakAndHandshaking) {
     driver->SetModemLines(TIOCM_CTS | TIOCM_CAR);
     EXPECT_TRUE(port.GetCTS());
     EXPECT_FALSE(port.GetDSR());

@@ -10,6 +10,7 @@
 #include <memory>
 #include <thread>
 
+#include "ListenerDoubles.h"
 #include "SerialLib/Serial/DeviceSerial.h"
 #include "SerialTestSupport.h"
 #include "platform/Clock.h"
@@ -18,6 +19,7 @@
 
 using platform::TraceCapture;
 using serialtest::FakeLineDriver;
+using serialtest::GatedPort;
 using serialtest::RecordingTarget;
 using sim::PseudoTerminal;
 using Message = RecordingTarget::Message;
@@ -184,22 +186,7 @@ TEST_F(Listener, OpenCloseCyclesWithTrafficFlowingNeverHangOrLoseAStop) {
             std::this_thread::sleep_for(std::chrono::microseconds(200));
         }
     });
-    std::atomic<long> bytesRead{0};
-    std::thread windowThread([&] {
-        std::size_t handled = 0;
-        while (running.load()) {
-            if (window.WaitFor(handled + 1, 20) <= handled) continue;
-            ++handled;
-            char buffer[128];
-            DWORD count = 0;
-            do {
-                if (port.Read(buffer, sizeof buffer, &count) != ERROR_SUCCESS) break;
-                bytesRead += count;
-            } while (count == sizeof buffer);
-            DWORD written = 0;
-            (void)port.Write("ack", &written);  // fails once the port has been closed under it
-        }
-    });
+    serialtest::WindowReader reader(window, port, true);
     for (int cycle = 0; cycle < 150; ++cycle) {
         ASSERT_EQ(port.Open(pty.SlavePath().c_str(), window.Object()), ERROR_SUCCESS) << cycle;
         if (cycle % 3 == 0) platform::Sleep(1);
@@ -207,38 +194,10 @@ TEST_F(Listener, OpenCloseCyclesWithTrafficFlowingNeverHangOrLoseAStop) {
     }
     running.store(false);
     device.join();
-    windowThread.join();
+    reader.Stop();
     EXPECT_GT(window.Count(), 0u);
-    EXPECT_GT(bytesRead.load(), 0);
+    EXPECT_GT(reader.BytesRead(), 0);
 }
-
-namespace {
-
-// A port whose listener can be held just before its second wait, so that a stop request can be
-// placed exactly between two waits: after the listener's last look at the stop flag and before
-// its wait begins.
-class GatedPort : public CDeviceSerial {
-  public:
-    ~GatedPort() override { CloseOnDestruction(); }
-    LONG WaitEvent(LPOVERLAPPED lpOverlapped, DWORD dwTimeout) override {
-        if (++m_waits == 2) {
-            atGate.Set();
-            (void)gateOpen.Wait(INFINITE);
-        }
-        return CDeviceSerial::WaitEvent(lpOverlapped, dwTimeout);
-    }
-    LONG SetMask(DWORD dwMask) override {
-        const LONG lStatus = CDeviceSerial::SetMask(dwMask);
-        if (m_waits.load() >= 2) maskSet.Set();
-        return lStatus;
-    }
-    platform::Event atGate, gateOpen, maskSet;
-
-  private:
-    std::atomic<int> m_waits{0};
-};
-
-}  // namespace
 
 TEST(ListenerStop, AStopBetweenTwoWaitsIsNotMissed) {
     PseudoTerminal pty;

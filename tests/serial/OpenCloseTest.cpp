@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "SerialLib/Serial/PortNames.h"
+#include "SerialLib/Serial/PortCatalog.h"
 #include "SerialLib/Serial/Serial.h"
 #include "SerialTestSupport.h"
 #include "platform/Trace.h"
@@ -15,6 +15,18 @@ using platform::TraceCapture;
 using serialtest::ComDirectory;
 using serialtest::InChildProcess;
 using sim::PseudoTerminal;
+
+namespace {
+
+// What a job learns of a port before it opens it.
+serial::PortState StateOf(const std::string& path) {
+    serial::PortInfo port;
+    port.name = port.path = path;
+    serial::DiagnosePort(port);
+    return port.state;
+}
+
+}  // namespace
 
 TEST(PortOpenClose, OpensClosesAndReopensWithTheDocumentedStatuses) {
     PseudoTerminal pty;
@@ -107,7 +119,7 @@ TEST(PortExclusivity, ASecondOpenIsRefusedInThisProcessAndInAChild) {
     CSerial second;
     EXPECT_EQ(second.Open(pty.SlavePath().c_str()), ERROR_ACCESS_DENIED);
     EXPECT_FALSE(second.IsOpen());
-    EXPECT_EQ(CSerial::ProbePort(pty.SlavePath().c_str()), 2);
+    EXPECT_EQ(StateOf(pty.SlavePath()), serial::PortState::InUse);
     // The refused opens did not touch the holder's queues.
     char buffer[16];
     DWORD count = 0;
@@ -122,7 +134,7 @@ TEST(PortExclusivity, ASecondOpenIsRefusedInThisProcessAndInAChild) {
     first.Close();
     EXPECT_EQ(second.Open(pty.SlavePath().c_str()), ERROR_SUCCESS);
     second.Close();
-    EXPECT_EQ(CSerial::ProbePort(pty.SlavePath().c_str()), 0);
+    EXPECT_EQ(StateOf(pty.SlavePath()), serial::PortState::Free);
 }
 
 TEST(PortExclusivity, AnUnprivilegedUserIsTurnedAwayWhileOpenAndLetInAfterClose) {
@@ -140,18 +152,18 @@ TEST(PortExclusivity, AnUnprivilegedUserIsTurnedAwayWhileOpenAndLetInAfterClose)
             },
             true);
     };
-    auto probeAsChild = [&] {
-        return InChildProcess([&] { return static_cast<int>(ProbePortPath(path)); }, true);
+    auto stateAsChild = [&] {
+        return InChildProcess([&] { return static_cast<int>(StateOf(path)); }, true);
     };
     CSerial port;
     ASSERT_EQ(port.Open(path.c_str()), ERROR_SUCCESS);
     EXPECT_EQ(openAsChild(), ERROR_ACCESS_DENIED);
-    EXPECT_EQ(probeAsChild(), static_cast<int>(PortProbe::InUse));
+    EXPECT_EQ(stateAsChild(), static_cast<int>(serial::PortState::InUse));
     port.Close();
     // The pseudo-terminal's other descriptor keeps the tty open: a left-over exclusive flag
     // would still turn the next user away.
     EXPECT_EQ(openAsChild(), ERROR_SUCCESS);
-    EXPECT_EQ(probeAsChild(), static_cast<int>(PortProbe::Available));
+    EXPECT_EQ(stateAsChild(), static_cast<int>(serial::PortState::Free));
 }
 
 TEST(PortNames, ComNumbersComeFromTheComFolder) {
@@ -164,8 +176,11 @@ TEST(PortNames, ComNumbersComeFromTheComFolder) {
     EXPECT_EQ(PortDevicePath(3), dir.Port(3));
     EXPECT_EQ(PortDevicePath(4), "");
     EXPECT_EQ(PortDevicePath(5), "");  // a link that does not resolve is no port
-    EXPECT_EQ(ProbePortPath(dir.Port(3)), PortProbe::Available);
-    EXPECT_EQ(ProbePortPath(dir.Port(4)), PortProbe::Missing);
+    const auto listed = serial::ListPorts();
+    ASSERT_EQ(listed.size(), 1u);
+    EXPECT_EQ(listed[0].name, "COM3");
+    EXPECT_EQ(listed[0].state, serial::PortState::Free);
+    EXPECT_EQ(serial::LocatePort("com4")->state, serial::PortState::Absent);
 
     CSerial port;
     EXPECT_EQ(port.Open("Com3"), ERROR_SUCCESS);
@@ -173,8 +188,19 @@ TEST(PortNames, ComNumbersComeFromTheComFolder) {
     port.Close();
     EXPECT_EQ(port.Open("COM4"), ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(port.Open("COM5"), ERROR_FILE_NOT_FOUND);
-    EXPECT_EQ(CSerial::ProbePort("com3"), 0);
-    EXPECT_EQ(CSerial::ProbePort("com4"), 1);
+}
+
+TEST(PortNames, AComNameIsComInAnyCaseAndDigits) {
+    EXPECT_EQ(serial::ComNumber("COM3"), 3);
+    EXPECT_EQ(serial::ComNumber("com12"), 12);
+    EXPECT_EQ(serial::ComNumber("Com05"), 5);
+    EXPECT_EQ(serial::ComNumber("COM255"), 255);
+    for (const char* other : {"COM", "COMX", "COM3a", "COM-1", " COM3", "CON3", "COM1234567"})
+        EXPECT_EQ(serial::ComNumber(other), std::nullopt) << other;
+    // The list offers 0 to 29 only.
+    EXPECT_EQ(serial::ListedComNumber("COM0"), 0);
+    EXPECT_EQ(serial::ListedComNumber("COM29"), 29);
+    EXPECT_EQ(serial::ListedComNumber("COM30"), std::nullopt);
 }
 
 TEST(PortNames, OtherNamesAreOpenedAsGiven) {
@@ -206,7 +232,7 @@ TEST(PortNames, PresentDevicesAreNumberedUartsThenUsbThenAcm) {
     device("ttyACM0", "pci0000:00/usb1/1-3", nullptr);
     device("ttyS0", "virtual/tty", "4");  // a virtual tty is no port
     device("tty5", "virtual/tty", nullptr);
-    EXPECT_EQ(PresentSerialDevices(classDir.string()),
+    EXPECT_EQ(serial::PresentSerialDevices(classDir.string()),
               (std::vector<std::string>{"/dev/ttyS2", "/dev/ttyS10", "/dev/ttyUSB0", "/dev/ttyUSB1",
                                         "/dev/ttyACM0"}));
 }

@@ -20,21 +20,34 @@ using sim::PseudoTerminal;
 
 namespace {
 
+std::string Pattern(std::size_t size) {
+    std::string data(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) data[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
+    return data;
+}
+
+// CancelPendingIo is internal; a subclass reaches it.
+struct CancellingPort : CSerial {
+    using CSerial::CancelPendingIo;
+};
+
 class OverlappedPort : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(pty.Ok());
         ASSERT_EQ(port.Open(pty.SlavePath().c_str(), 0, 0, true), ERROR_SUCCESS);
     }
+    // Starts a write of 1 MiB on `record`, more than the line takes at once: it stays pending.
+    void StartLongWrite(OVERLAPPED& record) {
+        DWORD written = 0;
+        ASSERT_EQ(port.Write(longData.data(), longData.size(), &written, &record, INFINITE),
+                  ERROR_SUCCESS);
+        ASSERT_FALSE(HasOverlappedIoCompleted(&record));
+    }
     PseudoTerminal pty;
-    CSerial port;
+    CancellingPort port;
+    const std::string longData = Pattern(1 << 20);
 };
-
-std::string Pattern(std::size_t size) {
-    std::string data(size, '\0');
-    for (std::size_t i = 0; i < size; ++i) data[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
-    return data;
-}
 
 }  // namespace
 
@@ -92,38 +105,25 @@ TEST_F(OverlappedPort, AWriteThatMustWaitCompletesOnTheCallersEventWhenTheLineDr
 }
 
 TEST_F(OverlappedPort, ClosingEndsAPendingWriteAndSignalsItsRecord) {
-    const std::string data = Pattern(1 << 20);
     Event done;
     OVERLAPPED record = OverlappedFor(done);
-    DWORD written = 0;
-    ASSERT_EQ(port.Write(data.data(), data.size(), &written, &record, INFINITE), ERROR_SUCCESS);
+    StartLongWrite(record);
     ASSERT_FALSE(done.IsSet());
     EXPECT_EQ(port.Close(), ERROR_SUCCESS);
     EXPECT_TRUE(done.IsSet());
     EXPECT_EQ(GetOverlappedStatus(&record), ERROR_OPERATION_ABORTED);
-    EXPECT_LT(GetOverlappedCount(&record), data.size());
+    EXPECT_LT(GetOverlappedCount(&record), longData.size());
 }
 
-// CancelPendingIo is internal; a subclass reaches it.
-struct CancellingPort : CSerial {
-    using CSerial::CancelPendingIo;
-};
-
-TEST(OverlappedPortCancel, CancellingEndsPendingTransfersButLeavesThePortOpen) {
-    PseudoTerminal pty;
-    ASSERT_TRUE(pty.Ok());
-    CancellingPort port;
-    ASSERT_EQ(port.Open(pty.SlavePath().c_str(), 0, 0, true), ERROR_SUCCESS);
-    const std::string data = Pattern(1 << 20);
+TEST_F(OverlappedPort, CancellingEndsPendingTransfersButLeavesThePortOpen) {
     Event done;
     OVERLAPPED record = OverlappedFor(done);
-    DWORD written = 0;
-    ASSERT_EQ(port.Write(data.data(), data.size(), &written, &record, INFINITE), ERROR_SUCCESS);
-    ASSERT_FALSE(done.IsSet());
+    StartLongWrite(record);
     EXPECT_EQ(port.CancelPendingIo(), ERROR_SUCCESS);
     EXPECT_EQ(done.Wait(5000), WAIT_OBJECT_0);
     EXPECT_EQ(GetOverlappedStatus(&record), ERROR_OPERATION_ABORTED);
     EXPECT_TRUE(port.IsOpen());
+    DWORD written = 0;
     EXPECT_EQ(port.Write("x", &written, &record, INFINITE), ERROR_SUCCESS);
     port.Close();
 }

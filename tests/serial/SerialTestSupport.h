@@ -1,64 +1,21 @@
-// Shared helpers of the serial port tests: a recording window, a fake line driver, a port folder
-// for PELLORIN_COM_DIR, and running a check in a child process as an unprivileged user.
+// Shared helpers of the Linux serial port tests: a fake line driver, a port folder for
+// PELLORIN_COM_DIR, and running a check in a child process as an unprivileged user.
 #pragma once
 
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <mutex>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "SerialLib/Serial/LineDriver.h"
-#include "platform/Messages.h"
 
 namespace serialtest {
-
-// A "window" that records every posted message; its owner waits for them.
-class RecordingTarget : public platform::MessageTarget, public platform::WindowObject {
-  public:
-    using Message = std::tuple<UINT, WPARAM, LPARAM>;
-
-    bool Post(UINT message, WPARAM wParam, LPARAM lParam) noexcept override {
-        {
-            std::lock_guard lock(m_mutex);
-            m_messages.emplace_back(message, wParam, lParam);
-        }
-        m_changed.notify_all();
-        return true;
-    }
-    platform::HWND GetSafeHwnd() override { return this; }
-    // The window object, as the console hands it to CDeviceSerial::Open.
-    platform::WindowObject* Object() { return this; }
-
-    // Waits (real time) until at least `count` messages are there; returns how many are.
-    std::size_t WaitFor(std::size_t count, int timeoutMs = 5000) {
-        std::unique_lock lock(m_mutex);
-        m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                           [&] { return m_messages.size() >= count; });
-        return m_messages.size();
-    }
-    std::vector<Message> Messages() {
-        std::lock_guard lock(m_mutex);
-        return m_messages;
-    }
-    std::size_t Count() {
-        std::lock_guard lock(m_mutex);
-        return m_messages.size();
-    }
-
-  private:
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::vector<Message> m_messages;
-};
 
 // Passes termios calls to the kernel but remembers the framing (data bits, parity) that was
 // asked for, as a real UART would keep it; error counters and modem lines are set by the test.

@@ -1,7 +1,7 @@
 // The serial layer's Windows backend on a real COM port (under Wine, a pseudo-terminal joined to
 // the peer port by a null-modem relay): statuses and traces, line setup with its read-back,
 // immediate reads, writes on the caller's record, event waits, the listener and its window
-// messages, closing while it waits, and port discovery through a made-up system view.
+// messages, closing while it waits, and the loss of the port's device.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,54 +13,26 @@
 #include <tuple>
 #include <vector>
 
+#include "ListenerDoubles.h"
 #include "SerialLib/Serial/CommCalls.h"
 #include "SerialLib/Serial/DeviceSerial.h"
-#include "SerialLib/Serial/SystemPorts.h"
+#include "SerialLib/Serial/PortCatalog.h"
 #include "Win32TestPorts.h"
 #include "platform/Clock.h"
 #include "platform/Trace.h"
 
 using platform::TraceCapture;
+using serialtest::GatedPort;
 using serialtest::Peer;
 using serialtest::PeerPort;
 using serialtest::PortUnderTest;
 using serialtest::PullableCalls;
+using serialtest::RecordingTarget;
 
 namespace {
 
 const auto* const safePorts = ::testing::AddGlobalTestEnvironment(new serialtest::SafePortsCheck);
 
-// A "window" that records every posted message; its owner waits for them.
-class RecordingTarget : public platform::MessageTarget, public platform::WindowObject {
-  public:
-    using Message = std::tuple<UINT, WPARAM, LPARAM>;
-    bool Post(UINT message, WPARAM wParam, LPARAM lParam) noexcept override {
-        {
-            std::lock_guard lock(m_mutex);
-            m_messages.emplace_back(message, wParam, lParam);
-        }
-        m_changed.notify_all();
-        return true;
-    }
-    platform::HWND GetSafeHwnd() override { return this; }
-    // The window object, as the console hands it to CDeviceSerial::Open.
-    platform::WindowObject* Object() { return this; }
-    std::size_t WaitFor(std::size_t count, int timeoutMs = 5000) {
-        std::unique_lock lock(m_mutex);
-        m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                           [&] { return m_messages.size() >= count; });
-        return m_messages.size();
-    }
-    std::vector<Message> Messages() {
-        std::lock_guard lock(m_mutex);
-        return m_messages;
-    }
-
-  private:
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::vector<Message> m_messages;
-};
 using Message = RecordingTarget::Message;
 
 constexpr int QUIET_MS = 150;
@@ -105,7 +77,11 @@ TEST(Win32PortOpen, AMissingDeviceGivesFileNotFoundAndStaysClosed) {
     EXPECT_EQ(port.Open("\\\\.\\PELLORIN-NO-SUCH-PORT"), ERROR_FILE_NOT_FOUND);
     EXPECT_FALSE(port.IsOpen());
     EXPECT_TRUE(traces.Contains("CSerial::Open - Unable to open port\n"));
-    EXPECT_EQ(CSerial::ProbePort("\\\\.\\PELLORIN-NO-SUCH-PORT"), 1);
+    // What a job then tells the operator.
+    serial::PortInfo missing;
+    missing.name = missing.path = "\\\\.\\PELLORIN-NO-SUCH-PORT";
+    serial::DiagnosePort(missing, port.GetLastError());
+    EXPECT_EQ(missing.state, serial::PortState::Absent);
 }
 
 TEST(Win32PortOpen, ASecondOpenOfAHeldPortIsRefused) {
@@ -114,7 +90,6 @@ TEST(Win32PortOpen, ASecondOpenOfAHeldPortIsRefused) {
     CSerial first, second;
     ASSERT_EQ(first.Open(PortUnderTest().c_str(), 0, 0, true), ERROR_SUCCESS);
     EXPECT_EQ(second.Open(PortUnderTest().c_str()), ERROR_ACCESS_DENIED);
-    EXPECT_EQ(CSerial::ProbePort(PortUnderTest().c_str()), 2);
 }
 
 TEST(Win32PortOpen, EveryOperationOnAClosedPortGivesInvalidHandle) {
@@ -372,20 +347,7 @@ TEST_F(Listener, OpenCloseCyclesWithTrafficNeverHangOrLoseAStop) {
             (void)peer.Receive(1u << 16, 1);
         }
     });
-    std::atomic<long> bytesRead{0};
-    std::thread windowThread([&] {
-        std::size_t handled = 0;
-        while (running.load()) {
-            if (window.WaitFor(handled + 1, 20) <= handled) continue;
-            ++handled;
-            char buffer[128];
-            DWORD count = 0;
-            do {
-                if (port.Read(buffer, sizeof buffer, &count) != ERROR_SUCCESS) break;
-                bytesRead += count;
-            } while (count == sizeof buffer);
-        }
-    });
+    serialtest::WindowReader reader(window, port, false);
     for (int cycle = 0; cycle < 40; ++cycle) {
         ASSERT_EQ(port.Open(PortUnderTest().c_str(), window.Object()), ERROR_SUCCESS) << cycle;
         platform::Sleep(cycle % 3 == 0 ? 5 : 0);
@@ -393,37 +355,10 @@ TEST_F(Listener, OpenCloseCyclesWithTrafficNeverHangOrLoseAStop) {
     }
     running.store(false);
     device.join();
-    windowThread.join();
+    reader.Stop();
     EXPECT_GT(window.Messages().size(), 0u);
-    EXPECT_GT(bytesRead.load(), 0);
+    EXPECT_GT(reader.BytesRead(), 0);
 }
-
-namespace {
-
-// A port whose listener can be held just before its second wait, so that a stop request falls
-// between two waits: after the listener's last look at the stop flag and before its wait.
-class GatedPort : public CDeviceSerial {
-  public:
-    ~GatedPort() override { CloseOnDestruction(); }
-    LONG WaitEvent(LPOVERLAPPED lpOverlapped, DWORD dwTimeout) override {
-        if (++m_waits == 2) {
-            atGate.Set();
-            (void)gateOpen.Wait(INFINITE);
-        }
-        return CDeviceSerial::WaitEvent(lpOverlapped, dwTimeout);
-    }
-    LONG SetMask(DWORD dwMask) override {
-        const LONG lStatus = CDeviceSerial::SetMask(dwMask);
-        if (m_waits.load() >= 2) maskSet.Set();
-        return lStatus;
-    }
-    platform::Event atGate, gateOpen, maskSet;
-
-  private:
-    std::atomic<int> m_waits{0};
-};
-
-}  // namespace
 
 TEST(Win32ListenerStop, AStopBetweenTwoWaitsIsNotMissed) {
     Peer peer;
@@ -444,53 +379,6 @@ TEST(Win32ListenerStop, AStopBetweenTwoWaitsIsNotMissed) {
     if (!fPrompt) peer.Send("b");
     closer.join();
     EXPECT_TRUE(fPrompt);
-}
-
-namespace {
-
-class FakeSystem : public SystemPortView {
-  public:
-    bool serialCommReadable = true;
-    std::vector<std::pair<std::string, std::string>> serialComm;
-    std::vector<std::string> dosDevices;
-    bool SerialComm(std::vector<std::pair<std::string, std::string>>& values) override {
-        values = serialComm;
-        return serialCommReadable;
-    }
-    bool DosDevices(std::vector<std::string>& names) override {
-        names = dosDevices;
-        return true;
-    }
-};
-
-std::vector<std::pair<int, std::string>> Listed(FakeSystem& system) {
-    std::vector<std::pair<int, std::string>> result;
-    for (const SystemPort& port : ListSystemPorts(system))
-        result.emplace_back(port.number, port.device);
-    return result;
-}
-
-}  // namespace
-
-TEST(Win32PortDiscovery, TheRegistryListGivesNumbersZeroToTwentyNineInOrderWithTheirDevices) {
-    FakeSystem system;
-    system.serialComm = {{"\\Device\\VCP0", "COM10"},     {"\\Device\\Serial0", "COM2"},
-                         {"\\Device\\Serial1", "com0"},   {"\\Device\\Serial2", "COM30"},
-                         {"\\Device\\Parallel0", "LPT1"}, {"\\Device\\Serial3", "COMX"}};
-    system.dosDevices = {"COM7"};
-    EXPECT_EQ(Listed(system),
-              (std::vector<std::pair<int, std::string>>{
-                  {0, "\\Device\\Serial1"}, {2, "\\Device\\Serial0"}, {10, "\\Device\\VCP0"}}));
-}
-
-TEST(Win32PortDiscovery, WithoutTheRegistryListTheDosDeviceNamesAreUsed) {
-    FakeSystem system;
-    system.serialCommReadable = false;
-    system.dosDevices = {"C:", "COM3", "NUL", "COM1", "COM29", "COM31", "COM3"};
-    EXPECT_EQ(Listed(system),
-              (std::vector<std::pair<int, std::string>>{{1, ""}, {3, ""}, {29, ""}}));
-    system.dosDevices.clear();
-    EXPECT_TRUE(Listed(system).empty());
 }
 
 namespace {

@@ -1,11 +1,13 @@
 // Reading and writing the COM number bindings.
-#include "SerialLib/Serial/PortSettings.h"
+#include "SerialLib/Serial/PortBindings.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+
+#include "SerialLib/Serial/PortNames.h"
 
 namespace serial {
 namespace fs = std::filesystem;
@@ -37,13 +39,11 @@ bool PortBindings::Load() {
         std::istringstream fields(line);
         std::string name, identity;
         if (!(fields >> name >> identity)) continue;
-        if (name.size() < 4 || name.compare(0, 3, "COM") != 0) continue;
-        if (name.find_first_not_of("0123456789", 3) != std::string::npos || name.size() > 6)
-            continue;
-        const int number = std::atoi(name.c_str() + 3);
+        const std::optional<int> number = ComNumber(name);
+        if (!number) continue;
         // A number or an identity bound twice keeps its first binding.
-        if (IdentityOf(number) || NumberOf(identity)) continue;
-        m_bindings.push_back({number, identity});
+        if (IdentityOf(*number) || NumberOf(identity)) continue;
+        m_bindings.push_back({*number, identity});
     }
     return true;
 }
@@ -59,7 +59,7 @@ bool PortBindings::Save() const {
         file << "# COM numbers of the serial adapters Pellorin has seen: COM<n> <identity>.\n"
                 "# Edit or delete a line to give a number to another adapter.\n";
         for (const PortBinding& binding : m_bindings)
-            file << "COM" << binding.number << ' ' << binding.identity << '\n';
+            file << ComName(binding.number) << ' ' << binding.identity << '\n';
         file.flush();
         if (!file) return false;
     }

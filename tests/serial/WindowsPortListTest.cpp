@@ -1,8 +1,9 @@
 // The Windows port list from the system's device map, with nothing opened, and what a job's
-// failed open says about its port (the system's view and the open are made up here).
+// failed open says about its port (the system's view and the open are made up here, so these run
+// on every system).
 #include <gtest/gtest.h>
 
-#include "SerialLib/Serial/PortProbe.h"
+#include "SerialLib/Serial/WindowsPortList.h"
 
 using serial::PortState;
 
@@ -11,17 +12,29 @@ namespace {
 class MadeUpSystem : public SystemPortView {
   public:
     std::vector<std::pair<std::string, std::string>> serialComm, wineMap;
+    bool serialCommReadable = true;
+    std::vector<std::string> dosDevices;
     bool underWine = false;
     bool SerialComm(std::vector<std::pair<std::string, std::string>>& values) override {
         values = serialComm;
+        return serialCommReadable;
+    }
+    bool DosDevices(std::vector<std::string>& names) override {
+        names = dosDevices;
         return true;
     }
-    bool DosDevices(std::vector<std::string>&) override { return false; }
     bool WinePorts(std::vector<std::pair<std::string, std::string>>& values) override {
         values = wineMap;
         return underWine;
     }
 };
+
+std::vector<std::pair<int, std::string>> Listed(MadeUpSystem& system) {
+    std::vector<std::pair<int, std::string>> result;
+    for (const SystemPort& port : ListSystemPorts(system))
+        result.emplace_back(port.number, port.device);
+    return result;
+}
 
 std::vector<std::string> Names(const std::vector<serial::PortInfo>& ports) {
     std::vector<std::string> names;
@@ -30,6 +43,27 @@ std::vector<std::string> Names(const std::vector<serial::PortInfo>& ports) {
 }
 
 }  // namespace
+
+TEST(WindowsPortList, TheRegistryListGivesNumbersZeroToTwentyNineInOrderWithTheirDevices) {
+    MadeUpSystem system;
+    system.serialComm = {{"\\Device\\VCP0", "COM10"},     {"\\Device\\Serial0", "COM2"},
+                         {"\\Device\\Serial1", "com0"},   {"\\Device\\Serial2", "COM30"},
+                         {"\\Device\\Parallel0", "LPT1"}, {"\\Device\\Serial3", "COMX"}};
+    system.dosDevices = {"COM7"};
+    EXPECT_EQ(Listed(system),
+              (std::vector<std::pair<int, std::string>>{
+                  {0, "\\Device\\Serial1"}, {2, "\\Device\\Serial0"}, {10, "\\Device\\VCP0"}}));
+}
+
+TEST(WindowsPortList, WithoutTheRegistryListTheDosDeviceNamesAreUsed) {
+    MadeUpSystem system;
+    system.serialCommReadable = false;
+    system.dosDevices = {"C:", "COM3", "NUL", "COM1", "COM29", "COM31", "COM3"};
+    EXPECT_EQ(Listed(system),
+              (std::vector<std::pair<int, std::string>>{{1, ""}, {3, ""}, {29, ""}}));
+    system.dosDevices.clear();
+    EXPECT_TRUE(Listed(system).empty());
+}
 
 TEST(WindowsPortList, ANumberWineMapsToNothingIsAbsentNotFree) {
     MadeUpSystem system;

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <vector>
 
-#include "SerialLib/Serial/SystemPorts.h"
+#include "SerialLib/Serial/WindowsPortList.h"
 #include "platform/Win32Types.h"
 
 namespace {

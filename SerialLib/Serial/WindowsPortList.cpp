@@ -1,5 +1,36 @@
-// From the system's list to the catalogue's entries, and from a failed open to a reason.
-#include "SerialLib/Serial/PortProbe.h"
+// Picking the COM ports out of what the system lists, their catalogue entries, and what a failed
+// open of one says.
+#include "SerialLib/Serial/WindowsPortList.h"
+
+#include <map>
+#include <optional>
+
+std::vector<SystemPort> ListSystemPorts(SystemPortView& view) {
+    std::map<int, std::string> found;
+    std::vector<std::pair<std::string, std::string>> values;
+    if (view.SerialComm(values) && !values.empty()) {
+        for (const auto& [device, port] : values)
+            if (const auto number = serial::ListedComNumber(port))
+                found.try_emplace(*number, device);
+    } else {
+        std::vector<std::string> names;
+        if (view.DosDevices(names))
+            for (const std::string& name : names)
+                if (const auto number = serial::ListedComNumber(name))
+                    found.try_emplace(*number, "");
+    }
+    std::vector<std::pair<std::string, std::string>> wineMap;
+    if (view.WinePorts(wineMap)) {
+        for (const auto& [name, unixDevice] : wineMap) {
+            const auto number = serial::ListedComNumber(name);
+            if (number && unixDevice.find_first_not_of(" \t") == std::string::npos)
+                found.erase(*number);
+        }
+    }
+    std::vector<SystemPort> ports;
+    for (const auto& [number, device] : found) ports.push_back({number, device});
+    return ports;
+}
 
 namespace serial {
 namespace {
@@ -15,7 +46,7 @@ constexpr unsigned long kSharingViolation = 32;
 PortInfo ListedPort(const SystemPort& system) {
     PortInfo port;
     port.number = system.number;
-    port.name = "COM" + std::to_string(system.number);
+    port.name = ComName(system.number);
     port.path = port.name;  // the serial layer opens \\.\COMn for a COM name
     port.device = system.device;
     // Windows binds the number to the adapter; the device name tells adapters apart where the
