@@ -1,8 +1,10 @@
 // Parsing the pellorin-cli command line.
 #include "cli/CommandLine.h"
 
+#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cctype>
+#include <exception>
 
 #include "SerialLib/Serial/PortNames.h"
 #include "SerialLib/Serial/RemotePortName.h"
@@ -27,10 +29,61 @@ bool ParseSpeed(const std::string& text, int& speed) {
     return false;
 }
 
+constexpr const char* kPortNeeded =
+    "--port needs a port (COMn, a device path, rfc2217://HOST:PORT or tcp://HOST:PORT)";
+
 ParseResult Fail(std::string error) {
     ParseResult result;
     result.error = std::move(error);
     return result;
+}
+
+// What the words say before the command is looked at.
+struct Words {
+    std::vector<std::string> plain;  // the command and its plain arguments
+    bool help = false;
+    bool version = false;
+    std::string baud;
+    bool baudGiven = false;
+};
+
+// The words as CLI11 reads them: options anywhere (long ones also as --name=value, short ones
+// combined as -qV or -pCOM1), each value one word, "--" ending the options. False with `error`
+// set on an unknown option or a missing value.
+bool ReadWords(const std::vector<std::string>& arguments, Options& options, Words& words,
+               std::string& error) {
+    try {
+        CLI::App app;
+        app.set_help_flag();  // --help is ours: UsageText
+        app.add_flag("-h,--help", words.help);
+        app.add_flag("-V,--version", words.version);
+        app.add_flag("--json", options.json);
+        app.add_flag("-q,--quiet", options.quiet);
+        app.add_flag("--erase", options.erase);
+        app.add_flag("--trace", options.trace);
+        app.add_option("-p,--port", options.ports)->allow_extra_args(false);
+        app.add_option("-i,--image", options.images)->allow_extra_args(false);
+        app.add_option("-b,--baud", words.baud)
+            ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+        app.add_option("words", words.plain);
+        std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());
+        app.parse(reversed);  // CLI11 takes the words last first
+        words.baudGiven = app.count("--baud") > 0;
+        return true;
+    } catch (const CLI::ArgumentMismatch& missing) {
+        // An option without its value, said in the words of the option.
+        const std::string what = missing.what();
+        error = what.rfind("--port", 0) == 0    ? kPortNeeded
+                : what.rfind("--image", 0) == 0 ? "--image needs a file"
+                : what.rfind("--baud", 0) == 0  ? "--baud needs a speed"
+                                                : what;
+        return false;
+    } catch (const std::exception& problem) {
+        error = problem.what();
+        std::replace(error.begin(), error.end(), '\n', ' ');
+        if (error.empty()) error = "the command line cannot be read";
+        return false;
+    }
 }
 
 }  // namespace
@@ -57,78 +110,31 @@ bool SamePortName(const std::string& a, const std::string& b) {
 ParseResult ParseCommandLine(const std::vector<std::string>& arguments) {
     ParseResult result;
     Options& options = result.options;
-    std::vector<std::string> words;  // the subcommand and its plain arguments
-    bool help = false;
-    bool version = false;
-    bool speedGiven = false;
-
-    for (std::size_t i = 0; i < arguments.size(); ++i) {
-        std::string word = arguments[i];
-        std::string value;
-        bool hasValue = false;
-        if (word.rfind("--", 0) == 0) {
-            const std::size_t equals = word.find('=');
-            if (equals != std::string::npos) {
-                value = word.substr(equals + 1);
-                word.erase(equals);
-                hasValue = true;
-            }
-        }
-        const auto takeValue = [&]() -> bool {
-            if (hasValue) return true;
-            if (i + 1 >= arguments.size()) return false;
-            value = arguments[++i];
-            return true;
-        };
-        if (word == "--help" || word == "-h") {
-            help = true;
-        } else if (word == "--version" || word == "-V") {
-            version = true;
-        } else if (word == "--json") {
-            options.json = true;
-        } else if (word == "--quiet" || word == "-q") {
-            options.quiet = true;
-        } else if (word == "--erase") {
-            options.erase = true;
-        } else if (word == "--trace") {
-            options.trace = true;
-        } else if (word == "--port" || word == "-p") {
-            if (!takeValue() || value.empty())
-                return Fail(
-                    "--port needs a port (COMn, a device path, rfc2217://HOST:PORT or "
-                    "tcp://HOST:PORT)");
-            if (serial::IsRemotePortName(value)) {
-                if (const std::string problem = serial::RemoteNameProblem(value); !problem.empty())
-                    return Fail("--port: " + problem);
-            }
-            options.ports.push_back(value);
-        } else if (word == "--image" || word == "-i") {
-            if (!takeValue() || value.empty()) return Fail("--image needs a file");
-            options.images.push_back(value);
-        } else if (word == "--baud" || word == "-b") {
-            if (!takeValue()) return Fail("--baud needs a speed");
-            if (!ParseSpeed(value, options.speed)) {
-                return Fail("--baud must be 4800, 9600, 19200 or 38400, not '" + value + "'");
-            }
-            speedGiven = true;
-        } else if (word == "--") {
-            words.insert(words.end(), arguments.begin() + static_cast<long>(i) + 1,
-                         arguments.end());
-            break;
-        } else if (word.size() > 1 && word[0] == '-') {
-            return Fail("unknown option '" + word + "'");
-        } else {
-            words.push_back(word);
+    Words read;
+    std::string error;
+    if (!ReadWords(arguments, options, read, error)) return Fail(error);
+    const std::vector<std::string>& words = read.plain;
+    for (const std::string& port : options.ports) {
+        if (port.empty()) return Fail(kPortNeeded);
+        if (serial::IsRemotePortName(port)) {
+            if (const std::string problem = serial::RemoteNameProblem(port); !problem.empty())
+                return Fail("--port: " + problem);
         }
     }
+    for (const std::string& image : options.images) {
+        if (image.empty()) return Fail("--image needs a file");
+    }
+    const bool speedGiven = read.baudGiven;
+    if (speedGiven && !ParseSpeed(read.baud, options.speed))
+        return Fail("--baud must be 4800, 9600, 19200 or 38400, not '" + read.baud + "'");
 
-    if (version) {
+    if (read.version) {
         options.command = Command::Version;
         result.ok = true;
         return result;
     }
-    if (help || words.empty()) {
-        if (!help) return Fail("no command given");
+    if (read.help || words.empty()) {
+        if (!read.help) return Fail("no command given");
         options.command = Command::Help;
         result.ok = true;
         return result;

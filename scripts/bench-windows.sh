@@ -43,7 +43,7 @@ while [ $# -gt 0 ]; do
   esac
 done
 
-scripts/install-deps.sh cmake g++ googletest nlohmann-json3-dev g++-mingw-w64-x86-64-posix wine wine64
+scripts/install-deps.sh cmake g++ googletest nlohmann-json3-dev libcli11-dev g++-mingw-w64-x86-64-posix wine wine64
 
 [ -f "$linux_build/CMakeCache.txt" ] || cmake -S . -B "$linux_build" -DPELLORIN_BUILD_APP=OFF >/dev/null
 cmake --build "$linux_build" -j2 --target pellorin-sim hexgen flash_bench_port

@@ -9,7 +9,7 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config
   libgtest-dev libgmock-dev
-  nlohmann-json3-dev
+  nlohmann-json3-dev libcli11-dev
   qt6-base-dev libgl-dev
   fonts-wqy-microhei
   sound-theme-freedesktop

@@ -15,7 +15,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 if [ "${1:-}" = --windows ]; then
-  scripts/install-deps.sh cmake g++ googletest nlohmann-json3-dev g++-mingw-w64-x86-64-posix
+  scripts/install-deps.sh cmake g++ googletest nlohmann-json3-dev libcli11-dev g++-mingw-w64-x86-64-posix
   cmake -S . -B "${PELLORIN_WINDOWS_BUILD:-build-windows}" \
     -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64.cmake"
   cmake --build "${PELLORIN_WINDOWS_BUILD:-build-windows}" -j2 --target pellorin_win32 pellorin-cli
