@@ -8,7 +8,6 @@
 
 #include <fstream>
 #include <iterator>
-#include <thread>
 
 #include "console/JobMode.h"
 #include "link/DeviceLink.h"
@@ -210,7 +209,7 @@ TEST_F(RemoteUpdate, ServersThatCannotServeAreNamedWithTheReason) {
     address.sin_port = htons(static_cast<std::uint16_t>(server.TcpPort()));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     ASSERT_EQ(connect(other, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    ASSERT_TRUE(server.WaitUntilServing(0, 10000));
     EXPECT_EQ(refusal(server.Url()), "Cannot open serial port\n" + server.Url() +
                                          ": port busy: the server serves another client");
     close(other);

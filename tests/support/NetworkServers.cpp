@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <thread>
 
@@ -133,6 +134,22 @@ std::string Ser2net::Url(std::size_t index) const {
 }
 
 void Ser2net::Kill() { End(m_pid, SIGKILL); }
+
+bool Ser2net::WaitUntilServing(std::size_t index, int timeoutMs) const {
+    std::error_code error;
+    const std::filesystem::path device = std::filesystem::canonical(m_lines.at(index).device, error);
+    const std::filesystem::path descriptors = "/proc/" + std::to_string(m_pid) + "/fd";
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (m_pid > 0 && !error) {
+        for (const auto& entry : std::filesystem::directory_iterator(descriptors, error)) {
+            std::error_code unreadable;
+            if (std::filesystem::read_symlink(entry.path(), unreadable) == device) return true;
+        }
+        if (std::chrono::steady_clock::now() >= end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
+}
 
 Sredird::Sredird(const std::string& device) {
     const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);

@@ -40,6 +40,9 @@ class Ser2net {
     [[nodiscard]] int TcpPort(std::size_t index = 0) const { return m_lines.at(index).tcpPort; }
     // Ends the server at once (SIGKILL): every connection drops as a broken network would.
     void Kill();
+    // True when, within `timeoutMs` real ms, ser2net has line `index`'s device open: it opens it
+    // for a client it serves, after it has counted the port as in use.
+    [[nodiscard]] bool WaitUntilServing(std::size_t index, int timeoutMs) const;
 
   private:
     std::vector<Ser2netLine> m_lines;
