@@ -12,6 +12,7 @@
 #include "cli/Output.h"
 #include "cli/TerminalConsole.h"
 #include "console/JobMode.h"
+#include "console/SumText.h"
 #include "console/WallTime.h"
 #include "flash/UpdateEngine.h"
 #include "platform/Clock.h"
@@ -21,12 +22,6 @@ namespace {
 
 constexpr int kPollMs = 50;  // real ms between two looks at the job
 using Holds = FlashEngine::DeviceStatus::Holds;
-
-std::string Hex4(unsigned value) {
-    char text[8];
-    std::snprintf(text, sizeof text, "%04X", value & 0xFFFFu);
-    return text;
-}
 
 const char* HoldsWord(Holds held) {
     switch (held) {
@@ -55,7 +50,7 @@ std::string StateText(int state) {
 
 // What the comparison means for an operator.
 std::string HoldsText(const FlashEngine::DeviceStatus& status, const std::string& image) {
-    const std::string deviceSum = status.DeviceSum ? Hex4(*status.DeviceSum) : "none";
+    const std::string deviceSum = status.DeviceSum ? SumText(*status.DeviceSum) : "none";
     switch (status.Held) {
         case Holds::Image:
             return "holds " + image + " (sum " + deviceSum + " agrees): nothing to update";
@@ -65,7 +60,7 @@ std::string HoldsText(const FlashEngine::DeviceStatus& status, const std::string
                    std::to_string(status.LinesCompared + 1);
         case Holds::Other:
             return "holds another image (sum " + deviceSum + ", " + image + " gives " +
-                   Hex4(status.ImageSum) + "): an update erases it and writes the whole image";
+                   SumText(status.ImageSum) + "): an update erases it and writes the whole image";
         case Holds::Nothing:
             return "holds nothing yet (erased or erasing): an update writes the whole image";
         case Holds::Unknown:
@@ -143,23 +138,23 @@ int RunStatusCommand(const Options& options, std::ostream& out,
         if (options.json) {
             const char* held = answered ? HoldsWord(status->Held) : nullptr;
             const bool compared = held != nullptr && status->Held != Holds::Nothing;
-            out << JsonText(
-                       {{"event", "status"},
-                        {"time_s", timeSince()},
-                        {"wall_time", IsoUtcText(std::chrono::system_clock::now())},
-                        {"port", port},
-                        {"target", target},
-                        {"image", image.empty() ? Json() : Json(image)},
-                        {"answered", answered},
-                        {"state", answered ? Json(status->State) : Json()},
-                        {"resume_block", answered ? Json(status->ResumeBlock) : Json()},
-                        {"holds", held != nullptr ? Json(held) : Json()},
-                        {"image_sum", compared ? Json(Hex4(status->ImageSum)) : Json()},
-                        {"device_sum",
-                         answered && status->DeviceSum ? Json(Hex4(*status->DeviceSum)) : Json()},
-                        {"left_bootloader", answered && !status->StaysInBootloader},
-                        {"outcome", answered ? "answered" : OutcomeName(exitStatus)},
-                        {"exit", exitStatus}})
+            out << JsonText({{"event", "status"},
+                             {"time_s", timeSince()},
+                             {"wall_time", IsoUtcText(std::chrono::system_clock::now())},
+                             {"port", port},
+                             {"target", target},
+                             {"image", image.empty() ? Json() : Json(image)},
+                             {"answered", answered},
+                             {"state", answered ? Json(status->State) : Json()},
+                             {"resume_block", answered ? Json(status->ResumeBlock) : Json()},
+                             {"holds", held != nullptr ? Json(held) : Json()},
+                             {"image_sum", compared ? Json(SumText(status->ImageSum)) : Json()},
+                             {"device_sum", answered && status->DeviceSum
+                                                ? Json(SumText(*status->DeviceSum))
+                                                : Json()},
+                             {"left_bootloader", answered && !status->StaysInBootloader},
+                             {"outcome", answered ? "answered" : OutcomeName(exitStatus)},
+                             {"exit", exitStatus}})
                 << "\n";
         } else if (answered) {
             out << port << ": " << (target == "dsp" ? "DSP" : "MCU") << " bootloader "

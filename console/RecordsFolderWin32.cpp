@@ -12,16 +12,12 @@
 #include <vector>
 
 #include "console/RecordsFolder.h"
+#include "platform/Environment.h"
 #include "platform/Trace.h"
 #include "platform/Win32Types.h"
 
 namespace pellorin {
 namespace {
-
-std::string EnvironmentValue(const char* name) {
-    const char* value = std::getenv(name);
-    return value != nullptr ? value : "";
-}
 
 bool IsReparsePoint(const std::string& path) {
     const DWORD attributes = ::GetFileAttributesA(path.c_str());
@@ -31,9 +27,9 @@ bool IsReparsePoint(const std::string& path) {
 }  // namespace
 
 std::string DefaultRecordsFolder() {
-    std::string local = EnvironmentValue("LOCALAPPDATA");
+    std::string local = platform::EnvironmentValue("LOCALAPPDATA");
     if (local.empty()) {
-        const std::string profile = EnvironmentValue("USERPROFILE");
+        const std::string profile = platform::EnvironmentValue("USERPROFILE");
         if (!profile.empty()) local = profile + "\\AppData\\Local";
     }
     if (local.empty()) {

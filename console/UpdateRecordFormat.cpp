@@ -11,22 +11,19 @@
 
 #include "console/JobMode.h"
 #include "console/RecordText.h"
+#include "console/SumText.h"
 #include "console/ToolVersion.h"
 #include "console/UpdateRecord.h"
 #include "console/WallTime.h"
 #include "platform/Clock.h"
+#include "platform/Environment.h"
 
 namespace pellorin {
 namespace {
 
-std::string EnvironmentValue(const char* name) {
-    const char* value = std::getenv(name);
-    return value != nullptr ? value : "";
-}
-
 std::string HostName() {
 #ifdef _WIN32
-    const std::string name = EnvironmentValue("COMPUTERNAME");
+    const std::string name = platform::EnvironmentValue("COMPUTERNAME");
     return name.empty() ? "not known" : name;
 #else
     char name[256] = {};
@@ -76,12 +73,6 @@ std::string FormatWall(std::chrono::system_clock::time_point when) {
     return LocalTimeText(when) + " " + zone;
 }
 
-std::string Hex4(unsigned value) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%04X", value & 0xFFFFu);
-    return text;
-}
-
 // One "name            value" line; the value is escaped, whatever it holds.
 void AddField(std::string& out, const char* name, const std::string& value) {
     char label[32];
@@ -107,7 +98,7 @@ const char* VerificationName(UpdateRecord::Verification verification) {
 // The program clock, when it does not run at the wall clock's pace or when a setting to make it
 // was not followed.
 std::string ClockNote() {
-    const std::string setting = EnvironmentValue("PELLORIN_CLOCK_SCALE");
+    const std::string setting = platform::EnvironmentValue("PELLORIN_CLOCK_SCALE");
     const double scale = platform::ClockScale();
     char text[160];
     if (scale != 1.0) {
@@ -115,7 +106,7 @@ std::string ClockNote() {
                       setting.empty() ? "a test run" : "PELLORIN_CLOCK_SCALE, simulated ports");
         return text;
     }
-    if (!setting.empty() && EnvironmentValue("PELLORIN_COM_DIR").empty()) {
+    if (!setting.empty() && platform::EnvironmentValue("PELLORIN_COM_DIR").empty()) {
         return "real time (PELLORIN_CLOCK_SCALE=" + setting +
                " not followed: it applies to simulated ports only)";
     }
@@ -270,12 +261,12 @@ std::string UpdateRecord::FormatSummary(const Facts& facts, const Counts& counts
             std::to_string(*facts.writtenBlocks) + " of " + std::to_string(*facts.totalBlocks));
     }
     AddField(out, "resume point", facts.resumeBlock ? std::to_string(*facts.resumeBlock) : "none");
-    std::string sums = facts.toolSum ? "tool " + Hex4(*facts.toolSum) : "not exchanged";
+    std::string sums = facts.toolSum ? "tool " + SumText(*facts.toolSum) : "not exchanged";
     if (!facts.deviceSums.empty()) {
         sums += ", device";
         for (unsigned sum : facts.deviceSums) {
             sums += ' ';
-            sums += Hex4(sum);
+            sums += SumText(sum);
         }
     }
     AddField(out, "checksum", sums);

@@ -137,7 +137,8 @@ void Ser2net::Kill() { End(m_pid, SIGKILL); }
 
 bool Ser2net::WaitUntilServing(std::size_t index, int timeoutMs) const {
     std::error_code error;
-    const std::filesystem::path device = std::filesystem::canonical(m_lines.at(index).device, error);
+    const std::filesystem::path device =
+        std::filesystem::canonical(m_lines.at(index).device, error);
     const std::filesystem::path descriptors = "/proc/" + std::to_string(m_pid) + "/fd";
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (m_pid > 0 && !error) {
