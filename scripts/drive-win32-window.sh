@@ -35,9 +35,9 @@ while [ $# -gt 0 ]; do
     *) echo "drive-win32-window: unknown option $1" >&2; exit 2 ;;
   esac
 done
-if [ -z "$exe" ]; then
-  exe=$(find "$root/build-windows" -name Pellorin.exe -path '*win32*' 2>/dev/null | head -1 || true)
-fi
+# Where the Windows build puts it (a search would also find the copy an earlier run left in its
+# work folder, which this run deletes before it copies).
+[ -n "$exe" ] || exe=$root/build-windows/win32/Pellorin.exe
 [ -n "$exe" ] && [ -f "$exe" ] || {
   echo "drive-win32-window: no Pellorin.exe; build it with scripts/test-windows.sh or name it with --exe" >&2
   exit 2
