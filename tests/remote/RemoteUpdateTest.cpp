@@ -201,6 +201,24 @@ TEST_F(RemoteUpdate, ServersThatCannotServeAreNamedWithTheReason) {
     EXPECT_NE(refusal("rfc2217://no-such-host.invalid:2217").find(": name not found"),
               std::string::npos);
 
+    // A host that never completes the connection: here a listener whose queue of connections
+    // waiting to be accepted is full, so the system drops the tool's requests unanswered.
+    const int listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof at;
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&at), size), 0);
+    ASSERT_EQ(listen(listener, 0), 0);
+    ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&at), &size), 0);
+    const int queued = socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_EQ(connect(queued, reinterpret_cast<sockaddr*>(&at), size), 0);
+    const std::string silent = "rfc2217://127.0.0.1:" + std::to_string(ntohs(at.sin_port));
+    EXPECT_EQ(refusal(silent), "Cannot open serial port\n" + silent +
+                                   ": server unreachable: no connection within 5 s");
+    close(queued);
+    close(listener);
+
     // Another client has the port: ser2net turns the second one away.
     Ser2net server(Ser2netLine{device->SlavePath()});
     const int other = socket(AF_INET, SOCK_STREAM, 0);
