@@ -10,11 +10,11 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdint>
 
 #include "SerialLib/Serial/NameLookup.h"
 #include "SerialLib/Serial/NetSocket.h"
 #include "SerialLib/Serial/RemotePortName.h"
+#include "SerialLib/Serial/WakeDescriptors.h"
 #include "platform/Clock.h"
 
 namespace serial {
@@ -95,11 +95,7 @@ class PosixSocket final : public NetSocket {
         return ERROR_SUCCESS;
     }
 
-    void Wake() override {
-        const std::uint64_t one = 1;
-        while (write(m_wakeFd, &one, sizeof one) < 0 && errno == EINTR) {
-        }
-    }
+    void Wake() override { posixport::Signal(m_wakeFd); }
 
   private:
     int m_fd;

@@ -191,11 +191,8 @@ class Win32Port final : public PortBackend, private DeviceProbe {
                 // Bytes already reported and not yet read are no news: the wait starts once the
                 // reader has taken them (Wine's event wait would end at once for them, again and
                 // again).
-                DWORD errors = 0;
                 COMSTAT status{};
-                if (!m_calls->ClearCommError(m_port, &errors, &status))
-                    return Failure(PortFailure::Call);
-                m_pendingErrors.fetch_or(errors);
+                if (!LookAtQueue(status)) return Failure(PortFailure::Call);
                 if (m_haveAhead || status.cbInQue != 0) {
                     *pdwEvent = 0;
                     m_listenerWait = ListenerWait::Parked;
@@ -313,15 +310,12 @@ class Win32Port final : public PortBackend, private DeviceProbe {
         if (m_listenerWait == ListenerWait::ReadAhead) return CompletedAtOnce(record, taken);
         // An immediate read asks only for what the driver holds: an overlapped read of an empty
         // queue does not return at once everywhere (Wine keeps it pending).
-        DWORD errors = 0;
         COMSTAT status{};
-        if (!m_calls->ClearCommError(m_port, &errors, &status)) {
+        if (!LookAtQueue(status)) {
             PortResult failed = Failure(PortFailure::Call);
             failed.count = taken;
             return failed;
         }
-        // The line errors belong to the listener's next report; this look must not take them.
-        m_pendingErrors.fetch_or(errors);
         const DWORD room = static_cast<DWORD>(iLen) - taken;
         const DWORD length = std::min<DWORD>(room, status.cbInQue);
         if (status.cbInQue <= room) NoteTakenLocked();
@@ -398,8 +392,14 @@ class Win32Port final : public PortBackend, private DeviceProbe {
     }
     // DeviceProbe: the driver still answers for the open port.
     bool PortAnswers() override {
-        DWORD errors = 0;
         COMSTAT status{};
+        return LookAtQueue(status);
+    }
+
+    // What the driver holds (`status`), its line errors kept for the listener's next report: a
+    // look at the queue must not take them. False, with GetLastError set, when the call failed.
+    bool LookAtQueue(COMSTAT& status) {
+        DWORD errors = 0;
         if (!m_calls->ClearCommError(m_port, &errors, &status)) return false;
         m_pendingErrors.fetch_or(errors);
         return true;
@@ -436,10 +436,8 @@ class Win32Port final : public PortBackend, private DeviceProbe {
     // are already waiting. Leaves m_listenerWait None when reads cannot wait on this port.
     PortResult WaitByReadingAhead(DWORD* pdwEvent, LPOVERLAPPED record) {
         *pdwEvent = 0;
-        DWORD errors = 0;
         COMSTAT status{};
-        if (!m_calls->ClearCommError(m_port, &errors, &status)) return Failure(PortFailure::Call);
-        m_pendingErrors.fetch_or(errors);
+        if (!LookAtQueue(status)) return Failure(PortFailure::Call);
         if (m_haveAhead || status.cbInQue != 0) return ReportArrival(pdwEvent, record);
         DWORD count = 0;
         if (m_calls->ReadFile(m_port, &m_aheadByte, 1, &count, record)) {
