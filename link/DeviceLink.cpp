@@ -30,6 +30,13 @@ constexpr const char* kPathSeparators = "\\/";
 constexpr const char* kPathSeparators = "/";
 #endif
 
+// The image a job of `mode` writes; nullptr for a mode that writes none.
+const char* ImageFileName(int mode) {
+    if (mode == kJobMcuUpdate) return "mcu.hex";
+    if (mode == kJobDspUpdate) return "dsp.hex";
+    return nullptr;
+}
+
 }  // namespace
 
 DeviceLink::DeviceLink(Console& console, platform::WindowObject& window)
@@ -123,9 +130,8 @@ unsigned DeviceLink::UpdateWorker(DeviceLink* link) {
     // With the port closed and the record done, the window may ask the operator where the
     // images are; the job ends once the operator has answered.
     if (link->Outcome.load() == JobOutcome::ImageMissing && !link->Stop.Requested()) {
-        link->TheConsole.ImageNotFound(
-            link->JobMode.load() == kJobMcuUpdate ? "mcu.hex" : "dsp.hex",
-            link->ImageFoldersSearched);
+        link->TheConsole.ImageNotFound(ImageFileName(link->JobMode.load()),
+                                       link->ImageFoldersSearched);
     }
     link->m_running.store(false);
     link->m_jobEnded.Set();
@@ -134,9 +140,7 @@ unsigned DeviceLink::UpdateWorker(DeviceLink* link) {
 
 void DeviceLink::RunJob() {
     const int mode = JobMode.load();
-    const char* imageName = nullptr;
-    if (mode == kJobMcuUpdate) imageName = "mcu.hex";
-    if (mode == kJobDspUpdate) imageName = "dsp.hex";
+    const char* const imageName = ImageFileName(mode);
     if (imageName == nullptr) return;
 
     // A status job looks at the device with or without an image; only a named one must exist.
@@ -173,28 +177,26 @@ bool DeviceLink::FindImage(const std::string& fileName) {
         const std::size_t slash = file.find_last_of(kPathSeparators);
         return slash == std::string::npos ? std::string(".") : file.substr(0, slash + 1);
     };
-    std::string path = ExecutableFolder() + fileName;
-    ImagePath = ExplicitImagePath.empty() ? path : ExplicitImagePath;
     struct stat info {};
     if (!ExplicitImagePath.empty()) {
-        ImageFoldersSearched.push_back(folderOf(ExplicitImagePath));
+        ImagePath = ExplicitImagePath;
+        ImageFoldersSearched.push_back(folderOf(ImagePath));
         return stat(ImagePath.c_str(), &info) == 0;
     }
-    ImageFoldersSearched.push_back(folderOf(path));
-    // A path that does not fit the path buffer is treated as a missing image rather than cut.
-    if (path.size() <= kMaxPath - 1 && stat(path.c_str(), &info) == 0) return true;
-
-    // Not beside the executable: the folder the operator chose. When that has no image either,
+    // Beside the executable, then in the folder the operator chose. When neither has the image,
     // ImagePath keeps naming the place beside the executable.
-    std::string chosen = ImageFolder();
-    if (chosen.empty()) return false;
-    if (std::string_view(kPathSeparators).find(chosen.back()) == std::string_view::npos)
-        chosen += kPathSeparators[0];
-    ImageFoldersSearched.push_back(chosen);
-    chosen += fileName;
-    if (chosen.size() > kMaxPath - 1 || stat(chosen.c_str(), &info) != 0) return false;
-    ImagePath = chosen;
-    return true;
+    const std::vector<std::string> folders = ImageSearchFolders();
+    ImagePath = folders.front() + fileName;
+    for (const std::string& folder : folders) {
+        const std::string path = folder + fileName;
+        ImageFoldersSearched.push_back(folderOf(path));
+        // A path that does not fit the path buffer is treated as a missing image rather than cut.
+        if (path.size() <= kMaxPath - 1 && stat(path.c_str(), &info) == 0) {
+            ImagePath = path;
+            return true;
+        }
+    }
+    return false;
 }
 
 std::string DeviceLink::ExecutableFolder() const {
