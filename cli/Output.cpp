@@ -4,6 +4,7 @@
 #include <iterator>
 
 #include "console/ProgressDisplay.h"
+#include "platform/Clock.h"
 
 namespace pellorin::cli {
 
@@ -69,5 +70,9 @@ const char* OutcomeName(int exitStatus) {
 }
 
 std::string MinutesSeconds(unsigned seconds) { return FormatTimeText(seconds); }
+
+Json SecondsSince(DWORD startTick) {
+    return JsonNumber(static_cast<double>(platform::GetTickCount() - startTick) / 1000.0, 15);
+}
 
 }  // namespace pellorin::cli

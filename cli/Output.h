@@ -5,6 +5,7 @@
 
 #include "link/JobOutcome.h"
 #include "platform/JsonText.h"
+#include "platform/Win32Types.h"
 
 namespace pellorin::cli {
 
@@ -37,5 +38,8 @@ using platform::JsonText;
 
 // "mm:ss" for a number of seconds, "h:mm:ss" from an hour on.
 [[nodiscard]] std::string MinutesSeconds(unsigned seconds);
+
+// The seconds since `startTick` (platform::GetTickCount) to the millisecond, for "time_s".
+[[nodiscard]] Json SecondsSince(DWORD startTick);
 
 }  // namespace pellorin::cli

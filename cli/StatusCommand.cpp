@@ -13,6 +13,7 @@
 #include "cli/TerminalConsole.h"
 #include "console/JobMode.h"
 #include "console/SumText.h"
+#include "console/UpdateRecord.h"
 #include "console/WallTime.h"
 #include "flash/UpdateEngine.h"
 #include "platform/Clock.h"
@@ -94,9 +95,6 @@ int RunStatusCommand(const Options& options, std::ostream& out,
     const std::string target = options.jobMode == kJobDspUpdate ? "dsp" : "mcu";
 
     const DWORD startTick = platform::GetTickCount();
-    const auto timeSince = [startTick] {
-        return JsonNumber(static_cast<double>(platform::GetTickCount() - startTick) / 1000.0, 15);
-    };
     std::mutex mutex;
     std::vector<std::string> pending;
     std::string pendingTrace;
@@ -112,7 +110,7 @@ int RunStatusCommand(const Options& options, std::ostream& out,
         if (!trace.empty()) {
             out.flush();
             if (!traceHeadShown) {
-                std::cerr << "        time ms  wall time     what line    bytes or text\n";
+                std::cerr << UpdateRecord::kEventColumns;
                 traceHeadShown = true;
             }
             std::cerr << trace;
@@ -122,7 +120,7 @@ int RunStatusCommand(const Options& options, std::ostream& out,
         for (const std::string& line : lines) {
             if (options.json) {
                 out << JsonText({{"event", "log"},
-                                 {"time_s", timeSince()},
+                                 {"time_s", SecondsSince(startTick)},
                                  {"port", port},
                                  {"line", line}})
                     << "\n";
@@ -139,7 +137,7 @@ int RunStatusCommand(const Options& options, std::ostream& out,
             const char* held = answered ? HoldsWord(status->Held) : nullptr;
             const bool compared = held != nullptr && status->Held != Holds::Nothing;
             out << JsonText({{"event", "status"},
-                             {"time_s", timeSince()},
+                             {"time_s", SecondsSince(startTick)},
                              {"wall_time", IsoUtcText(std::chrono::system_clock::now())},
                              {"port", port},
                              {"target", target},

@@ -19,6 +19,7 @@
 #include "cli/TerminalConsole.h"
 #include "console/JobMode.h"
 #include "console/ProgressDisplay.h"
+#include "console/UpdateRecord.h"
 #include "console/WallTime.h"
 #include "flash/FlashEngine.h"
 #include "platform/Clock.h"
@@ -29,8 +30,6 @@ namespace {
 
 constexpr int kPollMs = 50;               // real ms between two looks at the jobs
 constexpr DWORD kProgressEveryMs = 1000;  // program ms between two JSON progress events
-// The head of --trace's columns, as the update record has it.
-constexpr const char* kTraceHead = "        time ms  wall time     what line    bytes or text\n";
 
 enum class Style { Terminal, Plain, Json };
 
@@ -55,8 +54,8 @@ struct Job {
 // limits.
 struct Progress {
     const char* stage = "connecting";
-    // While connecting: the step ("open", "speed", "entry"), its try and the most it makes.
-    const char* step = nullptr;
+    // While connecting: the step, its try and the most it makes.
+    ConnectStep step = ConnectStep::None;
     int attempt = 0;
     int attempts = 0;
     std::uint32_t blocks = 0;
@@ -90,20 +89,8 @@ Progress ProgressOf(const Job& job) {
         p.blocks = 0;
     } else {
         const ConnectProgress& connecting = job.console->Link().Connecting;
-        switch (connecting.Step()) {
-            case ConnectStep::Open:
-                p.step = "open";
-                break;
-            case ConnectStep::Speed:
-                p.step = "speed";
-                break;
-            case ConnectStep::Entry:
-                p.step = "entry";
-                break;
-            case ConnectStep::None:
-                break;
-        }
-        if (p.step != nullptr && connecting.Attempts() > 0) {
+        p.step = connecting.Step();
+        if (p.step != ConnectStep::None && connecting.Attempts() > 0) {
             p.attempt = connecting.Attempt();
             p.attempts = connecting.Attempts();
         }
@@ -111,14 +98,28 @@ Progress ProgressOf(const Job& job) {
     return p;
 }
 
+// A step of the connection: its word in JSON (nullptr for none) and its words on the status line.
+struct StepNames {
+    const char* word;
+    const char* text;
+};
+StepNames NamesOf(ConnectStep step) {
+    switch (step) {
+        case ConnectStep::Open:
+            return {"open", "opening the port"};
+        case ConnectStep::Speed:
+            return {"speed", "speed command"};
+        case ConnectStep::Entry:
+            return {"entry", "bootloader entry"};
+        case ConnectStep::None:
+            break;
+    }
+    return {nullptr, ""};
+}
+
 // The status line's words for a step of the connection.
 std::string ConnectStepText(const Progress& p) {
-    std::string text;
-    if (p.step == nullptr) return text;
-    const std::string step = p.step;
-    if (step == "open") text = "opening the port";
-    if (step == "speed") text = "speed command";
-    if (step == "entry") text = "bootloader entry";
+    std::string text = NamesOf(p.step).text;
     if (p.attempts > 0)
         text += ", try " + std::to_string(p.attempt) + " of " + std::to_string(p.attempts);
     return text;
@@ -139,11 +140,6 @@ std::string NoAnswerHint(const Job& job, int jobMode, int speed) {
            processor +
            " is in its bootloader; after a job that was cut short, power the inverter off and on "
            "so that it listens at 2400 baud again";
-}
-
-// Seconds since `startTick` to the millisecond, as JSON.
-Json SecondsSince(DWORD startTick) {
-    return JsonNumber(static_cast<double>(platform::GetTickCount() - startTick) / 1000.0, 15);
 }
 
 std::string WallTimeNow() { return IsoUtcText(std::chrono::system_clock::now()); }
@@ -244,11 +240,12 @@ class Reporter {
             if (!job.running || now - job.lastProgressTick < kProgressEveryMs) continue;
             job.lastProgressTick = now;
             const Progress p = ProgressOf(job);
+            const char* const step = NamesOf(p.step).word;
             m_out << JsonText({{"event", "progress"},
                                {"time_s", SecondsSince(m_startTick)},
                                {"port", job.port},
                                {"stage", p.stage},
-                               {"step", p.step != nullptr ? Json(p.step) : Json()},
+                               {"step", step != nullptr ? Json(step) : Json()},
                                {"try", p.attempts > 0 ? Json(p.attempt) : Json()},
                                {"tries", p.attempts > 0 ? Json(p.attempts) : Json()},
                                {"blocks", p.blocks},
@@ -367,7 +364,7 @@ class Reporter {
         ClearStatus();
         m_out.flush();
         if (!m_traceHeadShown) {
-            std::cerr << (m_several ? "port  " : "") << kTraceHead;
+            std::cerr << (m_several ? "port  " : "") << UpdateRecord::kEventColumns;
             m_traceHeadShown = true;
         }
         for (const auto& [job, lines] : trace) {
@@ -412,7 +409,7 @@ class Reporter {
         if (!job.running) return line.str() + "waiting";
         const Progress p = ProgressOf(job);
         line << p.stage;
-        if (p.step != nullptr) {
+        if (p.step != ConnectStep::None) {
             // A silent device takes minutes to give up: show how far it has come.
             line << "  " << ConnectStepText(p) << "  "
                  << MinutesSeconds((platform::GetTickCount() - job.startTick) / 1000);

@@ -64,6 +64,10 @@ class UpdateRecord : public WireObserver {
     static constexpr std::size_t kKeptRecords = 100;
     // Bytes received since the last command beyond this many are only counted: a flood.
     static constexpr std::size_t kFloodShown = 512;
+    // The head of the event lines' columns, above them in the record and in a live copy of the
+    // wire.
+    static constexpr const char* kEventColumns =
+        "        time ms  wall time     what line    bytes or text\n";
 
     UpdateRecord();
     ~UpdateRecord() override;

@@ -125,7 +125,8 @@ std::string UpdateRecord::FormatHeader() const {
     const std::string clock = ClockNote();
     if (!clock.empty()) AddField(out, "program clock", clock);
     out += "A whole record ends with its outcome line; without one, the job was cut short.\n";
-    out += "\n        time ms  wall time     what line    bytes or text\n";
+    out += '\n';
+    out += kEventColumns;
     return out;
 }
 
