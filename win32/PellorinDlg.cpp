@@ -3,6 +3,8 @@
 #include "win32/PellorinDlg.h"
 
 #include <algorithm>
+#include <iterator>
+#include <utility>
 
 #include "console/JobMode.h"
 #include "console/WallTime.h"
@@ -13,6 +15,13 @@ namespace {
 constexpr int kCancelResult = 2;
 constexpr std::size_t kMaxPercentChars = 5;
 constexpr int kJobButtons[] = {IDC_UPDATE_DSP, IDC_UPDATE_MCU, IDC_READ_VERSION};
+// The operator's conveniences: the system menu's entries before About, and the log's menu.
+constexpr std::pair<unsigned, const char*> kConveniences[] = {
+    {kImageFolderCommand, "Image folder…"},
+    {kCopyLogCommand, "Copy log"},
+    {kSaveLogCommand, "Save log…"},
+    {kOpenRecordsCommand, "Open records folder"},
+};
 
 }  // namespace
 
@@ -40,10 +49,7 @@ bool CPellorinDlg::OnInitDialog() {
     for (const LinkSpeed& speed : kLinkSpeeds) m_host.AddComboItem(IDC_BAUD_COMBO, speed.boxEntry);
     // The operator's conveniences, then the About entry, which stays the system menu's last.
     m_host.AppendSystemMenuEntry(0, "");
-    m_host.AppendSystemMenuEntry(kImageFolderCommand, "Image folder…");
-    m_host.AppendSystemMenuEntry(kCopyLogCommand, "Copy log");
-    m_host.AppendSystemMenuEntry(kSaveLogCommand, "Save log…");
-    m_host.AppendSystemMenuEntry(kOpenRecordsCommand, "Open records folder");
+    for (const auto& [command, text] : kConveniences) m_host.AppendSystemMenuEntry(command, text);
     m_host.AppendAboutEntry();
     FillPortList();
     // The display starts from the published numbers at zero: "0%", "0" and "0"; the time texts
@@ -192,12 +198,9 @@ bool CPellorinDlg::OnSysCommand(unsigned command) {
 
 void CPellorinDlg::OnLogContextMenu(int x, int y) {
     if (m_shutDown) return;
-    const unsigned chosen = m_host.ShowPopupMenu(IDC_LOG_LIST, x, y,
-                                                 {{kImageFolderCommand, "Image folder…"},
-                                                  {kCopyLogCommand, "Copy log"},
-                                                  {kSaveLogCommand, "Save log…"},
-                                                  {kOpenRecordsCommand, "Open records folder"}});
-    if (chosen != 0 && chosen != kAboutCommand) OnSysCommand(chosen);
+    const unsigned chosen = m_host.ShowPopupMenu(
+        IDC_LOG_LIST, x, y, {std::begin(kConveniences), std::end(kConveniences)});
+    if (chosen != 0) OnSysCommand(chosen);
 }
 
 void CPellorinDlg::OnImageFolder() {
