@@ -14,8 +14,10 @@
 #include <vector>
 
 #include "link/ReplyChannel.h"
+#include "tests/support/ScriptedPort.h"
 
 using namespace pellorin;
+using testing_support::ScriptedPort;
 
 namespace {
 
@@ -48,45 +50,12 @@ struct Notification {
     std::string bytes;
 };
 
-// A port whose driver holds scripted bytes: a notification adds bytes to the driver's queue and,
-// with EV_RXCHAR, makes the handler read them. The write stays pending until Complete.
-class ScriptedPort : public CDeviceSerial {
-  public:
-    using CDeviceSerial::Read;
-    using CDeviceSerial::Write;
-
-    LONG Read(void* pData, size_t iLen, DWORD* pdwRead, LPOVERLAPPED, DWORD) override {
-        const std::size_t n = std::min(iLen, queue.size());
-        std::memcpy(pData, queue.data(), n);
-        queue.erase(0, n);
-        if (pdwRead != nullptr) *pdwRead = static_cast<DWORD>(n);
-        return ERROR_SUCCESS;
-    }
-    LONG Write(const void*, size_t iLen, DWORD* pdwWritten, LPOVERLAPPED lpOverlapped,
-               DWORD) override {
-        if (pdwWritten != nullptr) *pdwWritten = 0;
-        lpOverlapped->Internal = STATUS_PENDING;
-        m_pending = lpOverlapped;
-        m_length = iLen;
-        return ERROR_SUCCESS;
-    }
-    void Complete() {
-        m_pending->InternalHigh = m_length;
-        m_pending->Internal = ERROR_SUCCESS;
-        m_pending->hEvent->Set();
-    }
-    void Notify(const Notification& n) {
-        queue += n.bytes;
-        channel->OnSerialMessage(n.rxChar ? EV_RXCHAR : EV_BREAK, 0);
-    }
-
-    std::string queue;
-    ReplyChannel* channel = nullptr;
-
-  private:
-    LPOVERLAPPED m_pending = nullptr;
-    std::size_t m_length = 0;
-};
+// A notification adds bytes to the driver's queue and, with EV_RXCHAR, makes the handler read
+// them.
+void Notify(ScriptedPort& port, ReplyChannel& channel, const Notification& n) {
+    port.queue += n.bytes;
+    (void)channel.OnSerialMessage(n.rxChar ? EV_RXCHAR : EV_BREAK, 0);
+}
 
 // What the worker should see: each batch it takes, in order.
 int ModelReply(const std::vector<std::string>& batches, std::string& reply) {
@@ -116,7 +85,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ScriptedPort port;
     platform::StopSignal stop;
     ReplyChannel channel(port, stop);
-    port.channel = &channel;
 
     // Before the write's completion is signalled every notification reads what the driver holds;
     // any length, the receive buffer keeps the newest 511 bytes.
@@ -156,8 +124,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The worker sends and waits; a second thread plays the window thread, handing over the next
     // notification once the worker has taken the previous one.
     (void)channel.SendCommand("SUM\r", 4, 0);
-    for (const Notification& n : beforeCompletion) port.Notify(n);
-    port.Complete();
+    for (const Notification& n : beforeCompletion) Notify(port, channel, n);
+    port.Complete(channel);
     std::atomic<bool> done{false};
     std::thread window([&] {
         auto takenOrDone = [&] {
@@ -166,7 +134,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         for (const Notification& n : later) {
             takenOrDone();
             if (done.load()) return;
-            port.Notify(n);
+            Notify(port, channel, n);
         }
         takenOrDone();
         stop.Request();

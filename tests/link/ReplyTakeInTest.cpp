@@ -3,52 +3,17 @@
 // thread playing the window thread (OnSerialMessage) and the worker. Runs on every system.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstring>
 #include <string>
 #include <thread>
 
 #include "link/ReplyChannel.h"
 #include "platform/Clock.h"
+#include "tests/support/ScriptedPort.h"
 
 using namespace pellorin;
+using testing_support::ScriptedPort;
 
 namespace {
-
-class ScriptedPort : public CDeviceSerial {
-  public:
-    using CDeviceSerial::Read;
-    using CDeviceSerial::Write;
-
-    LONG Read(void* pData, size_t iLen, DWORD* pdwRead, LPOVERLAPPED, DWORD) override {
-        const std::size_t n = std::min(iLen, queue.size());
-        std::memcpy(pData, queue.data(), n);
-        queue.erase(0, n);
-        if (pdwRead != nullptr) *pdwRead = static_cast<DWORD>(n);
-        return ERROR_SUCCESS;
-    }
-    // The write goes on until Complete, as when the system signals it late.
-    LONG Write(const void* pData, size_t iLen, DWORD* pdwWritten, LPOVERLAPPED lpOverlapped,
-               DWORD) override {
-        sent.append(static_cast<const char*>(pData), iLen);
-        written.Set();
-        if (pdwWritten != nullptr) *pdwWritten = 0;
-        lpOverlapped->Internal = STATUS_PENDING;
-        m_pending = lpOverlapped;
-        return ERROR_SUCCESS;
-    }
-    void Complete(ReplyChannel& channel) {
-        m_pending->Internal = ERROR_SUCCESS;
-        channel.TxDoneEvent.Set();
-    }
-
-    std::string queue;  // what the driver holds
-    std::string sent;
-    platform::Event written;
-
-  private:
-    LPOVERLAPPED m_pending = nullptr;
-};
 
 class ReplyTakeIn : public ::testing::Test {
   protected:
